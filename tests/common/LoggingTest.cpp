@@ -1,0 +1,68 @@
+#include "Logging.h"
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <regex>
+#include <sstream>
+
+namespace {
+
+// Redirects standard output into a string for the life of the object.
+class StdoutCapture {
+public:
+    StdoutCapture() : old(std::cout.rdbuf(buffer.rdbuf())) {}
+    ~StdoutCapture() { std::cout.rdbuf(old); }
+    std::string text() const { return buffer.str(); }
+
+private:
+    std::ostringstream buffer;
+    std::streambuf* old;
+};
+
+} // namespace
+
+TEST(LoggingSetup, LoggersExistBeforeSetupAndFormOneTree) {
+    const char* names[] = {"reversi.map",     "reversi.network",    "reversi.game",
+                           "reversi.console", "reversi.server",     "reversi.matchpoint",
+                           "reversi.ai"};
+    const Logging::Logger loggers[] = {Logging::loggerMap,     Logging::loggerNetwork,
+                                       Logging::loggerGame,    Logging::loggerConsole,
+                                       Logging::loggerServer,  Logging::loggerMatchpoint,
+                                       Logging::loggerAI};
+    for (size_t i = 0; i < 7; ++i) {
+        ASSERT_TRUE(loggers[i]);
+        EXPECT_EQ(loggers[i]->getName(), names[i]);
+        EXPECT_EQ(Logging::getLogger(names[i]), loggers[i]);
+    }
+    EXPECT_EQ(Logging::getLogLevel(Logging::loggerServer), lumber::WARN);
+}
+
+// One test: setupLogging may run only once per process.
+TEST(LoggingSetup, LineSinkBareSinkAndLevels) {
+    StdoutCapture capture;
+    ASSERT_TRUE(Logging::setupLogging("no-such-settings-file"));
+
+    LOG(Logging::loggerServer, lumber::INFO) << "Initializing server";
+    LOG(Logging::loggerServer, lumber::WARN) << "careful";
+    LOG(Logging::loggerMap, lumber::ERR) << "bad map";
+    LOG(Logging::loggerNetwork, lumber::FATAL) << "gone";
+    LOG(Logging::loggerGame, lumber::DEBUG) << "invisible";
+    LOG(Logging::loggerMatchpoint, lumber::INFO) << "Opening port...";
+    LOG(Logging::loggerMatchpoint, lumber::INFO) << "OK. Port number is " << 7777 << "\n";
+    LOG(Logging::loggerMatchpoint, lumber::DEBUG) << "hidden";
+
+    Logging::setLogLevel(Logging::loggerNetwork, lumber::DEBUG);
+    LOG(Logging::loggerNetwork, lumber::DEBUG) << "now visible";
+    LOG(Logging::loggerGame, lumber::DEBUG) << "still invisible";
+    Logging::setLogLevel(Logging::loggerNetwork, lumber::INHERIT);
+
+    const std::regex expected(
+        R"(\[ INFO\] \d\d:\d\d:\d\d Initializing server\n)"
+        R"(\[ WARN\] \d\d:\d\d:\d\d careful\n)"
+        R"(\[ERROR\] \d\d:\d\d:\d\d bad map\n)"
+        R"(\[FATAL\] \d\d:\d\d:\d\d gone\n)"
+        R"(Opening port\.\.\.OK\. Port number is 7777\n)"
+        R"(\[DEBUG\] \d\d:\d\d:\d\d now visible\n)");
+    EXPECT_TRUE(std::regex_match(capture.text(), expected)) << capture.text();
+}
