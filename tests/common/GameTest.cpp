@@ -322,9 +322,13 @@ TEST(GameMakeMove, ActiveGameDisqualifiesOnRefusal) {
                               "INFO - Disqualified player 3\n");
         EXPECT_EQ(m->getCurrentPlayer(), P1);
         EXPECT_EQ(m.cell(1, 4), kStone1);
+        EXPECT_FALSE(m->makeMove(stone(0, 0, Player::P4))); // nobody to disqualify
+        EXPECT_EQ(m->get_valid_players(), 2u);
+        EXPECT_EQ(m->getCurrentPlayer(), P1);
+        log.take();
         ASSERT_TRUE(m->makeMove(stone(0, 0, P1)));
         EXPECT_EQ(m->getCurrentPlayer(), P2);
-        EXPECT_EQ(m->get_movenumber(), 2u);
+        EXPECT_EQ(m->get_movenumber(), 3u);
     }
     {
         // A bomb carrying a choice is not thrown.
@@ -372,6 +376,14 @@ TEST(GameMakeMove, PassiveGameAppliesAndDisqualifiesNobody) {
         EXPECT_EQ(m.cell(1, 4), kStone3);
         EXPECT_EQ(m->getCurrentPlayer(), P1);
         EXPECT_EQ(m->get_movenumber(), 2u);
+
+        // A player the map does not have is refused without touching turn or board.
+        EXPECT_FALSE(m->makeMove(stone(0, 0, Player::P4)));
+        EXPECT_EQ(log.take(), "DEBUG - Making move, Player 4 (x,y)=(0,0)\n"
+                              "TRACE - Current move is 3\n"
+                              "WARN - Move by unknown player 4 ignored (passive)\n");
+        EXPECT_EQ(m->getCurrentPlayer(), P1);
+        EXPECT_EQ(m.cell(0, 0), Square::EMPTY);
     }
     {
         Match m("3 0 1 0 1 3\n1 2 3\n", true);
