@@ -8,11 +8,13 @@
 #include "Network.h"
 #include "Protocol.h"
 #include "colors.h"
+#include "knob/ArgumentParser.h"
 
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <stdexcept>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -27,6 +29,8 @@ constexpr unsigned MAX_TURNS = 24;
 constexpr unsigned MAX_MESSAGES = 256;
 // Long enough never to run out while the bytes are already waiting in the socket.
 constexpr unsigned long GENEROUS_BUDGET_MSECS = 10000;
+// Longer command lines add nothing the parser has not seen.
+constexpr size_t MAX_TOKENS = 64;
 
 [[noreturn]] void finding(const char* what) {
     std::cerr << "fuzz finding: " << what << std::endl;
@@ -104,6 +108,136 @@ void inspect(const ProtoClient& client) {
     }
 }
 
+std::vector<std::string> splitTokens(const uint8_t* data, size_t size) {
+    std::vector<std::string> tokens;
+    std::string token;
+    for (size_t i = 0; i < size && tokens.size() < MAX_TOKENS; ++i) {
+        if (data[i] == 0) {
+            tokens.push_back(token);
+            token.clear();
+        } else {
+            token.push_back(static_cast<char>(data[i]));
+        }
+    }
+    if (tokens.size() < MAX_TOKENS) {
+        tokens.push_back(token);
+    }
+    return tokens;
+}
+
+// The match server's declarations, option for option, with the basic options of the frame.
+void parseServerCommandLine(const std::vector<std::string>& tokens) {
+    std::string mapName = "-";
+    uint16_t basePort = 7777;
+    uint32_t depthLimit = 0;
+    uint32_t waitSeconds = 0;
+    bool color = false;
+    knob::ArgumentParser parser;
+
+    knob::VariableArgument<std::string> mapArg("Load this map", mapName);
+    mapArg.valuename("mapname");
+    mapArg.alias('m', "map");
+    knob::VariableArgument<uint16_t> portArg(
+        "Use this port (NOTE: actual server port may differ if &baseport is in use)", basePort);
+    portArg.valuename("port number");
+    portArg.check_typed([](const knob::TypedArgument<uint16_t>&, const uint16_t& port) {
+        if (port == 0) {
+            throw knob::exception("Please choose a port value > 0.");
+        }
+    });
+    knob::ValueArgument<double> timeArg("Apply &timelimit (in seconds, >=0.2)");
+    timeArg.valuename("seconds");
+    timeArg.check_typed([](const knob::TypedArgument<double>&, const double& seconds) {
+        if (0.2 > seconds) {
+            throw knob::exception("Please choose a timeout value >= 0.2 seconds.");
+        }
+    });
+    knob::VariableArgument<uint32_t> depthArg(
+        "Apply &depthlimit (in case of time limit, clients may ignore this)", depthLimit);
+    depthArg.valuename("number");
+    knob::VariableArgument<uint32_t> waitArg("Seconds to &wait for a single client to connect",
+                                             waitSeconds);
+    waitArg.valuename("number");
+    parser.add(+mapArg);
+    parser.add(portArg);
+    parser.add(+(timeArg ^ depthArg));
+    parser.add(waitArg);
+
+    knob::ValueArgument<std::string> logFile("File to load &log settings from");
+    logFile.valuename("filename");
+    knob::SwitchArgument noColor("Disable ANSI colors when printing", "nocolor", color);
+    knob::Argument help("Show this &help text");
+    help.check([&parser](const knob::Argument&) { throw knob::exception(parser.help()); });
+    knob::Argument version("Show &version information");
+    version.check([](const knob::Argument&) { throw knob::exception("1.0.0 build today"); });
+    parser.add(knob::ArgumentSet("Basic options", logFile, noColor, help, version));
+
+    try {
+        parser.parse(tokens);
+    } catch (const knob::exception&) {
+        return;
+    }
+    // An accepted command line has a map and exactly one of the two limits.
+    if (!mapArg || static_cast<bool>(timeArg) == static_cast<bool>(depthArg)) {
+        finding("the server's command line was accepted without its required options");
+    }
+}
+
+// Every kind of argument and constraint the library has, in two sets.
+void parseRichCommandLine(const std::vector<std::string>& tokens) {
+    std::string inputFile;
+    double ratio = 0;
+    unsigned count = 0;
+    bool verbose = false;
+    knob::ArgumentParser parser;
+
+    knob::VariableArgument<std::string> input("Input file %i, also $input", inputFile);
+    input.valuename("file").min(1).max(0);
+    knob::ValueArgument<std::string> output("Write to &output");
+    output.valuename("file");
+    knob::VariableArgument<double> ratioArg("Compression &ratio", ratio);
+    knob::VariableArgument<unsigned> countArg("Repeat %n times", count);
+    countArg.max(3);
+    knob::SwitchArgument verboseArg("Be &verbose, say \\&more \\% \\$ \\q", "loud",
+                                    verbose);
+    knob::Argument quiet("Be $quiet");
+    quiet.many(true);
+    knob::Argument dry("Dry run", "dry-run");
+    dry.alias('y').min(2);
+    knob::ValueArgument<unsigned short> port("Listen on %port");
+    knob::ValueArgument<std::string> rest("Remaining words");
+    rest.valuename("word").max(0);
+
+    parser.add(input);
+    parser.add(+(output ^ ratioArg));
+    parser.add(countArg);
+    parser.add(knob::ArgumentConstraint<knob::Any>(verboseArg, +quiet, dry));
+    parser.add(knob::ArgumentSet("More", port, rest));
+    try {
+        parser.parse(tokens);
+    } catch (const knob::exception&) {
+    }
+    (void)parser.help();
+}
+
+void describeArgument(const std::string& description) {
+    knob::Argument arg(description);
+    (void)arg.ident();
+    (void)arg.description();
+    try {
+        (void)arg.usage();
+    } catch (const std::logic_error&) {
+        // Documented for a positional argument only.
+        if (!arg.matches()) {
+            finding("usage() refused an argument that has a flag or a name");
+        }
+    }
+    std::string value;
+    knob::VariableArgument<std::string> valued(description, value);
+    (void)valued.usage();
+    (void)valued.ident();
+}
+
 } // namespace
 
 void quietLogging(bool buildMessages) {
@@ -170,6 +304,24 @@ void protocolReceive(const uint8_t* data, size_t size) {
         break;
     }
     ::close(ends[1]);
+}
+
+void argumentParser(const uint8_t* data, size_t size) {
+    if (size == 0) {
+        return;
+    }
+    const std::vector<std::string> tokens = splitTokens(data + 1, size - 1);
+    switch (data[0] % 3) {
+    case 0:
+        parseServerCommandLine(tokens);
+        break;
+    case 1:
+        parseRichCommandLine(tokens);
+        break;
+    default:
+        describeArgument(tokens.front());
+        break;
+    }
 }
 
 } // namespace fuzzing

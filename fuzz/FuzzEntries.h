@@ -23,4 +23,11 @@ void mapReader(const uint8_t* data, size_t size);
 /// (timed or not, type check or not, the type expected).
 void protocolReceive(const uint8_t* data, size_t size);
 
+/// Splits bytes 1 and on at zero bytes into command-line tokens and parses them. Byte 0 picks
+/// the declarations: the server's own options with the basic options, a parser that uses every
+/// kind of argument and constraint, or (for the markup) one argument whose description is the
+/// first token. Refusals (knob::exception) are expected; any other exception escapes to the
+/// fuzzer, except the logic_error a positional argument's usage() documents.
+void argumentParser(const uint8_t* data, size_t size);
+
 } // namespace fuzzing
