@@ -17,6 +17,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdint>
+#include <ctime>
 
 #ifndef MSG_DONTWAIT
 // Without the flag a receive may block; the timed receive only reads after wait() saw data.
@@ -28,6 +29,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int LISTEN_BACKLOG = 10;
+// Longest single sleep of a timed wait; short enough that the kernel's slack stays far below a
+// millisecond.
+constexpr std::chrono::milliseconds WAIT_SLICE(20);
+constexpr long long NANOS_PER_SECOND = 1000000000;
 
 void setBlocking(SOCKET sock, bool blocking) {
     const int flags = ::fcntl(sock, F_GETFL, 0);
@@ -91,13 +96,20 @@ bool TcpSocket::wait(unsigned long msecs) const {
     const auto limit = std::chrono::milliseconds(std::min<unsigned long>(msecs, UINT32_MAX));
     const Clock::time_point deadline = Clock::now() + limit;
     for (;;) {
-        // poll takes an int: a longer limit is waited for in slices; a signal resumes the wait.
-        int timeout = -1;
+        // The rest of the limit to the nanosecond, in slices: the kernel lets a sleep overrun by
+        // a share of its length (0.1 % and more), so one long sleep would end late. A signal
+        // resumes the wait.
+        timespec slice{};
+        timespec* timeout = nullptr;
         if (msecs != 0) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-            timeout = static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX));
+            const auto left =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(std::clamp<Clock::duration>(
+                    deadline - Clock::now(), Clock::duration::zero(), WAIT_SLICE));
+            slice.tv_sec = static_cast<time_t>(left.count() / NANOS_PER_SECOND);
+            slice.tv_nsec = static_cast<long>(left.count() % NANOS_PER_SECOND);
+            timeout = &slice;
         }
-        const int result = ::poll(&entry, 1, timeout);
+        const int result = ::ppoll(&entry, 1, timeout, nullptr);
         if (result > 0) {
             if (entry.revents & POLLNVAL) {
                 LOG(Logging::loggerNetwork, lumber::DEBUG) << "Error on select: " << EBADF;
@@ -186,11 +198,14 @@ bool TcpSocket::receive(void* buf, size_t len, unsigned long& msecs) const {
         if (count > 0) {
             received += static_cast<size_t>(count);
         }
-        const Clock::time_point now = Clock::now();
-        const auto elapsed = static_cast<unsigned long>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(now - reckoning).count());
-        msecs = elapsed >= msecs ? 0 : msecs - elapsed;
-        reckoning = now;
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - reckoning);
+        const auto whole = static_cast<unsigned long>(elapsed.count());
+        msecs = whole >= msecs ? 0 : msecs - whole;
+        // The reckoning moves on by the whole milliseconds taken off only: the fractions add up
+        // over many small reads instead of being dropped, so a peer that sends a message byte
+        // by byte cannot stretch the budget.
+        reckoning += elapsed;
     }
     return true;
 }
