@@ -23,12 +23,12 @@ private:
 } // namespace
 
 TEST(LoggingSetup, LoggersExistBeforeSetupAndFormOneTree) {
-    const char* names[] = {"reversi.map",     "reversi.network",    "reversi.game",
-                           "reversi.console", "reversi.server",     "reversi.matchpoint",
+    const char* names[] = {"reversi.map",     "reversi.network", "reversi.game",
+                           "reversi.console", "reversi.server",  "reversi.matchpoint",
                            "reversi.ai"};
-    const Logging::Logger loggers[] = {Logging::loggerMap,     Logging::loggerNetwork,
-                                       Logging::loggerGame,    Logging::loggerConsole,
-                                       Logging::loggerServer,  Logging::loggerMatchpoint,
+    const Logging::Logger loggers[] = {Logging::loggerMap,    Logging::loggerNetwork,
+                                       Logging::loggerGame,   Logging::loggerConsole,
+                                       Logging::loggerServer, Logging::loggerMatchpoint,
                                        Logging::loggerAI};
     for (size_t i = 0; i < 7; ++i) {
         ASSERT_TRUE(loggers[i]);
@@ -57,12 +57,11 @@ TEST(LoggingSetup, LineSinkBareSinkAndLevels) {
     LOG(Logging::loggerGame, lumber::DEBUG) << "still invisible";
     Logging::setLogLevel(Logging::loggerNetwork, lumber::INHERIT);
 
-    const std::regex expected(
-        R"(\[ INFO\] \d\d:\d\d:\d\d Initializing server\n)"
-        R"(\[ WARN\] \d\d:\d\d:\d\d careful\n)"
-        R"(\[ERROR\] \d\d:\d\d:\d\d bad map\n)"
-        R"(\[FATAL\] \d\d:\d\d:\d\d gone\n)"
-        R"(Opening port\.\.\.OK\. Port number is 7777\n)"
-        R"(\[DEBUG\] \d\d:\d\d:\d\d now visible\n)");
+    const std::regex expected(R"(\[ INFO\] \d\d:\d\d:\d\d Initializing server\n)"
+                              R"(\[ WARN\] \d\d:\d\d:\d\d careful\n)"
+                              R"(\[ERROR\] \d\d:\d\d:\d\d bad map\n)"
+                              R"(\[FATAL\] \d\d:\d\d:\d\d gone\n)"
+                              R"(Opening port\.\.\.OK\. Port number is 7777\n)"
+                              R"(\[DEBUG\] \d\d:\d\d:\d\d now visible\n)");
     EXPECT_TRUE(std::regex_match(capture.text(), expected)) << capture.text();
 }
