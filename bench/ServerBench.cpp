@@ -153,11 +153,11 @@ void BM_ServerWorkPerMove(benchmark::State& state) {
             << " overrides and " << static_cast<unsigned>(game.getBoard().getBombs(p)) << " bombs";
         LOG(loggerServer, lumber::INFO) << "Sending move request to player " << p
                                         << " with depth 0, time left: " << msecsLeft << " msecs.";
-        LOG(loggerMatchpoint, lumber::INFO) << "Sending move request to player " << p
-                                            << " with depth 0, time left: " << msecsLeft
-                                            << " msecs.\n";
-        LOG(loggerServer, lumber::INFO) << "Received move " << game.get_movenumber() << ": "
-                                        << move << ". time left: " << msecsLeft << "msecs";
+        LOG(loggerMatchpoint, lumber::INFO)
+            << "Sending move request to player " << p << " with depth 0, time left: " << msecsLeft
+            << " msecs.\n";
+        LOG(loggerServer, lumber::INFO) << "Received move " << game.get_movenumber() << ": " << move
+                                        << ". time left: " << msecsLeft << "msecs";
         LOG(loggerMatchpoint, lumber::INFO)
             << "Answer from player " << p << " for move " << game.get_movenumber()
             << " was (x,y,c) = (" << move.x << "," << move.y << "," << move.choice
@@ -165,8 +165,7 @@ void BM_ServerWorkPerMove(benchmark::State& state) {
         applyChecked(game, move);
         for (const Player q : game.getValidPlayers()) {
             const unsigned peer = static_cast<unsigned>(q) - 1;
-            if (!peers.endpoint(peer).send_moveannounce(move.x, move.y, move.choice,
-                                                        move.player)) {
+            if (!peers.endpoint(peer).send_moveannounce(move.x, move.y, move.choice, move.player)) {
                 std::abort();
             }
         }

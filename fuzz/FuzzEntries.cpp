@@ -14,9 +14,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <stdexcept>
 #include <iostream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 namespace fuzzing {
@@ -198,8 +198,7 @@ void parseRichCommandLine(const std::vector<std::string>& tokens) {
     knob::VariableArgument<double> ratioArg("Compression &ratio", ratio);
     knob::VariableArgument<unsigned> countArg("Repeat %n times", count);
     countArg.max(3);
-    knob::SwitchArgument verboseArg("Be &verbose, say \\&more \\% \\$ \\q", "loud",
-                                    verbose);
+    knob::SwitchArgument verboseArg("Be &verbose, say \\&more \\% \\$ \\q", "loud", verbose);
     knob::Argument quiet("Be $quiet");
     quiet.many(true);
     knob::Argument dry("Dry run", "dry-run");

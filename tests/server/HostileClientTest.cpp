@@ -1,0 +1,425 @@
+// Clients that attack the real server program with bytes no honest client sends, or with
+// silence, or in numbers: the server puts each one out for the right reason, the others play
+// on to the end, and the server itself neither crashes nor stalls.
+//
+// tools/valgrind-hostile runs this suite with the server under valgrind.
+
+#include "Network.h"
+#include "Protocol.h"
+#include "ScriptedClient.h"
+#include "ServerProcess.h"
+#include "TestMaps.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Messages = std::vector<std::string>;
+
+/// Longest wait of a hostile client for the server's next message.
+constexpr unsigned long PATIENCE_MSECS = 20000;
+/// Longest run of one match, valgrind included.
+constexpr int MATCH_MSECS = 60000;
+
+/// A client that speaks the protocol only where its script says so. It keeps the texts of
+/// the messages it receives in the format of ScriptedClient ("PLAYERNUM 1", "closed", ...).
+class HostileClient {
+public:
+    using Script = std::function<void(HostileClient&)>;
+
+    /// receiveBuffer > 0 shrinks the socket's receive buffer before it connects.
+    explicit HostileClient(Script script, int receiveBuffer = 0)
+        : m_script(std::move(script)), m_receiveBuffer(receiveBuffer) {}
+    ~HostileClient() { join(); }
+    HostileClient(const HostileClient&) = delete;
+    HostileClient& operator=(const HostileClient&) = delete;
+
+    /// Connects in the calling thread, so that the order of calls is the order of players.
+    bool connect(uint16_t port) {
+        const int sock = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (sock < 0) {
+            return false;
+        }
+        if (m_receiveBuffer > 0) {
+            ::setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &m_receiveBuffer, sizeof m_receiveBuffer);
+        }
+        sockaddr_in6 address{};
+        address.sin6_family = AF_INET6;
+        address.sin6_port = htons(port);
+        address.sin6_addr = in6addr_loopback;
+        if (::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            ::close(sock);
+            return false;
+        }
+        m_socket = new TcpSocket(sock);
+        m_proto = std::make_unique<ProtoClient>(m_socket);
+        return true;
+    }
+    void start() {
+        m_thread = std::thread([this] {
+            if (m_proto) {
+                m_script(*this);
+            }
+        });
+    }
+    void join() {
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+    }
+
+    // Script verbs
+
+    void sendGroupId(uint8_t groupId) { m_proto->send_client_groupid(groupId); }
+    void sendMove(uint16_t x, uint16_t y) { m_proto->send_move(x, y, MoveChoice::NONE); }
+    void send(const Bytes& bytes) { m_socket->send(bytes.data(), bytes.size()); }
+    /// One byte at a time, each after a pause of gapMsecs.
+    void drip(const Bytes& bytes, unsigned gapMsecs) {
+        for (const uint8_t byte : bytes) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(gapMsecs));
+            if (m_socket->send(&byte, 1) != 1) {
+                return;
+            }
+        }
+    }
+    /// Receives messages until a move request has come; false when the connection ended.
+    bool awaitMoveRequest() {
+        while (receiveOne()) {
+            if (m_messages.back().rfind("MOVEREQUEST", 0) == 0) {
+                return true;
+            }
+        }
+        return false;
+    }
+    /// Receives messages until the connection ends.
+    void readToEnd() {
+        while (receiveOne()) {
+        }
+    }
+    void pause(unsigned msecs) { std::this_thread::sleep_for(std::chrono::milliseconds(msecs)); }
+    void close() { m_proto.reset(); }
+
+    /// The messages received, to be read after join().
+    const Messages& messages() const { return m_messages; }
+    /// When the first message with that text came; the clock's epoch when none did.
+    std::chrono::steady_clock::time_point arrival(const std::string& text) const {
+        for (size_t i = 0; i < m_messages.size(); ++i) {
+            if (m_messages[i] == text) {
+                return m_arrivals[i];
+            }
+        }
+        return {};
+    }
+
+private:
+    bool receiveOne() {
+        MsgType type = MsgType::FAIL;
+        const MsgResult result = m_proto->receive_msg(type, false, PATIENCE_MSECS);
+        m_arrivals.push_back(std::chrono::steady_clock::now());
+        if (result != MsgResult::OK) {
+            m_messages.push_back("closed");
+            return false;
+        }
+        std::ostringstream text;
+        payload_client_playernum number{};
+        payload_moverequest request{};
+        payload_moveannounce announce{};
+        payload_disqualification disqualification{};
+        switch (type) {
+        case MsgType::GAMEBOARD:
+            text << "GAMEBOARD";
+            break;
+        case MsgType::CLIENT_PLAYERNUM:
+            m_proto->get_client_playernum(number);
+            text << "PLAYERNUM " << static_cast<unsigned>(number.player);
+            break;
+        case MsgType::MOVEREQUEST:
+            m_proto->get_moverequest(request);
+            text << "MOVEREQUEST " << request.timelimit << " "
+                 << static_cast<unsigned>(request.depthlimit);
+            break;
+        case MsgType::MOVEANNOUNCE:
+            m_proto->get_moveannounce(announce);
+            text << "MOVEANNOUNCE " << announce.x << " " << announce.y << " "
+                 << static_cast<unsigned>(announce.choice) << " "
+                 << static_cast<unsigned>(announce.player);
+            break;
+        case MsgType::DISQUALIFICATION:
+            m_proto->get_disqualification(disqualification);
+            text << "DISQUALIFICATION " << static_cast<unsigned>(disqualification.player);
+            break;
+        default:
+            text << type;
+            break;
+        }
+        m_messages.push_back(text.str());
+        return true;
+    }
+
+    Script m_script;
+    int m_receiveBuffer;
+    TcpSocket* m_socket = nullptr; // owned by m_proto
+    std::unique_ptr<ProtoClient> m_proto;
+    std::thread m_thread;
+    Messages m_messages;
+    std::vector<std::chrono::steady_clock::time_point> m_arrivals;
+};
+
+/// Starts the server on map with args (and a free base port), lets `connectAll` connect and
+/// start the clients in its order, and returns the outcome once the server has ended (it is
+/// killed after MATCH_MSECS). `whileRunning`, when given, runs after the clients started.
+ServerResult runMatch(const std::string& map, std::vector<std::string> args,
+                      const std::function<bool(uint16_t)>& connectAll,
+                      const std::function<void(ServerProcess&)>& whileRunning = {}) {
+    ServerProcess server;
+    args.insert(args.begin(), server.writeMap(map));
+    args.push_back("-b");
+    args.push_back(std::to_string(freePort()));
+    if (!server.start(args)) {
+        return ServerResult{};
+    }
+    const uint16_t port = server.waitForPort(MATCH_MSECS);
+    if (port == 0 || !connectAll(port)) {
+        return server.finish(0);
+    }
+    if (whileRunning) {
+        whileRunning(server);
+    }
+    return server.finish(MATCH_MSECS);
+}
+
+// A MOVE header announcing five payload bytes, and such a payload.
+const Bytes MOVE_HEADER{5, 0, 0, 0, 5};
+const Bytes MOVE_PAYLOAD{0, 0, 0, 0, 0};
+
+Bytes concat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Bytes from a fixed seed; the first is no message type, so the header is corrupt.
+Bytes randomBytes(size_t count) {
+    std::mt19937 generator(20240611);
+    Bytes bytes(count);
+    for (uint8_t& byte : bytes) {
+        byte = static_cast<uint8_t>(generator());
+    }
+    bytes[0] |= 0x80;
+    return bytes;
+}
+
+// A map message of the largest length a receiver accepts, payload included.
+Bytes largestMapMessage() {
+    Bytes bytes{2, 0x00, 0x1E, 0xB3, 0x60};
+    bytes.resize(bytes.size() + 2012000, '0');
+    return bytes;
+}
+
+// Players 2 and 3 of the three-lane map once player 1 is out before its first move.
+Messages laneTwoAfterOneIsOut(const std::string& request) {
+    return {"GAMEBOARD",
+            "PLAYERNUM 2",
+            "DISQUALIFICATION 1",
+            request,
+            "MOVEANNOUNCE 0 2 0 2",
+            "MOVEANNOUNCE 0 4 0 3",
+            "FIN",
+            "closed"};
+}
+Messages laneThreeAfterOneIsOut(const std::string& request) {
+    return {"GAMEBOARD",
+            "PLAYERNUM 3",
+            "DISQUALIFICATION 1",
+            "MOVEANNOUNCE 0 2 0 2",
+            request,
+            "MOVEANNOUNCE 0 4 0 3",
+            "FIN",
+            "closed"};
+}
+
+void expectDisqualified(const std::string& out, const std::string& player,
+                        const std::string& reason) {
+    const std::string log = withoutTimes(out);
+    EXPECT_EQ(firstMissing(log, {"[ INFO] Player " + player + " disqualified. (" + reason + ")",
+                                 "Player " + player + " disqualified (" + reason + ")"}),
+              "")
+        << log;
+}
+
+// Plays the three-lane map with a hostile player 1 and honest players 2 and 3.
+struct LaneMatch {
+    LaneMatch(HostileClient::Script script, std::vector<std::string> args)
+        : hostile(std::move(script)), p2(2, {Answer::move(0, 2)}), p3(3, {Answer::move(0, 4)}) {
+        result = runMatch(THREE_PLAYER_MAP, std::move(args), [this](uint16_t port) {
+            if (!hostile.connect(port) || !p2.connect(port) || !p3.connect(port)) {
+                return false;
+            }
+            hostile.start();
+            p2.start();
+            p3.start();
+            return true;
+        });
+        hostile.join();
+        p2.join();
+        p3.join();
+    }
+    HostileClient hostile;
+    ScriptedClient p2;
+    ScriptedClient p3;
+    ServerResult result;
+};
+
+} // namespace
+
+TEST(HostileClient, GarbageInsteadOfTheGroupIdIsPutOut) {
+    struct Case {
+        const char* what;
+        Bytes bytes;
+    };
+    const Case cases[] = {
+        {"random bytes", randomBytes(64)},
+        {"a header cut short", {1, 0, 0}},
+        {"an absurd length", {1, 0xFF, 0xFF, 0xFF, 0xFF}},
+        {"a header without its payload", {1, 0, 0, 0, 1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // The connection closes after the bytes: the wait for a group id has no limit.
+        LaneMatch match(
+            [&c](HostileClient& client) {
+                client.send(c.bytes);
+                client.close();
+            },
+            {"-d", "3"});
+
+        ASSERT_TRUE(match.result.exited);
+        EXPECT_EQ(match.result.status, 0);
+        EXPECT_EQ(match.p2.messages(), laneTwoAfterOneIsOut("MOVEREQUEST 0 3"));
+        EXPECT_EQ(match.p3.messages(), laneThreeAfterOneIsOut("MOVEREQUEST 0 3"));
+        expectDisqualified(match.result.out, "1", "Failed to receive group id");
+    }
+}
+
+TEST(HostileClient, MalformedAnswerIsPutOut) {
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        bool closeAfter;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"random bytes", randomBytes(64), false, "receive failed"},
+        {"a header cut short, then the connection closed", {5, 0, 0}, true, "receive failed"},
+        {"an absurd length", {5, 0xFF, 0xFF, 0xFF, 0xFF}, false, "receive failed"},
+        {"a map message one byte too long", {2, 0x00, 0x1E, 0xB3, 0x61}, false, "receive failed"},
+        {"the connection closed mid-payload", concat(MOVE_HEADER, {0, 0}), true, "receive failed"},
+        // Read whole (2 MB), then refused for its type.
+        {"the largest map message", largestMapMessage(), false, "wrong message"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LaneMatch match(
+            [&c](HostileClient& client) {
+                client.sendGroupId(1);
+                if (!client.awaitMoveRequest()) {
+                    return;
+                }
+                client.send(c.bytes);
+                if (c.closeAfter) {
+                    client.close();
+                } else {
+                    client.readToEnd();
+                }
+            },
+            {"-t", "2"});
+
+        ASSERT_TRUE(match.result.exited);
+        EXPECT_EQ(match.result.status, 0);
+        EXPECT_EQ(match.p2.messages(), laneTwoAfterOneIsOut("MOVEREQUEST 2000 0"));
+        EXPECT_EQ(match.p3.messages(), laneThreeAfterOneIsOut("MOVEREQUEST 2000 0"));
+        expectDisqualified(match.result.out, "1", c.reason);
+        // The offender heard of the request; its own notice may be lost when the server
+        // drops the bytes it did not read.
+        const Messages& got = match.hostile.messages();
+        ASSERT_GE(got.size(), 3u);
+        EXPECT_EQ(Messages(got.begin(), got.begin() + 3),
+                  (Messages{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 2000 0"}));
+    }
+}
+
+TEST(HostileClient, SlowOrSilentAnswerIsPutOutWhenTheBudgetEnds) {
+    struct Case {
+        const char* what;
+        HostileClient::Script answer;
+    };
+    const Case cases[] = {
+        {"silence", [](HostileClient&) {}},
+        {"a header cut short",
+         [](HostileClient& c) {
+             c.send({5, 0, 0});
+         }},
+        {"a header without its payload", [](HostileClient& c) { c.send(MOVE_HEADER); }},
+        // 5 x 200 ms: the last byte would come 500 ms after the budget.
+        {"a payload dripping past the budget",
+         [](HostileClient& c) {
+             c.send(MOVE_HEADER);
+             c.drip(MOVE_PAYLOAD, 200);
+         }},
+        {"a whole message dripping past the budget",
+         [](HostileClient& c) { c.drip(concat(MOVE_HEADER, MOVE_PAYLOAD), 100); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::chrono::steady_clock::time_point requested;
+        LaneMatch match(
+            [&](HostileClient& client) {
+                client.sendGroupId(1);
+                if (!client.awaitMoveRequest()) {
+                    return;
+                }
+                requested = std::chrono::steady_clock::now();
+                // Keep reading while the answer goes out, to see when the server gives up.
+                std::thread answering([&] { c.answer(client); });
+                client.readToEnd();
+                answering.join();
+            },
+            {"-t", "0.5"});
+
+        ASSERT_TRUE(match.result.exited);
+        EXPECT_EQ(match.result.status, 0);
+        EXPECT_EQ(match.p2.messages(), laneTwoAfterOneIsOut("MOVEREQUEST 500 0"));
+        EXPECT_EQ(match.p3.messages(), laneThreeAfterOneIsOut("MOVEREQUEST 500 0"));
+        expectDisqualified(match.result.out, "1", "timeout during move");
+        EXPECT_NE(withoutTimes(match.result.out).find("[ INFO] timeout detected!\n"),
+                  std::string::npos);
+        // Put out when the budget ran out, not when the last byte came (or never).
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              match.hostile.arrival("DISQUALIFICATION 1") - requested)
+                              .count();
+        EXPECT_GE(took, 450);
+        EXPECT_LT(took, 800);
+        EXPECT_EQ(match.hostile.messages(),
+                  (Messages{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 500 0", "DISQUALIFICATION 1",
+                            "closed"}));
+    }
+}
