@@ -268,8 +268,8 @@ void expectDisqualified(const std::string& out, const std::string& player,
 
 // Plays the three-lane map with a hostile player 1 and honest players 2 and 3.
 struct LaneMatch {
-    LaneMatch(HostileClient::Script script, std::vector<std::string> args)
-        : hostile(std::move(script)), p2(2, {Answer::move(0, 2)}), p3(3, {Answer::move(0, 4)}) {
+    LaneMatch(HostileClient::Script script, std::vector<std::string> args, int receiveBuffer = 0)
+        : hostile(std::move(script), receiveBuffer), p2(2, {Answer::move(0, 2)}), p3(3, {Answer::move(0, 4)}) {
         result = runMatch(THREE_PLAYER_MAP, std::move(args), [this](uint16_t port) {
             if (!hostile.connect(port) || !p2.connect(port) || !p3.connect(port)) {
                 return false;
@@ -422,4 +422,140 @@ TEST(HostileClient, SlowOrSilentAnswerIsPutOutWhenTheBudgetEnds) {
                   (Messages{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 500 0", "DISQUALIFICATION 1",
                             "closed"}));
     }
+}
+
+TEST(HostileClient, SilentClientKeepsAdmissionWaitingForItsGroupId) {
+    // The wait time bounds the wait for a connection only, never the one for the group id.
+    const std::vector<std::string> waits[] = {{}, {"-w", "1"}};
+    for (const std::vector<std::string>& wait : waits) {
+        SCOPED_TRACE(wait.empty() ? "without a wait time" : "with a wait time of 1 second");
+        std::vector<std::string> args{"-d", "3"};
+        args.insert(args.end(), wait.begin(), wait.end());
+        LaneMatch match(
+            [](HostileClient& client) {
+                client.pause(2500);
+                client.close();
+            },
+            args);
+
+        ASSERT_TRUE(match.result.exited);
+        EXPECT_EQ(match.result.status, 0);
+        expectDisqualified(match.result.out, "1", "Failed to receive group id");
+        EXPECT_EQ(match.p2.messages(), laneTwoAfterOneIsOut("MOVEREQUEST 0 3"));
+        EXPECT_EQ(match.p3.messages(), laneThreeAfterOneIsOut("MOVEREQUEST 0 3"));
+        // The others heard nothing until the silent client went away.
+        ASSERT_FALSE(match.p2.arrivals().empty());
+        ASSERT_FALSE(match.p3.arrivals().empty());
+        EXPECT_GE(match.p2.arrivals().front(), 2400);
+        EXPECT_GE(match.p3.arrivals().front(), 2400);
+    }
+}
+
+TEST(HostileClient, ClientThatNeverReadsDoesNotStallTheMatch) {
+    // Its answer goes out before the request comes; it reads nothing until long after the
+    // match, with a receive buffer as small as the system allows.
+    LaneMatch match(
+        [](HostileClient& client) {
+            client.sendGroupId(1);
+            client.sendMove(0, 0);
+            client.pause(4000);
+            client.readToEnd();
+        },
+        {"-t", "0.5"}, 1);
+
+    ASSERT_TRUE(match.result.exited);
+    EXPECT_EQ(match.result.status, 0);
+    EXPECT_EQ(match.hostile.messages(),
+              (Messages{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 500 0", "MOVEANNOUNCE 0 0 0 1",
+                        "MOVEANNOUNCE 0 2 0 2", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
+    EXPECT_EQ(match.p2.messages(),
+              (Messages{"GAMEBOARD", "PLAYERNUM 2", "MOVEANNOUNCE 0 0 0 1", "MOVEREQUEST 500 0",
+                        "MOVEANNOUNCE 0 2 0 2", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
+    EXPECT_EQ(match.p3.messages(),
+              (Messages{"GAMEBOARD", "PLAYERNUM 3", "MOVEANNOUNCE 0 0 0 1", "MOVEANNOUNCE 0 2 0 2",
+                        "MOVEREQUEST 500 0", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
+    // The match was over before the client read its first byte.
+    ASSERT_FALSE(match.p2.arrivals().empty());
+    EXPECT_LT(match.p2.arrivals().back(), 3500);
+}
+
+namespace {
+
+// Opens count connections to port without waiting for them to be taken, closes them after
+// holdMsecs, and returns how many the system let through to the server's queue.
+unsigned flood(uint16_t port, unsigned count, unsigned holdMsecs) {
+    std::vector<int> socks;
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(port);
+    address.sin6_addr = in6addr_loopback;
+    for (unsigned i = 0; i < count; ++i) {
+        const int sock = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (sock < 0) {
+            continue;
+        }
+        ::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socks.push_back(sock);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(holdMsecs));
+    unsigned connected = 0;
+    for (const int sock : socks) {
+        sockaddr_in6 peer{};
+        socklen_t length = sizeof peer;
+        connected += ::getpeername(sock, reinterpret_cast<sockaddr*>(&peer), &length) == 0;
+        ::close(sock);
+    }
+    return connected;
+}
+
+} // namespace
+
+TEST(HostileClient, ConnectionsBeyondThePlayersAreTurnedAway) {
+    ScriptedClient p1(1, {Answer::move(0, 0)});
+    ScriptedClient p2(2, {Answer::move(0, 2)});
+    ScriptedClient p3(3, {Answer::move(0, 4)});
+    const ServerResult result = runMatch(THREE_PLAYER_MAP, {"-d", "3"}, [&](uint16_t port) {
+        if (!connectAndStart({&p1, &p2, &p3}, port)) {
+            return false;
+        }
+        flood(port, 40, 300);
+        return true;
+    });
+    p1.join();
+    p2.join();
+    p3.join();
+
+    ASSERT_TRUE(result.exited);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(p1.messages(),
+              (Messages{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 0 3", "MOVEANNOUNCE 0 0 0 1",
+                        "MOVEANNOUNCE 0 2 0 2", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
+    EXPECT_EQ(p2.messages(),
+              (Messages{"GAMEBOARD", "PLAYERNUM 2", "MOVEANNOUNCE 0 0 0 1", "MOVEREQUEST 0 3",
+                        "MOVEANNOUNCE 0 2 0 2", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
+    EXPECT_EQ(p3.messages(),
+              (Messages{"GAMEBOARD", "PLAYERNUM 3", "MOVEANNOUNCE 0 0 0 1", "MOVEANNOUNCE 0 2 0 2",
+                        "MOVEREQUEST 0 3", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
+    EXPECT_EQ(withoutTimes(result.out).find("disqualified"), std::string::npos);
+}
+
+TEST(HostileClient, RapidConnectionsThatCloseAtOnceArePutOut) {
+    // The first two of them become players 2 and 3 and never send a group id; the rest find
+    // the port closed. Player 1 is left alone, and the game is over at once.
+    ScriptedClient p1(1, {});
+    const ServerResult result = runMatch(THREE_PLAYER_MAP, {"-d", "3"}, [&](uint16_t port) {
+        if (!connectAndStart({&p1}, port)) {
+            return false;
+        }
+        flood(port, 40, 0);
+        return true;
+    });
+    p1.join();
+
+    ASSERT_TRUE(result.exited);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(p1.messages(), (Messages{"GAMEBOARD", "PLAYERNUM 1", "DISQUALIFICATION 2",
+                                       "DISQUALIFICATION 3", "FIN", "closed"}));
+    expectDisqualified(result.out, "2", "Failed to receive group id");
+    expectDisqualified(result.out, "3", "Failed to receive group id");
 }
