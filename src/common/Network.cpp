@@ -48,6 +48,12 @@ void setNoDelay(SOCKET sock) {
     ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
+// Errors of accept that mean the pending connection went away before it was taken.
+bool connectionVanished(int error) {
+    return error == EAGAIN || error == EWOULDBLOCK || error == ECONNABORTED || error == EPROTO ||
+           error == EINTR;
+}
+
 // Frees the resolver's result list on every way out of connect_to.
 class AddrInfoGuard {
 public:
@@ -248,29 +254,45 @@ bool TcpServer::open_port(uint16_t port) {
 }
 
 TcpSocket* TcpServer::accept(unsigned long msecs) const {
-    if (!wait(msecs)) {
-        LOG(Logging::loggerNetwork, lumber::ERR) << "Timeout on accept";
-        return nullptr;
+    const auto limit = std::chrono::milliseconds(std::min<unsigned long>(msecs, UINT32_MAX));
+    const Clock::time_point deadline = Clock::now() + limit;
+    unsigned long left = msecs;
+    for (;;) {
+        if (!wait(left)) {
+            LOG(Logging::loggerNetwork, lumber::ERR) << "Timeout on accept";
+            return nullptr;
+        }
+        sockaddr_storage peer{};
+        socklen_t length = sizeof peer;
+        const SOCKET sock =
+            ::accept4(m_sock, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+        if (sock != INVALID_SOCKET) {
+            // Some platforms hand the listener's non-blocking mode on; time limits come from
+            // wait().
+            setBlocking(sock, true);
+            setNoDelay(sock);
+            TcpSocket* socket = new TcpSocket(sock);
+            if (socket->alive()) {
+                return socket;
+            }
+            LOG(Logging::loggerNetwork, lumber::WARN) << "Socket was accepted but not alive";
+            socket->close();
+            delete socket;
+        } else if (!connectionVanished(errno)) {
+            LOG(Logging::loggerNetwork, lumber::ERR) << "Error on accept";
+            return nullptr;
+        }
+        // A connection reset before it could be taken is nobody's: wait on for a real one
+        // in the time left, so that a peer that connects and vanishes cannot end the wait.
+        if (msecs != 0) {
+            const auto rest = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            if (rest.count() <= 0) {
+                LOG(Logging::loggerNetwork, lumber::ERR) << "Timeout on accept";
+                return nullptr;
+            }
+            left = static_cast<unsigned long>(rest.count());
+        }
     }
-    sockaddr_storage peer{};
-    socklen_t length = sizeof peer;
-    const SOCKET sock =
-        ::accept4(m_sock, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
-    if (sock == INVALID_SOCKET) {
-        LOG(Logging::loggerNetwork, lumber::ERR) << "Error on accept";
-        return nullptr;
-    }
-    // Some platforms hand the listener's non-blocking mode on; time limits come from wait().
-    setBlocking(sock, true);
-    setNoDelay(sock);
-    TcpSocket* socket = new TcpSocket(sock);
-    if (socket->alive()) {
-        return socket;
-    }
-    LOG(Logging::loggerNetwork, lumber::WARN) << "Socket was accepted but not alive";
-    socket->close();
-    delete socket;
-    return nullptr;
 }
 
 bool TcpClient::connect_to(std::string address, uint16_t port) {
