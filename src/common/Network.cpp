@@ -9,6 +9,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -46,6 +47,14 @@ void setBlocking(SOCKET sock, bool blocking) {
 void setNoDelay(SOCKET sock) {
     const int on = 1;
     ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+// A peer that takes in nothing for this long while data waits for it is not playing: a send
+// to it then fails instead of blocking the whole server.
+constexpr timeval SEND_TIMEOUT{5, 0};
+
+void setSendTimeout(SOCKET sock) {
+    ::setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &SEND_TIMEOUT, sizeof SEND_TIMEOUT);
 }
 
 // Errors of accept that mean the pending connection went away before it was taken.
@@ -271,6 +280,7 @@ TcpSocket* TcpServer::accept(unsigned long msecs) const {
             // wait().
             setBlocking(sock, true);
             setNoDelay(sock);
+            setSendTimeout(sock);
             TcpSocket* socket = new TcpSocket(sock);
             if (socket->alive()) {
                 return socket;

@@ -64,7 +64,9 @@ public:
     /// bound or listened on, or when this object already holds a socket.
     bool open_port(uint16_t port);
     /// Accepts one connection within msecs (0: without limit). The new, blocking socket
-    /// belongs to the caller, who closes and deletes it. Null on time-out or error.
+    /// belongs to the caller, who closes and deletes it; a send on it fails when the peer takes
+    /// in nothing for 5 seconds. A connection that was reset before it could be taken is
+    /// skipped. Null on time-out or error.
     TcpSocket* accept(unsigned long msecs) const;
 };
 
