@@ -235,6 +235,51 @@ Bytes largestMapMessage() {
     return bytes;
 }
 
+// The three-lane map in a 50 x 50 grid of holes, with some two thousand transitions between
+// holes that change nothing in the game but make its text some 40 kB long.
+std::string bigLaneMap() {
+    constexpr unsigned SIDE = 50;
+    const char* const lanes[] = {"0 2 1", "- - -", "0 3 2", "- - -", "0 1 3"};
+    std::ostringstream text;
+    text << "3\n0\n0 0\n" << SIDE << " " << SIDE << "\n";
+    for (unsigned y = 0; y < SIDE; ++y) {
+        text << (y < 5 ? lanes[y] : "-");
+        for (unsigned x = y < 5 ? 3 : 1; x < SIDE; ++x) {
+            text << " -";
+        }
+        text << "\n";
+    }
+    for (unsigned y = 10; y <= 20; ++y) {
+        for (unsigned x = 1; x + 1 < SIDE; ++x) {
+            for (unsigned d = 0; d < 4; ++d) {
+                text << x << " " << y << " " << d << " <-> " << x << " " << y << " " << d + 4
+                     << "\n";
+            }
+        }
+    }
+    return text.str();
+}
+
+// Moves this process into a network namespace of its own whose loopback carries frames of an
+// Ethernet's size: socket buffers then hold a few dozen kilobytes, as on a real network,
+// instead of the megabytes of the usual loopback. False when the system does not allow it.
+bool ownNetworkWithEthernetFrames() {
+    if (::unshare(CLONE_NEWNET) != 0) {
+        return false;
+    }
+    const int sock = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    request.ifr_mtu = 1500;
+    bool ready = ::ioctl(sock, SIOCSIFMTU, &request) == 0;
+    if (ready && ::ioctl(sock, SIOCGIFFLAGS, &request) == 0) {
+        request.ifr_flags |= IFF_UP;
+        ready = ::ioctl(sock, SIOCSIFFLAGS, &request) == 0;
+    }
+    ::close(sock);
+    return ready;
+}
+
 // Players 2 and 3 of the three-lane map once player 1 is out before its first move.
 Messages laneTwoAfterOneIsOut(const std::string& request) {
     return {"GAMEBOARD",
@@ -268,9 +313,11 @@ void expectDisqualified(const std::string& out, const std::string& player,
 
 // Plays the three-lane map with a hostile player 1 and honest players 2 and 3.
 struct LaneMatch {
-    LaneMatch(HostileClient::Script script, std::vector<std::string> args, int receiveBuffer = 0)
-        : hostile(std::move(script), receiveBuffer), p2(2, {Answer::move(0, 2)}), p3(3, {Answer::move(0, 4)}) {
-        result = runMatch(THREE_PLAYER_MAP, std::move(args), [this](uint16_t port) {
+    LaneMatch(HostileClient::Script script, std::vector<std::string> args, int receiveBuffer = 0,
+              const std::string& map = THREE_PLAYER_MAP)
+        : hostile(std::move(script), receiveBuffer), p2(2, {Answer::move(0, 2)}),
+          p3(3, {Answer::move(0, 4)}) {
+        result = runMatch(map, std::move(args), [this](uint16_t port) {
             if (!hostile.connect(port) || !p2.connect(port) || !p3.connect(port)) {
                 return false;
             }
@@ -558,4 +605,25 @@ TEST(HostileClient, RapidConnectionsThatCloseAtOnceArePutOut) {
                                        "DISQUALIFICATION 3", "FIN", "closed"}));
     expectDisqualified(result.out, "2", "Failed to receive group id");
     expectDisqualified(result.out, "3", "Failed to receive group id");
+}
+
+// Sending to a client that reads nothing gives up after a while: the map, larger than the
+// socket buffers, cannot go out, and the server goes on without that client.
+TEST(HostileClient, ClientThatNeverReadsAMapBeyondTheSocketBuffersIsPutOut) {
+    if (!ownNetworkWithEthernetFrames()) {
+        GTEST_SKIP() << "no network namespace of our own here";
+    }
+    LaneMatch match(
+        [](HostileClient& client) {
+            // Its connection stays open, unread, until the match is over.
+            client.sendGroupId(1);
+            client.sendMove(0, 0);
+        },
+        {"-t", "0.5"}, 1, bigLaneMap());
+
+    ASSERT_TRUE(match.result.exited);
+    EXPECT_EQ(match.result.status, 0);
+    expectDisqualified(match.result.out, "1", "Failed to send board");
+    EXPECT_EQ(match.p2.messages(), laneTwoAfterOneIsOut("MOVEREQUEST 500 0"));
+    EXPECT_EQ(match.p3.messages(), laneThreeAfterOneIsOut("MOVEREQUEST 500 0"));
 }
