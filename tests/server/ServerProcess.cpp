@@ -73,7 +73,18 @@ bool ServerProcess::start(const std::vector<std::string>& args, const std::strin
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 
-    std::vector<std::string> words{m_argv0};
+    // REVERSI_SERVER_WRAPPER, when set, is a command that runs the server program (words
+    // separated by blanks, such as a valgrind command line); the server then sees its full path
+    // as its name.
+    std::vector<std::string> words;
+    if (const char* wrapper = std::getenv("REVERSI_SERVER_WRAPPER")) {
+        std::istringstream wrapperWords(wrapper);
+        for (std::string word; wrapperWords >> word;) {
+            words.push_back(word);
+        }
+    }
+    const bool wrapped = !words.empty();
+    words.push_back(wrapped ? REVERSI_SERVER_BIN : m_argv0);
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& word : words) {
@@ -81,7 +92,10 @@ bool ServerProcess::start(const std::vector<std::string>& args, const std::strin
     }
     argv.push_back(nullptr);
 
-    const int rc = ::posix_spawn(&m_pid, REVERSI_SERVER_BIN, &actions, nullptr, argv.data(), environ);
+    const int rc =
+        wrapped
+            ? ::posix_spawnp(&m_pid, argv[0], &actions, nullptr, argv.data(), environ)
+            : ::posix_spawn(&m_pid, REVERSI_SERVER_BIN, &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         m_pid = -1;
