@@ -49,6 +49,55 @@ void setNoDelay(SOCKET sock) {
     ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
+// Waits until sock is readable (or its peer has closed), until the deadline, or without limit
+// for a null deadline. The logging of TcpSocket::wait.
+bool waitReadable(SOCKET sock, const Clock::time_point* deadline) {
+    // poll rather than select: a descriptor at or above FD_SETSIZE cannot go into an fd_set.
+    if (sock == INVALID_SOCKET) {
+        LOG(Logging::loggerNetwork, lumber::DEBUG) << "Error on select: " << EBADF;
+        return false;
+    }
+    pollfd entry{};
+    entry.fd = sock;
+    entry.events = POLLIN;
+    for (;;) {
+        // The rest of the limit to the nanosecond, in slices: the kernel lets a sleep overrun by
+        // a share of its length (0.1 % and more), so one long sleep would end late. A signal
+        // resumes the wait.
+        timespec slice{};
+        timespec* timeout = nullptr;
+        if (deadline != nullptr) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(std::clamp<Clock::duration>(
+                    *deadline - Clock::now(), Clock::duration::zero(), WAIT_SLICE));
+            slice.tv_sec = static_cast<time_t>(left.count() / NANOS_PER_SECOND);
+            slice.tv_nsec = static_cast<long>(left.count() % NANOS_PER_SECOND);
+            timeout = &slice;
+        }
+        const int result = ::ppoll(&entry, 1, timeout, nullptr);
+        if (result > 0) {
+            if (entry.revents & POLLNVAL) {
+                LOG(Logging::loggerNetwork, lumber::DEBUG) << "Error on select: " << EBADF;
+                return false;
+            }
+            // Hang-up and error count as readable: the next receive reports them.
+            return true;
+        }
+        if (result == 0) {
+            if (deadline != nullptr && Clock::now() < *deadline) {
+                continue;
+            }
+            LOG(Logging::loggerNetwork, lumber::DEBUG) << "Timeout on select";
+            return false;
+        }
+        const int error = errno; // before logging can change it
+        if (error != EINTR) {
+            LOG(Logging::loggerNetwork, lumber::DEBUG) << "Error on select: " << error;
+            return false;
+        }
+    }
+}
+
 // A peer that takes in nothing for this long while data waits for it is not playing: a send
 // to it then fails instead of blocking the whole server.
 constexpr timeval SEND_TIMEOUT{5, 0};
@@ -99,53 +148,13 @@ void TcpSocket::close() {
 }
 
 bool TcpSocket::wait(unsigned long msecs) const {
-    // poll rather than select: a descriptor at or above FD_SETSIZE cannot go into an fd_set.
-    if (m_sock == INVALID_SOCKET) {
-        LOG(Logging::loggerNetwork, lumber::DEBUG) << "Error on select: " << EBADF;
-        return false;
+    if (msecs == 0) {
+        return waitReadable(m_sock, nullptr);
     }
-    pollfd entry{};
-    entry.fd = m_sock;
-    entry.events = POLLIN;
     // Limits are 32-bit counts; a larger value must not overflow the clock arithmetic.
     const auto limit = std::chrono::milliseconds(std::min<unsigned long>(msecs, UINT32_MAX));
     const Clock::time_point deadline = Clock::now() + limit;
-    for (;;) {
-        // The rest of the limit to the nanosecond, in slices: the kernel lets a sleep overrun by
-        // a share of its length (0.1 % and more), so one long sleep would end late. A signal
-        // resumes the wait.
-        timespec slice{};
-        timespec* timeout = nullptr;
-        if (msecs != 0) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::nanoseconds>(std::clamp<Clock::duration>(
-                    deadline - Clock::now(), Clock::duration::zero(), WAIT_SLICE));
-            slice.tv_sec = static_cast<time_t>(left.count() / NANOS_PER_SECOND);
-            slice.tv_nsec = static_cast<long>(left.count() % NANOS_PER_SECOND);
-            timeout = &slice;
-        }
-        const int result = ::ppoll(&entry, 1, timeout, nullptr);
-        if (result > 0) {
-            if (entry.revents & POLLNVAL) {
-                LOG(Logging::loggerNetwork, lumber::DEBUG) << "Error on select: " << EBADF;
-                return false;
-            }
-            // Hang-up and error count as readable: the next receive reports them.
-            return true;
-        }
-        if (result == 0) {
-            if (msecs != 0 && Clock::now() < deadline) {
-                continue;
-            }
-            LOG(Logging::loggerNetwork, lumber::DEBUG) << "Timeout on select";
-            return false;
-        }
-        const int error = errno; // before logging can change it
-        if (error != EINTR) {
-            LOG(Logging::loggerNetwork, lumber::DEBUG) << "Error on select: " << error;
-            return false;
-        }
-    }
+    return waitReadable(m_sock, &deadline);
 }
 
 size_t TcpSocket::send(const void* data, size_t len) const {
@@ -189,12 +198,15 @@ bool TcpSocket::receive(void* buf, size_t len, unsigned long& msecs) const {
     char* bytes = static_cast<char*>(buf);
     size_t received = 0;
     Clock::time_point reckoning = Clock::now();
+    // Every wait ends at the budget's true end, not a whole millisecond count from now.
+    const Clock::time_point deadline =
+        reckoning + std::chrono::milliseconds(std::min<unsigned long>(msecs, UINT32_MAX));
     while (received < len) {
         if (msecs == 0) {
             LOG(Logging::loggerNetwork, lumber::WARN) << "Timeout in receive";
             return false;
         }
-        if (!wait(msecs)) {
+        if (!waitReadable(m_sock, &deadline)) {
             LOG(Logging::loggerNetwork, lumber::WARN) << "Timeout in receive";
             msecs = 0;
             return false;
