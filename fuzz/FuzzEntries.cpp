@@ -43,11 +43,14 @@ std::string writeMap(const Map& map) {
     return text.str();
 }
 
-// A move as a client could send it: any coordinates and any choice byte.
+// A move as a client could send it: mostly on the board, sometimes just off it, with any
+// choice the protocol knows and a few it does not.
 Move hostileMove(const Game& game, const uint8_t* bytes) {
-    const auto x = static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
-    const auto y = static_cast<uint16_t>(bytes[2] << 8 | bytes[3]);
-    return Move(x, y, static_cast<MoveChoice>(bytes[4]), game.getCurrentPlayer(),
+    constexpr unsigned CHOICES = static_cast<unsigned>(MoveChoice::OVERRIDE) + 2;
+    const Map& map = game.getMap();
+    const auto x = static_cast<uint16_t>((bytes[0] << 8 | bytes[1]) % (map.getWidth() + 2));
+    const auto y = static_cast<uint16_t>((bytes[2] << 8 | bytes[3]) % (map.getHeight() + 2));
+    return Move(x, y, static_cast<MoveChoice>(bytes[4] % CHOICES), game.getCurrentPlayer(),
                 game.is_terminal());
 }
 
