@@ -50,8 +50,7 @@ TEST(ServerOptions, RefusedCommandLinesSayWhyOnStandardError) {
          "Argument -b port number does not accept the value 65536"},
         {{"m.map", "-t", "0.1"}, "Please choose a timeout value >= 0.2 seconds."},
         {{"m.map", "-t", "0.19999"}, "Please choose a timeout value >= 0.2 seconds."},
-        {{"m.map", "-t", "4294967.296"},
-         "Please choose a timeout value < 4294967.296 seconds."},
+        {{"m.map", "-t", "4294967.296"}, "Please choose a timeout value < 4294967.296 seconds."},
         {{"m.map", "-t", "1e12"}, "Please choose a timeout value < 4294967.296 seconds."},
         {{"m.map", "-t", "1 "}, "Argument -t seconds does not accept the value 1 "},
         {{"m.map", "-t", "1", "-d", "3"},
@@ -63,8 +62,7 @@ TEST(ServerOptions, RefusedCommandLinesSayWhyOnStandardError) {
         {{"m.map", "-d", "3", "-x"}, "The flag argument x is unknown"},
         {{"m.map", "-d", "3", "--help=1"}, "Argument -h does not accept a value"},
         {{"m.map", "-d", "3", "-l"}, "Argument -l filename requires a value"},
-        {{"m.map", "-d", "3", "--nocolor", "--nocolor"},
-         "Argument --nocolor can only be set once"},
+        {{"m.map", "-d", "3", "--nocolor", "--nocolor"}, "Argument --nocolor can only be set once"},
         {{"a.map", "b.map", "-d", "3"}, "Argument mapname can only be set once"},
         {{"a.map", "-m", "b.map", "-d", "3"}, "Argument mapname can only be set once"},
     };
@@ -154,7 +152,7 @@ TEST(ServerOptions, AcceptedFormsReachTheMatch) {
                 arg.replace(at, 3, run.server->writeMap(TWO_PLAYER_MAP));
             }
         }
-        args.insert(args.end(), {"-b", std::to_string(freePort())});
+        args.insert(args.begin(), {"-b", std::to_string(freePort())});
         ASSERT_TRUE(run.server->start(args));
     }
     for (Run& run : runs) {
@@ -174,8 +172,8 @@ TEST(ServerOptions, AcceptedFormsReachTheMatch) {
         EXPECT_EQ(run.result.status, 0);
         EXPECT_EQ(run.result.err, "");
         EXPECT_EQ(firstMissing(withoutTimes(run.result.out), cases[i].lines), "");
-        EXPECT_EQ(run.p2->messages(), (std::vector<std::string>{"GAMEBOARD", "PLAYERNUM 2",
-                                                                "DISQUALIFICATION 1", "FIN",
-                                                                "closed"}));
+        EXPECT_EQ(run.p2->messages(),
+                  (std::vector<std::string>{"GAMEBOARD", "PLAYERNUM 2", "DISQUALIFICATION 1", "FIN",
+                                            "closed"}));
     }
 }

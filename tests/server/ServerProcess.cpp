@@ -29,7 +29,9 @@ std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 } // namespace
 
@@ -81,7 +83,8 @@ bool ServerProcess::start(const std::vector<std::string>& args, const std::strin
     }
     argv.push_back(nullptr);
 
-    const int rc = ::posix_spawn(&m_pid, REVERSI_SERVER_BIN, &actions, nullptr, argv.data(), environ);
+    const int rc =
+        ::posix_spawn(&m_pid, REVERSI_SERVER_BIN, &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         m_pid = -1;
@@ -126,9 +129,13 @@ uint16_t ServerProcess::waitForPort(int msecs) const {
     }
 }
 
-std::string ServerProcess::out() const { return readFile(m_dir.path() + "/stdout.txt"); }
+std::string ServerProcess::out() const {
+    return readFile(m_dir.path() + "/stdout.txt");
+}
 
-std::string ServerProcess::err() const { return readFile(m_dir.path() + "/stderr.txt"); }
+std::string ServerProcess::err() const {
+    return readFile(m_dir.path() + "/stderr.txt");
+}
 
 ServerResult ServerProcess::finish(int msecs) {
     ServerResult result;
