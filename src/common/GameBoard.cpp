@@ -1,1 +1,507 @@
-// Filled in by the GameBoard sources.
+#include "GameBoard.h"
+
+#include "colors.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iomanip>
+#include <sstream>
+
+namespace {
+
+constexpr unsigned PLAYER_SLOTS = static_cast<unsigned>(Player::P_MAX) + 1;
+
+unsigned dirIndex(Direction d) {
+    return static_cast<unsigned>(d);
+}
+
+const char* playerColour(Player p) {
+    switch (p) {
+    case Player::P1:
+        return ansi::CFG_RED;
+    case Player::P2:
+        return ansi::CFG_BLUE;
+    case Player::P3:
+        return ansi::CFG_GREEN;
+    case Player::P4:
+        return ansi::CFG_YELLOW;
+    case Player::P5:
+        return ansi::CFG_CYAN;
+    case Player::P6:
+        return ansi::CFG_MAGENTA;
+    default:
+        return ansi::CFG_WHITE;
+    }
+}
+
+// Axis field width: every cell takes as many characters as an axis number.
+constexpr int AXIS_FIELD = 3;
+
+} // namespace
+
+GameBoard::GameBoard(const Map& map)
+    : m_map(map), width(static_cast<uint16_t>(map.getWidth())),
+      height(static_cast<uint16_t>(map.getHeight())), boardsize(uint32_t{width} * height),
+      nplayers(static_cast<uint8_t>(map.getPlayers())),
+      lastPlayer(static_cast<Player>(nplayers + 1)),
+      bomb_power(static_cast<uint8_t>(map.getBombStrength())) {
+    for (unsigned n = 0; n < PLAYER_SLOTS; ++n) {
+        ptob_map[n] = static_cast<Square>(n);
+        btop_map[n] = static_cast<Player>(n);
+    }
+    for (unsigned p = 1; p < PLAYER_SLOTS; ++p) {
+        state.player_bombs[p] = static_cast<uint8_t>(map.getBombs());
+        state.override_stones[p] = static_cast<uint8_t>(map.getOverrides());
+    }
+
+    squares.reset(new Square[boardsize]);
+    std::fill_n(squares.get(), boardsize, Square::NONE);
+    for (uint16_t y = 0; y < height; ++y) {
+        for (uint16_t x = 0; x < width; ++x) {
+            set_square(coords2index(x, y), map.getTile(x, y));
+        }
+    }
+
+    transitions.reset(new index_t[size_t{boardsize} * NumDirections]);
+    next_transitions.reset(new Direction[size_t{boardsize} * NumDirections]);
+    for (uint32_t i = 0; i < boardsize; ++i) {
+        const index_t cell = static_cast<index_t>(i);
+        for (Direction d : AllDirections) {
+            set_transition(cell, d, transition2index(cell, d), getBackDirection(d));
+        }
+    }
+    for (const Transition& t : map.getTransitions()) {
+        const index_t a =
+            coords2index(static_cast<uint16_t>(t.m_xStart), static_cast<uint16_t>(t.m_yStart));
+        const index_t b =
+            coords2index(static_cast<uint16_t>(t.m_xEnd), static_cast<uint16_t>(t.m_yEnd));
+        set_transition(a, t.m_dStart, b, t.m_dEnd);
+        set_transition(b, t.m_dEnd, a, t.m_dStart);
+    }
+}
+
+GameBoard::GameBoard(const GameBoard& other)
+    : m_map(other.m_map), width(other.width), height(other.height), boardsize(other.boardsize),
+      reducedboardsize(other.reducedboardsize), nplayers(other.nplayers),
+      lastPlayer(other.lastPlayer), bomb_power(other.bomb_power),
+      transitions(new index_t[size_t{boardsize} * NumDirections]),
+      next_transitions(new Direction[size_t{boardsize} * NumDirections]),
+      squares(new Square[boardsize]), state(other.state), ptob_map(other.ptob_map),
+      btop_map(other.btop_map), player_disqualified(other.player_disqualified) {
+    std::copy_n(other.transitions.get(), size_t{boardsize} * NumDirections, transitions.get());
+    std::copy_n(other.next_transitions.get(), size_t{boardsize} * NumDirections,
+                next_transitions.get());
+    std::copy_n(other.squares.get(), boardsize, squares.get());
+}
+
+GameBoard::~GameBoard() = default;
+
+// Geometry
+
+index_t GameBoard::coords2index(uint16_t x, uint16_t y) const {
+    if (x >= width || y >= height) {
+        return INVALID_INDEX;
+    }
+    return static_cast<index_t>(y * width + x);
+}
+
+bool GameBoard::index2coords(index_t i, uint16_t& x, uint16_t& y) const {
+    if (i == INVALID_INDEX || !valid_index(i)) {
+        return false;
+    }
+    x = static_cast<uint16_t>(i % width);
+    y = static_cast<uint16_t>(i / width);
+    return true;
+}
+
+index_t GameBoard::transition2index(index_t i, Direction d) const {
+    const uint32_t w = width;
+    const uint32_t n = boardsize;
+    const bool top = i < w;
+    const bool bottom = i >= n - w;
+    const bool left = i % w == 0;
+    const bool right = (i + 1) % w == 0;
+    uint32_t neighbour = INVALID_INDEX;
+    switch (d) {
+    case Direction::N:
+        neighbour = top ? INVALID_INDEX : i - w;
+        break;
+    case Direction::NE:
+        neighbour = top || right ? INVALID_INDEX : i - w + 1;
+        break;
+    case Direction::E:
+        neighbour = right ? INVALID_INDEX : i + 1;
+        break;
+    case Direction::SE:
+        neighbour = bottom || right ? INVALID_INDEX : i + w + 1;
+        break;
+    case Direction::S:
+        neighbour = bottom ? INVALID_INDEX : i + w;
+        break;
+    case Direction::SW:
+        neighbour = bottom || left ? INVALID_INDEX : i + w - 1;
+        break;
+    case Direction::W:
+        neighbour = left ? INVALID_INDEX : i - 1;
+        break;
+    case Direction::NW:
+        neighbour = top || left ? INVALID_INDEX : i - w - 1;
+        break;
+    }
+    if (neighbour == INVALID_INDEX || squares[neighbour] == Square::NONE) {
+        return INVALID_INDEX;
+    }
+    return static_cast<index_t>(neighbour);
+}
+
+void GameBoard::set_transition(index_t from, Direction d, index_t to, Direction side) {
+    const size_t entry = size_t{from} * NumDirections + dirIndex(d);
+    transitions[entry] = to;
+    next_transitions[entry] = getBackDirection(side);
+}
+
+// Cells
+
+void GameBoard::set_square(index_t i, Square s) {
+    const Square old = squares[i];
+    squares[i] = s;
+    if (isColour(old)) {
+        --state.stoneCount[static_cast<unsigned>(old)];
+    }
+    if (isColour(s)) {
+        ++state.stoneCount[static_cast<unsigned>(s)];
+    }
+    if (s == Square::NONE && old != Square::NONE) {
+        --reducedboardsize;
+    } else if (old == Square::NONE && s != Square::NONE) {
+        ++reducedboardsize;
+    }
+}
+
+// Stone moves
+
+bool GameBoard::makeMove(Player player, index_t index, MoveChoice choice, bool apply) {
+    if (!apply) {
+        return canPlace(player, index);
+    }
+    if (!validPlayer(player) || !valid_index(index) || squares[index] == Square::NONE) {
+        return false;
+    }
+    if (!checkChoice(index, choice)) {
+        return false;
+    }
+    const Square before = squares[index];
+    const bool wasOccupied = isOccupied(before);
+    if (wasOccupied && getOverrides(player) == 0) {
+        return false;
+    }
+    if (!checkCapture(player, index, true)) {
+        return false;
+    }
+    if (wasOccupied) {
+        --overrides(player);
+    }
+    // The effect follows the placement, so this move's stones carry the colour the mover
+    // owned before it.
+    switch (before) {
+    case Square::INVERSION:
+        inversion();
+        break;
+    case Square::CHOICE:
+        swap_players(player, static_cast<Player>(choice));
+        break;
+    case Square::BONUS:
+        if (choice == MoveChoice::OVERRIDE) {
+            ++overrides(player);
+        } else {
+            ++bombs(player);
+        }
+        break;
+    default:
+        break;
+    }
+    return true;
+}
+
+bool GameBoard::canPlace(Player player, index_t index) const {
+    if (!validPlayer(player) || !valid_index(index)) {
+        return false;
+    }
+    const Square s = squares[index];
+    if (s == Square::NONE) {
+        return false;
+    }
+    if (isOccupied(s) && getOverrides(player) == 0) {
+        return false;
+    }
+    if (s == Square::EXPANSION) {
+        return true;
+    }
+    const Square colour = ptob(player);
+    for (Direction d : AllDirections) {
+        if (walkLine(index, d, colour, nullptr)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool GameBoard::checkCapture(Player player, index_t index, bool apply) {
+    if (!apply) {
+        if (squares[index] == Square::EXPANSION) {
+            return true;
+        }
+        const Square colour = ptob(player);
+        for (Direction d : AllDirections) {
+            if (walkLine(index, d, colour, nullptr)) {
+                return true;
+            }
+        }
+        return false;
+    }
+    const Square colour = ptob(player);
+    std::vector<index_t> captured;
+    bool anyLine = false;
+    for (Direction d : AllDirections) {
+        anyLine |= walkLine(index, d, colour, &captured);
+    }
+    if (!anyLine && squares[index] != Square::EXPANSION) {
+        return false;
+    }
+    // Every line was found on the board as it was; only now are stones turned.
+    for (index_t cell : captured) {
+        set_square(cell, colour);
+    }
+    set_square(index, colour);
+    return true;
+}
+
+bool GameBoard::capturePath(index_t start, Direction d, Square colour, bool apply,
+                            std::vector<index_t>& captured) const {
+    return walkLine(start, d, colour, apply ? &captured : nullptr);
+}
+
+bool GameBoard::walkLine(index_t start, Direction d, Square colour,
+                         std::vector<index_t>* captured) const {
+    const size_t mark = captured ? captured->size() : 0;
+    // Valid maps make every walk end or return to its start; the bound (one visit per walker
+    // state) only guards against a step table that breaks that promise.
+    const uint32_t maxSteps = boardsize * NumDirections;
+    uint32_t passed = 0;
+    index_t cell = start;
+    Direction dir = d;
+    while (passed < maxSteps) {
+        const size_t entry = size_t{cell} * NumDirections + dirIndex(dir);
+        cell = transitions[entry];
+        dir = next_transitions[entry];
+        if (cell == INVALID_INDEX || cell == start) {
+            break;
+        }
+        const Square s = squares[cell];
+        if (s == colour) {
+            if (passed > 0) {
+                return true;
+            }
+            break;
+        }
+        if (!isOccupied(s)) {
+            break;
+        }
+        ++passed;
+        if (captured) {
+            captured->push_back(cell);
+        }
+    }
+    if (captured) {
+        captured->resize(mark);
+    }
+    return false;
+}
+
+bool GameBoard::checkChoice(index_t index, MoveChoice choice) const {
+    if (!valid_index(index)) {
+        return false;
+    }
+    switch (squares[index]) {
+    case Square::BONUS:
+        return choice == MoveChoice::BOMB || choice == MoveChoice::OVERRIDE;
+    case Square::CHOICE:
+        return choice >= MoveChoice::PLAYER1 && static_cast<unsigned>(choice) <= nplayers;
+    default:
+        return choice == MoveChoice::NONE;
+    }
+}
+
+void GameBoard::inversion() {
+    for (unsigned c = 1; c <= nplayers; ++c) {
+        btop_map[c] = incrementPlayer(btop_map[c], nplayers);
+    }
+    for (unsigned c = 1; c <= nplayers; ++c) {
+        ptob_map[static_cast<unsigned>(btop_map[c])] = static_cast<Square>(c);
+    }
+}
+
+void GameBoard::swap_players(Player a, Player b) {
+    const unsigned ia = static_cast<unsigned>(a);
+    const unsigned ib = static_cast<unsigned>(b);
+    std::swap(ptob_map[ia], ptob_map[ib]);
+    btop_map[static_cast<unsigned>(ptob_map[ia])] = a;
+    btop_map[static_cast<unsigned>(ptob_map[ib])] = b;
+}
+
+bool GameBoard::move_possible(Player player) const {
+    for (uint32_t i = 0; i < boardsize; ++i) {
+        if (canPlace(player, static_cast<index_t>(i))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Bombs
+
+bool GameBoard::throwBomb(Player player, index_t index, bool apply) {
+    if (!validPlayer(player) || !valid_index(index) || squares[index] == Square::NONE ||
+        getBombs(player) == 0) {
+        return false;
+    }
+    if (!apply) {
+        return true;
+    }
+    --bombs(player);
+
+    // Breadth first: layer k of the queue holds the cells k steps from the target. A cell
+    // may be queued more than once; later entries find it a hole already and are skipped.
+    const uint64_t span = 2 * uint64_t{bomb_power} + 1;
+    std::vector<index_t> queue;
+    queue.reserve(static_cast<size_t>(std::min<uint64_t>(boardsize, span * span)));
+    queue.push_back(index);
+    unsigned remaining = bomb_power;
+    size_t layerEnd = 1;
+    size_t read = 0;
+    while (read < queue.size()) {
+        const index_t cell = queue[read++];
+        if (squares[cell] != Square::NONE) {
+            set_square(cell, Square::NONE);
+            if (remaining != 0) {
+                for (Direction d : AllDirections) {
+                    const index_t next = get_transition(cell, d);
+                    if (next != INVALID_INDEX && squares[next] != Square::NONE) {
+                        queue.push_back(next);
+                    }
+                }
+            }
+        }
+        if (read == layerEnd) {
+            if (remaining == 0 || queue.size() == layerEnd) {
+                break;
+            }
+            --remaining;
+            layerEnd = queue.size();
+        }
+    }
+    return true;
+}
+
+bool GameBoard::bomb_possible(Player player) const {
+    return reducedboardsize != 0 && getBombs(player) >= 1;
+}
+
+// Console texts
+
+void GameBoard::printSquare(std::ostream& os, Square s, bool reset) const {
+    switch (s) {
+    case Square::EMPTY:
+    case Square::EXPANSION:
+    case Square::NONE:
+        os << s;
+        break;
+    case Square::INVERSION:
+        os << ansi::color(ansi::CBG_BLUE, ansi::CFG_MAGENTA) << "i";
+        break;
+    case Square::CHOICE:
+        os << ansi::color(ansi::CBG_BLUE, ansi::CFG_YELLOW) << "c";
+        break;
+    case Square::BONUS:
+        os << ansi::color(ansi::CBG_BLUE, ansi::CFG_GREEN) << "b";
+        break;
+    default: {
+        if (!isColour(s)) {
+            os << s;
+            break;
+        }
+        const Player owner = btop(s);
+        if (getDisqualified(owner)) {
+            os << ansi::color(ansi::CT_INVERT, playerColour(owner));
+        } else {
+            os << ansi::color(playerColour(owner));
+        }
+        os << owner;
+        break;
+    }
+    }
+    if (reset) {
+        os << C_RESET;
+    }
+}
+
+std::string GameBoard::asString(Player player, bool showValidMoves, bool printAxis) const {
+    std::ostringstream os;
+    os << std::left;
+    const ansi::color axisColour(ansi::CT_BOLD, ansi::CFG_BLACK);
+    if (printAxis) {
+        os << axisColour << "     ";
+        for (uint16_t x = 0; x < width; ++x) {
+            os << std::setw(AXIS_FIELD) << x;
+        }
+        os << "\n";
+        os << "   /-";
+        for (uint16_t x = 0; x < width; ++x) {
+            os << "---";
+        }
+        os << C_RESET << "\n";
+    }
+    for (uint16_t y = 0; y < height; ++y) {
+        if (printAxis) {
+            os << axisColour << std::setw(AXIS_FIELD) << y << "| " << C_RESET;
+        }
+        for (uint16_t x = 0; x < width; ++x) {
+            const index_t i = coords2index(x, y);
+            printSquare(os, squares[i], false);
+            if (showValidMoves && canPlace(player, i)) {
+                os << "'" << C_RESET;
+            } else {
+                os << C_RESET << " ";
+            }
+            if (printAxis) {
+                os << " ";
+            }
+        }
+        os << "\n";
+    }
+    return os.str();
+}
+
+std::string GameBoard::asSimpleString() const {
+    const bool colours = ansi::enableColor;
+    ansi::enableColor = false;
+    std::ostringstream os;
+    for (uint16_t y = 0; y < height; ++y) {
+        for (uint16_t x = 0; x < width; ++x) {
+            printSquare(os, squares[coords2index(x, y)], false);
+        }
+        os << "\n";
+    }
+    ansi::enableColor = colours;
+    return os.str();
+}
+
+std::string GameBoard::playerStatus() const {
+    std::ostringstream os;
+    for (unsigned n = 1; n < static_cast<unsigned>(lastPlayer); ++n) {
+        const Player p = static_cast<Player>(n);
+        os << "Player " << p << ": " << unsigned{getBombs(p)} << " bombs, "
+           << unsigned{getOverrides(p)} << " overrides. Score is " << getStoneCount(p) << "\n";
+    }
+    return os.str();
+}

@@ -21,7 +21,9 @@ extern Logger loggerMatchpoint;  // "reversi.matchpoint"
 extern Logger loggerAI;          // "reversi.ai"
 
 /// Attaches the line sink (root, level INFO) and the bare sink (match point, not additive),
-/// both on standard output. Call once. The settings file name is accepted and not read.
+/// both on standard output. Call once. A settings file, when given and readable, may then
+/// change logger levels: one "<logger name> <level>" per line ("root" for the root logger,
+/// levels TRACE, DEBUG, INFO, WARN, ERROR, FATAL, OFF, INHERIT; "#" starts a comment).
 /// Always true.
 bool setupLogging(const std::string& settingsFile);
 

@@ -1,1 +1,292 @@
-// Filled in by the Network sources.
+#include "Network.h"
+
+#include "Logging.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+
+#ifndef MSG_DONTWAIT
+// Without the flag a receive may block; the timed receive only reads after wait() saw data.
+#define MSG_DONTWAIT 0
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int LISTEN_BACKLOG = 10;
+
+void setBlocking(SOCKET sock, bool blocking) {
+    const int flags = ::fcntl(sock, F_GETFL, 0);
+    if (flags >= 0) {
+        ::fcntl(sock, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK);
+    }
+}
+
+// A message goes out in several small sends; without this each one after the first waits
+// for the peer's delayed acknowledgement.
+void setNoDelay(SOCKET sock) {
+    const int on = 1;
+    ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+// Frees the resolver's result list on every way out of connect_to.
+class AddrInfoGuard {
+public:
+    explicit AddrInfoGuard(addrinfo* list) : m_list(list) {}
+    ~AddrInfoGuard() { ::freeaddrinfo(m_list); }
+    AddrInfoGuard(const AddrInfoGuard&) = delete;
+    AddrInfoGuard& operator=(const AddrInfoGuard&) = delete;
+
+private:
+    addrinfo* m_list;
+};
+
+} // namespace
+
+bool TcpSocket::initialize() {
+    return true;
+}
+
+bool TcpSocket::deinitialize() {
+    return true;
+}
+
+bool TcpSocket::alive() const {
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    return ::getpeername(m_sock, reinterpret_cast<sockaddr*>(&peer), &length) == 0;
+}
+
+void TcpSocket::close() {
+    if (m_sock != INVALID_SOCKET) {
+        ::close(m_sock);
+        m_sock = INVALID_SOCKET;
+    }
+}
+
+bool TcpSocket::wait(unsigned long msecs) const {
+    // poll rather than select: a descriptor at or above FD_SETSIZE cannot go into an fd_set.
+    if (m_sock == INVALID_SOCKET) {
+        LOG(Logging::loggerNetwork, lumber::DEBUG) << "Error on select: " << EBADF;
+        return false;
+    }
+    pollfd entry{};
+    entry.fd = m_sock;
+    entry.events = POLLIN;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(msecs);
+    for (;;) {
+        // poll takes an int: a longer limit is waited for in slices; a signal resumes the wait.
+        int timeout = -1;
+        if (msecs != 0) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            timeout = static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX));
+        }
+        const int result = ::poll(&entry, 1, timeout);
+        if (result > 0) {
+            if (entry.revents & POLLNVAL) {
+                LOG(Logging::loggerNetwork, lumber::DEBUG) << "Error on select: " << EBADF;
+                return false;
+            }
+            // Hang-up and error count as readable: the next receive reports them.
+            return true;
+        }
+        if (result == 0) {
+            if (msecs != 0 && Clock::now() < deadline) {
+                continue;
+            }
+            LOG(Logging::loggerNetwork, lumber::DEBUG) << "Timeout on select";
+            return false;
+        }
+        if (errno != EINTR) {
+            LOG(Logging::loggerNetwork, lumber::DEBUG) << "Error on select: " << errno;
+            return false;
+        }
+    }
+}
+
+size_t TcpSocket::send(const void* data, size_t len) const {
+    const char* bytes = static_cast<const char*>(data);
+    size_t sent = 0;
+    while (sent < len) {
+        // MSG_NOSIGNAL: a peer that has gone must not kill the process with SIGPIPE.
+        const ssize_t count = ::send(m_sock, bytes + sent, len - sent, MSG_NOSIGNAL);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            break;
+        }
+        sent += static_cast<size_t>(count);
+    }
+    return sent;
+}
+
+bool TcpSocket::receive(void* buf, size_t len) const {
+    char* bytes = static_cast<char*>(buf);
+    size_t received = 0;
+    // MSG_WAITALL may still return early after a signal; go on until all bytes are in.
+    while (received < len) {
+        const ssize_t count = ::recv(m_sock, bytes + received, len - received, MSG_WAITALL);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            return false;
+        }
+        received += static_cast<size_t>(count);
+    }
+    return true;
+}
+
+bool TcpSocket::receive(void* buf, size_t len, unsigned long& msecs) const {
+    if (msecs == 0) {
+        return receive(buf, len);
+    }
+    char* bytes = static_cast<char*>(buf);
+    size_t received = 0;
+    Clock::time_point reckoning = Clock::now();
+    while (received < len) {
+        if (msecs == 0) {
+            LOG(Logging::loggerNetwork, lumber::WARN) << "Timeout in receive";
+            return false;
+        }
+        if (!wait(msecs)) {
+            LOG(Logging::loggerNetwork, lumber::WARN) << "Timeout in receive";
+            msecs = 0;
+            return false;
+        }
+        // On failure msecs keeps the time left at the start of this pass, which is not 0:
+        // that is how the caller tells a broken connection from a time-out.
+        const ssize_t count = ::recv(m_sock, bytes + received, len - received, MSG_DONTWAIT);
+        if (count < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+            LOG(Logging::loggerNetwork, lumber::ERR) << "Error receiving data";
+            return false;
+        }
+        if (count == 0) {
+            LOG(Logging::loggerNetwork, lumber::ERR) << "The socket was closed during receive";
+            return false;
+        }
+        if (count > 0) {
+            received += static_cast<size_t>(count);
+        }
+        const Clock::time_point now = Clock::now();
+        const auto elapsed = static_cast<unsigned long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(now - reckoning).count());
+        msecs = elapsed >= msecs ? 0 : msecs - elapsed;
+        reckoning = now;
+    }
+    return true;
+}
+
+bool TcpServer::open_port(uint16_t port) {
+    if (m_sock != INVALID_SOCKET) {
+        LOG(Logging::loggerNetwork, lumber::ERR) << "Listen failed, socket already open";
+        return false;
+    }
+    const SOCKET sock = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (sock == INVALID_SOCKET) {
+        return false;
+    }
+    // One socket for IPv6 and IPv4-mapped clients; a restarted server may reuse the port at once.
+    const int off = 0;
+    const int on = 1;
+    ::setsockopt(sock, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_any;
+    address.sin6_port = htons(port);
+    address.sin6_flowinfo = 0;
+    address.sin6_scope_id = 0;
+    if (::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        LOG(Logging::loggerNetwork, lumber::ERR) << "Failed to bind socket";
+        ::close(sock);
+        return false;
+    }
+    if (::listen(sock, LISTEN_BACKLOG) != 0) {
+        LOG(Logging::loggerNetwork, lumber::ERR) << "Failed to listen on socket";
+        ::close(sock);
+        return false;
+    }
+    // Non-blocking, so that an accept after a connection vanished fails instead of hanging.
+    setBlocking(sock, false);
+    m_sock = sock;
+    return true;
+}
+
+TcpSocket* TcpServer::accept(unsigned long msecs) const {
+    if (!wait(msecs)) {
+        LOG(Logging::loggerNetwork, lumber::ERR) << "Timeout on accept";
+        return nullptr;
+    }
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    const SOCKET sock =
+        ::accept4(m_sock, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+    if (sock == INVALID_SOCKET) {
+        LOG(Logging::loggerNetwork, lumber::ERR) << "Error on accept";
+        return nullptr;
+    }
+    // Some platforms hand the listener's non-blocking mode on; time limits come from wait().
+    setBlocking(sock, true);
+    setNoDelay(sock);
+    TcpSocket* socket = new TcpSocket(sock);
+    if (socket->alive()) {
+        return socket;
+    }
+    LOG(Logging::loggerNetwork, lumber::WARN) << "Socket was accepted but not alive";
+    socket->close();
+    delete socket;
+    return nullptr;
+}
+
+bool TcpClient::connect_to(std::string address, uint16_t port) {
+    if (m_sock != INVALID_SOCKET) {
+        LOG(Logging::loggerNetwork, lumber::ERR) << "Connect failed, socket already open";
+        return false;
+    }
+    addrinfo hints{};
+    hints.ai_flags = 0;
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = 0;
+    addrinfo* results = nullptr;
+    const std::string service = std::to_string(port);
+    if (::getaddrinfo(address.c_str(), service.c_str(), &hints, &results) != 0) {
+        LOG(Logging::loggerNetwork, lumber::ERR)
+            << "Unable to resolve address " << address << " (port " << port << ")";
+        return false;
+    }
+    const AddrInfoGuard guard(results);
+    for (const addrinfo* candidate = results; candidate != nullptr;
+         candidate = candidate->ai_next) {
+        const SOCKET sock = ::socket(candidate->ai_family, candidate->ai_socktype | SOCK_CLOEXEC,
+                                     candidate->ai_protocol);
+        if (sock == INVALID_SOCKET) {
+            continue;
+        }
+        if (::connect(sock, candidate->ai_addr, candidate->ai_addrlen) == 0) {
+            setNoDelay(sock);
+            m_sock = sock;
+            return true;
+        }
+        // A failed attempt is closed at once, so no address leaves a socket behind.
+        ::close(sock);
+    }
+    LOG(Logging::loggerNetwork, lumber::ERR) << "Connect failed";
+    return false;
+}

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <regex>
 #include <sstream>
@@ -40,8 +42,18 @@ TEST(LoggingSetup, LoggersExistBeforeSetupAndFormOneTree) {
 
 // One test: setupLogging may run only once per process.
 TEST(LoggingSetup, LineSinkBareSinkAndLevels) {
+    const std::string settings = ::testing::TempDir() + "logging_test_settings";
+    {
+        std::ofstream file(settings);
+        file << "# levels for the test\n"
+             << "reversi.console = DEBUG\n"
+             << "reversi.game LOUD\n";
+    }
     StdoutCapture capture;
-    ASSERT_TRUE(Logging::setupLogging("no-such-settings-file"));
+    ASSERT_TRUE(Logging::setupLogging(settings));
+    std::remove(settings.c_str());
+    LOG(Logging::loggerConsole, lumber::DEBUG) << "console detail";
+    Logging::setLogLevel(Logging::loggerConsole, lumber::INHERIT);
 
     LOG(Logging::loggerServer, lumber::INFO) << "Initializing server";
     LOG(Logging::loggerServer, lumber::WARN) << "careful";
@@ -58,6 +70,8 @@ TEST(LoggingSetup, LineSinkBareSinkAndLevels) {
     Logging::setLogLevel(Logging::loggerNetwork, lumber::INHERIT);
 
     const std::regex expected(
+        R"(\[ WARN\] \d\d:\d\d:\d\d Ignoring line 3 of log settings .*logging_test_settings\n)"
+        R"(\[DEBUG\] \d\d:\d\d:\d\d console detail\n)"
         R"(\[ INFO\] \d\d:\d\d:\d\d Initializing server\n)"
         R"(\[ WARN\] \d\d:\d\d:\d\d careful\n)"
         R"(\[ERROR\] \d\d:\d\d:\d\d bad map\n)"
