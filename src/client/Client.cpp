@@ -2,6 +2,8 @@
 
 #include "Logging.h"
 #include "Network.h"
+#include "knob/Exceptions.h"
+#include "knob/VariableArgument.h"
 
 #include <chrono>
 #include <vector>
@@ -20,32 +22,34 @@ Client::~Client() = default;
 
 bool Client::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> host("Connect to this $host (name or address)", m_host);
-    host.alias('H').valuename("name");
+    host.valuename("name").alias('H');
     knob::VariableArgument<uint16_t> port("Connect to this &port", m_port);
-    port.valuename("port number").check_typed([](const knob::TypedArgument<uint16_t>&, const uint16_t& value) {
-        if (value == 0) {
-            throw knob::exception("Please choose a port value > 0.");
-        }
-    });
+    port.valuename("port number")
+        .check_typed([](const knob::TypedArgument<uint16_t>&, const uint16_t& value) {
+            if (value == 0) {
+                throw knob::exception("Please choose a port value > 0.");
+            }
+        });
     knob::VariableArgument<unsigned int> group("Send this &group id (0 to 255)", m_groupId);
-    group.valuename("number").check_typed([](const knob::TypedArgument<unsigned int>&, const unsigned int& value) {
-        if (value > MAX_GROUP_ID) {
-            throw knob::exception("Please choose a group id from 0 to 255.");
-        }
-    });
+    group.valuename("number").check_typed(
+        [](const knob::TypedArgument<unsigned int>&, const unsigned int& value) {
+            if (value > MAX_GROUP_ID) {
+                throw knob::exception("Please choose a group id from 0 to 255.");
+            }
+        });
     knob::VariableArgument<std::string> strategy(
         std::string("Play with this &strategy: ") + STRATEGY_NAMES, m_strategyName);
-    strategy.valuename("name").check_typed([](const knob::TypedArgument<std::string>&, const std::string& value) {
+    strategy.valuename("name").check_typed([](const knob::TypedArgument<std::string>&,
+                                              const std::string& value) {
         if (value != "random" && value != "greedy" && value != "search") {
-            throw knob::exception("Unknown strategy " + value + ": choose " + STRATEGY_NAMES +
-                                  ".");
+            throw knob::exception("Unknown strategy " + value + ": choose " + STRATEGY_NAMES + ".");
         }
     });
     knob::VariableArgument<unsigned int> seed("Random $seed of the random and greedy strategies",
                                               m_seed);
     seed.valuename("number");
     knob::VariableArgument<unsigned int> moveTime(
-        "Let a search take at most this &movetime in milliseconds", m_moveTime);
+        "Give a search at most this &movetime (milliseconds)", m_moveTime);
     moveTime.valuename("msecs");
 
     parser.add(host).add(port).add(group).add(strategy).add(seed).add(moveTime);
@@ -134,8 +138,8 @@ bool Client::onGameBoard(const ProtoClient& proto) {
     }
     m_game = std::make_unique<Game>(*m_map, true);
     LOG(Logging::loggerAI, lumber::INFO)
-        << "Received a " << m_map->getPlayers() << "-player map of " << m_map->getHeight()
-        << " x " << m_map->getWidth() << " cells";
+        << "Received a " << m_map->getPlayers() << "-player map of " << m_map->getHeight() << " x "
+        << m_map->getWidth() << " cells";
     return true;
 }
 
@@ -179,12 +183,11 @@ bool Client::onMoveRequest(ProtoClient& proto, const MoveLimits::Clock::time_poi
         LOG(Logging::loggerAI, lumber::ERR) << "The server went away: the move could not be sent";
         return false;
     }
-    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-        MoveLimits::Clock::now() - received);
+    const auto spent =
+        std::chrono::duration_cast<std::chrono::milliseconds>(MoveLimits::Clock::now() - received);
     LOG(Logging::loggerAI, lumber::INFO)
-        << "Answered " << move << " in " << spent.count() << " ms (time left "
-        << request.timelimit << " ms, depth limit " << static_cast<unsigned>(request.depthlimit)
-        << ")";
+        << "Answered " << move << " in " << spent.count() << " ms (time left " << request.timelimit
+        << " ms, depth limit " << static_cast<unsigned>(request.depthlimit) << ")";
     return true;
 }
 
@@ -193,15 +196,15 @@ bool Client::onMoveAnnounce(const ProtoClient& proto) {
     proto.get_moveannounce(announce);
     const unsigned mover = static_cast<unsigned>(announce.player);
     if (!m_game || mover < 1 || mover > m_game->getNrPlayers()) {
-        LOG(Logging::loggerAI, lumber::ERR) << "The server announced a move of player " << mover
-                                            << " out of place";
+        LOG(Logging::loggerAI, lumber::ERR)
+            << "The server announced a move of player " << mover << " out of place";
         return false;
     }
     const Move move(announce.x, announce.y, announce.choice, announce.player,
                     m_game->is_terminal());
     if (!m_game->makeMove(move)) {
-        LOG(Logging::loggerAI, lumber::WARN) << "The local game refused the announced move "
-                                             << move;
+        LOG(Logging::loggerAI, lumber::WARN)
+            << "The local game refused the announced move " << move;
     } else {
         LOG(Logging::loggerAI, lumber::DEBUG) << "Announced: " << move;
     }
@@ -218,8 +221,8 @@ bool Client::onDisqualification(const ProtoClient& proto) {
     }
     const unsigned number = static_cast<unsigned>(payload.player);
     if (!m_game || number < 1 || number > m_game->getNrPlayers()) {
-        LOG(Logging::loggerAI, lumber::ERR) << "The server disqualified an unknown player "
-                                            << number;
+        LOG(Logging::loggerAI, lumber::ERR)
+            << "The server disqualified an unknown player " << number;
         return false;
     }
     m_game->disqualify(payload.player);

@@ -3,10 +3,10 @@
 #include <algorithm>
 
 Position::Position(const Game& game, Player toMove)
-    : m_board(game.getBoard()), m_toMove(toMove),
-      m_phase(game.is_final()      ? GamePhase::FINAL
-              : game.is_terminal() ? GamePhase::TERMINAL
-                                   : GamePhase::BUILD) {}
+    : m_board(game.getBoard()), m_toMove(toMove), m_phase(game.is_final()      ? GamePhase::FINAL
+                                                          : game.is_terminal() ? GamePhase::TERMINAL
+                                                                               : GamePhase::BUILD) {
+}
 
 void Position::legalMoves(std::vector<Candidate>& out) const {
     out.clear();

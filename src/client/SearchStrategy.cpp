@@ -39,8 +39,7 @@ uint32_t SearchStrategy::allotTime(uint32_t timeLeft, unsigned movesToCome, uint
     return std::min(share, latest);
 }
 
-bool SearchStrategy::chooseMove(const Game& game, Player me, const MoveLimits& limits,
-                                Move& move) {
+bool SearchStrategy::chooseMove(const Game& game, Player me, const MoveLimits& limits, Move& move) {
     m_me = me;
     m_nodes = 0;
     m_lastDepth = 0;

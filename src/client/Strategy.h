@@ -35,8 +35,7 @@ public:
     /// stone and a bomb), within the limits. Returns false, with `move` untouched, when `me` has
     /// no legal move; otherwise `move` is legal for `me` on the game's board with a choice that
     /// its square accepts.
-    virtual bool chooseMove(const Game& game, Player me, const MoveLimits& limits,
-                            Move& move) = 0;
+    virtual bool chooseMove(const Game& game, Player me, const MoveLimits& limits, Move& move) = 0;
 
     /// The strategy named "random", "greedy" or "search"; null for any other name. The seed makes
     /// random choices reproducible; `moveTimeCap` bounds the time a search spends on one move
