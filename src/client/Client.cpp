@@ -41,7 +41,7 @@ bool Client::parseOptions(knob::ArgumentParser& parser) {
         std::string("Play with this &strategy: ") + STRATEGY_NAMES, m_strategyName);
     strategy.valuename("name").check_typed([](const knob::TypedArgument<std::string>&,
                                               const std::string& value) {
-        if (value != "random" && value != "greedy" && value != "search") {
+        if (!Strategy::known(value)) {
             throw knob::exception("Unknown strategy " + value + ": choose " + STRATEGY_NAMES + ".");
         }
     });

@@ -43,6 +43,7 @@ bool SearchStrategy::chooseMove(const Game& game, Player me, const MoveLimits& l
     m_me = me;
     m_nodes = 0;
     m_lastDepth = 0;
+    m_allotted = 0;
     m_aborted = false;
     const Position root(game, me);
     std::vector<Candidate> moves;

@@ -18,6 +18,10 @@ std::unique_ptr<Strategy> Strategy::create(const std::string& name, uint32_t see
     return nullptr;
 }
 
+bool Strategy::known(const std::string& name) {
+    return create(name, 0, 0) != nullptr;
+}
+
 Move Strategy::toGameMove(const Position& position, const Candidate& candidate, Player player) {
     uint16_t x = 0;
     uint16_t y = 0;

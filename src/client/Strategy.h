@@ -42,6 +42,8 @@ public:
     /// (milliseconds).
     static std::unique_ptr<Strategy> create(const std::string& name, uint32_t seed,
                                             uint32_t moveTimeCap);
+    /// Whether create knows the name.
+    static bool known(const std::string& name);
 
 protected:
     /// The game move of `player` for a candidate of `position`, with the terminal flag of its

@@ -58,8 +58,8 @@ public:
     bool start() {
         std::vector<std::string> args = {m_map, "-b", std::to_string(freePort())};
         args.insert(args.end(), m_limit.begin(), m_limit.end());
-        m_server = std::make_unique<ChildProcess>(REVERSI_SERVER_BIN, args,
-                                                  m_dir.path() + "/server.log");
+        m_server =
+            std::make_unique<ChildProcess>(REVERSI_SERVER_BIN, args, m_dir.path() + "/server.log");
         const std::string port = waitForPort();
         if (port.empty()) {
             ADD_FAILURE() << "no port opened:\n" << m_server->output();
@@ -68,9 +68,9 @@ public:
         for (size_t k = 0; k < m_strategies.size(); ++k) {
             std::vector<std::string> options = {"-p", port, "-s", m_strategies[k]};
             options.insert(options.end(), m_clientOptions.begin(), m_clientOptions.end());
-            m_clients.push_back(std::make_unique<ChildProcess>(
-                REVERSI_CLIENT_BIN, options,
-                m_dir.path() + "/client" + std::to_string(k + 1) + ".log"));
+            m_clients.push_back(std::make_unique<ChildProcess>(REVERSI_CLIENT_BIN, options,
+                                                               m_dir.path() + "/client" +
+                                                                   std::to_string(k + 1) + ".log"));
             if (!waitForServer("Client connected", k + 1)) {
                 ADD_FAILURE() << "client " << k + 1 << " not admitted:\n" << m_server->output();
                 return false;
