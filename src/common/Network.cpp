@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdint>
 
 #ifndef MSG_DONTWAIT
 // Without the flag a receive may block; the timed receive only reads after wait() saw data.
@@ -86,7 +87,9 @@ bool TcpSocket::wait(unsigned long msecs) const {
     pollfd entry{};
     entry.fd = m_sock;
     entry.events = POLLIN;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(msecs);
+    // Limits are 32-bit counts; a larger value must not overflow the clock arithmetic.
+    const auto limit = std::chrono::milliseconds(std::min<unsigned long>(msecs, UINT32_MAX));
+    const Clock::time_point deadline = Clock::now() + limit;
     for (;;) {
         // poll takes an int: a longer limit is waited for in slices; a signal resumes the wait.
         int timeout = -1;
@@ -110,8 +113,9 @@ bool TcpSocket::wait(unsigned long msecs) const {
             LOG(Logging::loggerNetwork, lumber::DEBUG) << "Timeout on select";
             return false;
         }
-        if (errno != EINTR) {
-            LOG(Logging::loggerNetwork, lumber::DEBUG) << "Error on select: " << errno;
+        const int error = errno; // before logging can change it
+        if (error != EINTR) {
+            LOG(Logging::loggerNetwork, lumber::DEBUG) << "Error on select: " << error;
             return false;
         }
     }

@@ -1,1 +1,311 @@
+#include "GameBoard.h"
+
+#include "ModelTestUtil.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+using model_test::BoardState;
+using model_test::validMap;
+
+namespace {
+
+constexpr Player P1 = Player::P1;
+constexpr Player P2 = Player::P2;
+constexpr Player P3 = Player::P3;
+
+// A one-row map: "players overrides / bombs strength / 1 width / row" plus transitions.
+std::string rowMap(unsigned players, unsigned overrides, const std::string& row,
+                   const std::string& transitions = "") {
+    const unsigned width = static_cast<unsigned>((row.size() + 1) / 2);
+    return std::to_string(players) + " " + std::to_string(overrides) + "\n0 0\n1 " +
+           std::to_string(width) + "\n" + row + "\n" + transitions;
+}
+
+// A map and its board.
+struct Fixture {
+    std::unique_ptr<Map> map;
+    std::unique_ptr<GameBoard> gb;
+    explicit Fixture(const std::string& text)
+        : map(validMap(text)), gb(std::make_unique<GameBoard>(*map)) {}
+    // The plain grid, rows joined without line ends.
+    std::string cells() const {
+        std::string text = gb->asSimpleString();
+        text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
+        return text;
+    }
+};
+
+// Applies a move that must be refused and checks that nothing changed.
+void expectRefused(GameBoard& gb, Player p, index_t i, MoveChoice choice) {
+    const BoardState before(gb);
+    EXPECT_FALSE(gb.makeMove(p, i, choice, true)) << "index " << i;
+    EXPECT_TRUE(BoardState(gb) == before) << "index " << i;
+}
+
+} // namespace
+
+TEST(MoveRules, LinesMustEndOnOwnStone) {
+    struct Case {
+        std::string row;
+        index_t at;
+        bool legal;
+        std::string after; // the row after applying, when legal
+    };
+    const Case cases[] = {
+        {"0 2 0", 0, false, ""},         {"0 2 1", 0, true, "111"}, {"0 2 2 2 1", 0, true, "11111"},
+        {"1 2 2 0 0", 3, true, "11110"}, {"0 1 2", 0, false, ""}, // own stone right next to it
+        {"0 2 - 1", 0, false, ""},                                // a hole breaks the line
+        {"0 2 c 1", 0, false, ""},                                // so does a special square
+        {"0 2 0 1", 0, false, ""},                                // and an empty cell
+        {"0 x 2 1", 0, true, "1111"},                             // an expansion square is captured
+        {"1 2 0 2 1", 2, true, "11111"}, {"- 2 1", 0, false, ""}, // a hole is no move
+    };
+    for (const Case& c : cases) {
+        Fixture f(rowMap(2, 0, c.row));
+        EXPECT_EQ(f.gb->makeMove(P1, c.at, MoveChoice::NONE, false), c.legal) << c.row;
+        if (c.legal) {
+            EXPECT_TRUE(f.gb->makeMove(P1, c.at, MoveChoice::NONE, true)) << c.row;
+            EXPECT_EQ(f.cells(), c.after) << c.row;
+        } else {
+            expectRefused(*f.gb, P1, c.at, MoveChoice::NONE);
+        }
+    }
+}
+
+TEST(MoveRules, AllClosedLinesTurnAtOnce) {
+    Fixture f("2 0\n0 0\n5 6\n"
+              "1 0 1 0 1 0\n"
+              "0 2 2 2 0 0\n"
+              "1 2 0 2 1 0\n"
+              "0 2 2 2 0 2\n"
+              "1 0 2 0 1 0\n");
+    EXPECT_TRUE(f.gb->makeMove(P1, f.gb->coords2index(2, 2), MoveChoice::NONE, true));
+    // Seven lines close; the one to the south runs into the edge of the board.
+    EXPECT_EQ(f.gb->asSimpleString(), "101010\n"
+                                      "011100\n"
+                                      "111110\n"
+                                      "012102\n"
+                                      "102010\n");
+    EXPECT_EQ(f.gb->getStoneCount(P1), 15u);
+    EXPECT_EQ(f.gb->getStoneCount(P2), 3u);
+}
+
+TEST(MoveRules, LinesAcrossTransitions) {
+    // The right edge of (3, 0) joined to the left edge of (0, 0): the row is a ring.
+    const std::string ring = "3 0 2 <-> 0 0 6\n";
+    Fixture across(rowMap(2, 0, "1 0 0 2", ring));
+    EXPECT_TRUE(across.gb->makeMove(P1, 2, MoveChoice::NONE, true));
+    EXPECT_EQ(across.cells(), "1011");
+
+    // Around the ring and back to the start: no capture either way.
+    Fixture loop(rowMap(2, 0, "0 2 2", "2 0 2 <-> 0 0 6\n"));
+    EXPECT_FALSE(loop.gb->makeMove(P1, 0, MoveChoice::NONE, false));
+    expectRefused(*loop.gb, P1, 0, MoveChoice::NONE);
+
+    // A line that leaves the left column at the bottom and comes in at the top of the right
+    // column, where it ends on the mover's stone.
+    Fixture turn("2 0\n0 0\n3 2\n"
+                 "0 1\n"
+                 "2 0\n"
+                 "2 0\n"
+                 "0 2 4 <-> 1 0 0\n");
+    EXPECT_TRUE(turn.gb->makeMove(P1, 0, MoveChoice::NONE, true));
+    EXPECT_EQ(turn.cells(), "111010");
+}
+
+TEST(MoveRules, OverrideStones) {
+    {
+        Fixture f(rowMap(2, 1, "2 2 1"));
+        EXPECT_TRUE(f.gb->makeMove(P1, 0, MoveChoice::NONE, true));
+        EXPECT_EQ(f.cells(), "111");
+        EXPECT_EQ(f.gb->getOverrides(P1), 0);
+        EXPECT_EQ(f.gb->getOverrides(P2), 1);
+        EXPECT_EQ(f.gb->getStoneCount(P2), 0u);
+    }
+    {
+        Fixture f(rowMap(2, 0, "2 2 1"));
+        EXPECT_FALSE(f.gb->makeMove(P1, 0, MoveChoice::NONE, false));
+        expectRefused(*f.gb, P1, 0, MoveChoice::NONE);
+    }
+    {
+        // A foreign stone without a line is refused even with override stones.
+        Fixture f(rowMap(2, 3, "2 0 1"));
+        EXPECT_FALSE(f.gb->makeMove(P1, 0, MoveChoice::NONE, false));
+        expectRefused(*f.gb, P1, 0, MoveChoice::NONE);
+    }
+    {
+        // The mover's own stone, with a line.
+        Fixture f(rowMap(2, 2, "1 2 1"));
+        EXPECT_TRUE(f.gb->makeMove(P1, 0, MoveChoice::NONE, true));
+        EXPECT_EQ(f.cells(), "111");
+        EXPECT_EQ(f.gb->getOverrides(P1), 1);
+    }
+    {
+        // An expansion square needs an override stone and no line.
+        Fixture f(rowMap(2, 1, "x 0 0"));
+        EXPECT_TRUE(f.gb->makeMove(P1, 0, MoveChoice::NONE, true));
+        EXPECT_EQ(f.cells(), "100");
+        EXPECT_EQ(f.gb->getOverrides(P1), 0);
+        EXPECT_EQ(f.gb->getStoneCount(P1), 1u);
+    }
+    {
+        Fixture f(rowMap(2, 0, "x 2 1"));
+        EXPECT_FALSE(f.gb->makeMove(P1, 0, MoveChoice::NONE, false));
+        expectRefused(*f.gb, P1, 0, MoveChoice::NONE);
+    }
+    {
+        // With a line, an expansion square turns it too.
+        Fixture f(rowMap(2, 1, "x 2 1"));
+        EXPECT_TRUE(f.gb->makeMove(P1, 0, MoveChoice::NONE, true));
+        EXPECT_EQ(f.cells(), "111");
+    }
+}
+
+TEST(MoveRules, ChoiceSquares) {
+    Fixture f(rowMap(3, 0, "c 2 1 3"));
+    // The test form ignores the choice byte; the applying form insists on a valid one.
+    EXPECT_TRUE(f.gb->makeMove(P1, 0, MoveChoice::NONE, false));
+    EXPECT_TRUE(f.gb->makeMove(P1, 0, MoveChoice::BOMB, false));
+    for (MoveChoice bad : {MoveChoice::NONE, static_cast<MoveChoice>(4), MoveChoice::PLAYER_MAX,
+                           MoveChoice::BOMB, MoveChoice::OVERRIDE}) {
+        expectRefused(*f.gb, P1, 0, bad);
+    }
+
+    // The stones are placed in colour 1, then players 1 and 3 swap colours.
+    EXPECT_TRUE(f.gb->makeMove(P1, 0, static_cast<MoveChoice>(3), true));
+    EXPECT_EQ(f.gb->get_square(0), Square::PLAYER1);
+    EXPECT_EQ(f.gb->get_square(1), Square::PLAYER1);
+    EXPECT_EQ(f.gb->ptob(P1), static_cast<Square>(3));
+    EXPECT_EQ(f.gb->ptob(P3), Square::PLAYER1);
+    EXPECT_EQ(f.gb->btop(Square::PLAYER1), P3);
+    EXPECT_EQ(f.gb->getStoneCount(P1), 1u);
+    EXPECT_EQ(f.gb->getStoneCount(P2), 0u);
+    EXPECT_EQ(f.gb->getStoneCount(P3), 3u);
+    EXPECT_EQ(f.cells(), "3331");
+
+    // Choosing oneself changes no colour.
+    Fixture self(rowMap(3, 0, "c 2 1"));
+    EXPECT_TRUE(self.gb->makeMove(P1, 0, MoveChoice::PLAYER1, true));
+    EXPECT_EQ(self.gb->ptob(P1), Square::PLAYER1);
+    EXPECT_EQ(self.gb->getStoneCount(P1), 3u);
+}
+
+TEST(MoveRules, BonusSquares) {
+    {
+        Fixture f(rowMap(2, 0, "b 2 1"));
+        expectRefused(*f.gb, P1, 0, MoveChoice::NONE);
+        expectRefused(*f.gb, P1, 0, MoveChoice::PLAYER1);
+        EXPECT_TRUE(f.gb->makeMove(P1, 0, MoveChoice::BOMB, true));
+        EXPECT_EQ(f.gb->getBombs(P1), 1);
+        EXPECT_EQ(f.gb->getOverrides(P1), 0);
+        EXPECT_EQ(f.gb->getBombs(P2), 0);
+        EXPECT_EQ(f.cells(), "111");
+    }
+    {
+        Fixture f(rowMap(2, 0, "b 2 1"));
+        EXPECT_TRUE(f.gb->makeMove(P1, 0, MoveChoice::OVERRIDE, true));
+        EXPECT_EQ(f.gb->getOverrides(P1), 1);
+        EXPECT_EQ(f.gb->getBombs(P1), 0);
+    }
+}
+
+TEST(MoveRules, InversionPassesColoursOn) {
+    Fixture f(rowMap(3, 0, "i 2 1 3 3"));
+    EXPECT_TRUE(f.gb->makeMove(P1, 0, MoveChoice::NONE, true));
+    // Colour 1 now holds three stones, colour 3 two, colour 2 none.
+    EXPECT_EQ(f.gb->getStoneCount(P2), 3u);
+    EXPECT_EQ(f.gb->getStoneCount(P3), 0u);
+    EXPECT_EQ(f.gb->getStoneCount(P1), 2u);
+    EXPECT_EQ(f.gb->btop(Square::PLAYER1), P2);
+    EXPECT_EQ(f.gb->ptob(P1), static_cast<Square>(3));
+    EXPECT_EQ(f.cells(), "22211");
+    // An inversion square takes no choice.
+    Fixture g(rowMap(3, 0, "i 2 1"));
+    expectRefused(*g.gb, P1, 0, MoveChoice::PLAYER1);
+
+    // Three inversions bring every colour home.
+    f.gb->inversion();
+    f.gb->inversion();
+    EXPECT_EQ(f.gb->ptob(P1), Square::PLAYER1);
+    EXPECT_EQ(f.gb->getStoneCount(P1), 3u);
+}
+
+TEST(MoveRules, CheckChoiceBySquare) {
+    Fixture f(rowMap(3, 0, "c b i x 0 1"));
+    struct Case {
+        index_t at;
+        MoveChoice choice;
+        bool valid;
+    };
+    const Case cases[] = {
+        {0, MoveChoice::NONE, false},
+        {0, MoveChoice::PLAYER1, true},
+        {0, static_cast<MoveChoice>(3), true},
+        {0, static_cast<MoveChoice>(4), false},
+        {0, MoveChoice::BOMB, false},
+        {1, MoveChoice::BOMB, true},
+        {1, MoveChoice::OVERRIDE, true},
+        {1, MoveChoice::NONE, false},
+        {1, MoveChoice::PLAYER1, false},
+        {2, MoveChoice::NONE, true},
+        {2, MoveChoice::PLAYER1, false},
+        {3, MoveChoice::NONE, true},
+        {4, MoveChoice::NONE, true},
+        {4, MoveChoice::OVERRIDE, false},
+        {5, MoveChoice::NONE, true},
+        {6, MoveChoice::NONE, false},
+        {INVALID_INDEX, MoveChoice::NONE, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(f.gb->checkChoice(c.at, c.choice), c.valid)
+            << "index " << c.at << " choice " << c.choice;
+    }
+}
+
+TEST(MoveRules, CapturePathKeepsTheListTidy) {
+    Fixture f(rowMap(2, 0, "0 2 2 1 2 0"));
+    std::vector<index_t> list = {42};
+    EXPECT_TRUE(f.gb->capturePath(0, Direction::E, Square::PLAYER1, true, list));
+    EXPECT_EQ(list, (std::vector<index_t>{42, 1, 2}));
+    EXPECT_FALSE(f.gb->capturePath(3, Direction::E, Square::PLAYER1, true, list));
+    EXPECT_EQ(list, (std::vector<index_t>{42, 1, 2}));
+    EXPECT_TRUE(f.gb->capturePath(0, Direction::E, Square::PLAYER1, false, list));
+    EXPECT_EQ(list.size(), 3u);
+    EXPECT_FALSE(f.gb->capturePath(0, Direction::W, Square::PLAYER1, true, list));
+}
+
+TEST(MoveRules, RefusedOutsideTheBoardAndForUnknownPlayers) {
+    Fixture f(rowMap(2, 5, "0 2 1 -"));
+    for (index_t i : {index_t{3}, index_t{4}, index_t{1000}, INVALID_INDEX}) {
+        EXPECT_FALSE(f.gb->makeMove(P1, i, MoveChoice::NONE, false));
+        expectRefused(*f.gb, P1, i, MoveChoice::NONE);
+    }
+    for (Player p : {Player::P_INVALID, P3, Player::P_MAX}) {
+        EXPECT_FALSE(f.gb->makeMove(p, 0, MoveChoice::NONE, false));
+        expectRefused(*f.gb, p, 0, MoveChoice::NONE);
+        EXPECT_FALSE(f.gb->move_possible(p));
+    }
+}
+
+TEST(MoveRules, MovePossible) {
+    // Player 1 holds override stones, but no cell has a line and there is no expansion square.
+    Fixture f(rowMap(2, 3, "2 1 2"));
+    EXPECT_FALSE(f.gb->move_possible(P1));
+    EXPECT_TRUE(f.gb->move_possible(P2));
+
+    // Only a choice square is playable: found without a choice.
+    Fixture c(rowMap(2, 0, "c 2 1"));
+    EXPECT_TRUE(c.gb->move_possible(P1));
+    EXPECT_FALSE(c.gb->move_possible(P2));
+
+    // An expansion square counts while override stones last.
+    Fixture x(rowMap(2, 1, "x 0 0"));
+    EXPECT_TRUE(x.gb->move_possible(P2));
+    x.gb->overrides(P2) = 0;
+    EXPECT_FALSE(x.gb->move_possible(P2));
+}

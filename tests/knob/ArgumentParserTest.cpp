@@ -190,19 +190,6 @@ TEST_F(ParserTest, FindArgPrefersTheFirstThatCanTakeMore) {
     EXPECT_EQ(b.count(), 2u);
 }
 
-TEST_F(ParserTest, NumberValuesMustBeWhole) {
-    unsigned short port = 0;
-    knob::VariableArgument<unsigned short> portArg("&port", port);
-    parser.add(portArg);
-    EXPECT_EQ(parse({"-p", "5 "}), "Argument -p value does not accept the value 5 ");
-    EXPECT_EQ(parse({"--port=5x"}), "Argument -p value does not accept the value 5x");
-    EXPECT_EQ(parse({"-p-1"}), "Argument -p value does not accept the value -1");
-    EXPECT_EQ(parse({"-p70000"}), "Argument -p value does not accept the value 70000");
-    EXPECT_EQ(port, 0);
-    EXPECT_EQ(parse({"-p", "5"}), "");
-    EXPECT_EQ(port, 5);
-}
-
 TEST_F(ParserTest, ValueHandedToArgumentWithoutValueIsMisuse) {
     // Claims a value but offers no way to take one.
     class Pretender : public knob::Argument {

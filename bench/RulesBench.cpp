@@ -1,0 +1,200 @@
+// Speed of the board rules: legality scans, captures, bombs and a move-tree count.
+
+#include "GameBoard.h"
+#include "Map.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+constexpr unsigned SIDE = 50;
+
+// 50 x 50, eight players, stones of players 1 to 7 scattered over about half the cells, some
+// holes, and every row's ends joined into a ring. Player 8 has no stone and thus no move.
+std::string scatteredMap() {
+    std::string text = "8 0\n0 0\n50 50\n";
+    uint32_t seed = 12345;
+    for (unsigned y = 0; y < SIDE; ++y) {
+        for (unsigned x = 0; x < SIDE; ++x) {
+            seed = seed * 1103515245u + 12345u;
+            const unsigned r = (seed >> 16) % 16;
+            const char token = r < 7 ? static_cast<char>('1' + r) : (r == 7 ? '-' : '0');
+            text += token;
+            text += x + 1 < SIDE ? ' ' : '\n';
+        }
+    }
+    for (unsigned y = 0; y < SIDE; ++y) {
+        text += "49 " + std::to_string(y) + " 2 <-> 0 " + std::to_string(y) + " 6\n";
+    }
+    return text;
+}
+
+// 50 x 50, empty but for eight rays of 20 foreign stones around the centre, each closed by a
+// stone of player 1: the centre move turns 160 stones.
+std::string raysMap() {
+    char grid[SIDE][SIDE];
+    for (auto& row : grid) {
+        for (char& c : row) {
+            c = '0';
+        }
+    }
+    const int centre = 25;
+    const int dx[] = {0, 1, 1, 1, 0, -1, -1, -1};
+    const int dy[] = {-1, -1, 0, 1, 1, 1, 0, -1};
+    for (int d = 0; d < 8; ++d) {
+        for (int k = 1; k <= 21; ++k) {
+            grid[centre + dy[d] * k][centre + dx[d] * k] = k <= 20 ? '2' : '1';
+        }
+    }
+    std::string text = "2 0\n0 0\n50 50\n";
+    for (const auto& row : grid) {
+        for (unsigned x = 0; x < SIDE; ++x) {
+            text += row[x];
+            text += x + 1 < SIDE ? ' ' : '\n';
+        }
+    }
+    return text;
+}
+
+// 50 x 50 full of stones, strength-3 bombs.
+std::string bombMap() {
+    std::string text = "2 0\n255 3\n50 50\n";
+    for (unsigned y = 0; y < SIDE; ++y) {
+        for (unsigned x = 0; x < SIDE; ++x) {
+            text += (x + y) % 2 ? '1' : '2';
+            text += x + 1 < SIDE ? ' ' : '\n';
+        }
+    }
+    return text;
+}
+
+const char* const OTHELLO = "2 0\n0 0\n8 8\n"
+                            "0 0 0 0 0 0 0 0\n0 0 0 0 0 0 0 0\n0 0 0 0 0 0 0 0\n"
+                            "0 0 0 2 1 0 0 0\n0 0 0 1 2 0 0 0\n"
+                            "0 0 0 0 0 0 0 0\n0 0 0 0 0 0 0 0\n0 0 0 0 0 0 0 0\n";
+
+const Map& loaded(const std::string& text) {
+    // Each map text is loaded once and kept for the whole run.
+    auto* map = new Map;
+    if (!map->loadFromString(text)) {
+        std::abort();
+    }
+    return *map;
+}
+
+const Map& scattered() {
+    static const Map& map = loaded(scatteredMap());
+    return map;
+}
+
+void BM_MovePossibleFirstHit(benchmark::State& state) {
+    GameBoard gb(scattered());
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(gb.move_possible(Player::P1));
+    }
+}
+BENCHMARK(BM_MovePossibleFirstHit);
+
+void BM_MovePossibleNoMove(benchmark::State& state) {
+    GameBoard gb(scattered());
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(gb.move_possible(Player::P8));
+    }
+}
+BENCHMARK(BM_MovePossibleNoMove);
+
+// The scan the console does to mark every legal cell of a player.
+void BM_LegalCellScan(benchmark::State& state) {
+    GameBoard gb(scattered());
+    unsigned legal = 0;
+    for (auto _ : state) {
+        legal = 0;
+        for (uint32_t i = 0; i < gb.getBoardSize(); ++i) {
+            legal += gb.makeMove(Player::P1, static_cast<index_t>(i), MoveChoice::NONE, false);
+        }
+        benchmark::DoNotOptimize(legal);
+    }
+    state.counters["legal"] = legal;
+    state.counters["cells/s"] = benchmark::Counter(double(state.iterations()) * gb.getBoardSize(),
+                                                   benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_LegalCellScan);
+
+void BM_BoardCopy(benchmark::State& state) {
+    const GameBoard gb(scattered());
+    for (auto _ : state) {
+        GameBoard copy(gb);
+        benchmark::DoNotOptimize(copy.get_square(0));
+    }
+}
+BENCHMARK(BM_BoardCopy);
+
+void BM_CaptureHeavyMove(benchmark::State& state) {
+    static const Map& map = loaded(raysMap());
+    const GameBoard start(map);
+    const index_t centre = start.coords2index(25, 25);
+    for (auto _ : state) {
+        GameBoard gb(start);
+        if (!gb.makeMove(Player::P1, centre, MoveChoice::NONE, true)) {
+            state.SkipWithError("centre move refused");
+        }
+        benchmark::DoNotOptimize(gb.get_square(centre));
+    }
+}
+BENCHMARK(BM_CaptureHeavyMove);
+
+void BM_BombStrength3(benchmark::State& state) {
+    static const Map& map = loaded(bombMap());
+    const GameBoard start(map);
+    const index_t centre = start.coords2index(25, 25);
+    for (auto _ : state) {
+        GameBoard gb(start);
+        gb.throwBomb(Player::P1, centre, true);
+        benchmark::DoNotOptimize(gb.get_square(centre));
+    }
+}
+BENCHMARK(BM_BombStrength3);
+
+uint64_t perft(GameBoard& gb, Player mover, unsigned depth) {
+    if (depth == 0) {
+        return 1;
+    }
+    uint64_t leaves = 0;
+    for (uint32_t i = 0; i < gb.getBoardSize(); ++i) {
+        const index_t index = static_cast<index_t>(i);
+        if (!gb.makeMove(mover, index, MoveChoice::NONE, false)) {
+            continue;
+        }
+        if (depth == 1) {
+            ++leaves;
+            continue;
+        }
+        GameBoard child(gb);
+        child.makeMove(mover, index, MoveChoice::NONE, true);
+        leaves += perft(child, incrementPlayer(mover, 2), depth - 1);
+    }
+    return leaves;
+}
+
+void BM_Perft(benchmark::State& state) {
+    static const Map& map = loaded(OTHELLO);
+    GameBoard start(map);
+    const unsigned depth = static_cast<unsigned>(state.range(0));
+    uint64_t leaves = 0;
+    for (auto _ : state) {
+        leaves = perft(start, Player::P1, depth);
+        benchmark::DoNotOptimize(leaves);
+    }
+    state.counters["leaves"] = static_cast<double>(leaves);
+    state.counters["leaves/s"] =
+        benchmark::Counter(double(state.iterations()) * leaves, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_Perft)->Arg(5)->Arg(6)->Arg(7)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
