@@ -82,7 +82,8 @@ bool Client::doRun() {
     for (;;) {
         MsgType type = MsgType::FAIL;
         if (proto.receive_msg(type, false, 0) != MsgResult::OK) {
-            LOG(Logging::loggerAI, lumber::ERR) << "The server went away: connection lost";
+            LOG(Logging::loggerAI, lumber::ERR)
+                << "The server went away (connection closed or message corrupt)";
             return false;
         }
         const auto received = MoveLimits::Clock::now();

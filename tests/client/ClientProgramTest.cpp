@@ -139,8 +139,9 @@ TEST(ClientProgram, EndsWithStatus1WhenNoServerListens) {
 }
 
 TEST(ClientProgram, EndsWithStatus1WhenTheServerGoesAway) {
-    // The server hangs up after admission, after the map, and after a move.
-    for (int stage = 0; stage < 3; ++stage) {
+    // The server hangs up after admission, after the map, after a move, and after a message
+    // of no known type.
+    for (int stage = 0; stage < 4; ++stage) {
         StandInServer server;
         ASSERT_NE(server.port(), 0);
         auto client = server.startClient({"-s", "random"});
@@ -152,6 +153,10 @@ TEST(ClientProgram, EndsWithStatus1WhenTheServerGoesAway) {
         if (stage >= 2) {
             payload_move answer{};
             ASSERT_TRUE(server.requestMove(1000, 0, answer));
+        }
+        if (stage == 3) {
+            ASSERT_TRUE(server.proto().send_msg(MsgType::FAIL, nullptr, 0));
+            EXPECT_EQ(client->wait(milliseconds(10000)), 1);
         }
         server.hangUp();
         EXPECT_EQ(client->wait(milliseconds(10000)), 1) << "stage " << stage;
