@@ -243,6 +243,7 @@ void Client::logScores() const {
     std::vector<int> scores(m_game->getNrPlayers());
     const Player leader = m_game->get_scores(scores.data());
     LOG(Logging::loggerAI, lumber::INFO) << "Final scores:";
+    unsigned leaders = 0;
     for (Player p : m_game->getPlayers()) {
         const int score = scores[static_cast<unsigned>(p) - 1];
         if (score < 0) {
@@ -250,8 +251,13 @@ void Client::logScores() const {
         } else {
             LOG(Logging::loggerAI, lumber::INFO) << "Player " << p << ": " << score << " points";
         }
+        if (leader != Player::P_INVALID && score == scores[static_cast<unsigned>(leader) - 1]) {
+            ++leaders;
+        }
     }
-    if (leader != Player::P_INVALID) {
+    if (leaders > 1) {
+        LOG(Logging::loggerAI, lumber::INFO) << "Draw between " << leaders << " players";
+    } else if (leaders == 1) {
         LOG(Logging::loggerAI, lumber::INFO)
             << "Winner: player " << leader << (leader == m_me ? " (this client)" : "");
     }
