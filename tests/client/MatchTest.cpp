@@ -7,7 +7,6 @@
 #include <chrono>
 #include <map>
 #include <memory>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,16 +19,37 @@ using std::chrono::seconds;
 /// Player number to "N points" or "disqualified", from the score lines after the last marker.
 using Scores = std::map<unsigned, std::string>;
 
+/// The decimal number at `at` in text (empty when there is none); `at` moves past it.
+std::string numberAt(const std::string& text, size_t& at) {
+    const size_t start = at;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+        ++at;
+    }
+    return text.substr(start, at - start);
+}
+
 Scores scoresAfter(const std::string& text, const std::string& marker) {
     Scores scores;
     const size_t start = text.rfind(marker);
     if (start == std::string::npos) {
         return scores;
     }
-    static const std::regex line("Player ([0-9]+): ([0-9]+ points|disqualified)");
-    const std::string rest = text.substr(start);
-    for (std::sregex_iterator it(rest.begin(), rest.end(), line), end; it != end; ++it) {
-        scores.emplace(static_cast<unsigned>(std::stoul((*it)[1])), (*it)[2]);
+    // Lines "Player N: X points..." or "Player N: disqualified".
+    const std::string player = "Player ";
+    for (size_t at = text.find(player, start); at != std::string::npos;
+         at = text.find(player, at)) {
+        at += player.size();
+        const std::string number = numberAt(text, at);
+        if (number.empty() || text.compare(at, 2, ": ") != 0) {
+            continue;
+        }
+        at += 2;
+        const std::string points = numberAt(text, at);
+        if (!points.empty() && text.compare(at, 7, " points") == 0) {
+            scores.emplace(static_cast<unsigned>(std::stoul(number)), points + " points");
+        } else if (points.empty() && text.compare(at, 12, "disqualified") == 0) {
+            scores.emplace(static_cast<unsigned>(std::stoul(number)), "disqualified");
+        }
     }
     return scores;
 }
@@ -97,13 +117,17 @@ public:
 
 private:
     std::string waitForPort() {
-        static const std::regex announced("OK\\. Port number is ([0-9]+)");
+        const std::string announced = "OK. Port number is ";
         const auto end = std::chrono::steady_clock::now() + seconds(20);
         while (std::chrono::steady_clock::now() < end && m_server->running()) {
-            std::smatch match;
             const std::string output = m_server->output();
-            if (std::regex_search(output, match, announced)) {
-                return match[1];
+            size_t at = output.find(announced);
+            if (at != std::string::npos) {
+                at += announced.size();
+                const std::string port = numberAt(output, at);
+                if (!port.empty() && at < output.size()) {
+                    return port;
+                }
             }
             std::this_thread::sleep_for(milliseconds(20));
         }
