@@ -408,57 +408,57 @@ void Server::pause() const {
 }
 
 void Server::broadcast_move(Game* game, const Move& move) {
-    for (const Player q : std::vector<Player>(game->getValidPlayers())) {
-        if (game->is_disqualified(q)) {
-            continue;
-        }
-        if (!ptoc(q).m_proto->send_moveannounce(move.x, move.y, move.choice, move.player)) {
-            disqualify(game, q, "Failed to propagate move");
-        }
-    }
+    sendToValidPlayers(
+        game,
+        [&](ProtoClient& proto) {
+            return proto.send_moveannounce(move.x, move.y, move.choice, move.player);
+        },
+        [&](Player q) { disqualify(game, q, "Failed to propagate move"); });
     pause();
 }
 
 void Server::broadcast_terminal(Game* game) {
     LOG(loggerServer, lumber::INFO) << "Terminal state reached";
-    for (const Player q : std::vector<Player>(game->getValidPlayers())) {
-        if (game->is_disqualified(q)) {
-            continue;
-        }
-        if (!ptoc(q).m_proto->send_terminal()) {
-            disqualify(game, q, "Failed to send TERM to player");
-        }
-    }
+    sendToValidPlayers(
+        game, [](ProtoClient& proto) { return proto.send_terminal(); },
+        [&](Player q) { disqualify(game, q, "Failed to send TERM to player"); });
     pause();
 }
 
 void Server::broadcast_fin(Game* game) {
     LOG(loggerServer, lumber::INFO) << "Final state reached";
-    for (const Player q : std::vector<Player>(game->getValidPlayers())) {
-        if (game->is_disqualified(q)) {
-            continue;
-        }
-        if (!ptoc(q).m_proto->send_fin()) {
-            disqualify(game, q, "Failed to send FIN to player");
-        }
-    }
+    sendToValidPlayers(
+        game, [](ProtoClient& proto) { return proto.send_fin(); },
+        [&](Player q) { disqualify(game, q, "Failed to send FIN to player"); });
 }
 
 void Server::broadcast_disqualification(Game* game, Player player) {
     if (!m_protocolStarted) {
         return;
     }
+    sendToValidPlayers(
+        game, [&](ProtoClient& proto) { return proto.send_disqualification(player); },
+        [&](Player q) {
+            LOG(loggerServer, lumber::INFO)
+                << "Failed to propagate disqualification to player " << q;
+            disqualify(game, q, "Failed to propagate disqualification to player");
+        });
+    pause();
+}
+
+void Server::sendToValidPlayers(Game* game, const std::function<bool(ProtoClient&)>& send,
+                                const std::function<void(Player)>& failed) {
+    // A failed send disqualifies, and a disqualification announces itself to the others, so
+    // the list is copied first and players disqualified meanwhile are skipped.
     for (const Player q : std::vector<Player>(game->getValidPlayers())) {
         if (game->is_disqualified(q)) {
             continue;
         }
-        if (!ptoc(q).m_proto->send_disqualification(player)) {
-            LOG(loggerServer, lumber::INFO)
-                << "Failed to propagate disqualification to player " << q;
-            disqualify(game, q, "Failed to propagate disqualification to player");
+        ProtoClient* proto = ptoc(q).m_proto;
+        if (proto == nullptr || !send(*proto)) {
+            failed(q);
         }
     }
-    pause();
 }
 
 void Server::disqualify(Game* game, Player player, const char* reason) {
