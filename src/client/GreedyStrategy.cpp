@@ -23,15 +23,11 @@ int64_t strongestOpponent(const GameBoard& board, Player me) {
 
 } // namespace
 
-GreedyStrategy::GreedyStrategy(uint32_t seed) : m_seed(seed) {}
+GreedyStrategy::GreedyStrategy(uint32_t seed) : m_random(seed) {}
 
 bool GreedyStrategy::chooseMove(const Game& game, Player me, const MoveLimits& /*limits*/,
                                 Move& move) {
-    if (!m_seeded) {
-        std::seed_seq sequence{m_seed, static_cast<uint32_t>(me)};
-        m_random.seed(sequence);
-        m_seeded = true;
-    }
+    std::mt19937& random = m_random.forPlayer(me);
     const Position position(game, me);
     std::vector<Candidate> moves;
     position.legalMoves(moves);
@@ -86,6 +82,6 @@ bool GreedyStrategy::chooseMove(const Game& game, Player me, const MoveLimits& /
         }
     }
     std::uniform_int_distribution<size_t> pick(0, best.size() - 1);
-    move = toGameMove(position, moves[best[pick(m_random)]], me);
+    move = toGameMove(position, moves[best[pick(random)]], me);
     return true;
 }

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "PlayerRandom.h"
 #include "Strategy.h"
 
-#include <random>
 
 /// Looks one move ahead. Building: the move that leaves the most stones of its own, then the
 /// fewest for the strongest opponent; an override stone is spent only for a clearly better move.
@@ -16,7 +16,5 @@ public:
     bool chooseMove(const Game& game, Player me, const MoveLimits& limits, Move& move) override;
 
 private:
-    uint32_t m_seed;
-    bool m_seeded = false;
-    std::mt19937 m_random;
+    PlayerRandom m_random;
 };

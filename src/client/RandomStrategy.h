@@ -1,8 +1,8 @@
 #pragma once
 
+#include "PlayerRandom.h"
 #include "Strategy.h"
 
-#include <random>
 
 /// Plays a legal move chosen uniformly at random (every choice of a choice or bonus square and
 /// every bomb target counts as a move of its own). The same seed and player give the same
@@ -15,7 +15,5 @@ public:
     bool chooseMove(const Game& game, Player me, const MoveLimits& limits, Move& move) override;
 
 private:
-    uint32_t m_seed;
-    bool m_seeded = false;
-    std::mt19937 m_random;
+    PlayerRandom m_random;
 };
