@@ -3,7 +3,6 @@
 #include "colors.h"
 
 #include <algorithm>
-#include <cstring>
 #include <iomanip>
 #include <sstream>
 

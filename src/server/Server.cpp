@@ -8,6 +8,7 @@
 #include "colors.h"
 #include "knob/ArgumentParser.h"
 
+#include <algorithm>
 #include <cassert>
 #include <chrono>
 #include <cmath>
@@ -38,7 +39,13 @@ uint32_t elapsedMsecs(std::chrono::steady_clock::time_point start,
         return 0;
     }
     return msecs > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
-                                                         : static_cast<uint32_t>(msecs);
+                                                        : static_cast<uint32_t>(msecs);
+}
+
+/// a + b, held at the largest budget instead of wrapping round to a small one.
+uint32_t addSaturated(uint32_t a, uint32_t b) {
+    const uint32_t most = std::numeric_limits<uint32_t>::max();
+    return b > most - a ? most : a + b;
 }
 
 } // namespace
@@ -148,15 +155,13 @@ bool Server::playGame(Game* game) {
         const Player currentPlayer = game->getCurrentPlayer();
         NetworkClient& currentClient = ptoc(currentPlayer);
 
-        LOG(loggerConsole, lumber::INFO)
-            << "Current board:\n"
-            << game->getBoard().asString(currentPlayer, true, true);
+        LOG(loggerConsole, lumber::INFO) << "Current board:\n"
+                                         << game->getBoard().asString(currentPlayer, true, true);
 
         if (!known_terminal && game->is_terminal()) {
             known_terminal = true;
-            LOG(loggerConsole, lumber::INFO)
-                << ansi::color(ansi::CT_BOLD, ansi::CFG_BLUE) << "Terminal state reached."
-                << C_RESET;
+            LOG(loggerConsole, lumber::INFO) << ansi::color(ansi::CT_BOLD, ansi::CFG_BLUE)
+                                             << "Terminal state reached." << C_RESET;
             LOG(loggerMatchpoint, lumber::INFO) << "Terminal state reached\n";
             broadcast_terminal(game);
             game->print_scores();
@@ -165,19 +170,24 @@ bool Server::playGame(Game* game) {
         if (game->is_final()) {
             break;
         }
+        // The announcement of the bombing phase can cost the player in turn its place (a
+        // failed send); its endpoint is gone then, and the turn has moved on.
+        if (game->is_disqualified(currentPlayer)) {
+            continue;
+        }
 
-        currentClient.m_msecs_left += m_timeLimit;
+        currentClient.m_msecs_left = addSaturated(currentClient.m_msecs_left, m_timeLimit);
         const GameBoard& board = game->getBoard();
         LOG(loggerServer, lumber::INFO)
             << "Player " << currentPlayer << " has "
             << static_cast<unsigned>(board.getOverrides(currentPlayer)) << " overrides and "
             << static_cast<unsigned>(board.getBombs(currentPlayer)) << " bombs";
         LOG(loggerServer, lumber::INFO)
-            << "Sending move request to player " << currentPlayer << " with depth "
-            << m_depthLimit << ", time left: " << currentClient.m_msecs_left << " msecs.";
+            << "Sending move request to player " << currentPlayer << " with depth " << m_depthLimit
+            << ", time left: " << currentClient.m_msecs_left << " msecs.";
         LOG(loggerMatchpoint, lumber::INFO)
-            << "Sending move request to player " << currentPlayer << " with depth "
-            << m_depthLimit << ", time left: " << currentClient.m_msecs_left << " msecs.\n";
+            << "Sending move request to player " << currentPlayer << " with depth " << m_depthLimit
+            << ", time left: " << currentClient.m_msecs_left << " msecs.\n";
 
         // The depth field is one byte wide: the low 8 bits go out.
         const auto depthByte = static_cast<uint8_t>(m_depthLimit & 0xFFu);
@@ -194,8 +204,8 @@ bool Server::playGame(Game* game) {
         if (timed) {
             // Only the wait for the answer counts against the player.
             const auto starttime = std::chrono::steady_clock::now();
-            msgResult = currentClient.m_proto->receive_msg(msgType, true,
-                                                           currentClient.m_msecs_left);
+            msgResult =
+                currentClient.m_proto->receive_msg(msgType, true, currentClient.m_msecs_left);
             const auto endtime = std::chrono::steady_clock::now();
             dt = elapsedMsecs(starttime, endtime);
         } else {
@@ -216,8 +226,8 @@ bool Server::playGame(Game* game) {
             disqualify(game, currentPlayer, "receive failed");
             continue;
         case MsgResult::TIMEOUT:
-            LOG(loggerServer, lumber::INFO) << ansi::color(ansi::CT_BOLD, ansi::CFG_YELLOW)
-                                            << "timeout detected!" << C_RESET;
+            LOG(loggerServer, lumber::INFO)
+                << ansi::color(ansi::CT_BOLD, ansi::CFG_YELLOW) << "timeout detected!" << C_RESET;
             disqualify(game, currentPlayer, "timeout during move");
             continue;
         case MsgResult::TYPE:
@@ -267,8 +277,8 @@ bool Server::playGame(Game* game) {
     }
 
     broadcast_fin(game);
-    LOG(loggerConsole, lumber::INFO) << ansi::color(ansi::CT_BOLD, ansi::CFG_BLUE)
-                                     << "Final state reached." << C_RESET;
+    LOG(loggerConsole, lumber::INFO)
+        << ansi::color(ansi::CT_BOLD, ansi::CFG_BLUE) << "Final state reached." << C_RESET;
     LOG(loggerMatchpoint, lumber::INFO) << "Final state reached\n";
     game->print_scores();
     for (const Player p : std::vector<Player>(game->getValidPlayers())) {
@@ -294,7 +304,8 @@ bool Server::protocolInit(Game* game) {
             }
         }
         ++portOffset;
-        if (portOffset > MAX_PORTS || static_cast<uint32_t>(m_basePort) + portOffset > HIGHEST_PORT) {
+        if (portOffset > MAX_PORTS ||
+            static_cast<uint32_t>(m_basePort) + portOffset > HIGHEST_PORT) {
             LOG(loggerMatchpoint, lumber::INFO) << "FAILED\n";
             LOG(loggerServer, lumber::FATAL) << "Could not open port.";
             return false;
@@ -397,57 +408,57 @@ void Server::pause() const {
 }
 
 void Server::broadcast_move(Game* game, const Move& move) {
-    for (const Player q : std::vector<Player>(game->getValidPlayers())) {
-        if (game->is_disqualified(q)) {
-            continue;
-        }
-        if (!ptoc(q).m_proto->send_moveannounce(move.x, move.y, move.choice, move.player)) {
-            disqualify(game, q, "Failed to propagate move");
-        }
-    }
+    sendToValidPlayers(
+        game,
+        [&](ProtoClient& proto) {
+            return proto.send_moveannounce(move.x, move.y, move.choice, move.player);
+        },
+        [&](Player q) { disqualify(game, q, "Failed to propagate move"); });
     pause();
 }
 
 void Server::broadcast_terminal(Game* game) {
     LOG(loggerServer, lumber::INFO) << "Terminal state reached";
-    for (const Player q : std::vector<Player>(game->getValidPlayers())) {
-        if (game->is_disqualified(q)) {
-            continue;
-        }
-        if (!ptoc(q).m_proto->send_terminal()) {
-            disqualify(game, q, "Failed to send TERM to player");
-        }
-    }
+    sendToValidPlayers(
+        game, [](ProtoClient& proto) { return proto.send_terminal(); },
+        [&](Player q) { disqualify(game, q, "Failed to send TERM to player"); });
     pause();
 }
 
 void Server::broadcast_fin(Game* game) {
     LOG(loggerServer, lumber::INFO) << "Final state reached";
-    for (const Player q : std::vector<Player>(game->getValidPlayers())) {
-        if (game->is_disqualified(q)) {
-            continue;
-        }
-        if (!ptoc(q).m_proto->send_fin()) {
-            disqualify(game, q, "Failed to send FIN to player");
-        }
-    }
+    sendToValidPlayers(
+        game, [](ProtoClient& proto) { return proto.send_fin(); },
+        [&](Player q) { disqualify(game, q, "Failed to send FIN to player"); });
 }
 
 void Server::broadcast_disqualification(Game* game, Player player) {
     if (!m_protocolStarted) {
         return;
     }
+    sendToValidPlayers(
+        game, [&](ProtoClient& proto) { return proto.send_disqualification(player); },
+        [&](Player q) {
+            LOG(loggerServer, lumber::INFO)
+                << "Failed to propagate disqualification to player " << q;
+            disqualify(game, q, "Failed to propagate disqualification to player");
+        });
+    pause();
+}
+
+void Server::sendToValidPlayers(Game* game, const std::function<bool(ProtoClient&)>& send,
+                                const std::function<void(Player)>& failed) {
+    // A failed send disqualifies, and a disqualification announces itself to the others, so
+    // the list is copied first and players disqualified meanwhile are skipped.
     for (const Player q : std::vector<Player>(game->getValidPlayers())) {
         if (game->is_disqualified(q)) {
             continue;
         }
-        if (!ptoc(q).m_proto->send_disqualification(player)) {
-            LOG(loggerServer, lumber::INFO)
-                << "Failed to propagate disqualification to player " << q;
-            disqualify(game, q, "Failed to propagate disqualification to player");
+        ProtoClient* proto = ptoc(q).m_proto;
+        if (proto == nullptr || !send(*proto)) {
+            failed(q);
         }
     }
-    pause();
 }
 
 void Server::disqualify(Game* game, Player player, const char* reason) {
@@ -455,9 +466,9 @@ void Server::disqualify(Game* game, Player player, const char* reason) {
         return;
     }
     game->disqualify(player);
-    LOG(loggerServer, lumber::INFO) << ansi::color(ansi::CT_BOLD, ansi::CFG_RED) << "Player "
-                                    << player << " disqualified." << C_RESET << " (" << reason
-                                    << ")";
+    LOG(loggerServer, lumber::INFO)
+        << ansi::color(ansi::CT_BOLD, ansi::CFG_RED) << "Player " << player << " disqualified."
+        << C_RESET << " (" << reason << ")";
     LOG(loggerMatchpoint, lumber::INFO)
         << "Player " << player << " disqualified (" << reason << ")\n";
     if (ProtoClient* proto = ptoc(player).m_proto) {
@@ -480,8 +491,8 @@ std::string Server::statusString(Game* game) {
     text << game->getMap().getName() << "\n";
     for (const Player p : game->getPlayers()) {
         const NetworkClient& client = ptoc(p);
-        text << static_cast<unsigned>(client.m_gid) << "\t"
-             << scores[static_cast<size_t>(p) - 1] << "\t";
+        text << static_cast<unsigned>(client.m_gid) << "\t" << scores[static_cast<size_t>(p) - 1]
+             << "\t";
         if (m_timeLimit > 0) {
             text << client.m_msecs_left << "msecs";
         } else {

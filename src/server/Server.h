@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class ProtoClient;
@@ -74,6 +75,10 @@ public:
 
 private:
     bool playGame(Game* game);
+    /// Sends to every player valid when called, in ascending order, skipping players
+    /// disqualified meanwhile; calls `failed` for each player whose send fails.
+    void sendToValidPlayers(Game* game, const std::function<bool(ProtoClient&)>& send,
+                            const std::function<void(Player)>& failed);
     void pause() const;
 
     std::string m_mapName = "-";

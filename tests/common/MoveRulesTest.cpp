@@ -235,18 +235,6 @@ TEST(MoveRules, InversionPassesColoursOn) {
     EXPECT_EQ(f.gb->getStoneCount(P1), 3u);
 }
 
-TEST(MoveRules, SwapPlayers) {
-    Fixture f(rowMap(3, 0, "1 2 3 3"));
-    f.gb->swap_players(P2, P2);
-    EXPECT_EQ(f.gb->ptob(P2), static_cast<Square>(2));
-    f.gb->swap_players(P1, P3);
-    EXPECT_EQ(f.gb->getStoneCount(P1), 2u);
-    EXPECT_EQ(f.gb->getStoneCount(P3), 1u);
-    EXPECT_EQ(f.gb->btop(static_cast<Square>(3)), P1);
-    EXPECT_EQ(f.gb->btop(Square::PLAYER1), P3);
-    EXPECT_EQ(f.gb->get_square(0), Square::PLAYER1);
-}
-
 TEST(MoveRules, CheckChoiceBySquare) {
     Fixture f(rowMap(3, 0, "c b i x 0 1"));
     struct Case {

@@ -4,8 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "TimeMask.h"
+
 #include <ctime>
-#include <regex>
 #include <sstream>
 
 using namespace lumber;
@@ -89,6 +90,5 @@ TEST(StreamSink, KeepsTargetFormattingUntouchedAndWritesMultiPartMessagesAsOneEn
     logger->setAdditive(false);
     logger->addSink(sink);
     LUMBER_LOG(logger, INFO) << "count " << 255 << " done";
-    const std::regex line(R"(\[ INFO\] \d\d:\d\d:\d\d count 255 done\n)");
-    EXPECT_TRUE(std::regex_match(out.str(), line)) << out.str();
+    EXPECT_EQ(maskTimes(out.str()), "[ INFO] HH:MM:SS count 255 done\n");
 }

@@ -38,20 +38,17 @@ TEST(Admission, MoveInsteadOfGroupIdIsPutOutAndAnnouncedAfterThePause) {
     EXPECT_GE(p2.arrivals()[2] - p2.arrivals()[1], 900);
 
     const std::string log = withoutTimes(result.out);
-    EXPECT_EQ(firstMissing(log, {"[ INFO] Waiting for group id of player 1",
-                                 "[ERROR] Failed to receive msg",
-                                 "[ INFO] Player 1 disqualified. (Failed to receive group id)",
-                                 "Player 1 disqualified (Failed to receive group id)",
-                                 "[ INFO] Waiting for group id of player 2",
-                                 "[ INFO] OK, got a group: 12",
-                                 "[ INFO] Waiting for group id of player 3",
-                                 "[ INFO] OK, got a group: 13",
-                                 "[ INFO] Client 1 connected as player 1 with group 0",
-                                 "[ INFO] Client 2 connected as player 2 with group 12",
-                                 "[ INFO] Client 3 connected as player 3 with group 13",
-                                 "[ INFO] Sending data to player 2",
-                                 "[ INFO] Sending data to player 3",
-                                 "[ INFO] Init OK, starting game"}),
+    EXPECT_EQ(firstMissing(
+                  log, {"[ INFO] Waiting for group id of player 1", "[ERROR] Failed to receive msg",
+                        "[ INFO] Player 1 disqualified. (Failed to receive group id)",
+                        "Player 1 disqualified (Failed to receive group id)",
+                        "[ INFO] Waiting for group id of player 2", "[ INFO] OK, got a group: 12",
+                        "[ INFO] Waiting for group id of player 3", "[ INFO] OK, got a group: 13",
+                        "[ INFO] Client 1 connected as player 1 with group 0",
+                        "[ INFO] Client 2 connected as player 2 with group 12",
+                        "[ INFO] Client 3 connected as player 3 with group 13",
+                        "[ INFO] Sending data to player 2", "[ INFO] Sending data to player 3",
+                        "[ INFO] Init OK, starting game"}),
               "");
     EXPECT_EQ(log.find("Sending data to player 1"), std::string::npos);
 }
@@ -97,8 +94,8 @@ TEST(Admission, PortSearchStopsAtTheTopOfTheRange) {
     ASSERT_TRUE(result.exited);
     EXPECT_EQ(result.status, 1);
     const std::string log = withoutTimes(result.out);
-    EXPECT_EQ(firstMissing(log, {"[FATAL] Could not open port.", "[FATAL] Server init failed",
-                                 "bye bye"}),
+    EXPECT_EQ(firstMissing(
+                  log, {"[FATAL] Could not open port.", "[FATAL] Server init failed", "bye bye"}),
               "")
         << log;
     EXPECT_NE(log.find("FAILED\n"), std::string::npos);
@@ -108,8 +105,8 @@ TEST(Admission, PortSearchStopsAtTheTopOfTheRange) {
 TEST(Admission, MissingClientEndsTheServerAndClosesTheFirstConnection) {
     ScriptedClient p1(1, {});
     ServerProcess server;
-    ASSERT_TRUE(server.start({server.writeMap(TWO_PLAYER_MAP), "-d", "1", "-w", "1", "-b",
-                              std::to_string(freePort())}));
+    ASSERT_TRUE(server.start(
+        {server.writeMap(TWO_PLAYER_MAP), "-d", "1", "-w", "1", "-b", std::to_string(freePort())}));
     const uint16_t port = server.waitForPort(10000);
     ASSERT_NE(port, 0);
     const auto connected = std::chrono::steady_clock::now();

@@ -86,9 +86,8 @@ TEST(Disqualification, WrongMessageTypeIsPutOut) {
     EXPECT_EQ(p1.messages(),
               (Messages{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 0 3", "MOVEANNOUNCE 0 0 0 1",
                         "DISQUALIFICATION 2", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
-    EXPECT_EQ(p2.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 2", "MOVEANNOUNCE 0 0 0 1", "MOVEREQUEST 0 3",
-                        "DISQUALIFICATION 2", "closed"}));
+    EXPECT_EQ(p2.messages(), (Messages{"GAMEBOARD", "PLAYERNUM 2", "MOVEANNOUNCE 0 0 0 1",
+                                       "MOVEREQUEST 0 3", "DISQUALIFICATION 2", "closed"}));
     EXPECT_EQ(p3.messages(),
               (Messages{"GAMEBOARD", "PLAYERNUM 3", "MOVEANNOUNCE 0 0 0 1", "DISQUALIFICATION 2",
                         "MOVEREQUEST 0 3", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
@@ -161,4 +160,31 @@ TEST(Disqualification, LateAnswerIsPutOut) {
     ASSERT_GE(p2.arrivals().size(), 3u);
     EXPECT_GE(p2.arrivals()[2] - p1.arrivals()[2], 450);
     EXPECT_LT(p2.arrivals()[2] - p1.arrivals()[2], 850);
+}
+
+TEST(Disqualification, PlayerInTurnLostWhenBombingPhaseIsAnnounced) {
+    // Player 1 is the first to bomb; its connection is gone when the bombing phase is
+    // announced, so it is put out then, and the others bomb without it.
+    ScriptedClient p1(1, {Answer::move(0, 0)});
+    p1.resetAfter("MOVEANNOUNCE 0 4 0 3");
+    ScriptedClient p2(2, {Answer::move(0, 2), Answer::move(0, 0)});
+    ScriptedClient p3(3, {Answer::move(0, 4), Answer::move(1, 0)});
+    const ServerResult result = playMatch(THREE_PLAYER_BOMB_MAP, {"-d", "3"}, {&p1, &p2, &p3});
+
+    ASSERT_TRUE(result.exited) << result.out;
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(p1.messages(),
+              (Messages{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 0 3", "MOVEANNOUNCE 0 0 0 1",
+                        "MOVEANNOUNCE 0 2 0 2", "MOVEANNOUNCE 0 4 0 3"}));
+    EXPECT_EQ(p2.messages(),
+              (Messages{"GAMEBOARD", "PLAYERNUM 2", "MOVEANNOUNCE 0 0 0 1", "MOVEREQUEST 0 3",
+                        "MOVEANNOUNCE 0 2 0 2", "MOVEANNOUNCE 0 4 0 3", "DISQUALIFICATION 1",
+                        "TERMINAL", "MOVEREQUEST 0 3", "MOVEANNOUNCE 0 0 0 2",
+                        "MOVEANNOUNCE 1 0 0 3", "FIN", "closed"}));
+    EXPECT_EQ(p3.messages(),
+              (Messages{"GAMEBOARD", "PLAYERNUM 3", "MOVEANNOUNCE 0 0 0 1", "MOVEANNOUNCE 0 2 0 2",
+                        "MOVEREQUEST 0 3", "MOVEANNOUNCE 0 4 0 3", "DISQUALIFICATION 1", "TERMINAL",
+                        "MOVEANNOUNCE 0 0 0 2", "MOVEREQUEST 0 3", "MOVEANNOUNCE 1 0 0 3", "FIN",
+                        "closed"}));
+    expectDisqualified(result.out, "1", "Failed to send TERM to player");
 }

@@ -37,10 +37,9 @@ TEST(Match, TwoPlayersPlayToTheEndAndBothHearEveryMessage) {
               (Messages{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 0 44", "MOVEANNOUNCE 3 0 0 1",
                         "TERMINAL", "MOVEANNOUNCE 0 0 0 2", "MOVEREQUEST 0 44",
                         "MOVEANNOUNCE 1 0 0 1", "FIN", "closed"}));
-    EXPECT_EQ(p2.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 2", "MOVEANNOUNCE 3 0 0 1", "TERMINAL",
-                        "MOVEREQUEST 0 44", "MOVEANNOUNCE 0 0 0 2", "MOVEANNOUNCE 1 0 0 1", "FIN",
-                        "closed"}));
+    EXPECT_EQ(p2.messages(), (Messages{"GAMEBOARD", "PLAYERNUM 2", "MOVEANNOUNCE 3 0 0 1",
+                                       "TERMINAL", "MOVEREQUEST 0 44", "MOVEANNOUNCE 0 0 0 2",
+                                       "MOVEANNOUNCE 1 0 0 1", "FIN", "closed"}));
     EXPECT_EQ(p1.mapText(), "2\n0\n1 0\n1 4\n0 1 2 0\n");
     EXPECT_EQ(p2.mapText(), p1.mapText());
 
@@ -114,15 +113,14 @@ TEST(Match, ThreePlayersPlayToTheEnd) {
               (Messages{"GAMEBOARD", "PLAYERNUM 2", "MOVEANNOUNCE 0 0 0 1", "MOVEREQUEST 0 2",
                         "MOVEANNOUNCE 0 2 0 2", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
     EXPECT_EQ(p3.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 3", "MOVEANNOUNCE 0 0 0 1",
-                        "MOVEANNOUNCE 0 2 0 2", "MOVEREQUEST 0 2", "MOVEANNOUNCE 0 4 0 3", "FIN",
-                        "closed"}));
+              (Messages{"GAMEBOARD", "PLAYERNUM 3", "MOVEANNOUNCE 0 0 0 1", "MOVEANNOUNCE 0 2 0 2",
+                        "MOVEREQUEST 0 2", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
     const std::string log = withoutTimes(result.out);
-    EXPECT_EQ(firstMissing(log, {"[ INFO] The map is a 3-player map",
-                                 "[ INFO] Final state reached.",
-                                 "[ INFO] Player 1: 3 points and is currently leading",
-                                 "[ INFO] Player 2: 3 points", "[ INFO] Player 3: 3 points"}),
-              "");
+    EXPECT_EQ(
+        firstMissing(log, {"[ INFO] The map is a 3-player map", "[ INFO] Final state reached.",
+                           "[ INFO] Player 1: 3 points and is currently leading",
+                           "[ INFO] Player 2: 3 points", "[ INFO] Player 3: 3 points"}),
+        "");
     EXPECT_EQ(log.find("Terminal state reached"), std::string::npos);
 }
 
@@ -139,9 +137,9 @@ TEST(Match, UnusedTimeIsCarriedToTheNextRequest) {
     EXPECT_GE(p1.requestTimes()[1], 1550u);
     EXPECT_LE(p1.requestTimes()[1], 1700u);
     EXPECT_EQ(p2.requestTimes(), (std::vector<uint32_t>{1000}));
-    EXPECT_EQ(firstMissing(withoutTimes(result.out), {"[ INFO] timelimit 1000",
-                                                      "[ INFO] depthlimit 0"}),
-              "");
+    EXPECT_EQ(
+        firstMissing(withoutTimes(result.out), {"[ INFO] timelimit 1000", "[ INFO] depthlimit 0"}),
+        "");
 }
 
 TEST(Match, HumanClientIsNeverTooSlow) {
@@ -152,10 +150,9 @@ TEST(Match, HumanClientIsNeverTooSlow) {
 
     ASSERT_TRUE(result.exited) << result.out;
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(p2.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 2", "MOVEANNOUNCE 3 0 0 1", "TERMINAL",
-                        "MOVEREQUEST 200 0", "MOVEANNOUNCE 0 0 0 2", "MOVEANNOUNCE 1 0 0 1", "FIN",
-                        "closed"}));
+    EXPECT_EQ(p2.messages(), (Messages{"GAMEBOARD", "PLAYERNUM 2", "MOVEANNOUNCE 3 0 0 1",
+                                       "TERMINAL", "MOVEREQUEST 200 0", "MOVEANNOUNCE 0 0 0 2",
+                                       "MOVEANNOUNCE 1 0 0 1", "FIN", "closed"}));
     const std::string log = withoutTimes(result.out);
     EXPECT_EQ(occurrences(log, "[ INFO] Timelimit will not apply to human client!\n"), 1u);
     EXPECT_EQ(log.find("disqualified"), std::string::npos);
@@ -179,4 +176,16 @@ TEST(Match, ColourSwitchShowsTheColouredBoard) {
     EXPECT_NE(result.out.find("\x1b[;1;34mFinal state reached.\x1b[m\n"), std::string::npos);
     // The plain board of the progress report never carries colours.
     EXPECT_NE(result.out.find("Board\n0111\n"), std::string::npos);
+}
+
+TEST(Match, BudgetStopsAtTheLargestTimeInsteadOfWrapping) {
+    // 3000000 s is 3000000000 ms; twice that does not fit 32 bits.
+    ScriptedClient p1(1, {Answer::move(3, 0), Answer::move(1, 0)});
+    ScriptedClient p2(2, {Answer::move(0, 0)});
+    const ServerResult result = playMatch(TWO_PLAYER_MAP, {"-t", "3000000"}, {&p1, &p2});
+
+    ASSERT_TRUE(result.exited) << result.out;
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(p1.requestTimes(), (std::vector<uint32_t>{3000000000u, 4294967295u}));
+    EXPECT_EQ(p2.requestTimes(), (std::vector<uint32_t>{3000000000u}));
 }

@@ -6,13 +6,29 @@
 #include <chrono>
 #include <sstream>
 
+#include <sys/socket.h>
+
+/// A client socket whose close can reset the connection.
+class ResettableClient : public TcpClient {
+public:
+    /// Makes the coming close() send a reset instead of an orderly end.
+    void resetOnClose() const {
+        const linger immediately{1, 0};
+        ::setsockopt(m_sock, SOL_SOCKET, SO_LINGER, &immediately, sizeof immediately);
+    }
+};
+
 namespace {
 
 /// Longest wait for the server's next message before the client gives up.
 constexpr unsigned long PATIENCE_MSECS = 20000;
 
-unsigned num(Player p) { return static_cast<unsigned>(p); }
-unsigned num(MoveChoice c) { return static_cast<unsigned>(c); }
+unsigned num(Player p) {
+    return static_cast<unsigned>(p);
+}
+unsigned num(MoveChoice c) {
+    return static_cast<unsigned>(c);
+}
 
 } // namespace
 
@@ -28,19 +44,24 @@ Answer Answer::move(uint16_t x, uint16_t y, MoveChoice choice, unsigned delayMse
 ScriptedClient::ScriptedClient(uint8_t groupId, std::vector<Answer> answers)
     : m_groupId(groupId), m_answers(std::move(answers)) {}
 
-ScriptedClient::~ScriptedClient() { join(); }
+ScriptedClient::~ScriptedClient() {
+    join();
+}
 
 bool ScriptedClient::connect(uint16_t port, const std::string& host) {
-    auto* socket = new TcpClient;
+    auto* socket = new ResettableClient;
     if (!socket->connect_to(host, port)) {
         delete socket;
         return false;
     }
+    m_socket = socket;
     m_proto = std::make_unique<ProtoClient>(socket);
     return true;
 }
 
-void ScriptedClient::start() { m_thread = std::thread([this] { run(); }); }
+void ScriptedClient::start() {
+    m_thread = std::thread([this] { run(); });
+}
 
 void ScriptedClient::join() {
     if (m_thread.joinable()) {
@@ -114,6 +135,11 @@ void ScriptedClient::run() {
             break;
         }
         m_messages.push_back(text.str());
+        if (!m_resetAfter.empty() && m_messages.back() == m_resetAfter) {
+            m_socket->resetOnClose();
+            m_proto.reset();
+            return;
+        }
 
         if (type == MsgType::MOVEREQUEST) {
             if (nextAnswer < m_answers.size()) {
@@ -164,9 +190,7 @@ ServerResult playMatch(const std::string& map, std::vector<std::string> args,
     ServerResult result;
     {
         ServerProcess server;
-        args.insert(args.begin(), server.writeMap(map));
-        args.push_back("-b");
-        args.push_back(std::to_string(freePort()));
+        args.insert(args.begin(), {server.writeMap(map), "-b", std::to_string(freePort())});
         if (server.start(args)) {
             const uint16_t port = server.waitForPort(10000);
             if (port != 0 && connectAndStart(clients, port)) {

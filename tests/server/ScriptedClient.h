@@ -52,6 +52,9 @@ public:
 
     /// Sends a move instead of the group id.
     void sendMoveAsGroupId() { m_moveAsGroupId = true; }
+    /// Resets the connection (the server's next send fails) right after receiving the
+    /// message whose text is message.
+    void resetAfter(std::string message) { m_resetAfter = std::move(message); }
 
     /// Connects to the port on host, in the calling thread, so that the order of calls is
     /// the order of connections. False when no connection came about.
@@ -78,7 +81,10 @@ private:
     uint8_t m_groupId;
     std::vector<Answer> m_answers;
     bool m_moveAsGroupId = false;
+    std::string m_resetAfter;
     std::unique_ptr<ProtoClient> m_proto;
+    /// The socket under m_proto, owned by it.
+    class ResettableClient* m_socket = nullptr;
     std::thread m_thread;
     std::vector<std::string> m_messages;
     std::vector<long long> m_arrivals;

@@ -29,7 +29,9 @@ std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 } // namespace
 
@@ -140,9 +142,13 @@ uint16_t ServerProcess::waitForPort(int msecs) const {
     }
 }
 
-std::string ServerProcess::out() const { return readFile(m_dir.path() + "/stdout.txt"); }
+std::string ServerProcess::out() const {
+    return readFile(m_dir.path() + "/stdout.txt");
+}
 
-std::string ServerProcess::err() const { return readFile(m_dir.path() + "/stderr.txt"); }
+std::string ServerProcess::err() const {
+    return readFile(m_dir.path() + "/stderr.txt");
+}
 
 ServerResult ServerProcess::finish(int msecs) {
     ServerResult result;

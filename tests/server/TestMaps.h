@@ -33,3 +33,15 @@ inline const std::string FINAL_MAP = "2\n"
                                      "0 0\n"
                                      "1 2\n"
                                      "1 2\n";
+
+// The three lanes with one bomb of strength 0 each: after the three stone moves the bombing
+// phase begins with player 1, then players 2 and 3 bomb in turn.
+inline const std::string THREE_PLAYER_BOMB_MAP = "3\n"
+                                                 "0\n"
+                                                 "1 0\n"
+                                                 "5 3\n"
+                                                 "0 2 1\n"
+                                                 "- - -\n"
+                                                 "0 3 2\n"
+                                                 "- - -\n"
+                                                 "0 1 3\n";

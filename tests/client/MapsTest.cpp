@@ -1,0 +1,87 @@
+// The example maps in maps/: each loads valid, has the shape its guide describes and gives
+// every player a first move.
+
+#include "Game.h"
+#include "GameBoard.h"
+#include "Map.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string mapPath(const std::string& name) {
+    return std::string(REVERSI_SOURCE_DIR) + "/maps/" + name;
+}
+
+} // namespace
+
+TEST(ExampleMaps, LoadValidWithTheDescribedShape) {
+    struct Case {
+        const char* name;
+        unsigned players;
+        unsigned height;
+        unsigned width;
+        unsigned playable;
+        size_t transitions;
+    };
+    const Case cases[] = {
+        {"classic8.map", 2, 8, 8, 64, 0}, {"quad10.map", 4, 10, 10, 88, 0},
+        {"torus8.map", 2, 8, 8, 60, 46},  {"bombs10.map", 3, 10, 10, 92, 0},
+        {"big50.map", 8, 50, 50, 168, 0},
+    };
+    for (const Case& c : cases) {
+        Map map;
+        ASSERT_TRUE(map.loadFromFile(mapPath(c.name))) << c.name;
+        EXPECT_EQ(map.getPlayers(), c.players) << c.name;
+        EXPECT_EQ(map.getHeight(), c.height) << c.name;
+        EXPECT_EQ(map.getWidth(), c.width) << c.name;
+        EXPECT_EQ(map.getPlayableTiles(), c.playable) << c.name;
+        EXPECT_EQ(map.getTransitions().size(), c.transitions) << c.name;
+
+        // Every player can place a stone at the start, and player 1 moves first.
+        const Game game(map, false);
+        EXPECT_EQ(game.getCurrentPlayer(), Player::P1) << c.name;
+        for (Player p : game.getPlayers()) {
+            EXPECT_TRUE(game.getBoard().move_possible(p)) << c.name << " player " << p;
+        }
+    }
+}
+
+TEST(ExampleMaps, ClassicOpeningHasTheFourUsualMoves) {
+    Map map;
+    ASSERT_TRUE(map.loadFromFile(mapPath("classic8.map")));
+    GameBoard board(map);
+    std::vector<std::pair<unsigned, unsigned>> legal;
+    for (uint16_t y = 0; y < 8; ++y) {
+        for (uint16_t x = 0; x < 8; ++x) {
+            if (board.makeMove(Player::P1, board.coords2index(x, y), MoveChoice::NONE, false)) {
+                legal.emplace_back(x, y);
+            }
+        }
+    }
+    const std::vector<std::pair<unsigned, unsigned>> expected = {{3, 2}, {2, 3}, {5, 4}, {4, 5}};
+    EXPECT_EQ(legal, expected);
+    EXPECT_EQ(board.getOverrides(Player::P1), 0);
+    EXPECT_EQ(board.getBombs(Player::P1), 0);
+}
+
+TEST(ExampleMaps, TorusOpeningCapturesAcrossTheEdges) {
+    // The four starting stones sit in the corners; player 1's opening moves lie next to them,
+    // each line running over an edge.
+    Map map;
+    ASSERT_TRUE(map.loadFromFile(mapPath("torus8.map")));
+    GameBoard board(map);
+    std::vector<std::pair<unsigned, unsigned>> legal;
+    for (uint16_t y = 0; y < 8; ++y) {
+        for (uint16_t x = 0; x < 8; ++x) {
+            if (board.makeMove(Player::P1, board.coords2index(x, y), MoveChoice::NONE, false)) {
+                legal.emplace_back(x, y);
+            }
+        }
+    }
+    const std::vector<std::pair<unsigned, unsigned>> expected = {{1, 0}, {0, 1}, {7, 6}, {6, 7}};
+    EXPECT_EQ(legal, expected);
+}
