@@ -233,7 +233,11 @@ bool GameBoard::canPlace(Player player, index_t index) const {
     if (isOccupied(s) && getOverrides(player) == 0) {
         return false;
     }
-    if (s == Square::EXPANSION) {
+    return hasCaptureLine(player, index);
+}
+
+bool GameBoard::hasCaptureLine(Player player, index_t index) const {
+    if (squares[index] == Square::EXPANSION) {
         return true;
     }
     const Square colour = ptob(player);
@@ -247,16 +251,7 @@ bool GameBoard::canPlace(Player player, index_t index) const {
 
 bool GameBoard::checkCapture(Player player, index_t index, bool apply) {
     if (!apply) {
-        if (squares[index] == Square::EXPANSION) {
-            return true;
-        }
-        const Square colour = ptob(player);
-        for (Direction d : AllDirections) {
-            if (walkLine(index, d, colour, nullptr)) {
-                return true;
-            }
-        }
-        return false;
+        return hasCaptureLine(player, index);
     }
     const Square colour = ptob(player);
     std::vector<index_t> captured;

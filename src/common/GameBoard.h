@@ -148,6 +148,8 @@ private:
     bool validPlayer(Player p) const { return p != Player::P_INVALID && p < lastPlayer; }
     /// The test form of makeMove.
     bool canPlace(Player player, index_t index) const;
+    /// Whether a stone of the player at index would capture (always, on an expansion square).
+    bool hasCaptureLine(Player player, index_t index) const;
     /// Walks one line; appends its cells to `captured` when that is not null.
     bool walkLine(index_t start, Direction d, Square colour, std::vector<index_t>* captured) const;
 
