@@ -7,6 +7,7 @@
 #include "Move.h"
 #include "Network.h"
 #include "Protocol.h"
+#include "ServerOptions.h"
 #include "colors.h"
 #include "knob/ArgumentParser.h"
 
@@ -128,7 +129,7 @@ std::vector<std::string> splitTokens(const uint8_t* data, size_t size) {
     return tokens;
 }
 
-// The match server's declarations, option for option, with the basic options of the frame.
+// The match server's own options, with the basic options of the frame.
 void parseServerCommandLine(const std::vector<std::string>& tokens) {
     std::string mapName = "-";
     uint16_t basePort = 7777;
@@ -137,34 +138,8 @@ void parseServerCommandLine(const std::vector<std::string>& tokens) {
     bool color = false;
     knob::ArgumentParser parser;
 
-    knob::VariableArgument<std::string> mapArg("Load this map", mapName);
-    mapArg.valuename("mapname");
-    mapArg.alias('m', "map");
-    knob::VariableArgument<uint16_t> portArg(
-        "Use this port (NOTE: actual server port may differ if &baseport is in use)", basePort);
-    portArg.valuename("port number");
-    portArg.check_typed([](const knob::TypedArgument<uint16_t>&, const uint16_t& port) {
-        if (port == 0) {
-            throw knob::exception("Please choose a port value > 0.");
-        }
-    });
-    knob::ValueArgument<double> timeArg("Apply &timelimit (in seconds, >=0.2)");
-    timeArg.valuename("seconds");
-    timeArg.check_typed([](const knob::TypedArgument<double>&, const double& seconds) {
-        if (0.2 > seconds) {
-            throw knob::exception("Please choose a timeout value >= 0.2 seconds.");
-        }
-    });
-    knob::VariableArgument<uint32_t> depthArg(
-        "Apply &depthlimit (in case of time limit, clients may ignore this)", depthLimit);
-    depthArg.valuename("number");
-    knob::VariableArgument<uint32_t> waitArg("Seconds to &wait for a single client to connect",
-                                             waitSeconds);
-    waitArg.valuename("number");
-    parser.add(+mapArg);
-    parser.add(portArg);
-    parser.add(+(timeArg ^ depthArg));
-    parser.add(waitArg);
+    ServerOptions options(mapName, basePort, depthLimit, waitSeconds);
+    options.addTo(parser);
 
     knob::ValueArgument<std::string> logFile("File to load &log settings from");
     logFile.valuename("filename");
@@ -181,7 +156,7 @@ void parseServerCommandLine(const std::vector<std::string>& tokens) {
         return;
     }
     // An accepted command line has a map and exactly one of the two limits.
-    if (!mapArg || static_cast<bool>(timeArg) == static_cast<bool>(depthArg)) {
+    if (!options.hasMap() || options.hasTimeLimit() == options.hasDepthLimit()) {
         finding("the server's command line was accepted without its required options");
     }
 }

@@ -5,13 +5,13 @@
 #include "Map.h"
 #include "Network.h"
 #include "Protocol.h"
+#include "ServerOptions.h"
 #include "colors.h"
 #include "knob/ArgumentParser.h"
 
 #include <algorithm>
 #include <cassert>
 #include <chrono>
-#include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <memory>
@@ -27,10 +27,6 @@ using Logging::loggerServer;
 
 /// Highest port number; the port search never wraps past it.
 constexpr uint32_t HIGHEST_PORT = 65535;
-/// Milliseconds per second, for the command line's seconds.
-constexpr double MSECS_PER_SECOND = 1000.0;
-/// Time limits from this many milliseconds on do not fit the 32-bit millisecond field.
-constexpr double TIME_LIMIT_CEILING_MSECS = 4294967296.0;
 
 uint32_t elapsedMsecs(std::chrono::steady_clock::time_point start,
                       std::chrono::steady_clock::time_point end) {
@@ -60,50 +56,12 @@ Server::~Server() {
 }
 
 bool Server::parseOptions(knob::ArgumentParser& parser) {
-    knob::VariableArgument<std::string> mapArg("Load this map", m_mapName);
-    mapArg.valuename("mapname");
-    mapArg.alias('m', "map");
-
-    knob::VariableArgument<uint16_t> portArg(
-        "Use this port (NOTE: actual server port may differ if &baseport is in use)", m_basePort);
-    portArg.valuename("port number");
-    portArg.check_typed([](const knob::TypedArgument<uint16_t>&, const uint16_t& port) {
-        if (port == 0) {
-            throw knob::exception("Please choose a port value > 0.");
-        }
-    });
-
-    knob::ValueArgument<double> timeArg("Apply &timelimit (in seconds, >=0.2)");
-    timeArg.valuename("seconds");
-    timeArg.check_typed([](const knob::TypedArgument<double>&, const double& seconds) {
-        if (0.2 > seconds) {
-            throw knob::exception("Please choose a timeout value >= 0.2 seconds.");
-        }
-        // Written so that a value that is not a number is refused as well.
-        if (!(seconds * MSECS_PER_SECOND < TIME_LIMIT_CEILING_MSECS)) {
-            throw knob::exception("Please choose a timeout value < 4294967.296 seconds.");
-        }
-    });
-
-    knob::VariableArgument<uint32_t> depthArg(
-        "Apply &depthlimit (in case of time limit, clients may ignore this)", m_depthLimit);
-    depthArg.valuename("number");
-
-    knob::VariableArgument<uint32_t> waitArg("Seconds to &wait for a single client to connect",
-                                             m_zleep);
-    waitArg.valuename("number");
-
-    parser.add(+mapArg);
-    parser.add(portArg);
-    parser.add(+(timeArg ^ depthArg));
-    parser.add(waitArg);
-
+    ServerOptions options(m_mapName, m_basePort, m_depthLimit, m_zleep);
+    options.addTo(parser);
     if (!Tool::parseOptions(parser)) {
         return false;
     }
-    if (timeArg) {
-        m_timeLimit = static_cast<uint32_t>(timeArg.value() * MSECS_PER_SECOND);
-    }
+    m_timeLimit = options.timeLimitMsecs();
     return true;
 }
 
