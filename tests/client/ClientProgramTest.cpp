@@ -1,7 +1,9 @@
 // The client program against a stand-in server on a real loopback socket: its options, its
 // answers, and how it ends when the server goes away or disqualifies it.
 
-#include "ChildProcess.h"
+#include "support/ChildProcess.h"
+#include "support/Ports.h"
+#include "support/TempDir.h"
 
 #include "Network.h"
 #include "Protocol.h"

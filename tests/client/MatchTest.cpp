@@ -1,6 +1,8 @@
 // Whole matches: the match server and one reference client per player, as real processes.
 
-#include "ChildProcess.h"
+#include "support/ChildProcess.h"
+#include "support/Ports.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

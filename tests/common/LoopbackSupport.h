@@ -4,6 +4,7 @@
 #include "Logging.h"
 #include "Network.h"
 #include "lumber/StreamSink.h"
+#include "support/Ports.h"
 
 #include <gtest/gtest.h>
 
@@ -41,19 +42,6 @@ private:
     std::ostringstream m_text;
     lumber::SinkPtr m_sink;
 };
-
-// A port nobody listens on right now: the kernel picks it for a probe socket that is then closed.
-inline uint16_t freePort() {
-    const int probe = ::socket(AF_INET6, SOCK_STREAM, 0);
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_addr = in6addr_any;
-    socklen_t length = sizeof address;
-    EXPECT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    ::close(probe);
-    return ntohs(address.sin6_port);
-}
 
 inline long long millisSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -

@@ -2,7 +2,7 @@
 // next real client.
 
 #include "Network.h"
-#include "server/ServerProcess.h"
+#include "support/Ports.h"
 
 #include <gtest/gtest.h>
 

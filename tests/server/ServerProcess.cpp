@@ -1,33 +1,14 @@
 #include "ServerProcess.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <thread>
-
-extern char** environ;
 
 namespace {
 
 constexpr auto POLL_INTERVAL = std::chrono::milliseconds(10);
 const std::string LISTENING = "Server is listening on port ";
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
@@ -35,45 +16,13 @@ bool isDigit(char c) {
 
 } // namespace
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "server_test.XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) {
-        m_path = pattern;
-    }
-}
-
-TempDir::~TempDir() {
-    if (!m_path.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-}
-
-std::string TempDir::write(const std::string& name, const std::string& text) const {
-    const std::string path = m_path + "/" + name;
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-}
-
 ServerProcess::ServerProcess(std::string argv0) : m_argv0(std::move(argv0)) {}
 
-ServerProcess::~ServerProcess() {
-    if (m_pid > 0) {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
-    }
-}
+ServerProcess::~ServerProcess() = default;
 
 bool ServerProcess::start(const std::vector<std::string>& args, const std::string& stdinText) {
-    const std::string in = m_dir.write("stdin.txt", stdinText);
-    const std::string out = m_dir.path() + "/stdout.txt";
-    const std::string err = m_dir.path() + "/stderr.txt";
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const ChildProcess::Streams streams{m_dir.write("stdin.txt", stdinText),
+                                        m_dir.path() + "/stdout.txt", m_dir.path() + "/stderr.txt"};
 
     // REVERSI_SERVER_WRAPPER, when set, is a command that runs the server program (words
     // separated by blanks, such as a valgrind command line); the server then sees its full path
@@ -86,24 +35,10 @@ bool ServerProcess::start(const std::vector<std::string>& args, const std::strin
         }
     }
     const bool wrapped = !words.empty();
+    const std::string program = wrapped ? words.front() : REVERSI_SERVER_BIN;
     words.push_back(wrapped ? REVERSI_SERVER_BIN : m_argv0);
     words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-
-    const int rc =
-        wrapped
-            ? ::posix_spawnp(&m_pid, argv[0], &actions, nullptr, argv.data(), environ)
-            : ::posix_spawn(&m_pid, REVERSI_SERVER_BIN, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        m_pid = -1;
-        return false;
-    }
-    return true;
+    return m_child.start(program, words, streams);
 }
 
 bool ServerProcess::waitForOutput(const std::string& text, int msecs) const {
@@ -143,33 +78,17 @@ uint16_t ServerProcess::waitForPort(int msecs) const {
 }
 
 std::string ServerProcess::out() const {
-    return readFile(m_dir.path() + "/stdout.txt");
+    return m_child.output();
 }
 
 std::string ServerProcess::err() const {
-    return readFile(m_dir.path() + "/stderr.txt");
+    return m_child.errors();
 }
 
 ServerResult ServerProcess::finish(int msecs) {
     ServerResult result;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(msecs);
-    while (m_pid > 0) {
-        int status = 0;
-        const pid_t done = ::waitpid(m_pid, &status, WNOHANG);
-        if (done == m_pid) {
-            m_pid = -1;
-            result.exited = WIFEXITED(status);
-            result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            break;
-        }
-        if (done < 0 || std::chrono::steady_clock::now() >= deadline) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-            m_pid = -1;
-            break;
-        }
-        std::this_thread::sleep_for(POLL_INTERVAL);
-    }
+    result.status = m_child.wait(std::chrono::milliseconds(msecs));
+    result.exited = result.status >= 0;
     result.out = out();
     result.err = err();
     return result;
@@ -199,21 +118,6 @@ std::string withoutTimes(const std::string& out) {
         }
     }
     return result;
-}
-
-uint16_t freePort() {
-    const int probe = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_addr = in6addr_any;
-    socklen_t length = sizeof address;
-    uint16_t port = 0;
-    if (::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin6_port);
-    }
-    ::close(probe);
-    return port;
 }
 
 std::string firstMissing(const std::string& text, const std::vector<std::string>& lines) {

@@ -1,27 +1,14 @@
 #pragma once
-// Runs the real server program as a child process, with its standard streams in files.
+// Runs the real server program as a child process, with its standard streams in files of a
+// directory of its own.
 
-#include <sys/types.h>
+#include "support/ChildProcess.h"
+#include "support/Ports.h"
+#include "support/TempDir.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-/// A scratch directory, removed with its files when the object goes.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& path() const { return m_path; }
-    /// Writes text into a file of that name in the directory; returns the file's path.
-    std::string write(const std::string& name, const std::string& text) const;
-
-private:
-    std::string m_path;
-};
 
 /// How a run of the server ended.
 struct ServerResult {
@@ -62,7 +49,8 @@ public:
 private:
     TempDir m_dir;
     std::string m_argv0;
-    pid_t m_pid = -1;
+    // Declared after the directory: a server still running is killed before its files go.
+    ChildProcess m_child;
 };
 
 /// Runs the server with args to its end (at most msecs) and returns the outcome.
@@ -72,9 +60,6 @@ ServerResult runServer(const std::vector<std::string>& args, const std::string& 
 /// The log text with the time removed from every log line: "[ INFO] 12:34:56 text" becomes
 /// "[ INFO] text". Other lines stay as they are.
 std::string withoutTimes(const std::string& out);
-
-/// A TCP port that nobody listened on a moment ago (the kernel's choice for a probe socket).
-uint16_t freePort();
 
 /// The first of lines that the text does not hold as whole lines after the lines before it,
 /// or "" when all of them appear in this order.
