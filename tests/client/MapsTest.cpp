@@ -18,6 +18,23 @@ std::string mapPath(const std::string& name) {
 
 } // namespace
 
+namespace {
+
+// The cells of an 8 x 8 board where player 1 may place a stone, row by row.
+std::vector<std::pair<unsigned, unsigned>> openingMoves(GameBoard& board) {
+    std::vector<std::pair<unsigned, unsigned>> legal;
+    for (uint16_t y = 0; y < 8; ++y) {
+        for (uint16_t x = 0; x < 8; ++x) {
+            if (board.makeMove(Player::P1, board.coords2index(x, y), MoveChoice::NONE, false)) {
+                legal.emplace_back(x, y);
+            }
+        }
+    }
+    return legal;
+}
+
+} // namespace
+
 TEST(ExampleMaps, LoadValidWithTheDescribedShape) {
     struct Case {
         const char* name;
@@ -54,14 +71,7 @@ TEST(ExampleMaps, ClassicOpeningHasTheFourUsualMoves) {
     Map map;
     ASSERT_TRUE(map.loadFromFile(mapPath("classic8.map")));
     GameBoard board(map);
-    std::vector<std::pair<unsigned, unsigned>> legal;
-    for (uint16_t y = 0; y < 8; ++y) {
-        for (uint16_t x = 0; x < 8; ++x) {
-            if (board.makeMove(Player::P1, board.coords2index(x, y), MoveChoice::NONE, false)) {
-                legal.emplace_back(x, y);
-            }
-        }
-    }
+    const std::vector<std::pair<unsigned, unsigned>> legal = openingMoves(board);
     const std::vector<std::pair<unsigned, unsigned>> expected = {{3, 2}, {2, 3}, {5, 4}, {4, 5}};
     EXPECT_EQ(legal, expected);
     EXPECT_EQ(board.getOverrides(Player::P1), 0);
@@ -74,14 +84,7 @@ TEST(ExampleMaps, TorusOpeningCapturesAcrossTheEdges) {
     Map map;
     ASSERT_TRUE(map.loadFromFile(mapPath("torus8.map")));
     GameBoard board(map);
-    std::vector<std::pair<unsigned, unsigned>> legal;
-    for (uint16_t y = 0; y < 8; ++y) {
-        for (uint16_t x = 0; x < 8; ++x) {
-            if (board.makeMove(Player::P1, board.coords2index(x, y), MoveChoice::NONE, false)) {
-                legal.emplace_back(x, y);
-            }
-        }
-    }
+    const std::vector<std::pair<unsigned, unsigned>> legal = openingMoves(board);
     const std::vector<std::pair<unsigned, unsigned>> expected = {{1, 0}, {0, 1}, {7, 6}, {6, 7}};
     EXPECT_EQ(legal, expected);
 }

@@ -32,16 +32,6 @@ const Messages P3_AFTER_P1_OUT{"GAMEBOARD",
                                "FIN",
                                "closed"};
 
-// Both the detailed line and the progress line name the player and the reason.
-void expectDisqualified(const std::string& out, const std::string& player,
-                        const std::string& reason) {
-    const std::string log = withoutTimes(out);
-    EXPECT_EQ(firstMissing(log, {"[ INFO] Player " + player + " disqualified. (" + reason + ")",
-                                 "Player " + player + " disqualified (" + reason + ")"}),
-              "")
-        << log;
-}
-
 } // namespace
 
 TEST(Disqualification, IllegalMoveIsPutOut) {

@@ -302,15 +302,6 @@ Messages laneThreeAfterOneIsOut(const std::string& request) {
             "closed"};
 }
 
-void expectDisqualified(const std::string& out, const std::string& player,
-                        const std::string& reason) {
-    const std::string log = withoutTimes(out);
-    EXPECT_EQ(firstMissing(log, {"[ INFO] Player " + player + " disqualified. (" + reason + ")",
-                                 "Player " + player + " disqualified (" + reason + ")"}),
-              "")
-        << log;
-}
-
 // Plays the three-lane map with a hostile player 1 and honest players 2 and 3.
 struct LaneMatch {
     LaneMatch(HostileClient::Script script, std::vector<std::string> args, int receiveBuffer = 0,

@@ -1,5 +1,7 @@
 #include "ServerProcess.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <sstream>
@@ -131,4 +133,13 @@ std::string firstMissing(const std::string& text, const std::vector<std::string>
         from = found + line.size() + 1;
     }
     return "";
+}
+
+void expectDisqualified(const std::string& out, const std::string& player,
+                        const std::string& reason) {
+    const std::string log = withoutTimes(out);
+    EXPECT_EQ(firstMissing(log, {"[ INFO] Player " + player + " disqualified. (" + reason + ")",
+                                 "Player " + player + " disqualified (" + reason + ")"}),
+              "")
+        << log;
 }

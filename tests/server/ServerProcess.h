@@ -64,3 +64,8 @@ std::string withoutTimes(const std::string& out);
 /// The first of lines that the text does not hold as whole lines after the lines before it,
 /// or "" when all of them appear in this order.
 std::string firstMissing(const std::string& text, const std::vector<std::string>& lines);
+
+/// Expects both the detailed log line and the progress line that name the disqualified player
+/// and the reason, in this order.
+void expectDisqualified(const std::string& out, const std::string& player,
+                        const std::string& reason);
