@@ -29,8 +29,7 @@ private:
     mutable std::ostringstream stream;
 };
 
-template <class T>
-const LogStream& operator<<(const LogStream& ls, const T& value) {
+template <class T> const LogStream& operator<<(const LogStream& ls, const T& value) {
     if (ls.getLevel() != OFF) {
         ls.out() << value;
     }

@@ -18,7 +18,8 @@ std::chrono::system_clock::time_point GetStartTime() {
 
 } // namespace detail
 
-Logger::Logger(std::string name_, LogPtr parent_) : parent(std::move(parent_)), name(std::move(name_)) {}
+Logger::Logger(std::string name_, LogPtr parent_)
+    : parent(std::move(parent_)), name(std::move(name_)) {}
 
 LogPtr Logger::getRootLogger() {
     static const LogPtr root = [] {

@@ -87,6 +87,7 @@ std::chrono::system_clock::time_point GetStartTime();
 /// The parts are not evaluated when the level does not pass the logger's effective level; the
 /// entry is emitted at the end of the statement.
 #define LUMBER_LOG(logger, lvl)                                                                    \
-    for (bool lumber_pass_ = ::lumber::Logger::getLogger(logger)->getLevel() <= (lvl);           \
+    for (bool lumber_pass_ = ::lumber::Logger::getLogger(logger)->getLevel() <= (lvl);             \
          lumber_pass_; lumber_pass_ = false)                                                       \
-    ::lumber::Logger::getLogger(logger)->log((lvl), ::lumber::EntryContext(__FILE__, __LINE__, __func__))
+    ::lumber::Logger::getLogger(logger)->log((lvl),                                                \
+                                             ::lumber::EntryContext(__FILE__, __LINE__, __func__))

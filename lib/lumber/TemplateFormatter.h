@@ -28,8 +28,7 @@ enum class Field {
 enum Justification { LEFT = 0, RIGHT = 1 };
 
 /// One field of the entry, padded to Width with Fill (Width 0: no padding).
-template <Field F, int Width = 0, Justification J = LEFT, char Fill = ' '>
-struct FieldStr {
+template <Field F, int Width = 0, Justification J = LEFT, char Fill = ' '> struct FieldStr {
     void stream(std::ostream& os, const EntryContext& context, const std::string& message) const {
         std::ostringstream text;
         writeField(text, context, message);
@@ -111,8 +110,7 @@ void streamElement(std::ostream& os, const E& element, const EntryContext& conte
 } // namespace detail
 
 /// Writes its elements (characters, string literals, FieldStr, TimeStr) one after the other.
-template <class... Elements>
-class TemplateFormatter : public Formatter {
+template <class... Elements> class TemplateFormatter : public Formatter {
 public:
     explicit TemplateFormatter(Elements... elements) : formatters(std::move(elements)...) {}
 
@@ -130,8 +128,7 @@ private:
     std::tuple<Elements...> formatters;
 };
 
-template <class... Elements>
-FormatterPtr makeTemplateFormatter(Elements... elements) {
+template <class... Elements> FormatterPtr makeTemplateFormatter(Elements... elements) {
     return std::make_shared<TemplateFormatter<std::decay_t<Elements>...>>(std::move(elements)...);
 }
 

@@ -3,7 +3,6 @@
 #include "PlayerRandom.h"
 #include "Strategy.h"
 
-
 /// Looks one move ahead. Building: the move that leaves the most stones of its own, then the
 /// fewest for the strongest opponent; an override stone is spent only for a clearly better move.
 /// Bombing: the throw that destroys the most opponent stones minus its own. Ties are broken at

@@ -3,7 +3,6 @@
 #include "PlayerRandom.h"
 #include "Strategy.h"
 
-
 /// Plays a legal move chosen uniformly at random (every choice of a choice or bonus square and
 /// every bomb target counts as a move of its own). The same seed and player give the same
 /// sequence of choices.

@@ -26,8 +26,8 @@ namespace {
 
 bool levelFromName(const std::string& name, lumber::LogLevel& level) {
     static const std::pair<const char*, lumber::LogLevel> names[] = {
-        {"TRACE", lumber::TRACE}, {"DEBUG", lumber::DEBUG}, {"INFO", lumber::INFO},
-        {"WARN", lumber::WARN},   {"ERROR", lumber::ERR},   {"FATAL", lumber::FATAL},
+        {"TRACE", lumber::TRACE}, {"DEBUG", lumber::DEBUG},    {"INFO", lumber::INFO},
+        {"WARN", lumber::WARN},   {"ERROR", lumber::ERR},      {"FATAL", lumber::FATAL},
         {"OFF", lumber::OFF},     {"INHERIT", lumber::INHERIT}};
     for (const auto& [text, value] : names) {
         if (name == text) {

@@ -12,13 +12,13 @@ using Logger = lumber::LogPtr;
 /// The logger of that name, made on first use.
 Logger getLogger(const char* name);
 
-extern Logger loggerMap;         // "reversi.map"
-extern Logger loggerNetwork;     // "reversi.network"
-extern Logger loggerGame;        // "reversi.game"
-extern Logger loggerConsole;     // "reversi.console"
-extern Logger loggerServer;      // "reversi.server"
-extern Logger loggerMatchpoint;  // "reversi.matchpoint"
-extern Logger loggerAI;          // "reversi.ai"
+extern Logger loggerMap;        // "reversi.map"
+extern Logger loggerNetwork;    // "reversi.network"
+extern Logger loggerGame;       // "reversi.game"
+extern Logger loggerConsole;    // "reversi.console"
+extern Logger loggerServer;     // "reversi.server"
+extern Logger loggerMatchpoint; // "reversi.matchpoint"
+extern Logger loggerAI;         // "reversi.ai"
 
 /// Attaches the line sink (root, level INFO) and the bare sink (match point, not additive),
 /// both on standard output. Call once. A settings file, when given and readable, may then

@@ -17,8 +17,7 @@ struct cmd {
 
 /// A selection of SGR codes, written as ESC "[" codes... "m".
 struct color {
-    template <class... Codes>
-    explicit color(Codes... codes) : m_colors{codes...} {}
+    template <class... Codes> explicit color(Codes... codes) : m_colors{codes...} {}
     std::vector<const char*> m_colors;
 };
 

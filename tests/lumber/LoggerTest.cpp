@@ -144,7 +144,10 @@ TEST(LoggerSinks, OffStatementEmitsNothing) {
     a->setAdditive(false);
     a->addSink(cap.sink);
     a->log(OFF, "never", EntryContext("f", 1, "g"));
-    { const LogStream s = a->log(OFF, EntryContext("f", 1, "g")); s << "nothing"; }
+    {
+        const LogStream s = a->log(OFF, EntryContext("f", 1, "g"));
+        s << "nothing";
+    }
     a->setLevel(OFF);
     LUMBER_LOG(a, FATAL) << "off";
     EXPECT_EQ(cap.out.str(), "");
@@ -163,9 +166,9 @@ TEST(LoggerSinks, RemovedSinkGetsNothing) {
 
 TEST(LogLevelNames, PrintedNamesAndOutOfRange) {
     const std::pair<LogLevel, const char*> table[] = {
-        {TRACE, "TRACE"}, {DEBUG, "DEBUG"}, {INFO, "INFO"}, {WARN, "WARN"},
-        {ERR, "ERROR"},   {FATAL, "FATAL"}, {OFF, "OFF"},   {INHERIT, "???"},
-        {static_cast<LogLevel>(99), "???"}};
+        {TRACE, "TRACE"}, {DEBUG, "DEBUG"}, {INFO, "INFO"},
+        {WARN, "WARN"},   {ERR, "ERROR"},   {FATAL, "FATAL"},
+        {OFF, "OFF"},     {INHERIT, "???"}, {static_cast<LogLevel>(99), "???"}};
     for (const auto& [level, name] : table) {
         std::ostringstream os;
         os << level;
