@@ -41,7 +41,9 @@ public:
     ArgumentConstraint() = default;
     template <class... Members>
     explicit ArgumentConstraint(const BaseArgument& first, const Members&... rest) {
-        add(first, rest...);
+        // A derived class is not built yet: append without the virtual hook.
+        appendMember(first);
+        (appendMember(rest), ...);
     }
     ArgumentConstraint(const ArgumentConstraint& other)
         : BaseArgument(other), m_usageString(other.m_usageString) {
@@ -51,7 +53,8 @@ public:
     }
     ArgumentConstraint(ArgumentConstraint&&) noexcept = default;
     ArgumentConstraint& operator=(ArgumentConstraint other) noexcept {
-        BaseArgument::operator=(std::move(other));
+        // Moves the base part only; the members below are still other's own.
+        BaseArgument::operator=(static_cast<BaseArgument&&>(other));
         m_args = std::move(other.m_args);
         m_usageString = std::move(other.m_usageString);
         return *this;
@@ -106,7 +109,11 @@ public:
     size_t size() const { return m_args.size(); }
 
 protected:
-    virtual void addMember(const BaseArgument& member) {
+    /// Called for every member added after construction; derived classes extend it.
+    virtual void addMember(const BaseArgument& member) { appendMember(member); }
+
+private:
+    void appendMember(const BaseArgument& member) {
         std::unique_ptr<BaseArgument> copy = member.clone();
         if (!m_args.empty()) {
             m_usageString += detail::ConstraintTraits<T>::joinStr();
@@ -115,7 +122,6 @@ protected:
         m_args.push_back(std::move(copy));
     }
 
-private:
     std::string usageArgument(const BaseArgument& member) const;
 
     std::vector<std::unique_ptr<BaseArgument>> m_args;
@@ -124,7 +130,7 @@ private:
 
 template <ConstraintType T>
 std::string ArgumentConstraint<T>::usageArgument(const BaseArgument& member) const {
-    const std::string usage = member.usage();
+    std::string usage = member.usage();
     if (T == One) {
         return usage;
     }

@@ -11,13 +11,15 @@ ArgumentSet::ArgumentSet(const ArgumentSet& other)
     : ArgumentConstraint<Any>(other), m_name(other.m_name) {}
 
 ArgumentSet::ArgumentSet(ArgumentSet&& other) noexcept
-    : ArgumentConstraint<Any>(std::move(other)), m_name(std::move(other.m_name)) {
+    // Moves the base part only; m_name is still other's own.
+    : ArgumentConstraint<Any>(static_cast<ArgumentConstraint<Any>&&>(other)),
+      m_name(std::move(other.m_name)) {
     other.m_args.clear();
     other.m_updateArgs = true;
 }
 
 ArgumentSet& ArgumentSet::operator=(ArgumentSet other) noexcept {
-    ArgumentConstraint<Any>::operator=(std::move(other));
+    ArgumentConstraint<Any>::operator=(static_cast<ArgumentConstraint<Any>&&>(other));
     m_name = std::move(other.m_name);
     m_args.clear();
     m_updateArgs = true;
