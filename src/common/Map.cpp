@@ -60,16 +60,12 @@ bool Transition::isValid(const Map& map) const {
     if (coordinatesOk && gapsOk && distinctEnds) {
         return true;
     }
-    LOG(Logging::loggerMap, lumber::ERR) << "Transition checks failed for transition " << *this;
-    if (!coordinatesOk) {
-        LOG(Logging::loggerMap, lumber::ERR) << "  Coordinates are invalid";
-    }
-    if (!gapsOk) {
-        LOG(Logging::loggerMap, lumber::ERR) << "  Transition not connected via empty location";
-    }
-    if (!distinctEnds) {
-        LOG(Logging::loggerMap, lumber::ERR) << "  Transition leads back to its own endpoint";
-    }
+    // One entry, one line: the failed checks follow the transition.
+    LOG(Logging::loggerMap, lumber::ERR)
+        << "Transition checks failed for transition " << *this
+        << (coordinatesOk ? "" : "  Coordinates are invalid")
+        << (gapsOk ? "" : "  Transition not connected via empty location")
+        << (distinctEnds ? "" : "  Transition leads back to its own endpoint");
     return false;
 }
 

@@ -1,6 +1,7 @@
 #include "Tool.h"
 
 #include "Logging.h"
+#include "ProcessSetup.h"
 #include "colors.h"
 
 #include <iostream>
@@ -9,6 +10,8 @@
 const char* const Tool::Version = "1.0.0";
 
 bool Tool::init(int argc, const char* const* argv) {
+    // Before anything is written: a console that is closed later must not end the program.
+    ignoreBrokenPipeSignal();
     m_initOK = false;
     m_argc = argc;
     m_argv = argv;

@@ -214,31 +214,31 @@ TEST(MapReader, TransitionLines) {
     }
 }
 
-TEST(MapReader, TransitionChecks) {
+TEST(MapReader, FailedTransitionChecksAreOneLogLineEach) {
     const std::string g = EXAMPLE_GRID;
     const ReadCase cases[] = {
         // A hole is a gap as good as the outside.
         {g + "0 1 0 <-> 3 1 2\n", true, {}},
         {g + "1 0 4 <-> 1 2 4\n",
          false,
-         {"Transition checks failed for transition 1 0 4 <-> 1 2 4",
-          "  Transition not connected via empty location"}},
+         {"Transition checks failed for transition 1 0 4 <-> 1 2 4  Transition not connected via "
+          "empty location"}},
         {g + "4 0 0 <-> 1 2 4\n",
          false,
-         {"Transition checks failed for transition 4 0 0 <-> 1 2 4", "  Coordinates are invalid"}},
+         {"Transition checks failed for transition 4 0 0 <-> 1 2 4  Coordinates are invalid"}},
         {g + "1 0 4 <-> 9 9 0\n",
          false,
-         {"Transition checks failed for transition 1 0 4 <-> 9 9 0", "  Coordinates are invalid",
-          "  Transition not connected via empty location"}},
+         {"Transition checks failed for transition 1 0 4 <-> 9 9 0  Coordinates are invalid  "
+          "Transition not connected via empty location"}},
         {g + "1 0 0 <-> 1 0 0\n",
          false,
-         {"Transition checks failed for transition 1 0 0 <-> 1 0 0",
-          "  Transition leads back to its own endpoint"}},
+         {"Transition checks failed for transition 1 0 0 <-> 1 0 0  Transition leads back to its "
+          "own endpoint"}},
         // Later lines are still read after an invalid one.
         {g + "1 0 4 <-> 1 2 4\n1 0 0 <-> 1 2 4\n",
          false,
-         {"Transition checks failed for transition 1 0 4 <-> 1 2 4",
-          "  Transition not connected via empty location"}},
+         {"Transition checks failed for transition 1 0 4 <-> 1 2 4  Transition not connected via "
+          "empty location"}},
         {g + "1 0 0 <-> 1 2 4\n1 0 0 <-> 0 1 6\n3 2 4 <-> 1 2 4\n",
          false,
          {"Duplicate transition endpoints: 1 0 0 <-> 1 2 4 vs 1 0 0 <-> 0 1 6",
