@@ -92,12 +92,15 @@ Map::~Map() = default;
 
 bool Map::loadFromFile(std::string filename) {
     if (filename == "-") {
-        std::cin >> *this;
-    } else {
-        std::ifstream file(filename);
-        file >> *this;
+        return loadFromStream(std::cin, std::move(filename));
     }
-    m_name = std::move(filename);
+    std::ifstream file(filename);
+    return loadFromStream(file, std::move(filename));
+}
+
+bool Map::loadFromStream(std::istream& input, std::string name) {
+    input >> *this;
+    m_name = std::move(name);
     return isValid();
 }
 
