@@ -1,5 +1,6 @@
 #include "FuzzEntries.h"
 
+#include "BasicOptions.h"
 #include "Game.h"
 #include "GameBoard.h"
 #include "Logging.h"
@@ -141,14 +142,7 @@ void parseServerCommandLine(const std::vector<std::string>& tokens) {
     ServerOptions options(mapName, basePort, depthLimit, waitSeconds);
     options.addTo(parser);
 
-    knob::ValueArgument<std::string> logFile("File to load &log settings from");
-    logFile.valuename("filename");
-    knob::SwitchArgument noColor("Disable ANSI colors when printing", "nocolor", color);
-    knob::Argument help("Show this &help text");
-    help.check([&parser](const knob::Argument&) { throw knob::exception(parser.help()); });
-    knob::Argument version("Show &version information");
-    version.check([](const knob::Argument&) { throw knob::exception("1.0.0 build today"); });
-    parser.add(knob::ArgumentSet("Basic options", logFile, noColor, help, version));
+    BasicOptions(parser, color).addTo(parser);
 
     try {
         parser.parse(tokens);

@@ -1,5 +1,6 @@
 #include "Client.h"
 
+#include "BasicOptions.h"
 #include "Logging.h"
 #include "Network.h"
 #include "knob/Exceptions.h"
@@ -24,12 +25,7 @@ bool Client::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> host("Connect to this $host (name or address)", m_host);
     host.valuename("name").alias('H');
     knob::VariableArgument<uint16_t> port("Connect to this &port", m_port);
-    port.valuename("port number")
-        .check_typed([](const knob::TypedArgument<uint16_t>&, const uint16_t& value) {
-            if (value == 0) {
-                throw knob::exception("Please choose a port value > 0.");
-            }
-        });
+    port.valuename("port number").check_typed(BasicOptions::refuseZeroPort);
     knob::VariableArgument<unsigned int> group("Send this &group id (0 to 255)", m_groupId);
     group.valuename("number").check_typed(
         [](const knob::TypedArgument<unsigned int>&, const unsigned int& value) {

@@ -21,10 +21,11 @@ extern Logger loggerMatchpoint; // "reversi.matchpoint"
 extern Logger loggerAI;         // "reversi.ai"
 
 /// Attaches the line sink (root, level INFO) and the bare sink (match point, not additive),
-/// both on standard output. Call once. A settings file, when given and readable, may then
-/// change logger levels: one "<logger name> <level>" per line ("root" for the root logger,
-/// levels TRACE, DEBUG, INFO, WARN, ERROR, FATAL, OFF, INHERIT; "#" starts a comment).
-/// Always true.
+/// both on standard output. Call once. A settings file, when given, may then change logger
+/// levels: one "<logger name> <level>" per line ("root" for the root logger, levels TRACE,
+/// DEBUG, INFO, WARN, ERROR, FATAL, OFF, INHERIT; "#" starts a comment). Only a regular file is
+/// read, and never waited for; anything else changes nothing. Lines beyond 4096 bytes are
+/// skipped, and bytes beyond the first MiB ignored, each with a warning. Always true.
 bool setupLogging(const std::string& settingsFile);
 
 /// The logger's effective level.

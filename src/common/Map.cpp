@@ -60,16 +60,12 @@ bool Transition::isValid(const Map& map) const {
     if (coordinatesOk && gapsOk && distinctEnds) {
         return true;
     }
-    LOG(Logging::loggerMap, lumber::ERR) << "Transition checks failed for transition " << *this;
-    if (!coordinatesOk) {
-        LOG(Logging::loggerMap, lumber::ERR) << "  Coordinates are invalid";
-    }
-    if (!gapsOk) {
-        LOG(Logging::loggerMap, lumber::ERR) << "  Transition not connected via empty location";
-    }
-    if (!distinctEnds) {
-        LOG(Logging::loggerMap, lumber::ERR) << "  Transition leads back to its own endpoint";
-    }
+    // One entry, one line: the failed checks follow the transition.
+    LOG(Logging::loggerMap, lumber::ERR)
+        << "Transition checks failed for transition " << *this
+        << (coordinatesOk ? "" : "  Coordinates are invalid")
+        << (gapsOk ? "" : "  Transition not connected via empty location")
+        << (distinctEnds ? "" : "  Transition leads back to its own endpoint");
     return false;
 }
 
@@ -96,12 +92,15 @@ Map::~Map() = default;
 
 bool Map::loadFromFile(std::string filename) {
     if (filename == "-") {
-        std::cin >> *this;
-    } else {
-        std::ifstream file(filename);
-        file >> *this;
+        return loadFromStream(std::cin, std::move(filename));
     }
-    m_name = std::move(filename);
+    std::ifstream file(filename);
+    return loadFromStream(file, std::move(filename));
+}
+
+bool Map::loadFromStream(std::istream& input, std::string name) {
+    input >> *this;
+    m_name = std::move(name);
     return isValid();
 }
 

@@ -60,6 +60,9 @@ public:
     /// `filename` in both cases. A file that cannot be opened gives an invalid map.
     /// Returns isValid().
     bool loadFromFile(std::string filename);
+    /// Reads a map from the stream (a stream not in a good state gives an invalid map) and
+    /// names it `name`. Returns isValid().
+    bool loadFromStream(std::istream& input, std::string name);
     /// Reads a map from the text; the name is kept. Returns isValid().
     bool loadFromString(std::string description);
 

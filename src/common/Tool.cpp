@@ -1,14 +1,19 @@
 #include "Tool.h"
 
+#include "BasicOptions.h"
 #include "Logging.h"
+#include "ProcessSetup.h"
 #include "colors.h"
 
 #include <iostream>
 #include <string>
 
-const char* const Tool::Version = "1.0.0";
+// From the project version of the build files.
+const char* const Tool::Version = REVERSI_VERSION;
 
 bool Tool::init(int argc, const char* const* argv) {
+    // Before anything is written: a console that is closed later must not end the program.
+    ignoreBrokenPipeSignal();
     m_initOK = false;
     m_argc = argc;
     m_argv = argv;
@@ -26,17 +31,8 @@ bool Tool::parseOptions(knob::ArgumentParser& parser) {
         return false;
     }
 
-    knob::ValueArgument<std::string> logFile("File to load &log settings from");
-    logFile.valuename("filename");
-    knob::SwitchArgument noColor("Disable ANSI colors when printing", "nocolor", ansi::enableColor);
-    // Help and version end the parse by throwing their text, which is printed like a refusal.
-    knob::Argument help("Show this &help text");
-    help.check([&parser](const knob::Argument&) { throw knob::exception(parser.help()); });
-    knob::Argument version("Show &version information");
-    version.check([](const knob::Argument&) {
-        throw knob::exception(std::string(Version) + " build " + __DATE__);
-    });
-    parser.add(knob::ArgumentSet("Basic options", logFile, noColor, help, version));
+    const BasicOptions basic(parser, ansi::enableColor);
+    basic.addTo(parser);
 
     try {
         parser.parse(m_argc, m_argv);
@@ -45,7 +41,7 @@ bool Tool::parseOptions(knob::ArgumentParser& parser) {
         return false;
     }
 
-    if (!Logging::setupLogging(logFile.value())) {
+    if (!Logging::setupLogging(basic.logFile())) {
         std::cerr << "Error: Unable to setup logging.\n";
         return false;
     }

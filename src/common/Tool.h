@@ -15,9 +15,10 @@ public:
     Tool(const Tool&) = delete;
     Tool& operator=(const Tool&) = delete;
 
-    /// Parses the command line (argv is not owned and must outlive the tool) and sets up
-    /// logging. False when the command line was refused or help or version text was asked
-    /// for; the reason has then been written to standard error.
+    /// Ignores SIGPIPE for the process (ignoreBrokenPipeSignal), parses the command line (argv
+    /// is not owned and must outlive the tool) and sets up logging. False when the command line was
+    /// refused or help or version text was asked for; the reason has then been written to standard
+    /// error.
     bool init(int argc, const char* const* argv);
     /// The result of doRun, or false without running it when init did not succeed.
     bool run();

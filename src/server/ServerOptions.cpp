@@ -1,5 +1,7 @@
 #include "ServerOptions.h"
 
+#include "BasicOptions.h"
+
 namespace {
 
 /// Milliseconds per second, for the command line's seconds.
@@ -21,11 +23,7 @@ ServerOptions::ServerOptions(std::string& mapName, uint16_t& basePort, uint32_t&
     m_map.alias('m', "map");
 
     m_port.valuename("port number");
-    m_port.check_typed([](const knob::TypedArgument<uint16_t>&, const uint16_t& port) {
-        if (port == 0) {
-            throw knob::exception("Please choose a port value > 0.");
-        }
-    });
+    m_port.check_typed(BasicOptions::refuseZeroPort);
 
     m_time.valuename("seconds");
     m_time.check_typed([](const knob::TypedArgument<double>&, const double& seconds) {

@@ -1,6 +1,7 @@
 // The client program against a stand-in server on a real loopback socket: its options, its
 // answers, and how it ends when the server goes away or disqualifies it.
 
+#include "server/TestMaps.h"
 #include "support/ChildProcess.h"
 #include "support/Ports.h"
 #include "support/TempDir.h"
@@ -20,16 +21,6 @@
 namespace {
 
 using std::chrono::milliseconds;
-
-const char* const CLASSIC = "2\n0\n0 0\n8 8\n"
-                            "0 0 0 0 0 0 0 0\n"
-                            "0 0 0 0 0 0 0 0\n"
-                            "0 0 0 0 0 0 0 0\n"
-                            "0 0 0 2 1 0 0 0\n"
-                            "0 0 0 1 2 0 0 0\n"
-                            "0 0 0 0 0 0 0 0\n"
-                            "0 0 0 0 0 0 0 0\n"
-                            "0 0 0 0 0 0 0 0\n";
 
 /// A listening socket for one client program, and the connection once it came.
 class StandInServer {
@@ -150,7 +141,7 @@ TEST(ClientProgram, EndsWithStatus1WhenTheServerGoesAway) {
         uint8_t group = 0;
         ASSERT_TRUE(server.admit(group));
         if (stage >= 1) {
-            ASSERT_TRUE(server.sendMapAndNumber(CLASSIC, Player::P1));
+            ASSERT_TRUE(server.sendMapAndNumber(CLASSIC_MAP, Player::P1));
         }
         if (stage >= 2) {
             payload_move answer{};
@@ -173,7 +164,7 @@ TEST(ClientProgram, EndsWithStatus1WhenDisqualified) {
     auto client = server.startClient({});
     uint8_t group = 0;
     ASSERT_TRUE(server.admit(group));
-    ASSERT_TRUE(server.sendMapAndNumber(CLASSIC, Player::P2));
+    ASSERT_TRUE(server.sendMapAndNumber(CLASSIC_MAP, Player::P2));
     // Another player's disqualification ends the game for nobody but that player; then this
     // client's own.
     ASSERT_TRUE(server.proto().send_disqualification(Player::P1));
@@ -192,7 +183,7 @@ TEST(ClientProgram, AnswersLegallyAndFollowsTheAnnouncedGame) {
     uint8_t group = 0;
     ASSERT_TRUE(server.admit(group));
     EXPECT_EQ(group, 42);
-    ASSERT_TRUE(server.sendMapAndNumber(CLASSIC, Player::P1));
+    ASSERT_TRUE(server.sendMapAndNumber(CLASSIC_MAP, Player::P1));
 
     payload_move answer{};
     ASSERT_TRUE(server.requestMove(1000, 0, answer));

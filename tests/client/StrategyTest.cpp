@@ -4,6 +4,7 @@
 #include "Position.h"
 #include "RandomStrategy.h"
 #include "SearchStrategy.h"
+#include "server/TestMaps.h"
 
 #include "Game.h"
 #include "Map.h"
@@ -18,16 +19,6 @@
 #include <vector>
 
 namespace {
-
-const char* const CLASSIC = "2 0 0 0 8 8\n"
-                            "0 0 0 0 0 0 0 0\n"
-                            "0 0 0 0 0 0 0 0\n"
-                            "0 0 0 0 0 0 0 0\n"
-                            "0 0 0 2 1 0 0 0\n"
-                            "0 0 0 1 2 0 0 0\n"
-                            "0 0 0 0 0 0 0 0\n"
-                            "0 0 0 0 0 0 0 0\n"
-                            "0 0 0 0 0 0 0 0\n";
 
 /// A map and a passive game on it, as the client keeps them.
 class Table {
@@ -61,7 +52,7 @@ TEST(Position, ListsEveryLegalMoveWithEachAcceptableChoice) {
     };
     const Case cases[] = {
         // The usual opening: four cells for player 1.
-        {CLASSIC,
+        {CLASSIC_MAP.c_str(),
          {{19, MoveChoice::NONE},
           {26, MoveChoice::NONE},
           {37, MoveChoice::NONE},
@@ -91,7 +82,7 @@ TEST(Position, ListsEveryLegalMoveWithEachAcceptableChoice) {
 
 TEST(Position, PassesTheTurnAndEndsLikeTheGame) {
     // Player 1 plays (3,2); player 2 is next.
-    Table classic(CLASSIC);
+    Table classic(CLASSIC_MAP);
     Position opening = classic.position();
     ASSERT_TRUE(opening.play({19, MoveChoice::NONE}));
     EXPECT_EQ(opening.toMove(), Player::P2);
@@ -197,7 +188,7 @@ TEST(SearchStrategy, SeesPastTheBiggerCaptureThatLoses) {
 }
 
 TEST(SearchStrategy, KeepsToTheDepthLimit) {
-    Table table(CLASSIC);
+    Table table(CLASSIC_MAP);
     for (unsigned depth : {1u, 2u, 4u}) {
         SearchStrategy search(60000);
         MoveLimits limits;
@@ -256,7 +247,7 @@ TEST(SearchStrategy, AllotsAShareOfTheTimeWithAMargin) {
 
 TEST(RandomStrategy, PlaysLegalMovesReproduciblyForASeed) {
     auto playOut = [](uint32_t seed) {
-        Table table(CLASSIC);
+        Table table(CLASSIC_MAP);
         RandomStrategy first(seed);
         RandomStrategy second(seed);
         std::vector<std::pair<unsigned, unsigned>> moves;

@@ -6,13 +6,13 @@
 
 #include <vector>
 
+using model_test::EXAMPLE;
 using model_test::validMap;
 
 namespace {
 
 constexpr index_t X = INVALID_INDEX;
 
-const char* const EXAMPLE = "2\n1\n1 2\n3 4\n- 0 1 -\n0 2 1 b\n- 0 c x\n1 0 0 <-> 1 2 4\n";
 const char* const OPEN_3X4 = "2 0 0 0 3 4\n0 0 0 0\n0 0 0 0\n0 0 0 0\n";
 
 // The step entries of one cell in N, NE, E, SE, S, SW, W, NW order.

@@ -11,14 +11,12 @@
 #include <string>
 #include <vector>
 
+using model_test::EXAMPLE;
+using model_test::EXAMPLE_GRID;
 using model_test::MapLogCapture;
 using Lines = std::vector<std::string>;
 
 namespace {
-
-// Three rows of four columns, one transition joining the top of (1, 0) to the bottom of (1, 2).
-const char* const EXAMPLE_GRID = "2\n1\n1 2\n3 4\n- 0 1 -\n0 2 1 b\n- 0 c x\n";
-const std::string EXAMPLE = std::string(EXAMPLE_GRID) + "1 0 0 <-> 1 2 4\n";
 
 struct ReadCase {
     std::string text;
@@ -122,7 +120,7 @@ TEST(MapReader, LargestBoardAndStockSums) {
     expectRead({"2 253 253 0 1 3\nb 0 b\n", true, {}});
 }
 
-TEST(MapReader, TileTokens) {
+TEST(MapReader, TileTokensMapToSquaresAndZeroStandsAlone) {
     const std::pair<const char*, Square> good[] = {
         {"-", Square::NONE},       {"0", Square::EMPTY},     {"1", Square::PLAYER1},
         {"8", Square::PLAYER_MAX}, {"c", Square::CHOICE},    {"i", Square::INVERSION},
@@ -170,7 +168,7 @@ TEST(MapReader, GridFaultsNameEveryCell) {
     EXPECT_EQ(map.getTile(1, 0), Square::PLAYER_MAX);
 }
 
-TEST(MapReader, TransitionLines) {
+TEST(MapReader, TransitionLineFaultsAreNamedAndEndOfInputKeepsTheMap) {
     const std::string g = EXAMPLE_GRID;
     struct Case {
         std::string tail;
@@ -214,31 +212,31 @@ TEST(MapReader, TransitionLines) {
     }
 }
 
-TEST(MapReader, TransitionChecks) {
+TEST(MapReader, FailedTransitionChecksAreOneLogLineEach) {
     const std::string g = EXAMPLE_GRID;
     const ReadCase cases[] = {
         // A hole is a gap as good as the outside.
         {g + "0 1 0 <-> 3 1 2\n", true, {}},
         {g + "1 0 4 <-> 1 2 4\n",
          false,
-         {"Transition checks failed for transition 1 0 4 <-> 1 2 4",
-          "  Transition not connected via empty location"}},
+         {"Transition checks failed for transition 1 0 4 <-> 1 2 4  Transition not connected via "
+          "empty location"}},
         {g + "4 0 0 <-> 1 2 4\n",
          false,
-         {"Transition checks failed for transition 4 0 0 <-> 1 2 4", "  Coordinates are invalid"}},
+         {"Transition checks failed for transition 4 0 0 <-> 1 2 4  Coordinates are invalid"}},
         {g + "1 0 4 <-> 9 9 0\n",
          false,
-         {"Transition checks failed for transition 1 0 4 <-> 9 9 0", "  Coordinates are invalid",
-          "  Transition not connected via empty location"}},
+         {"Transition checks failed for transition 1 0 4 <-> 9 9 0  Coordinates are invalid  "
+          "Transition not connected via empty location"}},
         {g + "1 0 0 <-> 1 0 0\n",
          false,
-         {"Transition checks failed for transition 1 0 0 <-> 1 0 0",
-          "  Transition leads back to its own endpoint"}},
+         {"Transition checks failed for transition 1 0 0 <-> 1 0 0  Transition leads back to its "
+          "own endpoint"}},
         // Later lines are still read after an invalid one.
         {g + "1 0 4 <-> 1 2 4\n1 0 0 <-> 1 2 4\n",
          false,
-         {"Transition checks failed for transition 1 0 4 <-> 1 2 4",
-          "  Transition not connected via empty location"}},
+         {"Transition checks failed for transition 1 0 4 <-> 1 2 4  Transition not connected via "
+          "empty location"}},
         {g + "1 0 0 <-> 1 2 4\n1 0 0 <-> 0 1 6\n3 2 4 <-> 1 2 4\n",
          false,
          {"Duplicate transition endpoints: 1 0 0 <-> 1 2 4 vs 1 0 0 <-> 0 1 6",
@@ -249,7 +247,7 @@ TEST(MapReader, TransitionChecks) {
     }
 }
 
-TEST(MapReader, DirectionNumbers) {
+TEST(MapReader, DirectionsAboveSevenFailAndLeaveTheTarget) {
     for (unsigned d = 0; d < 8; ++d) {
         std::istringstream in(std::to_string(d));
         Direction read = Direction::N;
@@ -297,7 +295,7 @@ TEST(MapGeometry, DirectNeighbourAndTransitionEndpoints) {
     EXPECT_FALSE(map->affectedByTransition(0, 1));
 }
 
-TEST(MapWriter, ExampleTextAndRoundTrip) {
+TEST(MapWriter, WritesTheExampleTextThatReadsBackTheSame) {
     auto map = model_test::validMap(EXAMPLE);
     EXPECT_EQ(map->getPlayers(), 2u);
     EXPECT_EQ(map->getOverrides(), 1u);
@@ -352,7 +350,7 @@ TEST(MapReader, SecondReadStartsAfresh) {
     EXPECT_EQ(map.getPlayableTiles(), 0u);
 }
 
-TEST(MapLoad, FilesAndStandardInput) {
+TEST(MapLoad, FilesStandardInputAndStreamsAreReadAndNamed) {
     {
         MapLogCapture log;
         Map map;
@@ -379,5 +377,11 @@ TEST(MapLoad, FilesAndStandardInput) {
         EXPECT_TRUE(ok);
         EXPECT_EQ(map.getName(), "-");
         EXPECT_EQ(map.getTile(2, 2), Square::CHOICE);
+    }
+    {
+        std::istringstream input(EXAMPLE);
+        Map map;
+        EXPECT_TRUE(map.loadFromStream(input, "from a stream"));
+        EXPECT_EQ(map.getName(), "from a stream");
     }
 }

@@ -18,6 +18,10 @@
 
 namespace model_test {
 
+// Three rows of four columns, one transition joining the top of (1, 0) to the bottom of (1, 2).
+inline const std::string EXAMPLE_GRID = "2\n1\n1 2\n3 4\n- 0 1 -\n0 2 1 b\n- 0 c x\n";
+inline const std::string EXAMPLE = EXAMPLE_GRID + "1 0 0 <-> 1 2 4\n";
+
 /// A map read from text; the test fails when the text is not a valid map.
 inline std::unique_ptr<Map> validMap(const std::string& text) {
     auto map = std::make_unique<Map>();

@@ -1,4 +1,5 @@
 #include "GameBoard.h"
+#include "server/TestMaps.h"
 
 #include "ModelTestUtil.h"
 
@@ -7,17 +8,6 @@
 #include <cstdint>
 
 namespace {
-
-// The usual 8x8 opening: two stones of each player crosswise in the middle.
-const char* const OTHELLO = "2 0\n0 0\n8 8\n"
-                            "0 0 0 0 0 0 0 0\n"
-                            "0 0 0 0 0 0 0 0\n"
-                            "0 0 0 0 0 0 0 0\n"
-                            "0 0 0 2 1 0 0 0\n"
-                            "0 0 0 1 2 0 0 0\n"
-                            "0 0 0 0 0 0 0 0\n"
-                            "0 0 0 0 0 0 0 0\n"
-                            "0 0 0 0 0 0 0 0\n";
 
 // Leaves of the move tree `depth` plies deep; the players alternate.
 uint64_t perft(GameBoard& gb, Player mover, unsigned depth) {
@@ -41,7 +31,7 @@ uint64_t perft(GameBoard& gb, Player mover, unsigned depth) {
 } // namespace
 
 TEST(Perft, StandardOpeningCounts) {
-    auto map = model_test::validMap(OTHELLO);
+    auto map = model_test::validMap(CLASSIC_MAP);
     GameBoard start(*map);
     const uint64_t expected[] = {4, 12, 56, 244, 1396, 8200, 55092, 390216};
     for (unsigned depth = 1; depth <= 8; ++depth) {

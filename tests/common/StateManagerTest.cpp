@@ -125,7 +125,7 @@ TEST(StateManager, FailedSaveOrLoadLeavesTheStackAsItWas) {
     EXPECT_EQ(c.getCurrentIndex(), 1);
 }
 
-TEST(StateManager, BufferCreationAndSlotLookup) {
+TEST(StateManager, InitMakesTheBufferOnceAndSlotsOutsideItAreNull) {
     Counter empty(5, 0);
     EXPECT_FALSE(empty.init());
     EXPECT_EQ(empty.getCurrentPointer(0), nullptr);

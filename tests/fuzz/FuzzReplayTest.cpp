@@ -49,14 +49,14 @@ void replay(const std::string& target, Entry entry) {
 
 } // namespace
 
-TEST(FuzzReplay, MapReader) {
+TEST(FuzzReplay, MapReaderSurvivesEveryKeptInput) {
     replay("map", fuzzing::mapReader);
 }
 
-TEST(FuzzReplay, ProtocolReceive) {
+TEST(FuzzReplay, ProtocolReceiveSurvivesEveryKeptInput) {
     replay("protocol", fuzzing::protocolReceive);
 }
 
-TEST(FuzzReplay, ArgumentParser) {
+TEST(FuzzReplay, ArgumentParserSurvivesEveryKeptInput) {
     replay("arguments", fuzzing::argumentParser);
 }

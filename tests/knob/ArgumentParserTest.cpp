@@ -77,7 +77,7 @@ TEST_F(ParserTest, ValueForms) {
     }
 }
 
-TEST(Parser, RefusalMessages) {
+TEST(Parser, EachRefusalNamesTheArgumentAndTheProblem) {
     const struct {
         Tokens tokens;
         const char* message;

@@ -79,7 +79,7 @@ TEST(ArgumentMarkup, AliasAddsNamesAndKeepsPositional) {
     EXPECT_EQ(named.ident(), "-h, --help");
 }
 
-TEST(ArgumentUsage, UsageAndIdentStrings) {
+TEST(ArgumentUsage, UsageAndIdentShowFirstFlagFirstNameAndValueName) {
     std::string text;
     knob::ValueArgument<std::string> log("File to load &log settings from");
     log.valuename("filename");
@@ -169,7 +169,7 @@ TEST(ValueConversion, NumbersMustBeWholeAndInRange) {
     EXPECT_EQ(text, " a b ");
 }
 
-TEST(ArgumentExceptions, MessagesAndKeptArgument) {
+TEST(ArgumentExceptions, MessagesNameTheArgumentAndKeepACopy) {
     knob::ValueArgument<std::string> log("File to load &log settings from");
     log.valuename("filename");
     const knob::Argument help("Show this &help text");

@@ -25,7 +25,7 @@ std::string parseMessage(knob::ArgumentParser& parser, const std::vector<std::st
     return "";
 }
 
-TEST(Constraint, UsageStrings) {
+TEST(Constraint, UsageShowsOptionalRequiredAndAlternativeGroups) {
     knob::ValueArgument<double> t("Apply &timelimit");
     t.valuename("seconds");
     knob::ValueArgument<unsigned> d("Apply &depthlimit");
@@ -129,7 +129,7 @@ TEST(Constraint, SetsAreCheckedInOrderAfterAllTokens) {
     EXPECT_EQ(parseMessage(parser, {"-a"}), "Argument -b can only be set once");
 }
 
-TEST(Help, LayoutAcrossSets) {
+TEST(Help, ListsEverySetWithDescriptionsInOneAlignedColumn) {
     knob::ArgumentParser parser;
     EXPECT_EQ(parser.help(), "Usage: \n");
 

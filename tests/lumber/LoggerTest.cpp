@@ -164,7 +164,7 @@ TEST(LoggerSinks, RemovedSinkGetsNothing) {
     EXPECT_EQ(cap.out.str(), "");
 }
 
-TEST(LogLevelNames, PrintedNamesAndOutOfRange) {
+TEST(LogLevelNames, EachLevelPrintsItsNameAndOthersPrintQuestionMarks) {
     const std::pair<LogLevel, const char*> table[] = {
         {TRACE, "TRACE"}, {DEBUG, "DEBUG"}, {INFO, "INFO"},
         {WARN, "WARN"},   {ERR, "ERROR"},   {FATAL, "FATAL"},

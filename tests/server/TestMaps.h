@@ -1,5 +1,5 @@
 #pragma once
-// Small maps whose matches are short and fully known in advance.
+// Small maps whose matches are short and fully known in advance, and the classic opening.
 
 #include <string>
 
@@ -45,3 +45,14 @@ inline const std::string THREE_PLAYER_BOMB_MAP = "3\n"
                                                  "0 3 2\n"
                                                  "- - -\n"
                                                  "0 1 3\n";
+
+// The usual 8x8 opening for two players: two stones each, crosswise in the middle; no stocks.
+inline const std::string CLASSIC_MAP = "2\n0\n0 0\n8 8\n"
+                                       "0 0 0 0 0 0 0 0\n"
+                                       "0 0 0 0 0 0 0 0\n"
+                                       "0 0 0 0 0 0 0 0\n"
+                                       "0 0 0 2 1 0 0 0\n"
+                                       "0 0 0 1 2 0 0 0\n"
+                                       "0 0 0 0 0 0 0 0\n"
+                                       "0 0 0 0 0 0 0 0\n"
+                                       "0 0 0 0 0 0 0 0\n";

@@ -65,8 +65,19 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
     }
     pointers.push_back(nullptr);
 
+    // The program starts with the default SIGPIPE even when this process ignores it, so that a
+    // test sees what a program does about the signal itself.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+
     const int rc =
-        ::posix_spawnp(&m_pid, program.c_str(), &actions, nullptr, pointers.data(), environ);
+        ::posix_spawnp(&m_pid, program.c_str(), &actions, &attributes, pointers.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         m_pid = -1;

@@ -80,8 +80,16 @@ public:
     bool start() {
         std::vector<std::string> args = {m_map, "-b", std::to_string(freePort())};
         args.insert(args.end(), m_limit.begin(), m_limit.end());
-        m_server =
-            std::make_unique<ChildProcess>(REVERSI_SERVER_BIN, args, m_dir.path() + "/server.log");
+        if (m_consoleLines > 0) {
+            // The server's standard output is a pipe into a reader that leaves after a few lines;
+            // the exit status is the server's own.
+            args.insert(args.begin(), {"-c",
+                                       "\"$0\" \"$@\" | head -n " + std::to_string(m_consoleLines) +
+                                           "; exit \"${PIPESTATUS[0]}\"",
+                                       REVERSI_SERVER_BIN});
+        }
+        m_server = std::make_unique<ChildProcess>(m_consoleLines > 0 ? "bash" : REVERSI_SERVER_BIN,
+                                                  args, m_dir.path() + "/server.log");
         const std::string port = waitForPort();
         if (port.empty()) {
             ADD_FAILURE() << "no port opened:\n" << m_server->output();
@@ -93,13 +101,18 @@ public:
             m_clients.push_back(std::make_unique<ChildProcess>(REVERSI_CLIENT_BIN, options,
                                                                m_dir.path() + "/client" +
                                                                    std::to_string(k + 1) + ".log"));
-            if (!waitForServer("Client connected", k + 1)) {
+            // With the console cut short the clients connect in any order.
+            if (m_consoleLines == 0 && !waitForServer("Client connected", k + 1)) {
                 ADD_FAILURE() << "client " << k + 1 << " not admitted:\n" << m_server->output();
                 return false;
             }
         }
         return true;
     }
+
+    /// Makes start() run the server with its standard output piped into a reader that stops
+    /// after `lines` lines (enough to show the port).
+    void closeConsoleAfter(unsigned lines) { m_consoleLines = lines; }
 
     /// Waits for the server and then every client to end.
     void finish(seconds limit) {
@@ -151,6 +164,7 @@ private:
     std::vector<std::string> m_limit;
     std::vector<std::string> m_strategies;
     std::vector<std::string> m_clientOptions;
+    unsigned m_consoleLines = 0;
     std::unique_ptr<ChildProcess> m_server;
     std::vector<std::unique_ptr<ChildProcess>> m_clients;
     int m_serverStatus = -1;
@@ -228,4 +242,20 @@ TEST(ClientMatch, SearchBeatsRandomInAClearMajority) {
         }
     }
     EXPECT_GE(wins, 5u);
+}
+
+TEST(ClientMatch, ServerWhoseConsoleIsClosedPlaysTheMatchToItsEnd) {
+    MatchRun match("classic8.map", {"-t", "1"}, {"greedy", "random"},
+                   {"--movetime", "20", "--seed", "3"});
+    // Line 6 names the port; the reader is gone long before the match ends.
+    match.closeConsoleAfter(8);
+    ASSERT_TRUE(match.start());
+    match.finish(seconds(240));
+    EXPECT_EQ(match.serverStatus(), 0) << match.serverOutput();
+    for (size_t k = 0; k < match.players(); ++k) {
+        // A client ends with status 0 only after the server's end message.
+        EXPECT_EQ(match.clientStatus(k), 0) << match.clientOutput(k);
+    }
+    EXPECT_EQ(match.clientScores(0), match.clientScores(1));
+    EXPECT_EQ(match.clientScores(0).size(), 2u) << match.clientOutput(0);
 }
