@@ -89,7 +89,7 @@ def main(argv: Optional[List[str]] = None, bot: Optional[Bot] = None) -> int:
         except ValueError as error:
             parser.error(str(error))
     logging.basicConfig(level=args.log_level.upper(), stream=sys.stderr,
-                        format="[%(levelname)7s] %(asctime)s %(message)s", datefmt="%H:%M:%S")
+                        format="[%(levelname)5s] %(asctime)s %(message)s", datefmt="%H:%M:%S")
     log = logging.getLogger("reversi_bot")
     log.info("Connecting to %s port %d", args.host, args.port)
     try:
