@@ -106,8 +106,12 @@ class Board:
         return NO_CELL
 
     def __getitem__(self, xy) -> int:
-        """board[x, y]: EMPTY, HOLE, a special square, or the owner of the stone there."""
-        return self.cells[self.index(*xy)]
+        """board[x, y]: EMPTY, HOLE, a special square, or the owner of the stone there;
+        IndexError off the board."""
+        i = self.index(*xy)
+        if i == NO_CELL:
+            raise IndexError(f"({xy[0]}, {xy[1]}) lies off the board")
+        return self.cells[i]
 
     def stones(self, player: int) -> int:
         return self.cells.count(player)
@@ -156,6 +160,8 @@ class Board:
         p = self.to_move if player is None else player
         if self.phase is Phase.FINAL:
             return "the game is over"
+        if not 1 <= p <= self.players:
+            return f"there is no player {p}"
         i = self.index(move.x, move.y)
         if i == NO_CELL:
             return f"{move} lies off the board of {self.width} x {self.height} cells"
@@ -195,8 +201,6 @@ class Board:
         move out of turn is played as if it were that player's turn. IllegalMove, with the
         board unchanged, when the rules refuse it."""
         p = self.to_move if player is None else player
-        if not 1 <= p <= self.players:
-            raise IllegalMove(f"there is no player {p}")
         reason = self.why_illegal(move, p)
         if reason:
             raise IllegalMove(reason)
