@@ -54,6 +54,8 @@ class Client:
     def _handle(self, message) -> bool:
         if isinstance(message, MapText):
             return self._on_map(message.text)
+        if isinstance(message, Disqualification):
+            return self._on_disqualification(message.player)
         if self.board is None:
             log.error("The server sent %s before the map", type(message).__name__)
             return False
@@ -68,8 +70,6 @@ class Client:
             return self._on_request(message)
         if isinstance(message, MoveAnnouncement):
             return self._on_announcement(message)
-        if isinstance(message, Disqualification):
-            return self._on_disqualification(message.player)
         if isinstance(message, Terminal):
             log.info("The bombing phase begins")
             if self.board.phase is Phase.BUILD:
@@ -171,6 +171,7 @@ class Client:
         return True
 
     def _on_disqualification(self, player: int) -> bool:
+        # Until this client has its number, the server announces no one else's.
         if player == self.me or self.me is None:
             cause = f" (the package saw: {self.trouble})" if self.trouble else ""
             log.error("This bot was disqualified by the server%s", cause)
