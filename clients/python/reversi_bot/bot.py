@@ -17,7 +17,8 @@ class Bot:
         """The move to play on `board`, a copy the bot may change; the bot plays as
         `board.to_move`. `time_left_ms` is what is left on this bot's clock, this turn's credit
         included (0: no time limit); answer well before it runs out, or the server disqualifies
-        the bot. `depth` is the search depth limit (0: no limit)."""
+        the bot. `depth` is the search depth limit (0: no limit). A tuple (x, y) or
+        (x, y, choice) will do instead of a Move."""
         raise NotImplementedError
 
 

@@ -129,6 +129,9 @@ class Client:
         """The bot's move as it can go on the wire, with every problem the package can see
         logged (and kept for the report if the server disqualifies this bot)."""
         self.trouble = None
+        if isinstance(move, tuple) and len(move) in (2, 3) and all(
+                isinstance(v, int) for v in move):
+            move = Move(*move)
         if not isinstance(move, Move):
             self.trouble = f"the bot answered {move!r} instead of a Move"
             log.error("%s; sending (0, 0)", self.trouble)
