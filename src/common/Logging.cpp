@@ -46,7 +46,7 @@ bool levelFromName(const std::string& name, lumber::LogLevel& level) {
 // Bounds on what is read of a settings file: a longer line is skipped, the rest of a larger
 // file is ignored; each with a warning.
 constexpr size_t MAX_SETTINGS_LINE = 4096;
-constexpr size_t MAX_SETTINGS_SIZE = 1024 * 1024;
+constexpr size_t MAX_SETTINGS_SIZE = size_t{1024} * 1024;
 
 // The first MAX_SETTINGS_SIZE bytes of a regular file, and whether there was more. Anything
 // else (missing, unreadable, a FIFO, a device, a directory) gives nothing, like an empty file.

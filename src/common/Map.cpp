@@ -104,8 +104,8 @@ bool Map::loadFromStream(std::istream& input, std::string name) {
     return isValid();
 }
 
-bool Map::loadFromString(std::string description) {
-    std::istringstream text(std::move(description));
+bool Map::loadFromString(const std::string& description) {
+    std::istringstream text(description);
     text >> *this;
     return isValid();
 }

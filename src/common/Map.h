@@ -64,7 +64,7 @@ public:
     /// names it `name`. Returns isValid().
     bool loadFromStream(std::istream& input, std::string name);
     /// Reads a map from the text; the name is kept. Returns isValid().
-    bool loadFromString(std::string description);
+    bool loadFromString(const std::string& description);
 
     bool isValid() const { return m_isValid; }
     const std::string& getName() const { return m_name; }

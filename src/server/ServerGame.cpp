@@ -68,6 +68,7 @@ bool Server::playGame(Game* game) {
 }
 
 Server::MoveAnswer Server::requestMove(Game* game, Player player) {
+    using Outcome = MoveAnswer::Outcome;
     NetworkClient& client = ptoc(player);
     MoveAnswer answer;
 
@@ -86,7 +87,7 @@ Server::MoveAnswer Server::requestMove(Game* game, Player player) {
     // The depth field is one byte wide: the low 8 bits go out.
     const auto depthByte = static_cast<uint8_t>(m_depthLimit & 0xFFu);
     if (!client.m_proto->send_moverequest(client.m_msecs_left, depthByte)) {
-        answer.outcome = MoveAnswer::Outcome::SEND_FAILED;
+        answer.outcome = Outcome::SEND_FAILED;
         return answer;
     }
 
@@ -109,28 +110,21 @@ Server::MoveAnswer Server::requestMove(Game* game, Player player) {
         result = client.m_proto->get_move(answer.move);
     }
 
-    switch (result) {
-    case MsgResult::OK:
-        break;
-    case MsgResult::FAIL:
-        answer.outcome = MoveAnswer::Outcome::RECEIVE_FAILED;
-        return answer;
-    case MsgResult::TIMEOUT:
-        answer.outcome = MoveAnswer::Outcome::TIMEOUT;
-        return answer;
-    case MsgResult::TYPE:
-        answer.outcome = MoveAnswer::Outcome::WRONG_MESSAGE;
-        return answer;
-    }
-    // A measured time equal to the budget is still in time and leaves 0.
-    if (timed && answer.msecs > client.m_msecs_left) {
-        answer.outcome = MoveAnswer::Outcome::LATE;
+    if (result != MsgResult::OK) {
+        answer.outcome = result == MsgResult::TIMEOUT ? Outcome::TIMEOUT
+                         : result == MsgResult::TYPE  ? Outcome::WRONG_MESSAGE
+                                                      : Outcome::RECEIVE_FAILED;
         return answer;
     }
     if (timed) {
+        // A measured time equal to the budget is still in time and leaves 0.
+        if (answer.msecs > client.m_msecs_left) {
+            answer.outcome = Outcome::LATE;
+            return answer;
+        }
         client.m_msecs_left -= answer.msecs;
     }
-    answer.outcome = MoveAnswer::Outcome::MOVE;
+    answer.outcome = Outcome::MOVE;
     return answer;
 }
 

@@ -4,10 +4,11 @@
 #include "Position.h"
 #include "RandomStrategy.h"
 #include "SearchStrategy.h"
-#include "server/TestMaps.h"
 
 #include "Game.h"
 #include "Map.h"
+
+#include "server/TestMaps.h"
 
 #include <gtest/gtest.h>
 

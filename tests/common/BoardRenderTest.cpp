@@ -28,7 +28,7 @@ std::string square(const GameBoard& gb, Square s, bool reset) {
 
 } // namespace
 
-TEST_F(BoardRender, GridWithAxesAndMarkers) {
+TEST_F(BoardRender, GridHasAxesAndMarksTheLegalCellsOfThePlayer) {
     auto map = validMap(SMALL);
     const GameBoard gb(*map);
     EXPECT_EQ(gb.asString(Player::P1, true, true), "     0  1  2  \n"
@@ -40,7 +40,7 @@ TEST_F(BoardRender, GridWithAxesAndMarkers) {
     EXPECT_EQ(gb.asSimpleString(), "021\n-0c\n");
 }
 
-TEST_F(BoardRender, WideBoardAxes) {
+TEST_F(BoardRender, TwoDigitAxisNumbersKeepTheColumnsAligned) {
     std::string text = "2 0\n0 0\n11 12\n";
     for (int y = 0; y < 11; ++y) {
         text += "0 0 0 0 0 0 0 0 0 0 0 0\n";
@@ -68,7 +68,7 @@ TEST_F(BoardRender, StonesShowTheirPresentOwner) {
     EXPECT_EQ(gb.get_square(0), Square::PLAYER1);
 }
 
-TEST_F(BoardRender, ColourEscapes) {
+TEST_F(BoardRender, EachSquareGetsItsColourEscapeWhenColoursAreOn) {
     auto map = validMap("8 0\n0 0\n1 4\n1 2 3 4\n");
     GameBoard gb(*map);
     ansi::enableColor = true;
@@ -114,7 +114,7 @@ TEST_F(BoardRender, ColourEscapes) {
     EXPECT_TRUE(ansi::enableColor);
 }
 
-TEST_F(BoardRender, PlayerStatusLines) {
+TEST_F(BoardRender, StatusHasOneLineOfStocksAndScorePerPlayer) {
     auto map = validMap("3 7\n200 1\n1 4\n1 2 2 0\n");
     GameBoard gb(*map);
     gb.bombs(Player::P3) = 0;

@@ -1,6 +1,8 @@
 #include "Logging.h"
 #include "TimeMask.h"
 
+#include "support/StreamCapture.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,21 +10,7 @@
 #include <iostream>
 #include <sstream>
 
-namespace {
-
-// Redirects standard output into a string for the life of the object.
-class StdoutCapture {
-public:
-    StdoutCapture() : old(std::cout.rdbuf(buffer.rdbuf())) {}
-    ~StdoutCapture() { std::cout.rdbuf(old); }
-    std::string text() const { return buffer.str(); }
-
-private:
-    std::ostringstream buffer;
-    std::streambuf* old;
-};
-
-} // namespace
+namespace {} // namespace
 
 TEST(LoggingSetup, LoggersExistBeforeSetupAndFormOneTree) {
     const char* names[] = {"reversi.map",     "reversi.network", "reversi.game",
@@ -49,7 +37,7 @@ TEST(LoggingSetup, LineSinkBareSinkAndLevels) {
              << "reversi.console = DEBUG\n"
              << "reversi.game LOUD\n";
     }
-    StdoutCapture capture;
+    StreamCapture capture(std::cout);
     ASSERT_TRUE(Logging::setupLogging(settings));
     std::remove(settings.c_str());
     LOG(Logging::loggerConsole, lumber::DEBUG) << "console detail";

@@ -30,7 +30,7 @@ uint64_t perft(GameBoard& gb, Player mover, unsigned depth) {
 
 } // namespace
 
-TEST(Perft, StandardOpeningCounts) {
+TEST(Perft, ClassicOpeningHasTheKnownLeafCountsToDepthEight) {
     auto map = model_test::validMap(CLASSIC_MAP);
     GameBoard start(*map);
     const uint64_t expected[] = {4, 12, 56, 244, 1396, 8200, 55092, 390216};

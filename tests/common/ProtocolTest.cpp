@@ -42,7 +42,7 @@ protected:
 
 } // namespace
 
-TEST(ProtocolWireTest, TypeNames) {
+TEST(ProtocolWireTest, EveryTypeHasItsNameAndUnknownOnesAQuestionMark) {
     const char* names[] = {"?",        "GROUPID", "GAMEBOARD", "PLAYERNUM",
                            "MOVE_REQ", "MOVE",    "MOVE_ANN",  "DISQUALIFICATION",
                            "TERMINAL", "FIN",     "?"};

@@ -4,6 +4,8 @@
 #include "colors.h"
 #include "server/ServerTexts.h"
 
+#include "support/StreamCapture.h"
+
 #include <gtest/gtest.h>
 
 #include <iostream>
@@ -12,18 +14,6 @@
 #include <vector>
 
 namespace {
-
-// Redirects standard error into a string for the life of the object.
-class StderrCapture {
-public:
-    StderrCapture() : m_old(std::cerr.rdbuf(m_buffer.rdbuf())) {}
-    ~StderrCapture() { std::cerr.rdbuf(m_old); }
-    std::string text() const { return m_buffer.str(); }
-
-private:
-    std::ostringstream m_buffer;
-    std::streambuf* m_old;
-};
 
 // The match server with its real options, its work replaced by a count of runs.
 class CountingServer : public Server {
@@ -39,7 +29,7 @@ public:
 // init with the program name "server" and the given tokens; the text written to standard error.
 std::string initServer(CountingServer& tool, std::vector<const char*> tokens, bool& ok) {
     tokens.insert(tokens.begin(), "server");
-    StderrCapture capture;
+    StreamCapture capture(std::cerr);
     ok = tool.init(static_cast<int>(tokens.size()), tokens.data());
     return capture.text();
 }
@@ -156,7 +146,7 @@ TEST(Tool, WithoutCommandLineNothingIsParsedAndBasicOptionsStandAlone) {
         bool doRun() override { return true; }
     };
     Bare bare;
-    StderrCapture capture;
+    StreamCapture capture(std::cerr);
     EXPECT_FALSE(bare.run());
     EXPECT_FALSE(bare.init(0, nullptr));
     EXPECT_FALSE(bare.run());

@@ -53,7 +53,7 @@ protected:
     const bool& nFlag = basics.nFlag;
 };
 
-TEST_F(ParserTest, ValueForms) {
+TEST_F(ParserTest, ValueIsTakenInlineAttachedOrFromTheNextTokenWhateverItHolds) {
     const struct {
         Tokens tokens;
         const char* value;
