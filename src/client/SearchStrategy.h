@@ -1,7 +1,10 @@
 #pragma once
 
+#include "PositionKey.h"
 #include "Strategy.h"
+#include "TranspositionTable.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <vector>
@@ -10,6 +13,10 @@
 /// opponent is assumed to play against this player. The search stops at the depth limit, when
 /// the game tree is searched to its end, or when its share of the time runs out; a legal move
 /// is ready from the start, so a move request is always answered in time.
+///
+/// Searched positions are kept in a transposition table from one move to the next, and moves
+/// are tried in the order of the table's best move, two killer moves per ply and a history of
+/// cells that caused cut-offs; all but the first move of a node get a null-window search first.
 class SearchStrategy : public Strategy {
 public:
     using Clock = std::chrono::steady_clock;
@@ -24,6 +31,8 @@ public:
     unsigned lastDepth() const { return m_lastDepth; }
     /// Milliseconds the last search was allowed, counted from the request's arrival.
     uint32_t lastAllotment() const { return m_allotted; }
+    /// Positions visited by the last search.
+    uint64_t lastNodes() const { return m_nodes; }
 
     /// Milliseconds a move may take: a share of the time left for the moves still to come, at
     /// most half of it and at most the cap, and never closer than a safety margin to the end of
@@ -31,16 +40,20 @@ public:
     static uint32_t allotTime(uint32_t timeLeft, unsigned movesToCome, uint32_t cap);
 
 private:
-    /// Paranoid alpha-beta from this player's point of view.
-    int search(const Position& position, unsigned depth, int alpha, int beta);
+    /// Paranoid alpha-beta (fail-soft) from this player's point of view; `ply` counts from the
+    /// root.
+    int search(const Position& position, unsigned depth, int alpha, int beta, unsigned ply);
     /// Heuristic value of a position from this player's point of view.
     int evaluate(const Position& position) const;
     /// Exact value of a final position: a win or loss outweighs any heuristic value.
     int finalValue(const Position& position) const;
     /// Cell weights from the board's shape: cells no line can pass through are worth most.
-    void prepareWeights(const GameBoard& board);
-    /// Orders moves so that the heavier cells come first.
-    void orderMoves(std::vector<Candidate>& moves) const;
+    /// Forgets what was learnt about another board or another player.
+    void prepare(const GameBoard& board, Player me);
+    /// Orders moves: the table's move, the ply's killer moves, then by history and weight.
+    void orderMoves(std::vector<Candidate>& moves, const Candidate& first, unsigned ply) const;
+    /// Records a move that cut off the search at `ply` with `depth` plies left.
+    void rememberCutoff(const Candidate& move, unsigned depth, unsigned ply);
     bool outOfTime();
 
     uint32_t m_cap;
@@ -57,4 +70,12 @@ private:
     /// Cells no capture line can pass through, and their neighbours.
     std::vector<index_t> m_corners;
     std::vector<std::vector<index_t>> m_cornerNeighbours;
+    /// Cells that are not holes.
+    uint32_t m_cells = 0;
+
+    uint64_t m_geometry = 0;
+    PositionKey m_keys;
+    TranspositionTable m_table;
+    std::vector<std::array<Candidate, 2>> m_killers;
+    std::vector<uint32_t> m_history;
 };
