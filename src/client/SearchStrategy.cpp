@@ -42,6 +42,44 @@ constexpr int KILLER_SECOND = 1 << 28;
 /// History counts are halved before each search and kept below this.
 constexpr uint32_t HISTORY_MAX = 1u << 24;
 
+constexpr unsigned PLAYER_COLOURS = 8;
+
+/// Bit c set for each colour c whose stone placed on the free cell would capture: a line from
+/// the cell over at least one other stone to a stone of that colour. One walk per direction
+/// serves every colour, as a capture line of a colour ends at its first stone. Stops early when
+/// every colour of `colours` can place.
+unsigned placingColours(const GameBoard& board, index_t start, unsigned colours) {
+    const uint32_t maxSteps = board.getBoardSize() * NumDirections;
+    unsigned legal = 0;
+    for (Direction d : AllDirections) {
+        unsigned seen = 0;
+        index_t cell = start;
+        Direction dir = d;
+        for (uint32_t passed = 0; passed < maxSteps; ++passed) {
+            const index_t next = board.get_transition(cell, dir);
+            dir = board.get_nextdirection(cell, dir);
+            cell = next;
+            if (cell == INVALID_INDEX || cell == start) {
+                break;
+            }
+            const Square s = board.get_square(cell);
+            if (isColour(s)) {
+                const unsigned bit = 1u << static_cast<unsigned>(s);
+                if (passed > 0 && !(seen & bit)) {
+                    legal |= bit;
+                }
+                seen |= bit;
+            } else if (s != Square::EXPANSION) {
+                break;
+            }
+        }
+        if ((legal & colours) == colours) {
+            break;
+        }
+    }
+    return legal;
+}
+
 bool same(const Candidate& a, const Candidate& b) {
     return a.index == b.index && a.choice == b.choice;
 }
@@ -96,9 +134,7 @@ bool SearchStrategy::chooseMove(const Game& game, Player me, const MoveLimits& l
 
     std::vector<int> scores(moves.size(), -INF);
     int bestScore = -INF;
-    Clock::duration lastIteration{};
     for (unsigned depth = 1; depth <= maxDepth; ++depth) {
-        const auto iterationStart = Clock::now();
         m_hitHorizon = false;
         int alpha = -INF;
         size_t iterationBest = moves.size();
@@ -157,21 +193,8 @@ bool SearchStrategy::chooseMove(const Game& game, Player me, const MoveLimits& l
         if (!m_hitHorizon || bestScore >= WIN || bestScore <= -WIN) {
             break; // the result is exact
         }
-        // Do not start an iteration whose first move, which takes the larger part of it, cannot
-        // be searched in the time left: predict it from the growth of the last iterations.
-        const auto now = Clock::now();
-        const auto thisIteration = now - iterationStart;
-        const double growth = lastIteration.count() > 0
-                                  ? std::clamp(static_cast<double>(thisIteration.count()) /
-                                                   static_cast<double>(lastIteration.count()),
-                                               2.0, 8.0)
-                                  : 4.0;
-        lastIteration = thisIteration;
-        const auto predictedFirst =
-            std::chrono::duration_cast<Clock::duration>(thisIteration * growth * 0.5);
-        if (now + predictedFirst > m_deadline) {
-            break;
-        }
+        // Deepen until the time is up: an unfinished iteration still answers with a move that
+        // beat the last iteration's best, and time not spent on this move is not given back.
     }
     const auto spent =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - limits.received);
@@ -311,10 +334,9 @@ int SearchStrategy::evaluate(const Position& position) const {
             }
         }
     } else {
-        // The test form of a move changes nothing; it is only not declared const.
-        GameBoard& probe = const_cast<GameBoard&>(board);
         int stones[9] = {};
         unsigned filled = 0;
+        const unsigned colours = ((1u << (players + 1)) - 1) & ~1u;
         for (uint32_t i = 0; i < board.getBoardSize(); ++i) {
             const index_t cell = static_cast<index_t>(i);
             const Square s = board.get_square(cell);
@@ -331,11 +353,11 @@ int SearchStrategy::evaluate(const Position& position) const {
                     }
                 }
             } else if (s != Square::NONE && s != Square::EXPANSION) {
-                for (unsigned p = 1; p <= players; ++p) {
-                    const Player player = static_cast<Player>(p);
-                    if (!board.getDisqualified(player) &&
-                        probe.makeMove(player, cell, MoveChoice::NONE, false)) {
-                        value[p] += MOBILITY;
+                const unsigned legal = placingColours(board, cell, colours);
+                for (unsigned c = 1; c <= PLAYER_COLOURS; ++c) {
+                    if (legal & (1u << c)) {
+                        value[static_cast<unsigned>(board.btop(static_cast<Square>(c)))] +=
+                            MOBILITY;
                     }
                 }
             }
