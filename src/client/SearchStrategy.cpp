@@ -101,6 +101,7 @@ uint32_t SearchStrategy::allotTime(uint32_t timeLeft, unsigned movesToCome, uint
 bool SearchStrategy::chooseMove(const Game& game, Player me, const MoveLimits& limits, Move& move) {
     m_nodes = 0;
     m_lastDepth = 0;
+    m_lastValue = 0;
     m_allotted = 0;
     m_aborted = false;
     const Position root(game, me);
@@ -196,6 +197,7 @@ bool SearchStrategy::chooseMove(const Game& game, Player me, const MoveLimits& l
         // Deepen until the time is up: an unfinished iteration still answers with a move that
         // beat the last iteration's best, and time not spent on this move is not given back.
     }
+    m_lastValue = bestScore;
     const auto spent =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - limits.received);
     LOG(Logging::loggerAI, lumber::DEBUG)

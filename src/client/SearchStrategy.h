@@ -31,6 +31,8 @@ public:
     unsigned lastDepth() const { return m_lastDepth; }
     /// Milliseconds the last search was allowed, counted from the request's arrival.
     uint32_t lastAllotment() const { return m_allotted; }
+    /// Value of the move chosen by the last search, from this player's point of view.
+    int lastValue() const { return m_lastValue; }
     /// Positions visited by the last search.
     uint64_t lastNodes() const { return m_nodes; }
 
@@ -64,6 +66,7 @@ private:
     bool m_hitHorizon = false;
     uint64_t m_nodes = 0;
     unsigned m_lastDepth = 0;
+    int m_lastValue = 0;
     uint32_t m_allotted = 0;
 
     std::vector<int> m_weight;
