@@ -19,7 +19,8 @@ constexpr uint64_t TAG_GEOMETRY = 5ULL << 40;
 
 } // namespace
 
-PositionKey::PositionKey(uint32_t boardSize) : m_boardSize(boardSize), m_cells(boardSize * KINDS) {
+PositionKey::PositionKey(uint32_t boardSize)
+    : m_boardSize(boardSize), m_cells(size_t{boardSize} * KINDS) {
     for (size_t k = 0; k < m_cells.size(); ++k) {
         m_cells[k] = mix(k);
     }
@@ -39,20 +40,20 @@ uint64_t PositionKey::of(const Position& position) const {
         } else {
             kind = static_cast<unsigned>(s); // empty, or a special square from 9 to 12
         }
-        key ^= m_cells[i * KINDS + kind];
+        key ^= m_cells[size_t{i} * KINDS + kind];
     }
     key ^= mix(TAG_TO_MOVE + static_cast<uint64_t>(position.toMove()));
     key ^= mix(TAG_PHASE + static_cast<uint64_t>(position.phase()));
     for (unsigned p = 1; p <= position.nrPlayers(); ++p) {
         const Player player = static_cast<Player>(p);
-        key ^= mix(TAG_BOMBS + p * 256 + board.getBombs(player));
-        key ^= mix(TAG_OVERRIDES + p * 256 + board.getOverrides(player));
+        key ^= mix(TAG_BOMBS + uint64_t{p} * 256 + board.getBombs(player));
+        key ^= mix(TAG_OVERRIDES + uint64_t{p} * 256 + board.getOverrides(player));
     }
     return key;
 }
 
 uint64_t PositionKey::geometry(const GameBoard& board) {
-    uint64_t key = mix(TAG_GEOMETRY + board.getBoardSize() * 16 + board.get_nplayers());
+    uint64_t key = mix(TAG_GEOMETRY + uint64_t{board.getBoardSize()} * 16 + board.get_nplayers());
     for (uint32_t i = 0; i < board.getBoardSize(); ++i) {
         for (Direction d : AllDirections) {
             const index_t next = board.get_transition(static_cast<index_t>(i), d);
