@@ -1,10 +1,6 @@
 #include "GameBoard.h"
 
-#include "colors.h"
-
 #include <algorithm>
-#include <iomanip>
-#include <sstream>
 
 namespace {
 
@@ -13,28 +9,6 @@ constexpr unsigned PLAYER_SLOTS = static_cast<unsigned>(Player::P_MAX) + 1;
 unsigned dirIndex(Direction d) {
     return static_cast<unsigned>(d);
 }
-
-const char* playerColour(Player p) {
-    switch (p) {
-    case Player::P1:
-        return ansi::CFG_RED;
-    case Player::P2:
-        return ansi::CFG_BLUE;
-    case Player::P3:
-        return ansi::CFG_GREEN;
-    case Player::P4:
-        return ansi::CFG_YELLOW;
-    case Player::P5:
-        return ansi::CFG_CYAN;
-    case Player::P6:
-        return ansi::CFG_MAGENTA;
-    default:
-        return ansi::CFG_WHITE;
-    }
-}
-
-// Axis field width: every cell takes as many characters as an axis number.
-constexpr int AXIS_FIELD = 3;
 
 } // namespace
 
@@ -343,6 +317,61 @@ void GameBoard::swap_players(Player a, Player b) {
     btop_map[static_cast<unsigned>(ptob_map[ib])] = b;
 }
 
+void GameBoard::legalCells(Player player, std::vector<uint8_t>& marks) const {
+    marks.assign(boardsize, 0);
+    if (!validPlayer(player)) {
+        return;
+    }
+    const Square colour = ptob(player);
+    const bool canOverride = getOverrides(player) != 0;
+    // Every line is walked backwards, from the stone of the player's colour that closes it:
+    // the cell where such a walk leaves the foreign stones is playable, and with an override
+    // stone so is every foreign stone on it but the first. A foreign stone met twice by one walk
+    // would return to itself walking forward, so it is not marked from that walk.
+    std::vector<uint16_t> seenOnWalk(boardsize, 0);
+    uint16_t walk = 0;
+    const uint32_t maxSteps = boardsize * NumDirections;
+    for (uint32_t c = 0; c < boardsize; ++c) {
+        const Square here = squares[c];
+        if (here == Square::EXPANSION && canOverride) {
+            marks[c] = 1;
+        }
+        if (here != colour) {
+            continue;
+        }
+        const index_t closing = static_cast<index_t>(c);
+        for (const Direction d : AllDirections) {
+            ++walk;
+            seenOnWalk[closing] = walk;
+            index_t cell = closing;
+            Direction dir = d;
+            uint32_t passed = 0;
+            for (uint32_t step = 0; step < maxSteps; ++step) {
+                const size_t entry = size_t{cell} * NumDirections + dirIndex(dir);
+                cell = transitions[entry];
+                dir = next_transitions[entry];
+                if (cell == INVALID_INDEX || cell == closing) {
+                    break;
+                }
+                const Square s = squares[cell];
+                if (s == Square::NONE) {
+                    break;
+                }
+                const bool foreign = isOccupied(s) && s != colour;
+                if (passed > 0 && (canOverride || !isOccupied(s)) &&
+                    (!foreign || seenOnWalk[cell] != walk)) {
+                    marks[cell] = 1;
+                }
+                if (!foreign) {
+                    break;
+                }
+                seenOnWalk[cell] = walk;
+                ++passed;
+            }
+        }
+    }
+}
+
 bool GameBoard::move_possible(Player player) const {
     for (uint32_t i = 0; i < boardsize; ++i) {
         if (canPlace(player, static_cast<index_t>(i))) {
@@ -354,148 +383,85 @@ bool GameBoard::move_possible(Player player) const {
 
 // Bombs
 
+bool GameBoard::canBomb(Player player, index_t index) const {
+    return validPlayer(player) && valid_index(index) && squares[index] != Square::NONE &&
+           getBombs(player) != 0;
+}
+
 bool GameBoard::throwBomb(Player player, index_t index, bool apply) {
-    if (!validPlayer(player) || !valid_index(index) || squares[index] == Square::NONE ||
-        getBombs(player) == 0) {
+    if (!canBomb(player, index)) {
         return false;
     }
     if (!apply) {
         return true;
     }
     --bombs(player);
+    std::vector<index_t> area;
+    blastArea(index, area);
+    for (const index_t cell : area) {
+        set_square(cell, Square::NONE);
+    }
+    return true;
+}
 
-    // Breadth first: layer k of the queue holds the cells k steps from the target. A cell
-    // may be queued more than once; later entries find it a hole already and are skipped.
+void GameBoard::blastArea(index_t target, std::vector<index_t>& area) const {
+    area.clear();
+    if (!valid_index(target) || squares[target] == Square::NONE) {
+        return;
+    }
+    // Breadth first through cells that are not holes: layer k holds the cells k steps from the
+    // target, and layers 0 to bomb_power are destroyed.
     const uint64_t span = 2 * uint64_t{bomb_power} + 1;
-    std::vector<index_t> queue;
-    queue.reserve(static_cast<size_t>(std::min<uint64_t>(boardsize, span * span)));
-    queue.push_back(index);
-    unsigned remaining = bomb_power;
-    size_t layerEnd = 1;
-    size_t read = 0;
-    while (read < queue.size()) {
-        const index_t cell = queue[read++];
-        if (squares[cell] != Square::NONE) {
-            set_square(cell, Square::NONE);
-            if (remaining != 0) {
-                for (Direction d : AllDirections) {
-                    const index_t next = get_transition(cell, d);
-                    if (next != INVALID_INDEX && squares[next] != Square::NONE) {
-                        queue.push_back(next);
-                    }
+    area.reserve(static_cast<size_t>(std::min<uint64_t>(boardsize, span * span)));
+    std::vector<bool> seen(boardsize, false);
+    area.push_back(target);
+    seen[target] = true;
+    size_t layerStart = 0;
+    for (unsigned layer = 0; layer < bomb_power; ++layer) {
+        const size_t layerEnd = area.size();
+        for (size_t k = layerStart; k < layerEnd; ++k) {
+            for (const Direction d : AllDirections) {
+                const index_t next = get_transition(area[k], d);
+                if (next != INVALID_INDEX && !seen[next] && squares[next] != Square::NONE) {
+                    seen[next] = true;
+                    area.push_back(next);
                 }
             }
         }
-        if (read == layerEnd) {
-            if (remaining == 0 || queue.size() == layerEnd) {
-                break;
-            }
-            --remaining;
-            layerEnd = queue.size();
+        if (area.size() == layerEnd) {
+            break;
         }
+        layerStart = layerEnd;
     }
-    return true;
 }
 
 bool GameBoard::bomb_possible(Player player) const {
     return reducedboardsize != 0 && getBombs(player) >= 1;
 }
 
-// Console texts
+// Turns
 
-void GameBoard::printSquare(std::ostream& os, Square s, bool reset) const {
-    switch (s) {
-    case Square::EMPTY:
-    case Square::EXPANSION:
-    case Square::NONE:
-        os << s;
-        break;
-    case Square::INVERSION:
-        os << ansi::color(ansi::CBG_BLUE, ansi::CFG_MAGENTA) << "i";
-        break;
-    case Square::CHOICE:
-        os << ansi::color(ansi::CBG_BLUE, ansi::CFG_YELLOW) << "c";
-        break;
-    case Square::BONUS:
-        os << ansi::color(ansi::CBG_BLUE, ansi::CFG_GREEN) << "b";
-        break;
-    default: {
-        if (!isColour(s)) {
-            os << s;
-            break;
-        }
-        const Player owner = btop(s);
-        if (getDisqualified(owner)) {
-            os << ansi::color(ansi::CT_INVERT, playerColour(owner));
-        } else {
-            os << ansi::color(playerColour(owner));
-        }
-        os << owner;
-        break;
-    }
-    }
-    if (reset) {
-        os << C_RESET;
-    }
-}
-
-std::string GameBoard::asString(Player player, bool showValidMoves, bool printAxis) const {
-    std::ostringstream os;
-    os << std::left;
-    const ansi::color axisColour(ansi::CT_BOLD, ansi::CFG_BLACK);
-    if (printAxis) {
-        os << axisColour << "     ";
-        for (uint16_t x = 0; x < width; ++x) {
-            os << std::setw(AXIS_FIELD) << x;
-        }
-        os << "\n";
-        os << "   /-";
-        for (uint16_t x = 0; x < width; ++x) {
-            os << "---";
-        }
-        os << C_RESET << "\n";
-    }
-    for (uint16_t y = 0; y < height; ++y) {
-        if (printAxis) {
-            os << axisColour << std::setw(AXIS_FIELD) << y << "| " << C_RESET;
-        }
-        for (uint16_t x = 0; x < width; ++x) {
-            const index_t i = coords2index(x, y);
-            printSquare(os, squares[i], false);
-            if (showValidMoves && canPlace(player, i)) {
-                os << "'" << C_RESET;
-            } else {
-                os << C_RESET << " ";
-            }
-            if (printAxis) {
-                os << " ";
+Player GameBoard::nextMover(Player last, GamePhase& phase) const {
+    Player next = incrementPlayer(last, nplayers);
+    const Player start = next;
+    // Skip the players who cannot move; a full round without one ends the phase.
+    if (phase == GamePhase::BUILD) {
+        while (getDisqualified(next) || !move_possible(next)) {
+            next = incrementPlayer(next, nplayers);
+            if (next == start) {
+                phase = GamePhase::TERMINAL;
+                break;
             }
         }
-        os << "\n";
     }
-    return os.str();
-}
-
-std::string GameBoard::asSimpleString() const {
-    const bool colours = ansi::enableColor;
-    ansi::enableColor = false;
-    std::ostringstream os;
-    for (uint16_t y = 0; y < height; ++y) {
-        for (uint16_t x = 0; x < width; ++x) {
-            printSquare(os, squares[coords2index(x, y)], false);
+    if (phase == GamePhase::TERMINAL) {
+        while (getDisqualified(next) || !bomb_possible(next)) {
+            next = incrementPlayer(next, nplayers);
+            if (next == start) {
+                phase = GamePhase::FINAL;
+                break;
+            }
         }
-        os << "\n";
     }
-    ansi::enableColor = colours;
-    return os.str();
-}
-
-std::string GameBoard::playerStatus() const {
-    std::ostringstream os;
-    for (unsigned n = 1; n < static_cast<unsigned>(lastPlayer); ++n) {
-        const Player p = static_cast<Player>(n);
-        os << "Player " << p << ": " << unsigned{getBombs(p)} << " bombs, "
-           << unsigned{getOverrides(p)} << " overrides. Score is " << getStoneCount(p) << "\n";
-    }
-    return os.str();
+    return next;
 }

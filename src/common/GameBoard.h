@@ -122,14 +122,31 @@ public:
     void swap_players(Player a, Player b);
     /// True when the player has at least one legal stone move.
     bool move_possible(Player player) const;
+    /// The test form of makeMove: whether `player` may place a stone at index (any choice).
+    bool canPlace(Player player, index_t index) const;
+    /// Replaces `marks` with one entry per cell, 1 where canPlace(player, cell) holds, else 0.
+    /// Found in one pass over the player's stones rather than by a test per cell.
+    void legalCells(Player player, std::vector<uint8_t>& marks) const;
 
     // Bombs
 
     /// Destroys every cell within `bomb_power` steps of index (through transitions, never
     /// through holes) and uses one of the player's bombs.
     bool throwBomb(Player player, index_t index, bool apply);
+    /// The test form of throwBomb: index is a cell that is not a hole and the player holds a
+    /// bomb.
+    bool canBomb(Player player, index_t index) const;
+    /// Replaces `area` with every cell a bomb thrown at `target` destroys, in the order the
+    /// blast reaches them, the target first; empty for a hole or an invalid index. The thrower's
+    /// stock is not consulted.
+    void blastArea(index_t target, std::vector<index_t>& area) const;
     /// Some cell is not a hole and the player holds a bomb.
     bool bomb_possible(Player player) const;
+    /// The turn passing of the game flow. From the player after `last`, the first player who
+    /// is not disqualified and can move in `phase`; when nobody can, the phase moves on (BUILD
+    /// to TERMINAL, TERMINAL to FINAL) and the search goes on in the new phase from the same
+    /// player. In FINAL the answer is simply the player after `last`.
+    Player nextMover(Player last, GamePhase& phase) const;
 
     // Console texts
 
@@ -138,16 +155,18 @@ public:
     /// The board as a grid, optionally with axes and with markers where `player` may place a
     /// stone.
     std::string asString(Player player, bool showValidMoves, bool printAxis) const;
-    /// The board as rows of tokens, never with colour escapes.
+    /// The board as rows of tokens, never with colour escapes; the colour switch is not touched.
     std::string asSimpleString() const;
     /// "Player p: b bombs, o overrides. Score is s", one line per player.
     std::string playerStatus() const;
 
 private:
+    class SquareTexts;
+    /// Appends one cell as printSquare draws it (without reset), with or without colours.
+    void appendSquare(std::string& out, Square s, bool colours) const;
+
     static bool isOccupied(Square s) { return isColour(s) || s == Square::EXPANSION; }
     bool validPlayer(Player p) const { return p != Player::P_INVALID && p < lastPlayer; }
-    /// The test form of makeMove.
-    bool canPlace(Player player, index_t index) const;
     /// Whether a stone of the player at index would capture (always, on an expansion square).
     bool hasCaptureLine(Player player, index_t index) const;
     /// Walks one line; appends its cells to `captured` when that is not null.
