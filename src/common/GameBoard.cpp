@@ -35,8 +35,7 @@ GameBoard::GameBoard(const Map& map)
         }
     }
 
-    transitions.reset(new index_t[size_t{boardsize} * NumDirections]);
-    next_transitions.reset(new Direction[size_t{boardsize} * NumDirections]);
+    transitions.reset(new Step[size_t{boardsize} * NumDirections]);
     for (uint32_t i = 0; i < boardsize; ++i) {
         const index_t cell = static_cast<index_t>(i);
         for (Direction d : AllDirections) {
@@ -56,14 +55,9 @@ GameBoard::GameBoard(const Map& map)
 GameBoard::GameBoard(const GameBoard& other)
     : m_map(other.m_map), width(other.width), height(other.height), boardsize(other.boardsize),
       reducedboardsize(other.reducedboardsize), nplayers(other.nplayers),
-      lastPlayer(other.lastPlayer), bomb_power(other.bomb_power),
-      transitions(new index_t[size_t{boardsize} * NumDirections]),
-      next_transitions(new Direction[size_t{boardsize} * NumDirections]),
+      lastPlayer(other.lastPlayer), bomb_power(other.bomb_power), transitions(other.transitions),
       squares(new Square[boardsize]), state(other.state), ptob_map(other.ptob_map),
       btop_map(other.btop_map), player_disqualified(other.player_disqualified) {
-    std::copy_n(other.transitions.get(), size_t{boardsize} * NumDirections, transitions.get());
-    std::copy_n(other.next_transitions.get(), size_t{boardsize} * NumDirections,
-                next_transitions.get());
     std::copy_n(other.squares.get(), boardsize, squares.get());
 }
 
@@ -128,9 +122,14 @@ index_t GameBoard::transition2index(index_t i, Direction d) const {
 }
 
 void GameBoard::set_transition(index_t from, Direction d, index_t to, Direction side) {
-    const size_t entry = size_t{from} * NumDirections + dirIndex(d);
-    transitions[entry] = to;
-    next_transitions[entry] = getBackDirection(side);
+    // Copies share the step table; the first change to a shared one makes it this board's own.
+    const size_t entries = size_t{boardsize} * NumDirections;
+    if (transitions.use_count() > 1) {
+        std::shared_ptr<Step[]> own(new Step[entries]);
+        std::copy_n(transitions.get(), entries, own.get());
+        transitions = std::move(own);
+    }
+    transitions[size_t{from} * NumDirections + dirIndex(d)] = Step{to, getBackDirection(side)};
 }
 
 // Cells
@@ -157,18 +156,24 @@ bool GameBoard::makeMove(Player player, index_t index, MoveChoice choice, bool a
     if (!apply) {
         return canPlace(player, index);
     }
+    std::vector<index_t> captured;
+    return placeStone(player, index, choice, captured, nullptr);
+}
+
+bool GameBoard::placeStone(Player player, index_t index, MoveChoice choice,
+                           std::vector<index_t>& captured, std::vector<Square>* before) {
     if (!validPlayer(player) || !valid_index(index) || squares[index] == Square::NONE) {
         return false;
     }
     if (!checkChoice(index, choice)) {
         return false;
     }
-    const Square before = squares[index];
-    const bool wasOccupied = isOccupied(before);
+    const Square was = squares[index];
+    const bool wasOccupied = isOccupied(was);
     if (wasOccupied && getOverrides(player) == 0) {
         return false;
     }
-    if (!checkCapture(player, index, true)) {
+    if (!captureInto(player, index, captured, before)) {
         return false;
     }
     if (wasOccupied) {
@@ -176,7 +181,7 @@ bool GameBoard::makeMove(Player player, index_t index, MoveChoice choice, bool a
     }
     // The effect follows the placement, so this move's stones carry the colour the mover
     // owned before it.
-    switch (before) {
+    switch (was) {
     case Square::INVERSION:
         inversion();
         break;
@@ -227,8 +232,14 @@ bool GameBoard::checkCapture(Player player, index_t index, bool apply) {
     if (!apply) {
         return hasCaptureLine(player, index);
     }
-    const Square colour = ptob(player);
     std::vector<index_t> captured;
+    return captureInto(player, index, captured, nullptr);
+}
+
+bool GameBoard::captureInto(Player player, index_t index, std::vector<index_t>& captured,
+                            std::vector<Square>* before) {
+    const Square colour = ptob(player);
+    captured.clear();
     bool anyLine = false;
     for (Direction d : AllDirections) {
         anyLine |= walkLine(index, d, colour, &captured);
@@ -236,11 +247,18 @@ bool GameBoard::checkCapture(Player player, index_t index, bool apply) {
     if (!anyLine && squares[index] != Square::EXPANSION) {
         return false;
     }
-    // Every line was found on the board as it was; only now are stones turned.
-    for (index_t cell : captured) {
+    captured.push_back(index);
+    if (before != nullptr) {
+        before->clear();
+        for (const index_t cell : captured) {
+            before->push_back(squares[cell]);
+        }
+    }
+    // Every line was found on the board as it was; only now are stones turned, the placed
+    // one last.
+    for (const index_t cell : captured) {
         set_square(cell, colour);
     }
-    set_square(index, colour);
     return true;
 }
 
@@ -259,9 +277,9 @@ bool GameBoard::walkLine(index_t start, Direction d, Square colour,
     index_t cell = start;
     Direction dir = d;
     while (passed < maxSteps) {
-        const size_t entry = size_t{cell} * NumDirections + dirIndex(dir);
-        cell = transitions[entry];
-        dir = next_transitions[entry];
+        const Step step = transitions[size_t{cell} * NumDirections + dirIndex(dir)];
+        cell = step.to;
+        dir = step.next;
         if (cell == INVALID_INDEX || cell == start) {
             break;
         }
@@ -317,10 +335,10 @@ void GameBoard::swap_players(Player a, Player b) {
     btop_map[static_cast<unsigned>(ptob_map[ib])] = b;
 }
 
-void GameBoard::legalCells(Player player, std::vector<uint8_t>& marks) const {
+size_t GameBoard::legalCells(Player player, std::vector<uint8_t>& marks) const {
     marks.assign(boardsize, 0);
     if (!validPlayer(player)) {
-        return;
+        return 0;
     }
     const Square colour = ptob(player);
     const bool canOverride = getOverrides(player) != 0;
@@ -328,48 +346,55 @@ void GameBoard::legalCells(Player player, std::vector<uint8_t>& marks) const {
     // the cell where such a walk leaves the foreign stones is playable, and with an override
     // stone so is every foreign stone on it but the first. A foreign stone met twice by one walk
     // would return to itself walking forward, so it is not marked from that walk.
-    std::vector<uint16_t> seenOnWalk(boardsize, 0);
+    std::vector<uint16_t> seenOnWalk(canOverride ? boardsize : 0, 0);
     uint16_t walk = 0;
-    const uint32_t maxSteps = boardsize * NumDirections;
+    size_t count = 0;
+    const auto mark = [&](index_t cell) {
+        count += marks[cell] == 0;
+        marks[cell] = 1;
+    };
+    const Step* const steps = transitions.get();
     for (uint32_t c = 0; c < boardsize; ++c) {
         const Square here = squares[c];
         if (here == Square::EXPANSION && canOverride) {
-            marks[c] = 1;
+            mark(static_cast<index_t>(c));
         }
         if (here != colour) {
             continue;
         }
         const index_t closing = static_cast<index_t>(c);
-        for (const Direction d : AllDirections) {
+        for (unsigned d = 0; d < NumDirections; ++d) {
+            Step step = steps[size_t{closing} * NumDirections + d];
+            if (step.to == INVALID_INDEX || !isForeign(squares[step.to], colour)) {
+                continue; // the common case: no foreign stone next to this one
+            }
             ++walk;
-            seenOnWalk[closing] = walk;
-            index_t cell = closing;
-            Direction dir = d;
-            uint32_t passed = 0;
-            for (uint32_t step = 0; step < maxSteps; ++step) {
-                const size_t entry = size_t{cell} * NumDirections + dirIndex(dir);
-                cell = transitions[entry];
-                dir = next_transitions[entry];
-                if (cell == INVALID_INDEX || cell == closing) {
+            if (canOverride) {
+                seenOnWalk[closing] = walk;
+                seenOnWalk[step.to] = walk;
+            }
+            // Valid maps make every walk end or return to its start; the bound (one visit per
+            // walker state) only guards against a step table that breaks that promise.
+            for (uint32_t n = 0; n < boardsize * NumDirections; ++n) {
+                step = steps[size_t{step.to} * NumDirections + dirIndex(step.next)];
+                if (step.to == INVALID_INDEX || step.to == closing) {
                     break;
                 }
-                const Square s = squares[cell];
-                if (s == Square::NONE) {
+                const Square s = squares[step.to];
+                if (!isForeign(s, colour)) {
+                    if (s != Square::NONE && (canOverride || !isOccupied(s))) {
+                        mark(step.to);
+                    }
                     break;
                 }
-                const bool foreign = isOccupied(s) && s != colour;
-                if (passed > 0 && (canOverride || !isOccupied(s)) &&
-                    (!foreign || seenOnWalk[cell] != walk)) {
-                    marks[cell] = 1;
+                if (canOverride && seenOnWalk[step.to] != walk) {
+                    seenOnWalk[step.to] = walk;
+                    mark(step.to);
                 }
-                if (!foreign) {
-                    break;
-                }
-                seenOnWalk[cell] = walk;
-                ++passed;
             }
         }
     }
+    return count;
 }
 
 bool GameBoard::move_possible(Player player) const {
@@ -433,6 +458,52 @@ void GameBoard::blastArea(index_t target, std::vector<index_t>& area) const {
         }
         layerStart = layerEnd;
     }
+}
+
+// Make and unmake
+
+void GameBoard::saveCounters(MoveUndo& undo) const {
+    undo.state = state;
+    undo.ptob_map = ptob_map;
+    undo.btop_map = btop_map;
+    undo.reducedboardsize = reducedboardsize;
+}
+
+bool GameBoard::playMove(Player player, index_t index, MoveChoice choice, MoveUndo& undo) {
+    saveCounters(undo);
+    if (!placeStone(player, index, choice, undo.cells, &undo.before)) {
+        undo.cells.clear();
+        undo.before.clear();
+        return false;
+    }
+    return true;
+}
+
+bool GameBoard::playBomb(Player player, index_t index, MoveUndo& undo) {
+    undo.cells.clear();
+    undo.before.clear();
+    if (!canBomb(player, index)) {
+        return false;
+    }
+    saveCounters(undo);
+    --bombs(player);
+    blastArea(index, undo.cells);
+    for (const index_t cell : undo.cells) {
+        undo.before.push_back(squares[cell]);
+        set_square(cell, Square::NONE);
+    }
+    return true;
+}
+
+void GameBoard::undoMove(const MoveUndo& undo) {
+    // Backwards, so that a cell changed twice ends with its first content.
+    for (size_t k = undo.cells.size(); k-- > 0;) {
+        squares[undo.cells[k]] = undo.before[k];
+    }
+    state = undo.state;
+    ptob_map = undo.ptob_map;
+    btop_map = undo.btop_map;
+    reducedboardsize = undo.reducedboardsize;
 }
 
 bool GameBoard::bomb_possible(Player player) const {

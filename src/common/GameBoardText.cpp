@@ -5,6 +5,7 @@
 
 #include "colors.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <ostream>
@@ -137,8 +138,15 @@ public:
                 }
             }
             appendNumber(cell, static_cast<unsigned>(owner));
+            m_maxSize = std::max(m_maxSize, size_t{cell.size});
+        }
+        for (const CellText& cell : m_fixed) {
+            m_maxSize = std::max(m_maxSize, size_t{cell.size});
         }
     }
+
+    /// The longest cell text of this drawing.
+    size_t maxSize() const { return m_maxSize; }
 
     const CellText& operator[](Square s) const {
         return isColour(s) ? m_stones[static_cast<unsigned>(s)] : m_fixed[static_cast<unsigned>(s)];
@@ -147,6 +155,7 @@ public:
 private:
     const std::array<CellText, SQUARE_VALUES>& m_fixed;
     std::array<CellText, static_cast<unsigned>(Square::PLAYER_MAX) + 1> m_stones{};
+    size_t m_maxSize = 0;
 };
 
 void GameBoard::printSquare(std::ostream& os, Square s, bool reset) const {
@@ -186,15 +195,20 @@ std::string GameBoard::asString(Player player, bool showValidMoves, bool printAx
     const char* const reset = colours ? RESET : "";
     const size_t resetSize = colours ? RESET_SIZE : 0;
     const std::string axisColour = colours ? AXIS_COLOUR : "";
+    // What follows a cell: an apostrophe for a legal move, else a blank, with the reset
+    // between, and one more blank under the axes.
+    CellText marked;
+    CellText unmarked;
+    marked.append("'");
+    marked.append(reset);
+    unmarked.append(reset);
+    unmarked.append(" ");
+    if (printAxis) {
+        marked.append(" ");
+        unmarked.append(" ");
+    }
 
-    // Room for the largest cells: a stone escape, a digit, a mark or blank, a reset, an axis
-    // blank; and the axes.
-    const size_t perCell = (colours ? 10 : 1) + 1 + resetSize + (printAxis ? 1 : 0);
-    const size_t axisLine = axisColour.size() + AXIS_FIELD + 2 + resetSize;
     std::string out;
-    out.reserve(size_t{height} * (size_t{width} * perCell + 1 + (printAxis ? axisLine : 0)) +
-                (printAxis ? 2 * axisLine + size_t{width} * 6 + 8 : 0));
-
     if (printAxis) {
         out += axisColour;
         out += "     ";
@@ -206,43 +220,58 @@ std::string GameBoard::asString(Player player, bool showValidMoves, bool printAx
         out.append(reset, resetSize);
         out += '\n';
     }
+    // The rows are written through a pointer into room for the largest pieces; a cell is
+    // copied whole (CELL_TEXT_MAX bytes) and the pointer advanced by its real size.
+    const size_t rowHead = axisColour.size() + AXIS_FIELD + 8 + resetSize;
+    const size_t rowRoom = rowHead + size_t{width} * (cells.maxSize() + marked.size + 1) + 1;
+    size_t used = out.size();
+    out.resize(used + size_t{height} * rowRoom + CELL_TEXT_MAX);
+    char* p = &out[used];
     for (unsigned y = 0; y < height; ++y) {
         if (printAxis) {
-            out += axisColour;
-            appendAxisNumber(out, y);
-            out += "| ";
-            out.append(reset, resetSize);
+            std::memcpy(p, axisColour.data(), axisColour.size());
+            p += axisColour.size();
+            const std::string number = std::to_string(y);
+            std::memcpy(p, number.data(), number.size());
+            p += number.size();
+            for (size_t pad = number.size(); pad < AXIS_FIELD; ++pad) {
+                *p++ = ' ';
+            }
+            *p++ = '|';
+            *p++ = ' ';
+            std::memcpy(p, reset, resetSize);
+            p += resetSize;
         }
         const size_t rowStart = size_t{y} * width;
         for (size_t i = rowStart; i < rowStart + width; ++i) {
-            cells[squares[i]].appendTo(out);
-            if (showValidMoves && marks[i] != 0) {
-                out += '\'';
-                out.append(reset, resetSize);
-            } else {
-                out.append(reset, resetSize);
-                out += ' ';
-            }
-            if (printAxis) {
-                out += ' ';
-            }
+            const CellText& cell = cells[squares[i]];
+            std::memcpy(p, cell.text.data(), CELL_TEXT_MAX);
+            p += cell.size;
+            const CellText& after = showValidMoves && marks[i] != 0 ? marked : unmarked;
+            std::memcpy(p, after.text.data(), CELL_TEXT_MAX);
+            p += after.size;
         }
-        out += '\n';
+        *p++ = '\n';
     }
+    out.resize(static_cast<size_t>(p - out.data()));
     return out;
 }
 
 std::string GameBoard::asSimpleString() const {
     const SquareTexts cells(*this, false);
     std::string out;
-    out.reserve(size_t{height} * (size_t{width} * 2 + 1));
+    out.resize(size_t{height} * (size_t{width} * cells.maxSize() + 1) + CELL_TEXT_MAX);
+    char* p = &out[0];
     for (size_t y = 0; y < height; ++y) {
         const size_t rowStart = y * width;
         for (size_t i = rowStart; i < rowStart + width; ++i) {
-            cells[squares[i]].appendTo(out);
+            const CellText& cell = cells[squares[i]];
+            std::memcpy(p, cell.text.data(), CELL_TEXT_MAX);
+            p += cell.size;
         }
-        out += '\n';
+        *p++ = '\n';
     }
+    out.resize(static_cast<size_t>(p - out.data()));
     return out;
 }
 

@@ -364,3 +364,44 @@ TEST(MoveRules, LegalCellsAgreeWithTheTestOfEachCell) {
         }
     }
 }
+
+TEST(MoveRules, UndoRestoresEveryCellAndCounter) {
+    // Special squares, override stones and bombs on crossing walks; strength-1 bombs.
+    for (uint32_t seed = 1; seed <= 6; ++seed) {
+        std::string text = tangledMap(seed, 2);
+        text.replace(text.find("\n0 0\n"), 5, "\n2 1\n");
+        Fixture f(text);
+        GameBoard::MoveUndo undo;
+        std::vector<uint8_t> legal;
+        for (unsigned ply = 0; ply < 12; ++ply) {
+            const Player mover = static_cast<Player>(ply % 3 + 1);
+            const BoardState before(*f.gb);
+            f.gb->legalCells(mover, legal);
+            for (uint32_t i = 0; i < legal.size(); ++i) {
+                const index_t cell = static_cast<index_t>(i);
+                const Square s = f.gb->get_square(cell);
+                const MoveChoice choice = s == Square::CHOICE ? static_cast<MoveChoice>(ply % 3 + 1)
+                                          : s == Square::BONUS ? MoveChoice::OVERRIDE
+                                                               : MoveChoice::NONE;
+                EXPECT_EQ(f.gb->playMove(mover, cell, choice, undo), legal[i] != 0) << i;
+                f.gb->undoMove(undo);
+                EXPECT_TRUE(BoardState(*f.gb) == before) << "seed " << seed << " cell " << i;
+                if (f.gb->playBomb(mover, cell, undo)) {
+                    f.gb->undoMove(undo);
+                }
+                EXPECT_TRUE(BoardState(*f.gb) == before) << "seed " << seed << " bomb " << i;
+            }
+            // Play on: a recorded move leaves the board as the plain applying form does.
+            for (uint32_t i = 0; i < legal.size(); ++i) {
+                if (legal[i] != 0 && f.gb->get_square(static_cast<index_t>(i)) != Square::CHOICE &&
+                    f.gb->get_square(static_cast<index_t>(i)) != Square::BONUS) {
+                    GameBoard copy(*f.gb);
+                    copy.makeMove(mover, static_cast<index_t>(i), MoveChoice::NONE, true);
+                    f.gb->playMove(mover, static_cast<index_t>(i), MoveChoice::NONE, undo);
+                    EXPECT_TRUE(BoardState(copy) == BoardState(*f.gb)) << "seed " << seed;
+                    break;
+                }
+            }
+        }
+    }
+}
