@@ -16,6 +16,7 @@ constexpr uint64_t TAG_PHASE = 2ULL << 40;
 constexpr uint64_t TAG_BOMBS = 3ULL << 40;
 constexpr uint64_t TAG_OVERRIDES = 4ULL << 40;
 constexpr uint64_t TAG_GEOMETRY = 5ULL << 40;
+constexpr uint64_t TAG_DISQUALIFIED = 6ULL << 40;
 
 } // namespace
 
@@ -48,6 +49,10 @@ uint64_t PositionKey::of(const Position& position) const {
         const Player player = static_cast<Player>(p);
         key ^= mix(TAG_BOMBS + uint64_t{p} * 256 + board.getBombs(player));
         key ^= mix(TAG_OVERRIDES + uint64_t{p} * 256 + board.getOverrides(player));
+        if (board.getDisqualified(player)) {
+            // Turns pass over a disqualified player, so the same cells play differently.
+            key ^= mix(TAG_DISQUALIFIED + p);
+        }
     }
     return key;
 }

@@ -15,7 +15,8 @@ public:
 
     uint32_t boardSize() const { return m_boardSize; }
     /// The key of a position of a board of this size: every cell by its owner rather than its
-    /// colour, the player to move, the phase, and every player's bombs and override stones.
+    /// colour, the player to move, the phase, every player's bombs and override stones, and who
+    /// is disqualified.
     uint64_t of(const Position& position) const;
     /// A fingerprint of the board's geometry (size, players and step table), to tell one map from
     /// another of the same size.

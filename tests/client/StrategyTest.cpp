@@ -250,7 +250,8 @@ TEST(PositionKey, SameForATranspositionAndApartForWhatPlaysDifferently) {
     EXPECT_EQ(after({0, 4, 8}), after({8, 4, 0}));
     EXPECT_NE(after({0, 4, 8}), after({0, 12, 8}));
 
-    // The same cells with another player to move, in another phase, or with other stocks.
+    // The same cells with another player to move, other stocks, a player disqualified, or in
+    // another phase.
     const uint64_t start = keys.of(table.position());
     EXPECT_NE(keys.of(Position(table.game(), Player::P2)), start);
     const char* const stocks[] = {"2 1 0 0 1 15\n0 2 1 - 0 1 2 - 0 2 1 - 0 1 2\n",
@@ -259,6 +260,9 @@ TEST(PositionKey, SameForATranspositionAndApartForWhatPlaysDifferently) {
         Table other(map);
         EXPECT_NE(keys.of(other.position()), start) << map;
     }
+    Table disqualified(regions);
+    disqualified.game().disqualify(Player::P2);
+    EXPECT_NE(keys.of(disqualified.position()), start);
     table.game().force_terminal();
     EXPECT_NE(keys.of(table.position()), start);
 }
