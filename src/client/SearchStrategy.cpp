@@ -132,6 +132,9 @@ bool SearchStrategy::chooseMove(const Game& game, Player me, const MoveLimits& l
     m_allotted = allotTime(limits.timeLeft, movesToCome, m_cap);
     m_deadline = limits.received + std::chrono::milliseconds(m_allotted);
     const unsigned maxDepth = limits.depth > 0 ? limits.depth : MAX_DEPTH;
+    if (m_moveLists.size() < maxDepth + 1) {
+        m_moveLists.resize(maxDepth + 1); // the nodes that list moves lie above ply maxDepth
+    }
 
     std::vector<int> scores(moves.size(), -INF);
     int bestScore = -INF;
@@ -242,7 +245,8 @@ int SearchStrategy::search(const Position& position, unsigned depth, int alpha, 
             }
         }
     }
-    std::vector<Candidate> moves;
+    // One move list per ply, whose room is kept from node to node.
+    std::vector<Candidate>& moves = m_moveLists[ply];
     position.legalMoves(moves);
     if (moves.empty()) {
         // The turn always goes to a player who can move; this is only a safeguard.
@@ -456,8 +460,8 @@ void SearchStrategy::orderMoves(std::vector<Candidate>& moves, const Candidate& 
                                 unsigned ply) const {
     const std::array<Candidate, 2> killers =
         ply < m_killers.size() ? m_killers[ply] : std::array<Candidate, 2>{};
-    std::vector<std::pair<int, Candidate>> scored;
-    scored.reserve(moves.size());
+    std::vector<std::pair<int, Candidate>>& scored = m_scored;
+    scored.clear();
     for (const Candidate& m : moves) {
         int score = 0;
         if (same(m, first)) {

@@ -7,6 +7,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 /// Iterative deepening alpha-beta search. With more than two players it is paranoid: every
@@ -81,4 +82,7 @@ private:
     TranspositionTable m_table;
     std::vector<std::array<Candidate, 2>> m_killers;
     std::vector<uint32_t> m_history;
+    /// Room for the moves of each ply and for their ordering.
+    std::vector<std::vector<Candidate>> m_moveLists;
+    mutable std::vector<std::pair<int, Candidate>> m_scored;
 };
