@@ -189,7 +189,8 @@ TEST(SearchStrategy, SeesPastTheBiggerCaptureThatLoses) {
     ASSERT_TRUE(greedy.chooseMove(table.game(), Player::P1, noLimits(), move));
     EXPECT_EQ(at(move), std::make_pair(1u, 0u));
 
-    for (unsigned depth : {2u, 3u, 0u}) {
+    // 255 is the deepest limit a request can carry.
+    for (unsigned depth : {2u, 3u, 0u, 255u}) {
         SearchStrategy search(5000);
         MoveLimits limits;
         limits.depth = depth;
