@@ -152,7 +152,13 @@ bool SearchStrategy::chooseMove(const Game& game, Player me, const MoveLimits& l
                 // Only a move that beats the best so far needs its true value.
                 value = search(child, depth - 1, alpha, alpha + 1, 1);
                 if (value > alpha && !m_aborted) {
+                    const int lowerBound = value;
                     value = search(child, depth - 1, alpha, INF, 1);
+                    if (m_aborted) {
+                        // It beat the best so far, by how much is left unknown.
+                        alpha = lowerBound;
+                        iterationBest = k;
+                    }
                 }
             }
             if (m_aborted) {
