@@ -6,9 +6,6 @@ namespace {
 
 constexpr unsigned PLAYER_SLOTS = static_cast<unsigned>(Player::P_MAX) + 1;
 
-// Where testing every free cell beats walking from every stone of the player: see legalCells.
-constexpr size_t FREE_CELLS_PER_STONE = 5;
-
 unsigned dirIndex(Direction d) {
     return static_cast<unsigned>(d);
 }
@@ -347,18 +344,17 @@ size_t GameBoard::legalCells(Player player, std::vector<uint8_t>& marks) const {
     const bool canOverride = getOverrides(player) != 0;
     size_t count = 0;
     if (!canOverride) {
-        // Without override stones only free cells can be played. Testing one stops at its first
-        // line, while the walks from a stone go the whole length of every line on crowded
-        // boards; measured on a large board, testing each free cell is the shorter way unless
-        // they outnumber the player's stones about five to one.
-        size_t own = 0;
-        size_t free = 0;
-        for (uint32_t c = 0; c < boardsize; ++c) {
-            const Square s = squares[c];
-            own += s == colour;
-            free += s != Square::NONE && !isOccupied(s);
+        // Without override stones only free cells can be played. A walk from a stone goes the
+        // whole length of its line, a test of a free cell stops at its first line: measured on
+        // a large board, testing the free cells is the shorter way once they are fewer than the
+        // foreign stones. The counts come from the counters (expansion squares count as free).
+        size_t stones = 0;
+        for (unsigned c = 1; c < PLAYER_SLOTS; ++c) {
+            stones += state.stoneCount[c];
         }
-        if (free < FREE_CELLS_PER_STONE * own) {
+        const size_t free = reducedboardsize - stones;
+        const size_t foreign = stones - state.stoneCount[static_cast<unsigned>(colour)];
+        if (free < foreign) {
             for (uint32_t c = 0; c < boardsize; ++c) {
                 const Square s = squares[c];
                 if (s != Square::NONE && !isOccupied(s) &&
