@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -123,6 +124,19 @@ void BM_LegalCellScan(benchmark::State& state) {
                                                    benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_LegalCellScan);
+
+// The same cells found in one pass, as the console and the reference client find them.
+void BM_LegalCells(benchmark::State& state) {
+    GameBoard gb(scattered());
+    std::vector<uint8_t> marks;
+    size_t legal = 0;
+    for (auto _ : state) {
+        legal = gb.legalCells(Player::P1, marks);
+        benchmark::DoNotOptimize(legal);
+    }
+    state.counters["legal"] = static_cast<double>(legal);
+}
+BENCHMARK(BM_LegalCells);
 
 void BM_BoardCopy(benchmark::State& state) {
     const GameBoard gb(scattered());
