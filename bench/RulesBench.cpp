@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -124,6 +125,19 @@ void BM_LegalCellScan(benchmark::State& state) {
 }
 BENCHMARK(BM_LegalCellScan);
 
+// The same cells found in one pass, as the console and the reference client find them.
+void BM_LegalCells(benchmark::State& state) {
+    GameBoard gb(scattered());
+    std::vector<uint8_t> marks;
+    size_t legal = 0;
+    for (auto _ : state) {
+        legal = gb.legalCells(Player::P1, marks);
+        benchmark::DoNotOptimize(legal);
+    }
+    state.counters["legal"] = static_cast<double>(legal);
+}
+BENCHMARK(BM_LegalCells);
+
 void BM_BoardCopy(benchmark::State& state) {
     const GameBoard gb(scattered());
     for (auto _ : state) {
@@ -159,23 +173,28 @@ void BM_BombStrength3(benchmark::State& state) {
 }
 BENCHMARK(BM_BombStrength3);
 
-uint64_t perft(GameBoard& gb, Player mover, unsigned depth) {
-    if (depth == 0) {
-        return 1;
+// One ply of the move tree: the legal cells of the mover and the record to take a move back.
+struct Ply {
+    std::vector<uint8_t> legal;
+    GameBoard::MoveUndo undo;
+};
+
+// Moves are made and taken back on one board down to depth 1, where the legal cells are
+// counted without being played.
+uint64_t perft(GameBoard& gb, Player mover, unsigned depth, std::vector<Ply>& plies) {
+    Ply& ply = plies[depth];
+    const size_t legal = gb.legalCells(mover, ply.legal);
+    if (depth == 1) {
+        return legal;
     }
     uint64_t leaves = 0;
     for (uint32_t i = 0; i < gb.getBoardSize(); ++i) {
-        const index_t index = static_cast<index_t>(i);
-        if (!gb.makeMove(mover, index, MoveChoice::NONE, false)) {
+        if (ply.legal[i] == 0) {
             continue;
         }
-        if (depth == 1) {
-            ++leaves;
-            continue;
-        }
-        GameBoard child(gb);
-        child.makeMove(mover, index, MoveChoice::NONE, true);
-        leaves += perft(child, incrementPlayer(mover, 2), depth - 1);
+        gb.playMove(mover, static_cast<index_t>(i), MoveChoice::NONE, ply.undo);
+        leaves += perft(gb, incrementPlayer(mover, 2), depth - 1, plies);
+        gb.undoMove(ply.undo);
     }
     return leaves;
 }
@@ -185,8 +204,9 @@ void BM_Perft(benchmark::State& state) {
     GameBoard start(map);
     const unsigned depth = static_cast<unsigned>(state.range(0));
     uint64_t leaves = 0;
+    std::vector<Ply> plies(depth + 1);
     for (auto _ : state) {
-        leaves = perft(start, Player::P1, depth);
+        leaves = perft(start, Player::P1, depth, plies);
         benchmark::DoNotOptimize(leaves);
     }
     state.counters["leaves"] = static_cast<double>(leaves);
@@ -194,6 +214,106 @@ void BM_Perft(benchmark::State& state) {
         benchmark::Counter(double(state.iterations()) * leaves, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_Perft)->Arg(5)->Arg(6)->Arg(7)->Unit(benchmark::kMillisecond);
+
+// The same count with a plain bitboard engine for the classic 8 x 8 game: one 64-bit word per
+// player (bit y * 8 + x), moves found by shifting the mover's stones over the opponent's in all
+// eight directions, captures by walking the directions from the new stone. The tree is the same:
+// moves are made down to the leaves (the textbook count, argument bulk 0), or, as the rules
+// engine's count does, down to depth 1, where the legal moves are counted (bulk 1).
+namespace bitboard {
+
+constexpr uint64_t NOT_WEST_EDGE = 0xfefefefefefefefeULL; // every column but x = 0
+constexpr uint64_t NOT_EAST_EDGE = 0x7f7f7f7f7f7f7f7fULL; // every column but x = 7
+
+uint64_t shift(uint64_t b, unsigned d) {
+    switch (d) {
+    case 0:
+        return b >> 8; // N
+    case 1:
+        return (b >> 7) & NOT_WEST_EDGE; // NE
+    case 2:
+        return (b << 1) & NOT_WEST_EDGE; // E
+    case 3:
+        return (b << 9) & NOT_WEST_EDGE; // SE
+    case 4:
+        return b << 8; // S
+    case 5:
+        return (b << 7) & NOT_EAST_EDGE; // SW
+    case 6:
+        return (b >> 1) & NOT_EAST_EDGE; // W
+    default:
+        return (b >> 9) & NOT_EAST_EDGE; // NW
+    }
+}
+
+uint64_t legalMoves(uint64_t own, uint64_t other) {
+    const uint64_t empty = ~(own | other);
+    uint64_t moves = 0;
+    for (unsigned d = 0; d < 8; ++d) {
+        uint64_t run = shift(own, d) & other;
+        for (int k = 0; k < 5; ++k) {
+            run |= shift(run, d) & other;
+        }
+        moves |= shift(run, d) & empty;
+    }
+    return moves;
+}
+
+uint64_t captures(uint64_t own, uint64_t other, uint64_t move) {
+    uint64_t turned = 0;
+    for (unsigned d = 0; d < 8; ++d) {
+        uint64_t line = 0;
+        uint64_t cell = shift(move, d);
+        while (cell & other) {
+            line |= cell;
+            cell = shift(cell, d);
+        }
+        if (cell & own) {
+            turned |= line;
+        }
+    }
+    return turned;
+}
+
+uint64_t perft(uint64_t own, uint64_t other, unsigned depth, bool bulk) {
+    if (depth == 0) {
+        return 1;
+    }
+    uint64_t moves = legalMoves(own, other);
+    if (bulk && depth == 1) {
+        return static_cast<uint64_t>(__builtin_popcountll(moves));
+    }
+    uint64_t leaves = 0;
+    while (moves != 0) {
+        const uint64_t move = moves & (~moves + 1);
+        moves ^= move;
+        const uint64_t turned = captures(own, other, move);
+        leaves += perft(other & ~turned, own | turned | move, depth - 1, bulk);
+    }
+    return leaves;
+}
+
+} // namespace bitboard
+
+void BM_PerftBitboard(benchmark::State& state) {
+    // The classic start: player 1 on (4, 3) and (3, 4), player 2 on (3, 3) and (4, 4).
+    const uint64_t first = (1ULL << (3 * 8 + 4)) | (1ULL << (4 * 8 + 3));
+    const uint64_t second = (1ULL << (3 * 8 + 3)) | (1ULL << (4 * 8 + 4));
+    const unsigned depth = static_cast<unsigned>(state.range(0));
+    const bool bulk = state.range(1) != 0;
+    uint64_t leaves = 0;
+    for (auto _ : state) {
+        leaves = bitboard::perft(first, second, depth, bulk);
+        benchmark::DoNotOptimize(leaves);
+    }
+    state.counters["leaves"] = static_cast<double>(leaves);
+    state.counters["leaves/s"] =
+        benchmark::Counter(double(state.iterations()) * leaves, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_PerftBitboard)
+    ->ArgNames({"depth", "bulk"})
+    ->ArgsProduct({{5, 6, 7}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -1,6 +1,6 @@
 #include "Position.h"
 
-#include <algorithm>
+#include <cstdint>
 
 Position::Position(const Game& game, Player toMove)
     : m_board(game.getBoard()), m_toMove(toMove), m_phase(game.is_final()      ? GamePhase::FINAL
@@ -25,12 +25,13 @@ void Position::legalMoves(std::vector<Candidate>& out) const {
         }
         return;
     }
-    // The board's test form ignores the choice, so each legal cell is expanded into the choices
-    // its square accepts. The test form changes nothing; it is only not declared const.
-    GameBoard& probe = const_cast<GameBoard&>(m_board);
+    // The legal cells hold for every choice, so each is expanded into the choices its square
+    // accepts.
+    std::vector<uint8_t> legal;
+    m_board.legalCells(m_toMove, legal);
     for (uint32_t i = 0; i < size; ++i) {
         const index_t index = static_cast<index_t>(i);
-        if (!probe.makeMove(m_toMove, index, MoveChoice::NONE, false)) {
+        if (legal[i] == 0) {
             continue;
         }
         switch (m_board.get_square(index)) {
@@ -58,62 +59,13 @@ bool Position::play(const Candidate& move) {
         legal = move.choice == MoveChoice::NONE && m_board.throwBomb(m_toMove, move.index, true);
     }
     if (legal) {
-        passTurn();
+        m_toMove = m_board.nextMover(m_toMove, m_phase);
     }
     return legal;
 }
 
-void Position::passTurn() {
-    const unsigned n = nrPlayers();
-    m_toMove = incrementPlayer(m_toMove, n);
-    const Player start = m_toMove;
-    if (m_phase == GamePhase::BUILD) {
-        while (m_board.getDisqualified(m_toMove) || !m_board.move_possible(m_toMove)) {
-            m_toMove = incrementPlayer(m_toMove, n);
-            if (m_toMove == start) {
-                m_phase = GamePhase::TERMINAL;
-                break;
-            }
-        }
-    }
-    if (m_phase == GamePhase::TERMINAL) {
-        while (m_board.getDisqualified(m_toMove) || !m_board.bomb_possible(m_toMove)) {
-            m_toMove = incrementPlayer(m_toMove, n);
-            if (m_toMove == start) {
-                m_phase = GamePhase::FINAL;
-                break;
-            }
-        }
-    }
-}
-
 std::vector<index_t> Position::blastArea(index_t target) const {
     std::vector<index_t> area;
-    if (!m_board.valid_index(target) || m_board.get_square(target) == Square::NONE) {
-        return area;
-    }
-    // Breadth first through cells that are not holes, up to the bomb strength in steps: the
-    // cells a throw turns into holes, layer by layer.
-    std::vector<bool> seen(m_board.getBoardSize(), false);
-    area.push_back(target);
-    seen[target] = true;
-    size_t layerStart = 0;
-    for (unsigned layer = 0; layer < m_board.getBombPower(); ++layer) {
-        const size_t layerEnd = area.size();
-        for (size_t k = layerStart; k < layerEnd; ++k) {
-            for (Direction d : AllDirections) {
-                const index_t next = m_board.get_transition(area[k], d);
-                if (next != INVALID_INDEX && !seen[next] &&
-                    m_board.get_square(next) != Square::NONE) {
-                    seen[next] = true;
-                    area.push_back(next);
-                }
-            }
-        }
-        if (area.size() == layerEnd) {
-            break;
-        }
-        layerStart = layerEnd;
-    }
+    m_board.blastArea(target, area);
     return area;
 }

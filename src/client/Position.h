@@ -44,9 +44,6 @@ public:
     std::vector<index_t> blastArea(index_t target) const;
 
 private:
-    /// The turn passing of the game flow: the next player who can move in this phase.
-    void passTurn();
-
     GameBoard m_board;
     Player m_toMove;
     GamePhase m_phase;

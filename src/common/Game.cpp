@@ -77,35 +77,14 @@ void Game::turn_inc() {
         LOG(Logging::loggerGame, lumber::WARN) << "No more valid players in the game!";
         return;
     }
-    next_turn = incrementPlayer(next_turn, nplayers);
-    const Player start = next_turn;
-
-    // Skip the players who cannot move; a full round without one ends the phase.
-    if (m_phase == GamePhase::BUILD) {
-        while (is_disqualified(next_turn) || !m_gb->move_possible(next_turn)) {
-            next_turn = incrementPlayer(next_turn, nplayers);
-            if (next_turn == start) {
-                m_phase = GamePhase::TERMINAL;
-                break;
-            }
-        }
-    }
-    if (m_phase == GamePhase::TERMINAL) {
-        while (is_disqualified(next_turn) || !m_gb->bomb_possible(next_turn)) {
-            next_turn = incrementPlayer(next_turn, nplayers);
-            if (next_turn == start) {
-                m_phase = GamePhase::FINAL;
-                break;
-            }
-        }
-    }
+    next_turn = m_gb->nextMover(next_turn, m_phase);
     if (m_phase == GamePhase::FINAL) {
         LOG(Logging::loggerGame, lumber::TRACE) << "Game has ended, turn_inc no-op";
     }
     LOG(Logging::loggerGame, lumber::TRACE) << "turn_inc: next valid player is " << next_turn;
 }
 
-bool Game::checkMove(const Move& move, bool checkChoice) {
+bool Game::checkMove(const Move& move, bool checkChoice) const {
     if (move.player != next_turn || move.terminal != is_terminal()) {
         return false;
     }
@@ -114,12 +93,12 @@ bool Game::checkMove(const Move& move, bool checkChoice) {
         return false;
     }
     if (move.terminal) {
-        if (!m_gb->throwBomb(move.player, index, false)) {
+        if (!m_gb->canBomb(move.player, index)) {
             return false;
         }
         return !checkChoice || move.choice == MoveChoice::NONE || m_passive;
     }
-    if (!m_gb->makeMove(move.player, index, move.choice, false)) {
+    if (!m_gb->canPlace(move.player, index)) {
         return false;
     }
     return !checkChoice || m_gb->checkChoice(index, move.choice);

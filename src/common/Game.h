@@ -62,7 +62,7 @@ public:
     /// Whether the move would be legal now: by the current player, with the phase's terminal
     /// flag, on the board and legal there. With `checkChoice` the choice must also be one that
     /// makeMove accepts (a bomb throw must carry none, except in a passive game). Changes nothing.
-    bool checkMove(const Move& move, bool checkChoice);
+    bool checkMove(const Move& move, bool checkChoice) const;
     /// Applies the move and passes the turn; false when it was refused. An active game
     /// disqualifies the mover of a refused move; the turn passes only when the mover was the
     /// current player. A passive game applies a move out of turn as if it were the mover's turn,

@@ -30,7 +30,8 @@ class GameBoard {
 public:
     /// Builds the board from a valid map, which must outlive the board.
     explicit GameBoard(const Map& map);
-    /// A deep copy that refers to the same map.
+    /// A copy of the cells, counters and colours that refers to the same map and shares the
+    /// fixed step table.
     GameBoard(const GameBoard& other);
     GameBoard& operator=(const GameBoard&) = delete;
     virtual ~GameBoard();
@@ -48,11 +49,11 @@ public:
     /// The cell one step from i in direction d, across a transition where there is one, or
     /// INVALID_INDEX. Requires a valid index.
     index_t get_transition(index_t i, Direction d) const {
-        return transitions[i * NumDirections + static_cast<unsigned>(d)];
+        return transitions[i * NumDirections + static_cast<unsigned>(d)].to;
     }
     /// The direction of travel after that step.
     Direction get_nextdirection(index_t i, Direction d) const {
-        return next_transitions[i * NumDirections + static_cast<unsigned>(d)];
+        return transitions[i * NumDirections + static_cast<unsigned>(d)].next;
     }
     /// The step from (from, d) leads to `to`, entered through its side `side`; travel goes on
     /// away from that side.
@@ -122,14 +123,54 @@ public:
     void swap_players(Player a, Player b);
     /// True when the player has at least one legal stone move.
     bool move_possible(Player player) const;
+    /// The test form of makeMove: whether `player` may place a stone at index (any choice).
+    bool canPlace(Player player, index_t index) const;
+    /// Replaces `marks` with one entry per cell, 1 where canPlace(player, cell) holds, else 0,
+    /// and answers the number of such cells. Found in one pass over the player's stones rather
+    /// than by a test per cell.
+    size_t legalCells(Player player, std::vector<uint8_t>& marks) const;
+
+    // Make and unmake, for searches that play a line of moves on one board
+
+    /// What one move changed: the cells in order of change with their contents before, and
+    /// every counter and colour mapping as they were. Keep one record per search depth: its lists
+    /// keep their room from move to move.
+    struct MoveUndo {
+        std::vector<index_t> cells;
+        std::vector<Square> before;
+        GameBoardState state;
+        std::array<Square, 9> ptob_map{};
+        std::array<Player, 9> btop_map{};
+        uint32_t reducedboardsize = 0;
+    };
+    /// The applying form of makeMove, recording in `undo` what it changes; an illegal move
+    /// changes nothing and answers false.
+    bool playMove(Player player, index_t index, MoveChoice choice, MoveUndo& undo);
+    /// The applying form of throwBomb, recorded in the same way.
+    bool playBomb(Player player, index_t index, MoveUndo& undo);
+    /// Takes back the move recorded in `undo`, which must be the last move played on this board
+    /// that has not been taken back.
+    void undoMove(const MoveUndo& undo);
 
     // Bombs
 
     /// Destroys every cell within `bomb_power` steps of index (through transitions, never
     /// through holes) and uses one of the player's bombs.
     bool throwBomb(Player player, index_t index, bool apply);
+    /// The test form of throwBomb: index is a cell that is not a hole and the player holds a
+    /// bomb.
+    bool canBomb(Player player, index_t index) const;
+    /// Replaces `area` with every cell a bomb thrown at `target` destroys, in the order the
+    /// blast reaches them, the target first; empty for a hole or an invalid index. The thrower's
+    /// stock is not consulted.
+    void blastArea(index_t target, std::vector<index_t>& area) const;
     /// Some cell is not a hole and the player holds a bomb.
     bool bomb_possible(Player player) const;
+    /// The turn passing of the game flow. From the player after `last`, the first player who
+    /// is not disqualified and can move in `phase`; when nobody can, the phase moves on (BUILD
+    /// to TERMINAL, TERMINAL to FINAL) and the search goes on in the new phase from the same
+    /// player. In FINAL the answer is simply the player after `last`.
+    Player nextMover(Player last, GamePhase& phase) const;
 
     // Console texts
 
@@ -138,18 +179,32 @@ public:
     /// The board as a grid, optionally with axes and with markers where `player` may place a
     /// stone.
     std::string asString(Player player, bool showValidMoves, bool printAxis) const;
-    /// The board as rows of tokens, never with colour escapes.
+    /// The board as rows of tokens, never with colour escapes; the colour switch is not touched.
     std::string asSimpleString() const;
     /// "Player p: b bombs, o overrides. Score is s", one line per player.
     std::string playerStatus() const;
 
 private:
+    class SquareTexts;
+    /// Appends one cell as printSquare draws it (without reset), with or without colours.
+    void appendSquare(std::string& out, Square s, bool colours) const;
+
     static bool isOccupied(Square s) { return isColour(s) || s == Square::EXPANSION; }
+    /// A cell a capture line passes over: occupied, and not of `colour`.
+    static bool isForeign(Square s, Square colour) { return isOccupied(s) && s != colour; }
     bool validPlayer(Player p) const { return p != Player::P_INVALID && p < lastPlayer; }
-    /// The test form of makeMove.
-    bool canPlace(Player player, index_t index) const;
     /// Whether a stone of the player at index would capture (always, on an expansion square).
     bool hasCaptureLine(Player player, index_t index) const;
+    /// Steps 1 to 9 of the applying makeMove; `captured` is the capture list to use, and
+    /// `before`, when not null, receives the contents of the changed cells.
+    bool placeStone(Player player, index_t index, MoveChoice choice, std::vector<index_t>& captured,
+                    std::vector<Square>* before);
+    /// The applying checkCapture with the given capture list; the placed cell is appended to
+    /// it, and `before` as above.
+    bool captureInto(Player player, index_t index, std::vector<index_t>& captured,
+                     std::vector<Square>* before);
+    /// Saves the counters and colour mappings into `undo`.
+    void saveCounters(MoveUndo& undo) const;
     /// Walks one line; appends its cells to `captured` when that is not null.
     bool walkLine(index_t start, Direction d, Square colour, std::vector<index_t>* captured) const;
 
@@ -161,8 +216,13 @@ private:
     uint8_t nplayers;
     Player lastPlayer;
     uint8_t bomb_power;
-    std::unique_ptr<index_t[]> transitions;
-    std::unique_ptr<Direction[]> next_transitions;
+    /// One step of the step table: the cell reached and the direction of travel after it.
+    struct Step {
+        index_t to;
+        Direction next;
+    };
+    /// boardsize * 8 steps, fixed once built and shared by copies of the board.
+    std::shared_ptr<Step[]> transitions;
     std::unique_ptr<Square[]> squares;
     GameBoardState state;
     std::array<Square, 9> ptob_map{};

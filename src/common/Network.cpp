@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/types.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,8 +43,8 @@ void setBlocking(SOCKET sock, bool blocking) {
     }
 }
 
-// A message goes out in several small sends; without this each one after the first waits
-// for the peer's delayed acknowledgement.
+// Small messages follow each other closely (a request, then an announcement to everyone);
+// without this each one after the first may wait for the peer's delayed acknowledgement.
 void setNoDelay(SOCKET sock) {
     const int on = 1;
     ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -163,6 +164,39 @@ size_t TcpSocket::send(const void* data, size_t len) const {
     while (sent < len) {
         // MSG_NOSIGNAL: a peer that has gone must not kill the process with SIGPIPE.
         const ssize_t count = ::send(m_sock, bytes + sent, len - sent, MSG_NOSIGNAL);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            break;
+        }
+        sent += static_cast<size_t>(count);
+    }
+    return sent;
+}
+
+size_t TcpSocket::send(const void* first, size_t firstLen, const void* second,
+                       size_t secondLen) const {
+    // iovec serves the receiving calls too and so points at mutable bytes; sendmsg only reads.
+    char* const head = static_cast<char*>(const_cast<void*>(first));
+    char* const tail = static_cast<char*>(const_cast<void*>(second));
+    const size_t total = firstLen + secondLen;
+    size_t sent = 0;
+    while (sent < total) {
+        // A short count may end inside either part; go on from there.
+        iovec pending[2] = {};
+        msghdr message{};
+        message.msg_iov = pending;
+        if (sent < firstLen) {
+            pending[0] = {head + sent, firstLen - sent};
+            pending[1] = {tail, secondLen};
+            message.msg_iovlen = 2;
+        } else {
+            pending[0] = {tail + (sent - firstLen), total - sent};
+            message.msg_iovlen = 1;
+        }
+        // MSG_NOSIGNAL: a peer that has gone must not kill the process with SIGPIPE.
+        const ssize_t count = ::sendmsg(m_sock, &message, MSG_NOSIGNAL);
         if (count < 0 && errno == EINTR) {
             continue;
         }

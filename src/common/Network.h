@@ -44,6 +44,11 @@ public:
     /// Sends all len bytes. Returns how many were sent: len on success, fewer after an error.
     /// A peer that has closed its connection makes it fail; it never raises SIGPIPE.
     size_t send(const void* data, size_t len) const;
+    /// Sends `firstLen` bytes from `first` followed by `secondLen` bytes from `second` as one
+    /// stream, in as few system calls as the connection allows (one, unless it takes the bytes
+    /// piecemeal). Returns how many bytes of both went out: the sum on success, fewer after an
+    /// error, as send does.
+    size_t send(const void* first, size_t firstLen, const void* second, size_t secondLen) const;
     /// Receives exactly len bytes, waiting without limit. False when the call fails or the
     /// connection is closed before all bytes came.
     bool receive(void* buf, size_t len) const;

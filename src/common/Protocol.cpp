@@ -56,18 +56,18 @@ ProtoClient::~ProtoClient() {
 }
 
 bool ProtoClient::send_msg(MsgType type, const void* payload, uint32_t len) {
-    const uint8_t typeByte = static_cast<uint8_t>(type);
+    // Header and payload leave in one system call.
+    uint8_t header[MESSAGE_HEADER_SIZE];
+    header[0] = static_cast<uint8_t>(type);
     const uint32_t netLen = toNet(len);
+    std::memcpy(header + 1, &netLen, sizeof netLen);
+    const size_t sent = m_socket->send(header, sizeof header, payload, len);
     // A short count is a failure too: the peer would see a message cut off.
-    if (m_socket->send(&typeByte, sizeof typeByte) != sizeof typeByte ||
-        m_socket->send(&netLen, sizeof netLen) != sizeof netLen) {
+    if (sent < sizeof header) {
         LOG(Logging::loggerNetwork, lumber::ERR) << "send_msg(): failed to send header";
         return false;
     }
-    if (len == 0) {
-        return true;
-    }
-    if (m_socket->send(payload, len) != len) {
+    if (sent < sizeof header + len) {
         LOG(Logging::loggerNetwork, lumber::ERR) << "send_msg(): failed to send payload";
         return false;
     }

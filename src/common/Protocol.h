@@ -107,7 +107,8 @@ public:
     // Sending. Each returns false, with "send_msg(): failed to send header" or "... payload"
     // logged, when the connection does not take every byte.
 
-    /// Sends a header of type and len, then len bytes of payload (already in network order).
+    /// Sends a header of type and len, then len bytes of payload (already in network order),
+    /// both in one system call where the connection takes them at once.
     bool send_msg(MsgType type, const void* payload, uint32_t len);
     bool send_client_groupid(uint8_t groupid);
     /// The map text as it is, its size as the length (an empty text makes a corrupt header).

@@ -2,8 +2,10 @@
 
 #include "GreedyStrategy.h"
 #include "Position.h"
+#include "PositionKey.h"
 #include "RandomStrategy.h"
 #include "SearchStrategy.h"
+#include "TranspositionTable.h"
 
 #include "Game.h"
 #include "Map.h"
@@ -179,7 +181,8 @@ TEST(SearchStrategy, SeesPastTheBiggerCaptureThatLoses) {
     ASSERT_TRUE(greedy.chooseMove(table.game(), Player::P1, noLimits(), move));
     EXPECT_EQ(at(move), std::make_pair(1u, 0u));
 
-    for (unsigned depth : {2u, 3u, 0u}) {
+    // 255 is the deepest limit a request can carry.
+    for (unsigned depth : {2u, 3u, 0u, 255u}) {
         SearchStrategy search(5000);
         MoveLimits limits;
         limits.depth = depth;
@@ -222,6 +225,109 @@ TEST(SearchStrategy, StopsWhenItsShareOfTheTimeRunsOut) {
     const auto spent = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(search.lastAllotment(), 30u);
     EXPECT_LT(spent, std::chrono::seconds(5));
+    EXPECT_TRUE(table.game().checkMove(move, true)) << move;
+}
+
+TEST(PositionKey, SameForATranspositionAndApartForWhatPlaysDifferently) {
+    // Player 1 may capture in the first and third regions, player 2 in the second and fourth.
+    const char* const regions = "2 0 0 0 1 15\n0 2 1 - 0 1 2 - 0 2 1 - 0 1 2\n";
+    Table table(regions);
+    const PositionKey keys(15);
+    auto after = [&](std::vector<index_t> cells) {
+        Position position = table.position();
+        for (index_t cell : cells) {
+            EXPECT_TRUE(position.play({cell, MoveChoice::NONE})) << cell;
+        }
+        return keys.of(position);
+    };
+    EXPECT_EQ(after({0, 4, 8}), after({8, 4, 0}));
+    EXPECT_NE(after({0, 4, 8}), after({0, 12, 8}));
+
+    // The same cells with another player to move, other stocks, a player disqualified, or in
+    // another phase.
+    const uint64_t start = keys.of(table.position());
+    EXPECT_NE(keys.of(Position(table.game(), Player::P2)), start);
+    const char* const stocks[] = {"2 1 0 0 1 15\n0 2 1 - 0 1 2 - 0 2 1 - 0 1 2\n",
+                                  "2 0 1 0 1 15\n0 2 1 - 0 1 2 - 0 2 1 - 0 1 2\n"};
+    for (const char* map : stocks) {
+        Table other(map);
+        EXPECT_NE(keys.of(other.position()), start) << map;
+    }
+    Table disqualified(regions);
+    disqualified.game().disqualify(Player::P2);
+    EXPECT_NE(keys.of(disqualified.position()), start);
+    table.game().force_terminal();
+    EXPECT_NE(keys.of(table.position()), start);
+}
+
+TEST(TranspositionTable, FindsOnlyItsOwnKeyAndKeepsTheDeeperEntryOfASearch) {
+    TranspositionTable table(4);
+    const uint64_t key = 0x1234;
+    const uint64_t sameSlot = key + 16;
+    table.store(key, 5, 42, TranspositionTable::Bound::LOWER, {7, MoveChoice::NONE}, false);
+    ASSERT_NE(table.probe(key), nullptr);
+    EXPECT_EQ(table.probe(key)->value, 42);
+    EXPECT_EQ(table.probe(key)->best.index, 7);
+    EXPECT_EQ(table.probe(sameSlot), nullptr);
+
+    // A shallower result of another position does not push out a deeper one of this search,
+    // but does in the next.
+    table.store(sameSlot, 2, 1, TranspositionTable::Bound::EXACT, {}, false);
+    EXPECT_NE(table.probe(key), nullptr);
+    table.nextGeneration();
+    table.store(sameSlot, 2, 1, TranspositionTable::Bound::EXACT, {}, false);
+    EXPECT_EQ(table.probe(key), nullptr);
+    EXPECT_NE(table.probe(sameSlot), nullptr);
+}
+
+TEST(SearchStrategy, ForgetsWhatItLearntForAnotherPlayerOrMap) {
+    // A classic game some moves in. One strategy searches it first for player 2 after a move of
+    // player 1 (positions that come up again, valued from the other side), then on a board of
+    // the same size that differs by transitions, and then for player 1: it must choose as a
+    // fresh one does.
+    Table table(CLASSIC);
+    GreedyStrategy greedy(5);
+    std::vector<Move> opening;
+    for (unsigned ply = 0; ply < 10; ++ply) {
+        const Player p = table.game().getCurrentPlayer();
+        Move move;
+        ASSERT_TRUE(greedy.chooseMove(table.game(), p, noLimits(), move));
+        ASSERT_TRUE(table.game().makeMove(move));
+        opening.push_back(move);
+    }
+    ASSERT_EQ(table.game().getCurrentPlayer(), Player::P1);
+    MoveLimits limits;
+    limits.depth = 4;
+    Move fresh;
+    SearchStrategy reference(60000);
+    ASSERT_TRUE(reference.chooseMove(table.game(), Player::P1, limits, fresh));
+    const int freshValue = reference.lastValue();
+
+    SearchStrategy search(60000);
+    Move move;
+    Table after(CLASSIC);
+    opening.push_back(fresh);
+    for (const Move& m : opening) {
+        ASSERT_TRUE(after.game().makeMove(m));
+    }
+    ASSERT_TRUE(search.chooseMove(after.game(), Player::P2, limits, move));
+    std::string torus = CLASSIC;
+    torus += "0 0 0 <-> 0 7 4\n";
+    Table wrapped(torus);
+    ASSERT_TRUE(search.chooseMove(wrapped.game(), Player::P1, limits, move));
+    ASSERT_TRUE(search.chooseMove(table.game(), Player::P1, limits, move));
+    EXPECT_EQ(at(move), at(fresh));
+    EXPECT_EQ(search.lastValue(), freshValue);
+}
+
+TEST(SearchStrategy, AnswersWithALegalMoveWhenTheTimeIsGone) {
+    Table table(CLASSIC);
+    SearchStrategy search(100);
+    MoveLimits limits;
+    limits.timeLeft = 1;
+    Move move;
+    ASSERT_TRUE(search.chooseMove(table.game(), Player::P1, limits, move));
+    EXPECT_EQ(search.lastAllotment(), 0u);
     EXPECT_TRUE(table.game().checkMove(move, true)) << move;
 }
 

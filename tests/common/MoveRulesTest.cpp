@@ -309,3 +309,100 @@ TEST(MoveRules, MovePossible) {
     x.gb->overrides(P2) = 0;
     EXPECT_FALSE(x.gb->move_possible(P2));
 }
+
+namespace {
+
+// A dense 10 x 10 map for three players whose top edge leads into the left one and whose bottom
+// edge leads into the right one, so that a walk can cross its own path.
+// Sparse maps leave three cells in four empty.
+std::string tangledMap(uint32_t seed, unsigned overrides, bool sparse = false) {
+    const char tokens[] = "0001111222333xcib";
+    std::string text = "3 " + std::to_string(overrides) + "\n0 0\n10 10\n";
+    for (unsigned y = 0; y < 10; ++y) {
+        for (unsigned x = 0; x < 10; ++x) {
+            seed = seed * 1103515245u + 12345u;
+            const unsigned r = (seed >> 16) % (sparse ? 80 : 20);
+            const bool inner = x > 0 && x < 9 && y > 0 && y < 9;
+            text += r < sizeof tokens - 1 ? tokens[r] : (inner && r < 20 ? '-' : '0');
+            text += x < 9 ? ' ' : '\n';
+        }
+    }
+    for (unsigned k = 1; k < 10; ++k) {
+        const std::string n = std::to_string(k);
+        const std::string m = std::to_string(k - 1);
+        text += n + " 0 0 <-> 0 " + n + " 6\n" + m + " 9 4 <-> 9 " + m + " 2\n";
+    }
+    return text;
+}
+
+} // namespace
+
+TEST(MoveRules, LegalCellsAgreeWithTheTestOfEachCell) {
+    for (uint32_t seed = 1; seed <= 16; ++seed) {
+        Fixture f(tangledMap(seed, seed % 3, seed > 8));
+        // A few moves change the colours' owners and the stocks.
+        for (unsigned ply = 0; ply < 6; ++ply) {
+            for (Player p : {P1, P2, P3}) {
+                std::vector<uint8_t> marks;
+                f.gb->legalCells(p, marks);
+                ASSERT_EQ(marks.size(), f.gb->getBoardSize());
+                for (uint32_t i = 0; i < marks.size(); ++i) {
+                    EXPECT_EQ(marks[i] != 0, f.gb->canPlace(p, static_cast<index_t>(i)))
+                        << "seed " << seed << " ply " << ply << " player " << p << " cell " << i;
+                }
+            }
+            const Player mover = static_cast<Player>(ply % 3 + 1);
+            for (uint32_t i = (seed * 7 + ply * 13) % 100; i < 100; ++i) {
+                const MoveChoice choice =
+                    f.gb->get_square(static_cast<index_t>(i)) == Square::BONUS ? MoveChoice::BOMB
+                    : f.gb->get_square(static_cast<index_t>(i)) == Square::CHOICE
+                        ? MoveChoice::PLAYER1
+                        : MoveChoice::NONE;
+                if (f.gb->makeMove(mover, static_cast<index_t>(i), choice, true)) {
+                    break;
+                }
+            }
+        }
+    }
+}
+
+TEST(MoveRules, UndoRestoresEveryCellAndCounter) {
+    // Special squares, override stones and bombs on crossing walks; strength-1 bombs.
+    for (uint32_t seed = 1; seed <= 6; ++seed) {
+        std::string text = tangledMap(seed, 2);
+        text.replace(text.find("\n0 0\n"), 5, "\n2 1\n");
+        Fixture f(text);
+        GameBoard::MoveUndo undo;
+        std::vector<uint8_t> legal;
+        for (unsigned ply = 0; ply < 12; ++ply) {
+            const Player mover = static_cast<Player>(ply % 3 + 1);
+            const BoardState before(*f.gb);
+            f.gb->legalCells(mover, legal);
+            for (uint32_t i = 0; i < legal.size(); ++i) {
+                const index_t cell = static_cast<index_t>(i);
+                const Square s = f.gb->get_square(cell);
+                const MoveChoice choice = s == Square::CHOICE ? static_cast<MoveChoice>(ply % 3 + 1)
+                                          : s == Square::BONUS ? MoveChoice::OVERRIDE
+                                                               : MoveChoice::NONE;
+                EXPECT_EQ(f.gb->playMove(mover, cell, choice, undo), legal[i] != 0) << i;
+                f.gb->undoMove(undo);
+                EXPECT_TRUE(BoardState(*f.gb) == before) << "seed " << seed << " cell " << i;
+                if (f.gb->playBomb(mover, cell, undo)) {
+                    f.gb->undoMove(undo);
+                }
+                EXPECT_TRUE(BoardState(*f.gb) == before) << "seed " << seed << " bomb " << i;
+            }
+            // Play on: a recorded move leaves the board as the plain applying form does.
+            for (uint32_t i = 0; i < legal.size(); ++i) {
+                if (legal[i] != 0 && f.gb->get_square(static_cast<index_t>(i)) != Square::CHOICE &&
+                    f.gb->get_square(static_cast<index_t>(i)) != Square::BONUS) {
+                    GameBoard copy(*f.gb);
+                    copy.makeMove(mover, static_cast<index_t>(i), MoveChoice::NONE, true);
+                    f.gb->playMove(mover, static_cast<index_t>(i), MoveChoice::NONE, undo);
+                    EXPECT_TRUE(BoardState(copy) == BoardState(*f.gb)) << "seed " << seed;
+                    break;
+                }
+            }
+        }
+    }
+}

@@ -3,6 +3,10 @@
 #include <fcntl.h>
 #include <netinet/tcp.h>
 
+#include <pthread.h>
+#include <signal.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <thread>
@@ -187,4 +191,43 @@ TEST_F(SocketTest, SendToClosedPeerFailsAndRaisesNoSignal) {
         std::this_thread::sleep_for(milliseconds(10));
     }
     EXPECT_EQ(sent, 0u);
+}
+
+TEST_F(SocketTest, TwoPartSendResumesAfterShortWritesInEitherPart) {
+    // A signal that interrupts a blocked send makes it return a short count; the send must go
+    // on from that byte, wherever it lies. The peer reads nothing until the sender has been
+    // interrupted a few times with more than the socket buffers waiting.
+    struct sigaction action {};
+    action.sa_handler = [](int) {};
+    struct sigaction saved {};
+    ASSERT_EQ(::sigaction(SIGUSR1, &action, &saved), 0); // no SA_RESTART
+    std::vector<uint8_t> head(1000000);
+    std::vector<uint8_t> tail(2000000);
+    for (size_t i = 0; i < head.size(); ++i) {
+        head[i] = static_cast<uint8_t>(i * 7 + i / 253);
+    }
+    for (size_t i = 0; i < tail.size(); ++i) {
+        tail[i] = static_cast<uint8_t>(i * 13 + i / 251);
+    }
+    const int size = 4096;
+    ::setsockopt(Descriptor(*m_accepted).fd(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    ::setsockopt(Descriptor(*m_client).fd(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    for (const bool emptyTail : {true, false}) {
+        size_t sent = 0;
+        const size_t tailSize = emptyTail ? 0 : tail.size();
+        std::thread sender(
+            [&] { sent = m_accepted->send(head.data(), head.size(), tail.data(), tailSize); });
+        for (int k = 0; k < 5; ++k) {
+            std::this_thread::sleep_for(milliseconds(10));
+            ::pthread_kill(sender.native_handle(), SIGUSR1);
+        }
+        std::vector<uint8_t> received(head.size() + tailSize);
+        EXPECT_TRUE(m_client->receive(received.data(), received.size()));
+        sender.join();
+        EXPECT_EQ(sent, received.size());
+        EXPECT_TRUE(std::equal(head.begin(), head.end(), received.begin()));
+        EXPECT_TRUE(std::equal(tail.begin(), tail.begin() + static_cast<long>(tailSize),
+                               received.begin() + static_cast<long>(head.size())));
+    }
+    ::sigaction(SIGUSR1, &saved, nullptr);
 }
