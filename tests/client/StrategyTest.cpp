@@ -285,7 +285,7 @@ TEST(SearchStrategy, ForgetsWhatItLearntForAnotherPlayerOrMap) {
     // player 1 (positions that come up again, valued from the other side), then on a board of
     // the same size that differs by transitions, and then for player 1: it must choose as a
     // fresh one does.
-    Table table(CLASSIC);
+    Table table(CLASSIC_MAP);
     GreedyStrategy greedy(5);
     std::vector<Move> opening;
     for (unsigned ply = 0; ply < 10; ++ply) {
@@ -305,13 +305,13 @@ TEST(SearchStrategy, ForgetsWhatItLearntForAnotherPlayerOrMap) {
 
     SearchStrategy search(60000);
     Move move;
-    Table after(CLASSIC);
+    Table after(CLASSIC_MAP);
     opening.push_back(fresh);
     for (const Move& m : opening) {
         ASSERT_TRUE(after.game().makeMove(m));
     }
     ASSERT_TRUE(search.chooseMove(after.game(), Player::P2, limits, move));
-    std::string torus = CLASSIC;
+    std::string torus = CLASSIC_MAP;
     torus += "0 0 0 <-> 0 7 4\n";
     Table wrapped(torus);
     ASSERT_TRUE(search.chooseMove(wrapped.game(), Player::P1, limits, move));
@@ -321,7 +321,7 @@ TEST(SearchStrategy, ForgetsWhatItLearntForAnotherPlayerOrMap) {
 }
 
 TEST(SearchStrategy, AnswersWithALegalMoveWhenTheTimeIsGone) {
-    Table table(CLASSIC);
+    Table table(CLASSIC_MAP);
     SearchStrategy search(100);
     MoveLimits limits;
     limits.timeLeft = 1;
