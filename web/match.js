@@ -77,7 +77,7 @@ function marksSvg(game, n, legal, seat) {
     const w = game.map.width;
     const at = (i) => [i % w, Math.floor(i / w)];
     let s = "";
-    const colour = seat ? STONE[game.states[n].ptob[seat]][0] : "#000";
+    const colour = seat ? STONE[seat][0] : "#000";
     for (const i of legal) {
         const [x, y] = at(i);
         s += `<circle class="legal" cx="${x + 0.5}" cy="${y + 0.5}" r="0.13" fill="${colour}"/>`;
@@ -151,20 +151,19 @@ function moveListHtml(game) {
     return rows.join("");
 }
 
-// The seats with their bots, the colour each plays now, stocks and the final result.
+// The seats with their bots, stones and stocks now, and the final result.
 function seatsHtml(game, n) {
     const r = game.record.result || {};
     const st = game.states[n];
-    let s = "<tr><th>seat</th><th>bot</th><th>colour</th><th>stones</th><th>overrides</th><th>bombs</th><th>score</th><th>place</th></tr>";
+    let s = "<tr><th>seat</th><th>bot</th><th>stones</th><th>overrides</th><th>bombs</th><th>score</th><th>place</th></tr>";
     for (let p = 1; p <= game.map.players; ++p) {
         const seat = game.record.seats.find((x) => x && x.seat === p) || {};
-        const c = st.ptob[p];
         const score = Array.isArray(r.scores) ? r.scores[p - 1] : "";
         const place = Array.isArray(r.ranks) ? r.ranks[p - 1] : "";
         const out = game.disqualifications.some((d) => d.seat === p && d.atMove <= n);
-        s += `<tr class="${out ? "out" : ""}"><td>${p}</td><td>${esc(seat.bot || "")}${seat.untimed ? " (untimed)" : ""}</td>` +
-             `<td><span class="swatch" style="background:${STONE[c][0]}"></span>${c}</td><td>${st.stones[p]}</td>` +
-             `<td>${st.overrides[p]}</td><td>${st.bombs[p]}</td><td>${esc(score === undefined ? "" : score)}</td><td>${esc(place === undefined ? "" : place)}</td></tr>`;
+        s += `<tr class="${out ? "out" : ""}"><td><span class="swatch" style="background:${STONE[p][0]}"></span>${p}</td>` +
+             `<td>${esc(seat.bot || "")}${seat.untimed ? " (untimed)" : ""}</td><td>${st.stones[p]}</td>` +
+             `<td>${st.overrides[p]}</td><td>${st.bombs[p]}</td><td>${esc(score == null ? "" : score)}</td><td>${esc(place == null ? "" : place)}</td></tr>`;
     }
     return s;
 }
@@ -247,7 +246,7 @@ const Viewer = {
     },
 
     describe(ch) {
-        if (Rules.isColour(ch)) return `stone of colour ${ch}`;
+        if (Rules.isColour(ch)) return `stone of seat ${ch}`;
         return SPECIAL_NAMES[ch] || (ch === "0" ? "empty" : "hole");
     },
 

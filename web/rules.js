@@ -115,29 +115,25 @@ const Rules = (() => {
     }
 
     // Reads a record and computes every position: per move the cells it changed with their old
-    // content, and after every move the players' colours, stocks and stone counts.
+    // content, and after every move the players' stocks and stone counts. A stone's character
+    // names the player who owns it at that moment, so a change of owners (an inversion, a
+    // choice) shows in the record as changed cells.
     function load(record) {
         checkRecord(record);
         const map = parseMap(record.map.text);
         const n = map.players;
         const size = map.width * map.height;
         const cells = map.cells.slice();
-        const ptob = [0];
         const overrides = [0];
         const bombs = [0];
         for (let p = 1; p <= n; ++p) {
-            ptob.push(p);
             overrides.push(map.overrides);
             bombs.push(map.bombs);
         }
-        const colourCount = new Array(9).fill(0);
-        for (const ch of cells) if (isColour(ch)) ++colourCount[Number(ch)];
-        const meta = (holes) => ({
-            ptob: ptob.slice(), overrides: overrides.slice(), bombs: bombs.slice(),
-            stones: ptob.map((c, p) => (p === 0 ? 0 : colourCount[c])), holes,
-        });
-        let holes = cells.filter((c) => c === HOLE).length;
-        const states = [meta(holes)];
+        const stones = new Array(9).fill(0);
+        for (const ch of cells) if (isColour(ch)) ++stones[Number(ch)];
+        const meta = () => ({overrides: overrides.slice(), bombs: bombs.slice(), stones: stones.slice(0, n + 1)});
+        const states = [meta()];
         const moves = record.moves.map((m, k) => {
             const what = `move ${k + 1}`;
             if (!m || typeof m !== "object") fail(`${what} is not an object`);
@@ -145,7 +141,7 @@ const Rules = (() => {
             const x = int(m.x, `the x of ${what}`, 0, map.width - 1);
             const y = int(m.y, `the y of ${what}`, 0, map.height - 1);
             const choice = m.choice === undefined ? 0 : int(m.choice, `the choice of ${what}`, 0, 255);
-            const bomb = m.phase !== undefined && m.phase !== "build";
+            const bomb = m.phase === "bomb";
             if (!Array.isArray(m.changes)) fail(`${what} has no list of changes`);
             const index = y * map.width + x;
             const before = cells[index];
@@ -158,10 +154,8 @@ const Rules = (() => {
                 }
                 const i = cy * map.width + cx;
                 const old = cells[i];
-                if (isColour(old)) --colourCount[Number(old)];
-                if (isColour(c[2])) ++colourCount[Number(c[2])];
-                if (old === HOLE && c[2] !== HOLE) --holes;
-                if (old !== HOLE && c[2] === HOLE) ++holes;
+                if (isColour(old)) --stones[Number(old)];
+                if (isColour(c[2])) ++stones[Number(c[2])];
                 cells[i] = c[2];
                 return {i, old, now: c[2]};
             });
@@ -169,14 +163,10 @@ const Rules = (() => {
                 bombs[seat] = Math.max(0, bombs[seat] - 1);
             } else {
                 if (isOccupied(before)) overrides[seat] = Math.max(0, overrides[seat] - 1);
-                if (before === "i") invert(ptob, n);
-                if (before === "c" && choice >= 1 && choice <= n) {
-                    [ptob[seat], ptob[choice]] = [ptob[choice], ptob[seat]];
-                }
                 if (before === "b" && choice === CHOICE_BOMB) ++bombs[seat];
                 if (before === "b" && choice === CHOICE_OVERRIDE) ++overrides[seat];
             }
-            states.push(meta(holes));
+            states.push(meta());
             return {
                 n: k + 1, seat, x, y, index, choice, bomb, changes,
                 timeMs: m.time_ms, leftMs: m.left_ms,
@@ -191,13 +181,6 @@ const Rules = (() => {
             record, map, size, step: stepTable(map), start: map.cells.slice(), final: cells,
             moves, states, disqualifications,
         };
-    }
-
-    // Every colour passes from its owner to the next player in turn order.
-    function invert(ptob, n) {
-        const btop = [];
-        for (let p = 1; p <= n; ++p) btop[ptob[p]] = p;
-        for (let c = 1; c <= n; ++c) ptob[(btop[c] % n) + 1] = c;
     }
 
     // Cells of the position after `from` moves, changed in place into the position after `to`.
@@ -239,7 +222,7 @@ const Rules = (() => {
             }
             return result;
         }
-        const colour = String(state.ptob[seat]);
+        const colour = String(seat);
         for (let i = 0; i < game.size; ++i) {
             const ch = cells[i];
             if (ch === HOLE) continue;

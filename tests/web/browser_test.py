@@ -129,7 +129,8 @@ def check_record(browser, tools, fixture, scratch, failures):
     total = len(record["moves"])
     moves = sorted({0, 1, total // 3, (2 * total) // 3, total})
     page = os.path.join(scratch, name + ".html")
-    subprocess.run([tools.page_tool, fixture, page], check=True, timeout=60)
+    subprocess.run([tools.arena, "view", fixture, "-o", page], check=True, timeout=60,
+                   stdout=subprocess.DEVNULL)
     boards = expected_boards(tools.record_board, fixture, moves)
     for n in moves:
         dom = Page(browser.dom(page, f"#move={n}"))
@@ -161,14 +162,15 @@ def check_broken(browser, tools, fixture, scratch, failures):
         with open(record, "w") as f:
             f.write(body)
         page = os.path.join(scratch, case + ".html")
-        status = subprocess.run([tools.page_tool, record, page], stderr=subprocess.DEVNULL,
+        status = subprocess.run([tools.arena, "view", record, "-o", page], stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL,
                                 timeout=60).returncode
         dom = Page(browser.dom(page))
         if case == "script-in-name":
             failures.check(status == 0 and dom.board is not None and dom.cells,
                            "a record holding </script> is not drawn")
             continue
-        failures.check(status == 1, f"{case}: the page tool answers {status}, not 1")
+        failures.check(status == 1, f"{case}: arena view answers {status}, not 1")
         failures.check(dom.body.get("data-error") == "true" and "hidden" not in dom.ids["error"],
                        f"{case}: no error page")
         failures.check("hidden" in dom.ids["viewer"], f"{case}: the viewer is shown")
@@ -180,7 +182,7 @@ def check_broken(browser, tools, fixture, scratch, failures):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--record-board", required=True)
-    parser.add_argument("--page-tool", required=True)
+    parser.add_argument("--arena", required=True)
     parser.add_argument("--fixtures", required=True)
     tools = parser.parse_args()
     binary = find_chromium()
