@@ -5,6 +5,7 @@
 #include "Game.h"
 #include "Map.h"
 #include "Move.h"
+#include "Replay.h"
 
 #include <nlohmann/json.hpp>
 
@@ -16,12 +17,6 @@
 #include <vector>
 
 namespace {
-
-std::string tileText(Square s) {
-    std::ostringstream os;
-    os << s;
-    return os.str();
-}
 
 std::vector<Move> legalMoves(Game& game) {
     std::vector<Move> moves;
@@ -49,27 +44,27 @@ int main(int argc, char** argv) {
     std::ostringstream mapText;
     mapText << map;
 
+    // The game enumerates the legal moves; the replay gives the changed cells as the arena's
+    // records name them.
     Game game(map, false);
-    const GameBoard& board = game.getBoard();
+    Replay replay;
+    std::string error;
+    replay.start(mapText.str(), error);
     nlohmann::json moves = nlohmann::json::array();
-    std::vector<Square> before(board.getBoardSize());
+    std::vector<CellChange> changed;
     while (!game.is_final() && moves.size() < maxMoves) {
         std::vector<Move> legal = legalMoves(game);
         if (legal.empty()) {
             break;
         }
         const Move move = legal[random() % legal.size()];
-        for (index_t i = 0; i < board.getBoardSize(); ++i) {
-            before[i] = board.get_square(i);
-        }
         const bool terminal = game.is_terminal();
         game.makeMove(move);
+        replay.play(move.x, move.y, static_cast<uint8_t>(move.choice),
+                    static_cast<unsigned>(move.player), changed);
         nlohmann::json changes = nlohmann::json::array();
-        for (index_t i = 0; i < board.getBoardSize(); ++i) {
-            if (board.get_square(i) != before[i]) {
-                changes.push_back(
-                    {i % board.getWidth(), i / board.getWidth(), tileText(board.get_square(i))});
-            }
+        for (const CellChange& c : changed) {
+            changes.push_back({c.x, c.y, c.token});
         }
         const unsigned used = random() % 50;
         moves.push_back({{"n", moves.size()},

@@ -72,24 +72,29 @@ function transitionsSvg(map) {
     }).join("");
 }
 
+// A path of small circles, one per cell: one element however many cells it marks.
+function dotsPath(cells, w, r) {
+    return cells.map((i) => {
+        const x = (i % w) + 0.5 - r, y = Math.floor(i / w) + 0.5;
+        return `M${x.toFixed(2)} ${y}a${r} ${r} 0 1 0 ${2 * r} 0a${r} ${r} 0 1 0 ${-2 * r} 0`;
+    }).join("");
+}
+
 // The marks of one position: legal moves, the last move, the stones it turned, a bomb's blast.
 function marksSvg(game, n, legal, seat) {
     const w = game.map.width;
-    const at = (i) => [i % w, Math.floor(i / w)];
     let s = "";
-    const colour = seat ? STONE[seat][0] : "#000";
-    for (const i of legal) {
-        const [x, y] = at(i);
-        s += `<circle class="legal" cx="${x + 0.5}" cy="${y + 0.5}" r="0.13" fill="${colour}"/>`;
+    if (legal.length) {
+        s += `<path class="legal" fill="${seat ? STONE[seat][0] : "#000"}" d="${dotsPath(legal, w, 0.13)}"/>`;
     }
     if (n > 0) {
         const m = game.moves[n - 1];
-        for (const c of m.changes) {
-            if (c.i === m.index && !m.bomb) continue;
-            const [x, y] = at(c.i);
-            s += m.bomb
-                ? `<rect class="blast" x="${x + 0.04}" y="${y + 0.04}" width="0.92" height="0.92"/>`
-                : `<circle class="turned" cx="${x + 0.5}" cy="${y + 0.5}" r="0.46"/>`;
+        const hit = m.changes.filter((c) => m.bomb || c.i !== m.index).map((c) => c.i);
+        if (m.bomb) {
+            const squares = hit.map((i) => `M${(i % w) + 0.04} ${Math.floor(i / w) + 0.04}h0.92v0.92h-0.92z`);
+            s += `<path class="blast" d="${squares.join("")}"/>`;
+        } else if (hit.length) {
+            s += `<path class="turned" d="${dotsPath(hit, w, 0.46)}"/>`;
         }
         s += `<rect class="last" x="${m.x + 0.06}" y="${m.y + 0.06}" width="0.88" height="0.88"/>`;
     }
@@ -245,6 +250,15 @@ const Viewer = {
         });
     },
 
+    // Scrolls the move list just enough to show the row; cheaper than scrollIntoView, which
+    // looks at every scrolling ancestor.
+    reveal(row) {
+        const frame = this.els.movelist.parentElement;
+        const top = row.offsetTop, bottom = top + row.offsetHeight;
+        if (top < frame.scrollTop) frame.scrollTop = top;
+        else if (bottom > frame.scrollTop + frame.clientHeight) frame.scrollTop = bottom - frame.clientHeight;
+    },
+
     describe(ch) {
         if (Rules.isColour(ch)) return `stone of seat ${ch}`;
         return SPECIAL_NAMES[ch] || (ch === "0" ? "empty" : "hole");
@@ -286,13 +300,18 @@ const Viewer = {
         }
         this.n = n;
         const next = game.moves[n];
-        const legal = next ? Rules.legalMoves(game, this.cells, n, next.seat, next.bomb) : [];
+        // In the bombing phase every cell that is not a hole is a target: the board says so as
+        // a whole instead of marking each cell.
+        const legal = next && !next.bomb ? Rules.legalMoves(game, this.cells, n, next.seat, false) : [];
+        const targets = next && next.bomb && game.states[n].bombs[next.seat] > 0;
+        this.els.board.classList.toggle("bombing", Boolean(targets));
         this.marks.innerHTML = marksSvg(game, n, legal, next && next.seat);
         this.els.board.setAttribute("data-move", String(n));
         this.els.slider.value = String(n);
         this.els.counter.textContent = `${n} / ${game.moves.length}`;
         this.els.status.textContent = next
-            ? `Seat ${next.seat} to ${next.bomb ? "bomb" : "move"}: ${legal.length} legal ${next.bomb ? "targets" : "moves"}`
+            ? (next.bomb ? `Seat ${next.seat} to bomb: any cell that is not a hole`
+                         : `Seat ${next.seat} to move: ${legal.length} legal moves`)
             : `End of the match${game.record.result && game.record.result.end ? ` (${game.record.result.end})` : ""}`;
         this.els.seats.innerHTML = seatsHtml(game, n);
         this.cursor.setAttribute("x1", n);
@@ -300,10 +319,14 @@ const Viewer = {
         if (this.row) this.row.classList.remove("current");
         this.row = this.rows[n];
         this.row.classList.add("current");
-        if (!first) this.row.scrollIntoView({block: "nearest"});
-        if (this.hashMove() !== n || first) {
-            try { history.replaceState(null, "", `#move=${n}`); } catch (e) { /* opened from a sandbox */ }
-        }
+        if (!first) this.reveal(this.row);
+        // Browsers limit how often a page may rewrite its address, so playing and holding an
+        // arrow key update the fragment once the steps pause.
+        clearTimeout(this.hashTimer);
+        this.hashTimer = setTimeout(() => {
+            if (this.hashMove() === this.n && location.hash) return;
+            try { history.replaceState(null, "", `#move=${this.n}`); } catch (e) { /* sandboxed */ }
+        }, first ? 0 : 150);
     },
 };
 
@@ -334,7 +357,42 @@ document.getElementById("file").addEventListener("change", (ev) => {
     if (f) f.text().then((t) => { Viewer.n = 0; start(t); });
 });
 
+// Opened with #bench, the page steps through every move once and writes the time of each
+// step (drawing and layout) into <pre id="bench"> as JSON, for bench/match-page.
+function bench() {
+    const board = document.getElementById("board");
+    const steps = [];
+    Viewer.go(0);
+    for (let n = 1; n <= Viewer.game.moves.length; ++n) {
+        const t0 = performance.now();
+        Viewer.go(n);
+        board.getBoundingClientRect();
+        steps.push(performance.now() - t0);
+    }
+    const t0 = performance.now();
+    Viewer.go(0);
+    board.getBoundingClientRect();
+    const rewind = performance.now() - t0;
+    // The legal moves alone, position by position, as the part of a step the rules take.
+    const game = Viewer.game, cells = game.start.slice(), legal = [];
+    for (let n = 0; n < game.moves.length; ++n) {
+        const t = performance.now();
+        Rules.legalMoves(game, cells, n, game.moves[n].seat, game.moves[n].bomb);
+        legal.push(performance.now() - t);
+        Rules.seek(game, cells, n, n + 1);
+    }
+    const at = (list, q) => list.slice().sort((a, b) => a - b)[Math.min(list.length - 1, Math.floor(q * list.length))];
+    const out = document.createElement("pre");
+    out.id = "bench";
+    out.textContent = JSON.stringify({steps: steps.length, median_ms: at(steps, 0.5), p95_ms: at(steps, 0.95),
+                                      max_ms: at(steps, 1), rewind_ms: rewind,
+                                      legal_median_ms: at(legal, 0.5), legal_p95_ms: at(legal, 0.95)});
+    document.body.appendChild(out);
+}
+
 {
+    const measure = /(?:^#|&)bench\b/.test(location.hash);
     const text = document.getElementById("record").textContent;
     if (text.trim().length > 0) start(text);
+    if (measure && Viewer.game) bench();
 }
