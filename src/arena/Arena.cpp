@@ -2,6 +2,9 @@
 
 #include "MatchCommand.h"
 #include "MatchRunner.h"
+#include "PlanCommand.h"
+#include "PlayCommand.h"
+#include "TournamentCommand.h"
 
 #include <climits>
 #include <csignal>
@@ -39,6 +42,12 @@ const std::vector<Subcommand>& Arena::subcommands() {
     static const std::vector<Subcommand> list{
         {"match", "Play one match of bots on a map and print the result",
          [] { return std::make_unique<MatchCommand>(); }},
+        {"tournament", "Play every match of a tournament configuration, resuming where it stopped",
+         [] { return std::make_unique<TournamentCommand>(); }},
+        {"plan", "Print one 'arena play' command per pending match, for a job runner",
+         [] { return std::make_unique<PlanCommand>(); }},
+        {"play", "Play one planned match of a tournament folder",
+         [] { return std::make_unique<PlayCommand>(); }},
     };
     return list;
 }

@@ -56,15 +56,15 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     connectTimeout.alias("connect-timeout");
     connectTimeout.valuename("seconds");
     knob::VariableArgument<unsigned> port("First port the server tries (default: random)",
-                                         m_basePort);
+                                          m_basePort);
     port.alias('b', "baseport");
     port.valuename("port");
     knob::VariableArgument<unsigned> seed("Seed of the reference clients (seat k: seed + k - 1)",
-                                         m_seed);
+                                          m_seed);
     seed.alias("seed");
     seed.valuename("number");
     knob::VariableArgument<unsigned> logLimit("Bytes of each bot's output kept (default 1 MiB)",
-                                             m_logLimit);
+                                              m_logLimit);
     logLimit.alias("bot-log-limit");
     logLimit.valuename("bytes");
     knob::VariableArgument<std::string> server("The server program", m_server);
@@ -167,8 +167,7 @@ void MatchCommand::printResult(const nlohmann::json& record, std::ostream& os) {
     } else {
         os << "depth " << record["limits"]["depth"].get<unsigned>();
     }
-    os << ", " << record["moves"].size() << " moves, "
-       << result["end"].get<std::string>() << '\n';
+    os << ", " << record["moves"].size() << " moves, " << result["end"].get<std::string>() << '\n';
     if (result["end"] != "final") {
         os << "Not played to its end: " << result["reason"].get<std::string>() << '\n';
         return;

@@ -186,9 +186,8 @@ MatchOutcome MatchRunner::run(json& record) {
         replay.start(mapText, mapError);
     }
     const unsigned players = mapValid ? probe.getPlayers() : 0;
-    const double timeout = m_spec.matchTimeout > 0
-                               ? m_spec.matchTimeout
-                               : defaultTimeout(m_spec.mapFile, m_spec.timeMs);
+    const double timeout = m_spec.matchTimeout > 0 ? m_spec.matchTimeout
+                                                   : defaultTimeout(m_spec.mapFile, m_spec.timeMs);
 
     record = json::object();
     record["format"] = "reversi-match-1";
@@ -201,7 +200,8 @@ MatchOutcome MatchRunner::run(json& record) {
     std::vector<std::string> serverArgv{m_spec.serverProgram, m_spec.mapFile};
     if (m_spec.timeMs != 0) {
         std::ostringstream secs;
-        secs << m_spec.timeMs / 1000 << '.' << std::to_string(1000 + m_spec.timeMs % 1000).substr(1);
+        secs << m_spec.timeMs / 1000 << '.'
+             << std::to_string(1000 + m_spec.timeMs % 1000).substr(1);
         serverArgv.insert(serverArgv.end(), {"-t", secs.str()});
     } else {
         serverArgv.insert(serverArgv.end(), {"-d", std::to_string(m_spec.depth)});
@@ -228,7 +228,8 @@ MatchOutcome MatchRunner::run(json& record) {
     }
 
     unsigned started_seats = 0;
-    const auto deadline = started + std::chrono::milliseconds(static_cast<long long>(timeout * 1000));
+    const auto deadline =
+        started + std::chrono::milliseconds(static_cast<long long>(timeout * 1000));
     while (end == "final") {
         if (stopRequested()) {
             interrupted = true;
@@ -256,9 +257,8 @@ MatchOutcome MatchRunner::run(json& record) {
             why << "match timeout after " << timeout << " s";
             if (silent != 0) {
                 silentSeat = silent;
-                why << ": seat " << silent << " ("
-                    << m_spec.bots[silent - 1].name() << ") "
-                    << (log.awaitingGroup() ? "never sent its group id"
+                why << ": seat " << silent << " (" << m_spec.bots[silent - 1].name() << ") "
+                    << (log.awaitingGroup()  ? "never sent its group id"
                         : log.awaitingMove() ? "never answered its move request"
                                              : "never connected");
             }
@@ -371,8 +371,8 @@ MatchOutcome MatchRunner::run(json& record) {
                      {"untimed", untimed},
                      {"log", "seat" + std::to_string(k) + ".log"}};
         const Channel& c = seats[k - 1];
-        seat["exit"] = c.process && c.process->ended() ? json(c.process->describeEnd())
-                                                        : json(nullptr);
+        seat["exit"] =
+            c.process && c.process->ended() ? json(c.process->describeEnd()) : json(nullptr);
         if (c.dropped != 0) {
             seat["log_dropped_bytes"] = c.dropped;
         }
@@ -388,8 +388,8 @@ MatchOutcome MatchRunner::run(json& record) {
     for (const LoggedEvent& e : log.events()) {
         if (e.isMove) {
             const LoggedMove& m = e.move;
-            json move = {{"n", m.number},       {"seat", m.player}, {"x", m.x}, {"y", m.y},
-                         {"choice", m.choice}};
+            json move = {
+                {"n", m.number}, {"seat", m.player}, {"x", m.x}, {"y", m.y}, {"choice", m.choice}};
             move["phase"] = replay.started() ? json(replay.phase()) : json(nullptr);
             if (m_spec.timeMs != 0) {
                 move["time_ms"] = m.leftBefore >= m.leftAfter ? m.leftBefore - m.leftAfter : 0;
