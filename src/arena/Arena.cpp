@@ -1,5 +1,6 @@
 #include "Arena.h"
 
+#include "Logging.h"
 #include "MatchCommand.h"
 #include "MatchRunner.h"
 #include "PlanCommand.h"
@@ -70,6 +71,9 @@ int Arena::main(int argc, const char* const* argv) {
         for (int i = 2; i < argc; ++i) {
             args.push_back(argv[i]);
         }
+        // Replays run games of the model, whose own messages are not the arena's output.
+        Logging::setLogLevel(Logging::loggerGame, lumber::WARN);
+        Logging::setLogLevel(Logging::loggerMap, lumber::FATAL);
         std::unique_ptr<Tool> tool = s.make();
         if (!tool->init(static_cast<int>(args.size()), args.data())) {
             return 1;

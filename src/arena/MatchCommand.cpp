@@ -91,21 +91,20 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
 
 bool MatchCommand::doRun() {
     Map map;
-    if (!map.loadFromFile(m_map)) {
-        LOG(logger, lumber::ERR) << "Cannot read the map " << m_map;
-        return false;
-    }
+    // A map the game model refuses still goes to the server, so that the record says why.
+    const unsigned seats =
+        map.loadFromFile(m_map) ? map.getPlayers() : static_cast<unsigned>(m_bots.size());
     MatchSpec spec;
     spec.id = std::filesystem::path(m_map).stem().string();
     spec.mapFile = m_map;
     // Fewer commands than seats: the list repeats.
-    for (unsigned k = 0; k < map.getPlayers(); ++k) {
+    for (unsigned k = 0; k < seats; ++k) {
         const std::string& command = m_bots[k % m_bots.size()];
         spec.bots.emplace_back(command, command);
     }
-    if (m_bots.size() > map.getPlayers()) {
-        LOG(logger, lumber::ERR) << "The map has " << map.getPlayers() << " seats, but "
-                                 << m_bots.size() << " bots were given";
+    if (m_bots.size() > seats) {
+        LOG(logger, lumber::ERR) << "The map has " << seats << " seats, but " << m_bots.size()
+                                 << " bots were given";
         return false;
     }
     spec.timeMs = static_cast<unsigned>(m_time * 1000.0);

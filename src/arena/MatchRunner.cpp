@@ -27,6 +27,9 @@ using json = nlohmann::json;
 const char* const HOST = "127.0.0.1";
 constexpr int POLL_MS = 100;
 constexpr int BOT_GRACE_MS = 1000;
+/// How long a seat's admission must stand before the next bot starts, so that a bot that
+/// connects twice is caught rather than taking the next seat unnoticed.
+constexpr int SEAT_SETTLE_MS = 100;
 
 /// A child's output going to its log file, bounded or not, read line by line for the server.
 struct Channel {
@@ -185,7 +188,9 @@ MatchOutcome MatchRunner::run(json& record) {
         mapText = os.str();
         replay.start(mapText, mapError);
     }
-    const unsigned players = mapValid ? probe.getPlayers() : 0;
+    // A map the model refuses is still handed to the server, whose refusal the record keeps.
+    const unsigned players =
+        mapValid ? probe.getPlayers() : static_cast<unsigned>(m_spec.bots.size());
     const double timeout = m_spec.matchTimeout > 0 ? m_spec.matchTimeout
                                                    : defaultTimeout(m_spec.mapFile, m_spec.timeMs);
 
@@ -228,6 +233,8 @@ MatchOutcome MatchRunner::run(json& record) {
     }
 
     unsigned started_seats = 0;
+    unsigned seenAdmitted = 0;
+    auto admittedAt = Clock::now();
     const auto deadline =
         started + std::chrono::milliseconds(static_cast<long long>(timeout * 1000));
     while (end == "final") {
@@ -247,6 +254,10 @@ MatchOutcome MatchRunner::run(json& record) {
             break;
         }
         const auto now = Clock::now();
+        if (log.admitted() != seenAdmitted) {
+            seenAdmitted = log.admitted();
+            admittedAt = now;
+        }
         if (now >= deadline) {
             end = "aborted";
             unsigned silent = log.awaitingGroup() ? log.awaitingGroup() : log.awaitingMove();
@@ -293,7 +304,8 @@ MatchOutcome MatchRunner::run(json& record) {
                 break;
             }
         }
-        if (log.port() != 0 && started_seats < players && log.admitted() == started_seats) {
+        if (log.port() != 0 && started_seats < players && log.admitted() == started_seats &&
+            (started_seats == 0 || now - admittedAt >= std::chrono::milliseconds(SEAT_SETTLE_MS))) {
             // Seats are the order of connection: the next bot starts once this one is in.
             const unsigned k = started_seats + 1;
             const BotCommand& bot = m_spec.bots[k - 1];
