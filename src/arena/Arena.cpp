@@ -5,6 +5,7 @@
 #include "MatchRunner.h"
 #include "PlanCommand.h"
 #include "PlayCommand.h"
+#include "ReportCommand.h"
 #include "TournamentCommand.h"
 
 #include <climits>
@@ -49,6 +50,8 @@ const std::vector<Subcommand>& Arena::subcommands() {
          [] { return std::make_unique<PlanCommand>(); }},
         {"play", "Play one planned match of a tournament folder",
          [] { return std::make_unique<PlayCommand>(); }},
+        {"report", "Standings and ratings of a tournament folder",
+         [] { return std::make_unique<ReportCommand>(); }},
     };
     return list;
 }

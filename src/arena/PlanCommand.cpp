@@ -32,7 +32,8 @@ bool PlanCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> dir("The tournament folder", m_dir);
     dir.valuename("dir");
     knob::VariableArgument<std::string> config(
-        "Write the plan of this &configuration into the folder first (once)", m_config);
+        "Write the plan of this configuration into the folder first (once)", m_config);
+    config.alias("config");
     config.valuename("config.json");
     parser.add(+dir);
     parser.add(config);
