@@ -1,7 +1,12 @@
 #include "Arena.h"
 
+#include "Logging.h"
 #include "MatchCommand.h"
 #include "MatchRunner.h"
+#include "PlanCommand.h"
+#include "PlayCommand.h"
+#include "ReportCommand.h"
+#include "TournamentCommand.h"
 #include "ViewCommand.h"
 
 #include <climits>
@@ -40,6 +45,14 @@ const std::vector<Subcommand>& Arena::subcommands() {
     static const std::vector<Subcommand> list{
         {"match", "Play one match of bots on a map and print the result",
          [] { return std::make_unique<MatchCommand>(); }},
+        {"tournament", "Play every match of a tournament configuration, resuming where it stopped",
+         [] { return std::make_unique<TournamentCommand>(); }},
+        {"plan", "Print one 'arena play' command per pending match, for a job runner",
+         [] { return std::make_unique<PlanCommand>(); }},
+        {"play", "Play one planned match of a tournament folder",
+         [] { return std::make_unique<PlayCommand>(); }},
+        {"report", "Standings and ratings of a tournament folder",
+         [] { return std::make_unique<ReportCommand>(); }},
         {"view", "Write the page of a match record: one HTML file to open in a browser",
          [] { return std::make_unique<ViewCommand>(); }},
     };
@@ -64,6 +77,9 @@ int Arena::main(int argc, const char* const* argv) {
         for (int i = 2; i < argc; ++i) {
             args.push_back(argv[i]);
         }
+        // Replays run games of the model, whose own messages are not the arena's output.
+        Logging::setLogLevel(Logging::loggerGame, lumber::WARN);
+        Logging::setLogLevel(Logging::loggerMap, lumber::FATAL);
         std::unique_ptr<Tool> tool = s.make();
         if (!tool->init(static_cast<int>(args.size()), args.data())) {
             return 1;

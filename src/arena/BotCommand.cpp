@@ -5,7 +5,8 @@
 namespace {
 
 void replaceAll(std::string& text, const std::string& from, const std::string& to) {
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    for (size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size())) {
         text.replace(at, from.size(), to);
     }
 }
@@ -20,7 +21,8 @@ bool splitShorthand(const std::string& command, std::string& strategy, std::stri
     if (colon == std::string::npos) {
         return true;
     }
-    return !seed.empty() && seed.size() <= 9 && seed.find_first_not_of("0123456789") == std::string::npos;
+    return !seed.empty() && seed.size() <= 9 &&
+           seed.find_first_not_of("0123456789") == std::string::npos;
 }
 
 } // namespace
@@ -34,14 +36,20 @@ bool BotCommand::isShorthand() const {
     return splitShorthand(m_command, strategy, seed);
 }
 
-std::vector<std::string> BotCommand::argv(const std::string& clientProgram,
-                                          const std::string& host, unsigned port,
-                                          unsigned seed) const {
+std::vector<std::string> BotCommand::argv(const std::string& clientProgram, const std::string& host,
+                                          unsigned port, unsigned seed) const {
     std::string strategy;
     std::string ownSeed;
     if (splitShorthand(m_command, strategy, ownSeed)) {
-        return {clientProgram, "-H", host, "-p", std::to_string(port), "-s", strategy,
-                "--seed", ownSeed.empty() ? std::to_string(seed) : ownSeed};
+        return {clientProgram,
+                "-H",
+                host,
+                "-p",
+                std::to_string(port),
+                "-s",
+                strategy,
+                "--seed",
+                ownSeed.empty() ? std::to_string(seed) : ownSeed};
     }
     std::string line = m_command;
     replaceAll(line, "{host}", host);

@@ -56,15 +56,15 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     connectTimeout.alias("connect-timeout");
     connectTimeout.valuename("seconds");
     knob::VariableArgument<unsigned> port("First port the server tries (default: random)",
-                                         m_basePort);
+                                          m_basePort);
     port.alias('b', "baseport");
     port.valuename("port");
     knob::VariableArgument<unsigned> seed("Seed of the reference clients (seat k: seed + k - 1)",
-                                         m_seed);
+                                          m_seed);
     seed.alias("seed");
     seed.valuename("number");
     knob::VariableArgument<unsigned> logLimit("Bytes of each bot's output kept (default 1 MiB)",
-                                             m_logLimit);
+                                              m_logLimit);
     logLimit.alias("bot-log-limit");
     logLimit.valuename("bytes");
     knob::VariableArgument<std::string> server("The server program", m_server);
@@ -91,21 +91,20 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
 
 bool MatchCommand::doRun() {
     Map map;
-    if (!map.loadFromFile(m_map)) {
-        LOG(logger, lumber::ERR) << "Cannot read the map " << m_map;
-        return false;
-    }
+    // A map the game model refuses still goes to the server, so that the record says why.
+    const unsigned seats =
+        map.loadFromFile(m_map) ? map.getPlayers() : static_cast<unsigned>(m_bots.size());
     MatchSpec spec;
     spec.id = std::filesystem::path(m_map).stem().string();
     spec.mapFile = m_map;
     // Fewer commands than seats: the list repeats.
-    for (unsigned k = 0; k < map.getPlayers(); ++k) {
+    for (unsigned k = 0; k < seats; ++k) {
         const std::string& command = m_bots[k % m_bots.size()];
         spec.bots.emplace_back(command, command);
     }
-    if (m_bots.size() > map.getPlayers()) {
-        LOG(logger, lumber::ERR) << "The map has " << map.getPlayers() << " seats, but "
-                                 << m_bots.size() << " bots were given";
+    if (m_bots.size() > seats) {
+        LOG(logger, lumber::ERR) << "The map has " << seats << " seats, but " << m_bots.size()
+                                 << " bots were given";
         return false;
     }
     spec.timeMs = static_cast<unsigned>(m_time * 1000.0);
@@ -167,8 +166,7 @@ void MatchCommand::printResult(const nlohmann::json& record, std::ostream& os) {
     } else {
         os << "depth " << record["limits"]["depth"].get<unsigned>();
     }
-    os << ", " << record["moves"].size() << " moves, "
-       << result["end"].get<std::string>() << '\n';
+    os << ", " << record["moves"].size() << " moves, " << result["end"].get<std::string>() << '\n';
     if (result["end"] != "final") {
         os << "Not played to its end: " << result["reason"].get<std::string>() << '\n';
         return;

@@ -27,6 +27,9 @@ using json = nlohmann::json;
 const char* const HOST = "127.0.0.1";
 constexpr int POLL_MS = 100;
 constexpr int BOT_GRACE_MS = 1000;
+/// How long a seat's admission must stand before the next bot starts, so that a bot that
+/// connects twice is caught rather than taking the next seat unnoticed.
+constexpr int SEAT_SETTLE_MS = 100;
 
 /// A child's output going to its log file, bounded or not, read line by line for the server.
 struct Channel {
@@ -185,10 +188,11 @@ MatchOutcome MatchRunner::run(json& record) {
         mapText = os.str();
         replay.start(mapText, mapError);
     }
-    const unsigned players = mapValid ? probe.getPlayers() : 0;
-    const double timeout = m_spec.matchTimeout > 0
-                               ? m_spec.matchTimeout
-                               : defaultTimeout(m_spec.mapFile, m_spec.timeMs);
+    // A map the model refuses is still handed to the server, whose refusal the record keeps.
+    const unsigned players =
+        mapValid ? probe.getPlayers() : static_cast<unsigned>(m_spec.bots.size());
+    const double timeout = m_spec.matchTimeout > 0 ? m_spec.matchTimeout
+                                                   : defaultTimeout(m_spec.mapFile, m_spec.timeMs);
 
     record = json::object();
     record["format"] = "reversi-match-1";
@@ -201,7 +205,8 @@ MatchOutcome MatchRunner::run(json& record) {
     std::vector<std::string> serverArgv{m_spec.serverProgram, m_spec.mapFile};
     if (m_spec.timeMs != 0) {
         std::ostringstream secs;
-        secs << m_spec.timeMs / 1000 << '.' << std::to_string(1000 + m_spec.timeMs % 1000).substr(1);
+        secs << m_spec.timeMs / 1000 << '.'
+             << std::to_string(1000 + m_spec.timeMs % 1000).substr(1);
         serverArgv.insert(serverArgv.end(), {"-t", secs.str()});
     } else {
         serverArgv.insert(serverArgv.end(), {"-d", std::to_string(m_spec.depth)});
@@ -228,7 +233,10 @@ MatchOutcome MatchRunner::run(json& record) {
     }
 
     unsigned started_seats = 0;
-    const auto deadline = started + std::chrono::milliseconds(static_cast<long long>(timeout * 1000));
+    unsigned seenAdmitted = 0;
+    auto admittedAt = Clock::now();
+    const auto deadline =
+        started + std::chrono::milliseconds(static_cast<long long>(timeout * 1000));
     while (end == "final") {
         if (stopRequested()) {
             interrupted = true;
@@ -246,6 +254,10 @@ MatchOutcome MatchRunner::run(json& record) {
             break;
         }
         const auto now = Clock::now();
+        if (log.admitted() != seenAdmitted) {
+            seenAdmitted = log.admitted();
+            admittedAt = now;
+        }
         if (now >= deadline) {
             end = "aborted";
             unsigned silent = log.awaitingGroup() ? log.awaitingGroup() : log.awaitingMove();
@@ -256,9 +268,8 @@ MatchOutcome MatchRunner::run(json& record) {
             why << "match timeout after " << timeout << " s";
             if (silent != 0) {
                 silentSeat = silent;
-                why << ": seat " << silent << " ("
-                    << m_spec.bots[silent - 1].name() << ") "
-                    << (log.awaitingGroup() ? "never sent its group id"
+                why << ": seat " << silent << " (" << m_spec.bots[silent - 1].name() << ") "
+                    << (log.awaitingGroup()  ? "never sent its group id"
                         : log.awaitingMove() ? "never answered its move request"
                                              : "never connected");
             }
@@ -293,7 +304,8 @@ MatchOutcome MatchRunner::run(json& record) {
                 break;
             }
         }
-        if (log.port() != 0 && started_seats < players && log.admitted() == started_seats) {
+        if (log.port() != 0 && started_seats < players && log.admitted() == started_seats &&
+            (started_seats == 0 || now - admittedAt >= std::chrono::milliseconds(SEAT_SETTLE_MS))) {
             // Seats are the order of connection: the next bot starts once this one is in.
             const unsigned k = started_seats + 1;
             const BotCommand& bot = m_spec.bots[k - 1];
@@ -371,8 +383,8 @@ MatchOutcome MatchRunner::run(json& record) {
                      {"untimed", untimed},
                      {"log", "seat" + std::to_string(k) + ".log"}};
         const Channel& c = seats[k - 1];
-        seat["exit"] = c.process && c.process->ended() ? json(c.process->describeEnd())
-                                                        : json(nullptr);
+        seat["exit"] =
+            c.process && c.process->ended() ? json(c.process->describeEnd()) : json(nullptr);
         if (c.dropped != 0) {
             seat["log_dropped_bytes"] = c.dropped;
         }
@@ -388,8 +400,8 @@ MatchOutcome MatchRunner::run(json& record) {
     for (const LoggedEvent& e : log.events()) {
         if (e.isMove) {
             const LoggedMove& m = e.move;
-            json move = {{"n", m.number},       {"seat", m.player}, {"x", m.x}, {"y", m.y},
-                         {"choice", m.choice}};
+            json move = {
+                {"n", m.number}, {"seat", m.player}, {"x", m.x}, {"y", m.y}, {"choice", m.choice}};
             move["phase"] = replay.started() ? json(replay.phase()) : json(nullptr);
             if (m_spec.timeMs != 0) {
                 move["time_ms"] = m.leftBefore >= m.leftAfter ? m.leftBefore - m.leftAfter : 0;

@@ -9,8 +9,8 @@
 bool RecordFile::write(const std::string& path, const nlohmann::json& document,
                        std::string& error) {
     static std::atomic<unsigned> serial{0};
-    const std::string temp = path + ".tmp." + std::to_string(getpid()) + "." +
-                             std::to_string(serial++);
+    const std::string temp =
+        path + ".tmp." + std::to_string(getpid()) + "." + std::to_string(serial++);
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
         out << document.dump(1) << '\n';

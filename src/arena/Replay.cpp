@@ -85,8 +85,8 @@ std::vector<int> Replay::scores() const {
 
 std::string Replay::token(unsigned x, unsigned y) const {
     const GameBoard& board = m_game->getBoard();
-    const Square s = board.get_square(board.coords2index(static_cast<uint16_t>(x),
-                                                         static_cast<uint16_t>(y)));
+    const Square s =
+        board.get_square(board.coords2index(static_cast<uint16_t>(x), static_cast<uint16_t>(y)));
     std::ostringstream os;
     if (isColour(s)) {
         os << static_cast<unsigned>(board.btop(s));

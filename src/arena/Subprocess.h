@@ -21,6 +21,7 @@ public:
     bool start(const std::vector<std::string>& argv, const std::string& workDir,
                const std::vector<std::string>& env, std::string& error);
 
+    pid_t pid() const { return m_pid; }
     /// The read end of the output pipe (non-blocking), or -1 once it has been closed.
     int outputFd() const { return m_out; }
     void closeOutput();

@@ -1,0 +1,40 @@
+#include "ReportCommand.h"
+
+#include <iostream>
+
+bool ReportCommand::parseOptions(knob::ArgumentParser& parser) {
+    knob::VariableArgument<std::string> dir("The tournament folder, or a folder of records", m_dir);
+    dir.valuename("dir");
+    knob::Argument json("Print the report as $json");
+    knob::VariableArgument<double> elo0("SPRT: the Elo difference of H0 (default 0)", m_sprt.elo0);
+    elo0.alias("elo0");
+    knob::VariableArgument<double> elo1("SPRT: the Elo difference of H1 (default 5)", m_sprt.elo1);
+    elo1.alias("elo1");
+    knob::VariableArgument<double> alpha("SPRT: the false positive rate (default 0.05)",
+                                         m_sprt.alpha);
+    alpha.alias("alpha");
+    knob::VariableArgument<double> beta("SPRT: the false negative rate (default 0.05)",
+                                        m_sprt.beta);
+    beta.alias("beta");
+    parser.add(+dir);
+    parser.add(json);
+    parser.add(elo0);
+    parser.add(elo1);
+    parser.add(alpha);
+    parser.add(beta);
+    if (!Tool::parseOptions(parser)) {
+        return false;
+    }
+    m_json = json.count() != 0;
+    return true;
+}
+
+bool ReportCommand::doRun() {
+    const nlohmann::json report = Report::compute(m_dir, m_sprt);
+    if (m_json) {
+        std::cout << report.dump(2) << '\n';
+    } else {
+        Report::print(report, std::cout);
+    }
+    return true;
+}
