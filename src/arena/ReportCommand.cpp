@@ -1,5 +1,8 @@
 #include "ReportCommand.h"
 
+#include "Logging.h"
+#include "ReportPage.h"
+
 #include <iostream>
 
 bool ReportCommand::parseOptions(knob::ArgumentParser& parser) {
@@ -16,8 +19,14 @@ bool ReportCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<double> beta("SPRT: the false negative rate (default 0.05)",
                                         m_sprt.beta);
     beta.alias("beta");
+    knob::VariableArgument<std::string> html(
+        "Also write the report as a web page to this file, with a page per match beside it",
+        m_html);
+    html.alias("html");
+    html.valuename("file");
     parser.add(+dir);
     parser.add(json);
+    parser.add(html);
     parser.add(elo0);
     parser.add(elo1);
     parser.add(alpha);
@@ -35,6 +44,17 @@ bool ReportCommand::doRun() {
         std::cout << report.dump(2) << '\n';
     } else {
         Report::print(report, std::cout);
+    }
+    if (!m_html.empty()) {
+        std::string error;
+        if (!ReportPage::write(m_dir, report, m_html, error)) {
+            LOG(Logging::getLogger("reversi.arena"), lumber::ERR) << error;
+            return false;
+        }
+        if (!m_json) {
+            std::cout << "Wrote " << m_html << " and the match pages in "
+                      << ReportPage::matchFolder(m_html) << '\n';
+        }
     }
     return true;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// "arena report DIR [--json]": standings and ratings of a folder of records.
+// "arena report DIR [--json] [--html FILE]": standings and ratings of a folder of records.
 
 #include "Report.h"
 #include "Tool.h"
@@ -14,5 +14,6 @@ protected:
 private:
     std::string m_dir;
     bool m_json = false;
+    std::string m_html;
     SprtSettings m_sprt;
 };

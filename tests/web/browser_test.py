@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """Opens match pages in headless Chromium and checks every board cell of the DOM, at several
 move numbers, against the game model's replay of the same record; takes one screenshot per
-page; and checks the error page of a record cut short. Exits 77 (skipped) only when no
-Chromium is installed."""
+page; checks the error page of broken records, and the tournament report with its links.
+Exits 77 (skipped) only when no Chromium is installed."""
 
 import argparse
 import html.parser
 import json
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -179,6 +180,39 @@ def check_broken(browser, tools, fixture, scratch, failures):
                        f"{case}: the error text {dom.texts.get('error-text')!r} lacks {words}")
 
 
+def check_report(browser, tools, fixtures, scratch, failures):
+    """A report of the fixtures and a record cut short: standings, ratings, links to pages."""
+    folder = os.path.join(scratch, "tournament", "matches")
+    os.makedirs(folder)
+    for k, fixture in enumerate(fixtures):
+        shutil.copy(fixture, os.path.join(folder, f"m{k}.json"))
+    with open(fixtures[0]) as f, open(os.path.join(folder, "m9.json"), "w") as cut:
+        cut.write(f.read()[:300])
+    out = os.path.join(scratch, "report.html")
+    subprocess.run([tools.arena, "report", os.path.dirname(folder), "--html", out], check=True,
+                   stdout=subprocess.DEVNULL, timeout=60)
+    dom = browser.dom(out)
+    page = Page(dom)
+    report = json.loads(subprocess.run(
+        [tools.arena, "report", os.path.dirname(folder), "--json"], stdout=subprocess.PIPE,
+        check=True, timeout=60).stdout)
+    bots = [b["name"] for b in report["bots"]]
+    failures.check(page.body.get("data-error") is None, "the report shows its error page")
+    points = len(re.findall(r'<circle class="elo" cx="[-\d.]+"', dom))
+    failures.check(points == len(bots), f"{points} rating points for {len(bots)} bots")
+    failures.check(all(f"<td>{b}</td>" in dom for b in bots), "a bot is missing from the standings")
+    failures.check("m9.json" in dom, "the record cut short is not named")
+    links = sorted(set(re.findall(r'href="(report-matches/[^"#]+)"', dom)))
+    failures.check(links == ["report-matches/m0.html", "report-matches/m1.html"],
+                   f"links to match pages: {links}")
+    for link in links:
+        failures.check(os.path.isfile(os.path.join(scratch, link)), f"{link} was not written")
+    png = os.path.join(scratch, "report.png")
+    browser.screenshot(out, png)
+    size, distinct = png_facts(png)
+    failures.check(size == WINDOW and distinct >= 32, "the report's screenshot looks wrong")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--record-board", required=True)
@@ -197,6 +231,7 @@ def main():
         for fixture in fixtures:
             check_record(browser, tools, fixture, scratch, failures)
         check_broken(browser, tools, fixtures[0], scratch, failures)
+        check_report(browser, tools, fixtures, scratch, failures)
     for f in failures:
         print("FAIL:", f)
     print("ok" if not failures else f"{len(failures)} failures")
