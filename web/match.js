@@ -41,13 +41,22 @@ function squareSvg(x, y, ch) {
     return s;
 }
 
-// A stone of colour ch with its digit, or nothing.
+// The stone place of a cell: a circle and a digit, both shown only when the cell holds a stone
+// (class "s1" to "s8"; "s0" hides them). A step changes the class and the digit, never nodes.
 function stoneSvg(x, y, ch) {
-    if (!Rules.isColour(ch)) return "";
-    const [fill, ink] = STONE[Number(ch)];
-    return `<circle cx="${x + 0.5}" cy="${y + 0.5}" r="0.42" fill="${fill}"/>` +
-           `<text x="${x + 0.5}" y="${y + 0.5}" fill="${ink}">${ch}</text>`;
+    const seat = Rules.isColour(ch) ? ch : "0";
+    return `<g class="stone s${seat}"><circle cx="${x + 0.5}" cy="${y + 0.5}" r="0.42"/>` +
+           `<text x="${x + 0.5}" y="${y + 0.5}">${Rules.isColour(ch) ? ch : ""}</text></g>`;
 }
+
+// The stone colours as style rules, from the one table above.
+function stoneStyle() {
+    return STONE.map((c, k) => (c ? `#board .s${k} circle{fill:${c[0]}}#board .s${k} text{fill:${c[1]}}` : ""))
+        .join("") + "#board .s0{display:none}";
+}
+
+// Which drawing a cell's square has: a hole draws none, special squares their mark.
+const squareKind = (ch) => (ch === Rules.HOLE || SPECIAL_NAMES[ch] ? ch : "0");
 
 // The point where cell (x, y) meets its side d, and a control point beyond it.
 function edgePoint(t, x, y, d, reach) {
@@ -108,7 +117,7 @@ function boardSvg(game, cells) {
     for (let i = 0; i < w * h; ++i) {
         const x = i % w, y = Math.floor(i / w);
         squares += `<g class="cell" data-x="${x}" data-y="${y}" data-cell="${cells[i]}">${squareSvg(x, y, cells[i])}</g>`;
-        stones += `<g>${stoneSvg(x, y, cells[i])}</g>`;
+        stones += stoneSvg(x, y, cells[i]);
     }
     return `<g id="layer-board">${squares}</g><g id="layer-transitions">${transitionsSvg(game.map)}</g>` +
            `<g id="layer-stones">${stones}</g><g id="layer-marks"></g>`;
@@ -199,6 +208,12 @@ const Viewer = {
         b.innerHTML = boardSvg(game, this.cells);
         this.cellEls = Array.from(b.querySelectorAll("#layer-board > g"));
         this.stoneEls = Array.from(b.querySelectorAll("#layer-stones > g"));
+        if (!document.getElementById("stone-style")) {
+            const style = document.createElement("style");
+            style.id = "stone-style";
+            style.textContent = stoneStyle();
+            document.head.appendChild(style);
+        }
         this.marks = b.querySelector("#layer-marks");
         const chart = chartSvg(game);
         this.els.chart.setAttribute("viewBox", `0 0 ${Math.max(game.moves.length, 1)} ${chart.top}`);
@@ -294,9 +309,11 @@ const Viewer = {
             const x = i % w, y = Math.floor(i / w), ch = this.cells[i];
             const el = this.cellEls[i];
             if (el.getAttribute("data-cell") === ch) continue;
+            if (squareKind(el.getAttribute("data-cell")) !== squareKind(ch)) el.innerHTML = squareSvg(x, y, ch);
             el.setAttribute("data-cell", ch);
-            el.innerHTML = squareSvg(x, y, ch);
-            this.stoneEls[i].innerHTML = stoneSvg(x, y, ch);
+            const stone = this.stoneEls[i];
+            stone.setAttribute("class", `stone s${Rules.isColour(ch) ? ch : "0"}`);
+            stone.lastChild.textContent = Rules.isColour(ch) ? ch : "";
         }
         this.n = n;
         const next = game.moves[n];
@@ -319,7 +336,7 @@ const Viewer = {
         if (this.row) this.row.classList.remove("current");
         this.row = this.rows[n];
         this.row.classList.add("current");
-        if (!first) this.reveal(this.row);
+        this.reveal(this.row);
         // Browsers limit how often a page may rewrite its address, so playing and holding an
         // arrow key update the fragment once the steps pause.
         clearTimeout(this.hashTimer);
@@ -363,6 +380,8 @@ function bench() {
     const board = document.getElementById("board");
     const steps = [];
     Viewer.go(0);
+    // The page's first layout happens once on loading, not in a step.
+    board.getBoundingClientRect();
     for (let n = 1; n <= Viewer.game.moves.length; ++n) {
         const t0 = performance.now();
         Viewer.go(n);
@@ -382,10 +401,12 @@ function bench() {
         Rules.seek(game, cells, n, n + 1);
     }
     const at = (list, q) => list.slice().sort((a, b) => a - b)[Math.min(list.length - 1, Math.floor(q * list.length))];
+    const slowest = steps.indexOf(Math.max(...steps)) + 1;
     const out = document.createElement("pre");
     out.id = "bench";
-    out.textContent = JSON.stringify({steps: steps.length, median_ms: at(steps, 0.5), p95_ms: at(steps, 0.95),
-                                      max_ms: at(steps, 1), rewind_ms: rewind,
+    out.textContent = JSON.stringify({steps: steps.length, median_ms: at(steps, 0.5), p95_ms: at(steps, 0.95), p99_ms: at(steps, 0.99),
+                                      max_ms: at(steps, 1), rewind_ms: rewind, slowest_move: slowest,
+                                      slowest_changes: game.moves[slowest - 1].changes.length,
                                       legal_median_ms: at(legal, 0.5), legal_p95_ms: at(legal, 0.95)});
     document.body.appendChild(out);
 }
