@@ -84,7 +84,7 @@ bool ReportPage::write(const std::string& dir, const json& report, const std::st
     for (const fs::path& file : files) {
         json record;
         if (!RecordFile::read(file.string(), record, error)) {
-            error = file.string() + ": " + error;
+            error.insert(0, file.string().append(": "));
             return false;
         }
         const std::string name = file.stem().string() + ".html";
