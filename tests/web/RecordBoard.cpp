@@ -1,6 +1,7 @@
 // Replays a match record on the game model (the arena's Replay) and prints the board after the
 // given numbers of moves, one line per row of map characters, for the browser tests to compare
-// the page with. Usage: record_board RECORD N... ; a move the model refuses gives status 1.
+// the page with, and how many cells the player in turn may play in the building phase. Usage:
+// record_board RECORD N... ; a move the model refuses gives status 1.
 
 #include "Replay.h"
 
@@ -9,8 +10,32 @@
 #include <algorithm>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
+
+namespace {
+
+constexpr uint8_t kChoiceBomb = 20;
+
+// The cells where the player in turn may place a stone, each counted once whatever its choices.
+unsigned legalCells(const Replay& replay, const std::vector<std::string>& rows) {
+    unsigned count = 0;
+    for (size_t y = 0; y < rows.size(); ++y) {
+        std::istringstream row(rows[y]);
+        std::string token;
+        for (uint16_t x = 0; row >> token; ++x) {
+            const unsigned player = replay.currentPlayer();
+            const uint8_t choice = token == "c"   ? static_cast<uint8_t>(player)
+                                   : token == "b" ? kChoiceBomb
+                                                  : 0;
+            count += replay.fault(x, static_cast<uint16_t>(y), choice, player).empty() ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
@@ -39,8 +64,13 @@ int main(int argc, char** argv) {
     for (unsigned n = 0;; ++n) {
         if (std::find(wanted.begin(), wanted.end(), n) != wanted.end()) {
             std::cout << "move " << n << "\n";
-            for (const std::string& row : replay.cells()) {
+            const std::vector<std::string> rows = replay.cells();
+            for (const std::string& row : rows) {
                 std::cout << row << "\n";
+            }
+            if (replay.phase() == "build") {
+                std::cout << "legal " << replay.currentPlayer() << " " << legalCells(replay, rows)
+                          << "\n";
             }
         }
         if (n == last || n >= moves.size()) {

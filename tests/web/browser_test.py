@@ -87,16 +87,19 @@ class Page(html.parser.HTMLParser):
 def expected_boards(tool, record, moves):
     out = subprocess.run([tool, record, *map(str, moves)], stdout=subprocess.PIPE, check=True,
                          timeout=60).stdout.decode()
-    boards, current = {}, None
+    boards, legal, current = {}, {}, None
     for line in out.splitlines():
         if line.startswith("move "):
-            current = boards.setdefault(int(line.split()[1]), {})
+            n = int(line.split()[1])
+            current = boards.setdefault(n, {})
             row = 0
+        elif line.startswith("legal "):
+            legal[n] = tuple(map(int, line.split()[1:]))
         else:
             for x, ch in enumerate(line.split()):
                 current[(x, row)] = ch
             row += 1
-    return boards
+    return boards, legal
 
 
 def png_facts(path):
@@ -132,7 +135,7 @@ def check_record(browser, tools, fixture, scratch, failures):
     page = os.path.join(scratch, name + ".html")
     subprocess.run([tools.arena, "view", fixture, "-o", page], check=True, timeout=60,
                    stdout=subprocess.DEVNULL)
-    boards = expected_boards(tools.record_board, fixture, moves)
+    boards, legal = expected_boards(tools.record_board, fixture, moves)
     for n in moves:
         dom = Page(browser.dom(page, f"#move={n}"))
         want = boards[n]
@@ -142,6 +145,10 @@ def check_record(browser, tools, fixture, scratch, failures):
                        f"{name} at move {n}: {len(dom.cells)} cell elements, {len(want)} cells")
         wrong = [(xy, dom.cells.get(xy), ch) for xy, ch in want.items() if dom.cells.get(xy) != ch]
         failures.check(not wrong, f"{name} at move {n}: cells (x, y), page, model: {wrong[:5]}")
+        if n in legal:
+            status = "Seat %d to move: %d legal moves" % legal[n]
+            failures.check(dom.texts.get("status") == status,
+                           f"{name} at move {n}: {dom.texts.get('status')!r}, model: {status!r}")
     png = os.path.join(scratch, name + ".png")
     browser.screenshot(page + f"#move={total // 2}", png)
     size, distinct = png_facts(png)
@@ -156,7 +163,10 @@ def check_broken(browser, tools, fixture, scratch, failures):
     cases = {
         "cut-short": text[: len(text) // 2],
         "other-format": json.dumps(dict(json.loads(text), format="reversi-match-0")),
-        "script-in-name": json.dumps(dict(json.loads(text), note="</script><b>x</b><!--")),
+        "script-in-name": json.dumps(dict(
+            json.loads(text), note="</script><b>x</b><!--",
+            disqualifications=[{"seat": 2, "at_move": 3, "reason": "Invalid move: </script>",
+                                "detail": "captures nothing"}])),
     }
     for case, body in cases.items():
         record = os.path.join(scratch, case + ".json")
@@ -166,10 +176,13 @@ def check_broken(browser, tools, fixture, scratch, failures):
         status = subprocess.run([tools.arena, "view", record, "-o", page], stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL,
                                 timeout=60).returncode
-        dom = Page(browser.dom(page))
+        raw = browser.dom(page)
+        dom = Page(raw)
         if case == "script-in-name":
             failures.check(status == 0 and dom.board is not None and dom.cells,
                            "a record holding </script> is not drawn")
+            failures.check("disqualified: Invalid move: &lt;/script&gt; <em>(captures nothing)</em>"
+                           in raw, "the disqualification is not in the move list")
             continue
         failures.check(status == 1, f"{case}: arena view answers {status}, not 1")
         failures.check(dom.body.get("data-error") == "true" and "hidden" not in dom.ids["error"],
