@@ -199,7 +199,8 @@ const Viewer = {
         document.title = `Match ${r.id === undefined ? "" : r.id} on ${r.map.file || "a map"}`;
         $("title").textContent = document.title;
         const seats = r.seats.map((s) => s && s.bot).filter(Boolean).join(" vs ");
-        const end = r.result && r.result.end ? `, ended: ${r.result.end}` : "";
+        const res = r.result || {};
+        const end = res.end ? `, ended: ${res.end}${res.reason ? ` (${res.reason})` : ""}` : "";
         $("summary").textContent = `${seats} · ${w} × ${h} · ${game.moves.length} moves${end}` +
             (r.consistent === false ? " · the replay disagrees with the server's scores" : "");
         this.cells = game.start.slice();
@@ -237,7 +238,11 @@ const Viewer = {
         if (this.wired) return;
         this.wired = true;
         const e = this.els;
-        const on = (id, f) => document.getElementById(id).addEventListener("click", f);
+        // A clicked button gives up the focus, so that space keeps meaning play / pause.
+        const on = (id, f) => document.getElementById(id).addEventListener("click", (ev) => {
+            ev.currentTarget.blur();
+            f();
+        });
         on("first", () => this.go(0));
         on("prev", () => this.go(this.n - 1));
         on("next", () => this.go(this.n + 1));

@@ -20,9 +20,9 @@ bool ReportCommand::parseOptions(knob::ArgumentParser& parser) {
                                         m_sprt.beta);
     beta.alias("beta");
     knob::VariableArgument<std::string> html(
-        "Also write the report as a web page to this file, with a page per match beside it",
+        "Also write the report as a web page to this $html file, with a page per match beside "
+        "it",
         m_html);
-    html.alias("html");
     html.valuename("file");
     parser.add(+dir);
     parser.add(json);

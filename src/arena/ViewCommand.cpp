@@ -15,11 +15,10 @@ const Logging::Logger logger = Logging::getLogger("reversi.arena");
 bool ViewCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> record("The match record (JSON)", m_record);
     record.valuename("record");
-    knob::VariableArgument<std::string> output(
-        "Write the page to this file (default: the record's name with .html; - for standard "
-        "output)",
-        m_output);
-    output.alias('o', "output");
+    knob::VariableArgument<std::string> output("Write the page to this &output file (default: "
+                                               "the record's name with .html; - for standard "
+                                               "output)",
+                                               m_output);
     output.valuename("file");
     parser.add(+record);
     parser.add(output);
