@@ -12,6 +12,7 @@
 #include <climits>
 #include <csignal>
 #include <iostream>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -62,6 +63,13 @@ const std::vector<Subcommand>& Arena::subcommands() {
 int Arena::main(int argc, const char* const* argv) {
     // A bot that goes away must not end the arena through a write to its pipe.
     std::signal(SIGPIPE, SIG_IGN);
+    // Each running match holds about six descriptors (pipes and logs of the server and the
+    // bots): many at once need more than the usual soft limit of 1024.
+    struct rlimit files {};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
     if (argc < 2) {
         usage();
         return 1;

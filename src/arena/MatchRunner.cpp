@@ -344,6 +344,7 @@ MatchOutcome MatchRunner::run(json& record) {
                 break;
             }
             std::vector<Channel*> channels;
+            channels.reserve(seats.size());
             for (Channel& s : seats) {
                 channels.push_back(&s);
             }

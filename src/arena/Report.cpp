@@ -55,7 +55,7 @@ std::string reasonKind(const std::string& reason) {
 
 } // namespace
 
-json Report::compute(const std::string& dir, const SprtSettings& settings) {
+json Report::compute(const std::string& dir, const SprtSettings& sprt) {
     const fs::path folder =
         fs::is_directory(fs::path(dir) / "matches") ? fs::path(dir) / "matches" : fs::path(dir);
     std::vector<std::string> files;
@@ -169,6 +169,7 @@ json Report::compute(const std::string& dir, const SprtSettings& settings) {
             byRank[result["ranks"][s].get<unsigned>()].push_back(seats[s].value("bot", "?"));
         }
         std::vector<std::vector<std::string>> groups;
+        groups.reserve(byRank.size());
         for (auto& entry : byRank) {
             groups.push_back(entry.second);
         }
@@ -192,6 +193,7 @@ json Report::compute(const std::string& dir, const SprtSettings& settings) {
         std::vector<std::vector<unsigned>> indices;
         for (const auto& g : groups) {
             std::vector<unsigned> group;
+            group.reserve(g.size());
             for (const std::string& name : g) {
                 group.push_back(static_cast<unsigned>(std::find(names.begin(), names.end(), name) -
                                                       names.begin()));
@@ -254,8 +256,8 @@ json Report::compute(const std::string& dir, const SprtSettings& settings) {
         {"matches", finishes.size()}, {"prior", fit.prior},
         {"converged", fit.converged}, {"iterations", fit.iterations}};
     if (names.size() == 2) {
-        const SprtResult s = Ratings::sprt(duel[0], duel[1], duel[2], settings.elo0, settings.elo1,
-                                           settings.alpha, settings.beta);
+        const SprtResult s =
+            Ratings::sprt(duel[0], duel[1], duel[2], sprt.elo0, sprt.elo1, sprt.alpha, sprt.beta);
         report["duel"] = {{"bot", names[0]},
                           {"opponent", names[1]},
                           {"wins", duel[0]},
@@ -263,10 +265,10 @@ json Report::compute(const std::string& dir, const SprtSettings& settings) {
                           {"losses", duel[2]},
                           {"los", Ratings::los(duel[0], duel[2])},
                           {"sprt",
-                           {{"elo0", settings.elo0},
-                            {"elo1", settings.elo1},
-                            {"alpha", settings.alpha},
-                            {"beta", settings.beta},
+                           {{"elo0", sprt.elo0},
+                            {"elo1", sprt.elo1},
+                            {"alpha", sprt.alpha},
+                            {"beta", sprt.beta},
                             {"llr", s.llr},
                             {"lower", s.lower},
                             {"upper", s.upper},

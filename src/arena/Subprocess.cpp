@@ -10,8 +10,6 @@
 #include <thread>
 #include <unistd.h>
 
-extern char** environ;
-
 Subprocess::~Subprocess() {
     stop(500);
     closeOutput();
@@ -72,6 +70,7 @@ bool Subprocess::start(const std::vector<std::string>& argv, const std::string& 
     envp.push_back(nullptr);
     std::vector<std::string> args = argv;
     std::vector<char*> argp;
+    argp.reserve(args.size() + 1);
     for (std::string& a : args) {
         argp.push_back(a.data());
     }
