@@ -75,6 +75,10 @@ int Arena::main(int argc, const char* const* argv) {
         return 1;
     }
     const std::string name = argv[1];
+    if (name == "-h" || name == "--help") {
+        usage();
+        return 1;
+    }
     for (const Subcommand& s : subcommands()) {
         if (s.name != name) {
             continue;

@@ -2,6 +2,7 @@
 
 #include "Arena.h"
 #include "Logging.h"
+#include "LongOption.h"
 #include "Map.h"
 #include "MatchRunner.h"
 #include "RecordFile.h"
@@ -22,12 +23,10 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> map("The map file", m_map);
     map.valuename("mapfile");
     std::string bot;
-    knob::VariableArgument<std::string> bots(
+    LongOption<std::string> bots(
         "Start this command for the next seat ({host}, {port} replaced; random, greedy, "
-        "search[:SEED] name the reference client)",
-        bot);
-    bots.alias("bot");
-    bots.valuename("command");
+        "search[:SEED] name the reference client; the list repeats when shorter than the seats)",
+        bot, "bot", "command");
     bots.many(true);
     bots.check_typed([this](const knob::TypedArgument<std::string>&, const std::string& command) {
         m_bots.push_back(command);
@@ -44,35 +43,21 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> record("Write the match &record (JSON) to this file",
                                                m_record);
     record.valuename("file");
-    knob::VariableArgument<std::string> logs("Keep the server and bot logs in this folder", m_logs);
-    logs.alias("logs");
-    logs.valuename("dir");
-    knob::VariableArgument<double> matchTimeout(
-        "End the match after this many seconds (default: scaled to the map)", m_matchTimeout);
-    matchTimeout.alias("match-timeout");
-    matchTimeout.valuename("seconds");
-    knob::VariableArgument<double> connectTimeout("Seconds a bot has to connect (default 30)",
-                                                  m_connectTimeout);
-    connectTimeout.alias("connect-timeout");
-    connectTimeout.valuename("seconds");
-    knob::VariableArgument<unsigned> port("First port the server tries (default: random)",
-                                          m_basePort);
-    port.alias('b', "baseport");
-    port.valuename("port");
-    knob::VariableArgument<unsigned> seed("Seed of the reference clients (seat k: seed + k - 1)",
-                                          m_seed);
-    seed.alias("seed");
-    seed.valuename("number");
-    knob::VariableArgument<unsigned> logLimit("Bytes of each bot's output kept (default 1 MiB)",
-                                              m_logLimit);
-    logLimit.alias("bot-log-limit");
-    logLimit.valuename("bytes");
-    knob::VariableArgument<std::string> server("The server program", m_server);
-    server.alias("server");
-    server.valuename("path");
-    knob::VariableArgument<std::string> client("The reference client program", m_client);
-    client.alias("client");
-    client.valuename("path");
+    LongOption<std::string> logs("Keep the server and bot logs in this folder", m_logs, "logs",
+                                 "dir");
+    LongOption<double> matchTimeout("End the match after this many seconds (default: scaled to "
+                                    "the map)",
+                                    m_matchTimeout, "match-timeout", "seconds");
+    LongOption<double> connectTimeout("Seconds a bot has to connect (default 30)", m_connectTimeout,
+                                      "connect-timeout", "seconds");
+    LongOption<unsigned> port("First port the server tries (default: random)", m_basePort,
+                              "baseport", "port", 'b');
+    LongOption<unsigned> seed("Seed of the reference clients (seat k: seed + k - 1)", m_seed,
+                              "seed", "number");
+    LongOption<unsigned> logLimit("Bytes of each bot's output kept (default 1 MiB)", m_logLimit,
+                                  "bot-log-limit", "bytes");
+    LongOption<std::string> server("The server program", m_server, "server", "path");
+    LongOption<std::string> client("The reference client program", m_client, "client", "path");
 
     parser.add(+map);
     parser.add(+bots);

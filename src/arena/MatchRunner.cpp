@@ -374,7 +374,13 @@ MatchOutcome MatchRunner::run(json& record) {
     json seatList = json::array();
     bool anyUntimed = false;
     for (unsigned k = 1; k <= players; ++k) {
-        const auto group = log.groups().find(k);
+        auto group = log.groups().find(k);
+        for (const LoggedEvent& e : log.events()) {
+            // The server reports group 0 for a seat whose group id never came.
+            if (!e.isMove && e.player == k && e.reason == "Failed to receive group id") {
+                group = log.groups().end();
+            }
+        }
         const bool untimed = group != log.groups().end() && group->second == 255;
         anyUntimed = anyUntimed || untimed;
         json seat = {{"seat", k},

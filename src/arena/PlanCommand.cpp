@@ -1,6 +1,7 @@
 #include "PlanCommand.h"
 
 #include "Logging.h"
+#include "LongOption.h"
 #include "Tournament.h"
 
 #include <climits>
@@ -31,10 +32,9 @@ std::string quoted(const std::string& word) {
 bool PlanCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> dir("The tournament folder", m_dir);
     dir.valuename("dir");
-    knob::VariableArgument<std::string> config(
-        "Write the plan of this configuration into the folder first (once)", m_config);
-    config.alias("config");
-    config.valuename("config.json");
+    LongOption<std::string> config("Write the plan of this configuration into the folder first "
+                                   "(once)",
+                                   m_config, "config", "config.json");
     parser.add(+dir);
     parser.add(config);
     return Tool::parseOptions(parser);

@@ -2,6 +2,7 @@
 
 #include "Arena.h"
 #include "Logging.h"
+#include "LongOption.h"
 #include "MatchCommand.h"
 #include "RecordFile.h"
 #include "Tournament.h"
@@ -22,17 +23,11 @@ bool PlayCommand::parseOptions(knob::ArgumentParser& parser) {
     dir.valuename("dir");
     knob::VariableArgument<std::string> id("The id of the planned match", m_id);
     id.valuename("match-id");
-    knob::VariableArgument<unsigned> port("First port the server tries (default: from the "
-                                          "match's place in the plan)",
-                                          m_basePort);
-    port.alias('b', "baseport");
-    port.valuename("port");
-    knob::VariableArgument<std::string> server("The server program", m_server);
-    server.alias("server");
-    server.valuename("path");
-    knob::VariableArgument<std::string> client("The reference client program", m_client);
-    client.alias("client");
-    client.valuename("path");
+    LongOption<unsigned> port("First port the server tries (default: from the match's place in "
+                              "the plan)",
+                              m_basePort, "baseport", "port", 'b');
+    LongOption<std::string> server("The server program", m_server, "server", "path");
+    LongOption<std::string> client("The reference client program", m_client, "client", "path");
     parser.add(+dir);
     parser.add(+id);
     parser.add(port);

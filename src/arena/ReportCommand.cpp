@@ -1,6 +1,7 @@
 #include "ReportCommand.h"
 
 #include "Logging.h"
+#include "LongOption.h"
 #include "ReportPage.h"
 
 #include <iostream>
@@ -9,21 +10,17 @@ bool ReportCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> dir("The tournament folder, or a folder of records", m_dir);
     dir.valuename("dir");
     knob::Argument json("Print the report as $json");
-    knob::VariableArgument<double> elo0("SPRT: the Elo difference of H0 (default 0)", m_sprt.elo0);
-    elo0.alias("elo0");
-    knob::VariableArgument<double> elo1("SPRT: the Elo difference of H1 (default 5)", m_sprt.elo1);
-    elo1.alias("elo1");
-    knob::VariableArgument<double> alpha("SPRT: the false positive rate (default 0.05)",
-                                         m_sprt.alpha);
-    alpha.alias("alpha");
-    knob::VariableArgument<double> beta("SPRT: the false negative rate (default 0.05)",
-                                        m_sprt.beta);
-    beta.alias("beta");
-    knob::VariableArgument<std::string> html(
-        "Also write the report as a web page to this $html file, with a page per match beside "
-        "it",
-        m_html);
-    html.valuename("file");
+    LongOption<double> elo0("SPRT: the Elo difference of H0 (default 0)", m_sprt.elo0, "elo0",
+                            "elo");
+    LongOption<double> elo1("SPRT: the Elo difference of H1 (default 5)", m_sprt.elo1, "elo1",
+                            "elo");
+    LongOption<double> alpha("SPRT: the false positive rate (default 0.05)", m_sprt.alpha, "alpha",
+                             "rate");
+    LongOption<double> beta("SPRT: the false negative rate (default 0.05)", m_sprt.beta, "beta",
+                            "rate");
+    LongOption<std::string> html(
+        "Also write the report as a web page to this file, with a page per match beside it", m_html,
+        "html", "file");
     parser.add(+dir);
     parser.add(json);
     parser.add(html);

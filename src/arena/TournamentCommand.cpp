@@ -2,6 +2,7 @@
 
 #include "Arena.h"
 #include "Logging.h"
+#include "LongOption.h"
 #include "Tournament.h"
 
 namespace {
@@ -16,17 +17,11 @@ bool TournamentCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> out("Keep the plan, records and logs in this &out folder",
                                             m_out);
     out.valuename("dir");
-    knob::VariableArgument<unsigned> jobs("Play this many matches at once (default: the "
-                                          "configuration's concurrency)",
-                                          m_jobs);
-    jobs.alias('j', "jobs");
-    jobs.valuename("number");
-    knob::VariableArgument<std::string> server("The server program", m_server);
-    server.alias("server");
-    server.valuename("path");
-    knob::VariableArgument<std::string> client("The reference client program", m_client);
-    client.alias("client");
-    client.valuename("path");
+    LongOption<unsigned> jobs("Play this many matches at once (default: the configuration's "
+                              "concurrency)",
+                              m_jobs, "jobs", "number", 'j');
+    LongOption<std::string> server("The server program", m_server, "server", "path");
+    LongOption<std::string> client("The reference client program", m_client, "client", "path");
     parser.add(+config);
     parser.add(+out);
     parser.add(jobs);
