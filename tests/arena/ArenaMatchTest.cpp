@@ -129,6 +129,13 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
           "-t", "1", "--bot-log-limit", "1000"},
          "final",
          ""},
+        // A bot that leaves a child behind: the whole process group goes with it.
+        {"leftover",
+         {map, "--bot",
+          "sleep 300 & echo $! > " + dir.path() + "/leftover.pid; exec {client} -p {port}", "--bot",
+          "random", "-t", "1"},
+         "final",
+         ""},
         {"badmap",
          {bad, "--bot", "random", "--bot", "random", "-t", "1"},
          "server_failed",
@@ -171,6 +178,13 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
         << flood["seats"][0];
     std::ifstream log(dir.path() + "/flood/seat1.log", std::ios::binary | std::ios::ate);
     EXPECT_EQ(static_cast<long>(log.tellg()), 1000);
+    std::ifstream pidFile(dir.path() + "/leftover.pid");
+    pid_t leftover = 0;
+    ASSERT_TRUE(pidFile >> leftover);
+    // Gone, or at most a zombie waiting for its new parent to reap it.
+    std::ifstream stat("/proc/" + std::to_string(leftover) + "/stat");
+    std::string pid, name, state;
+    EXPECT_TRUE(!(stat >> pid >> name >> state) || state == "Z") << "still running: " << leftover;
     const json hang = readJson(dir.path() + "/hang-depth.json");
     EXPECT_EQ(hang["result"]["silent_seat"], 2);
 }
