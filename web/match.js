@@ -142,7 +142,7 @@ function formatMs(v) {
 }
 
 function choiceText(m) {
-    if (m.bomb) return "bomb";
+    if (m.bomb) return "bomb throw";
     if (m.choice === 20) return "bomb";
     if (m.choice === 21) return "override";
     return m.choice ? `player ${m.choice}` : "";
