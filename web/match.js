@@ -59,17 +59,17 @@ function stoneStyle() {
 const squareKind = (ch) => (ch === Rules.HOLE || SPECIAL_NAMES[ch] ? ch : "0");
 
 // The point where cell (x, y) meets its side d, and a control point beyond it.
-function edgePoint(t, x, y, d, reach) {
+function edgePoint(x, y, d, reach) {
     return [x + 0.5 + 0.5 * Rules.DX[d] + reach * Rules.DX[d], y + 0.5 + 0.5 * Rules.DY[d] + reach * Rules.DY[d]];
 }
 
 // Every transition as a curve that leaves both edge points outward.
 function transitionsSvg(map) {
     return map.transitions.map((t, k) => {
-        const a = edgePoint(t, t.x1, t.y1, t.d1, 0), b = edgePoint(t, t.x2, t.y2, t.d2, 0);
+        const a = edgePoint(t.x1, t.y1, t.d1, 0), b = edgePoint(t.x2, t.y2, t.d2, 0);
         const dist = Math.hypot(a[0] - b[0], a[1] - b[1]);
         const reach = Math.min(MARGIN - 0.1, 0.4 + dist / 6);
-        const ca = edgePoint(t, t.x1, t.y1, t.d1, reach), cb = edgePoint(t, t.x2, t.y2, t.d2, reach);
+        const ca = edgePoint(t.x1, t.y1, t.d1, reach), cb = edgePoint(t.x2, t.y2, t.d2, reach);
         const d = `M${a[0]} ${a[1]}C${ca[0]} ${ca[1]} ${cb[0]} ${cb[1]} ${b[0]} ${b[1]}`;
         const label = `transition (${t.x1}, ${t.y1}) side ${t.d1} to (${t.x2}, ${t.y2}) side ${t.d2}`;
         return `<g class="transition" data-transition="${k}"><title>${label}</title>` +
