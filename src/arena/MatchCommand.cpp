@@ -59,6 +59,7 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     LongOption<std::string> server("The server program", m_server, "server", "path");
     LongOption<std::string> client("The reference client program", m_client, "client", "path");
 
+    knob::Argument show("Show the server's console while the match runs ($show)");
     parser.add(+map);
     parser.add(+bots);
     parser.add(+(time ^ depth));
@@ -71,7 +72,12 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     parser.add(logLimit);
     parser.add(server);
     parser.add(client);
-    return Tool::parseOptions(parser);
+    parser.add(show);
+    if (!Tool::parseOptions(parser)) {
+        return false;
+    }
+    m_show = show.count() != 0;
+    return true;
 }
 
 bool MatchCommand::doRun() {
@@ -116,6 +122,7 @@ bool MatchCommand::doRun() {
         m_logs = pattern;
     }
     spec.logDir = m_logs;
+    spec.echo = m_show ? &std::cout : nullptr;
 
     Arena::catchInterrupts();
     nlohmann::json record;

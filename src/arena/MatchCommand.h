@@ -31,4 +31,5 @@ private:
     unsigned m_logLimit = 1 << 20;
     std::string m_server;
     std::string m_client;
+    bool m_show = false;
 };

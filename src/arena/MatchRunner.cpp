@@ -40,6 +40,7 @@ struct Channel {
     size_t dropped = 0;
     std::string partial;
     bool eof = false;
+    std::ostream* echo = nullptr;
 };
 
 /// Reads what the pipe holds now; feeds whole lines to `onLine` when given.
@@ -59,6 +60,10 @@ void drain(Channel& c, ServerLog* parser) {
             c.log.write(buffer, static_cast<std::streamsize>(keep));
             c.written += keep;
             c.dropped += len - keep;
+            if (c.echo != nullptr) {
+                c.echo->write(buffer, n);
+                c.echo->flush();
+            }
             if (parser != nullptr) {
                 c.partial.append(buffer, len);
                 size_t start = 0;
@@ -216,6 +221,7 @@ MatchOutcome MatchRunner::run(json& record) {
     ServerLog log;
     Channel server;
     server.process = std::make_unique<Subprocess>();
+    server.echo = m_spec.echo;
     server.log.open(m_spec.logDir + "/server.log", std::ios::binary | std::ios::trunc);
     std::vector<Channel> seats(players);
     std::vector<Clock::time_point> seatStart(players);

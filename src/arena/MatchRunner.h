@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <nlohmann/json.hpp>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ struct MatchSpec {
     std::string logDir;
     std::string serverProgram;
     std::string clientProgram;
+    /// When set, the server's console is copied here as it comes.
+    std::ostream* echo = nullptr;
 };
 
 /// How a run ended for the caller: a record to keep, or an interruption (nothing to keep).

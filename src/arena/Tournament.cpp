@@ -100,6 +100,12 @@ bool Tournament::loadConfig(const std::string& file, json& config, std::string& 
         config["concurrency"] = config.value("concurrency", 1u);
         config["seed"] = config.value("seed", 1u);
         config["base_port"] = config.value("base_port", DEFAULT_BASE_PORT);
+        const unsigned port = config["base_port"];
+        if (port < 1024 || port + PORTS_PER_SERVER > TOP_PORT) {
+            error = "\"base_port\" must lie between 1024 and " +
+                    std::to_string(TOP_PORT - PORTS_PER_SERVER);
+            return false;
+        }
     } catch (const json::exception& e) {
         error = std::string("the configuration is not usable: ") + e.what();
         return false;
