@@ -1,0 +1,209 @@
+#include "MatchCommand.h"
+
+#include "Arena.h"
+#include "Logging.h"
+#include "LongOption.h"
+#include "Map.h"
+#include "MatchRunner.h"
+#include "RecordFile.h"
+
+#include <filesystem>
+#include <iomanip>
+#include <iostream>
+#include <random>
+#include <unistd.h>
+
+namespace {
+
+const Logging::Logger logger = Logging::getLogger("reversi.arena");
+
+} // namespace
+
+bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
+    knob::VariableArgument<std::string> map("The map file", m_map);
+    map.valuename("mapfile");
+    std::string bot;
+    LongOption<std::string> bots(
+        "Start this command for the next seat ({host}, {port} replaced; random, greedy, "
+        "search[:SEED] name the reference client; the list repeats when shorter than the seats)",
+        bot, "bot", "command");
+    bots.many(true);
+    bots.check_typed([this](const knob::TypedArgument<std::string>&, const std::string& command) {
+        m_bots.push_back(command);
+    });
+    knob::VariableArgument<double> time("Give each move this &time limit (seconds, >=0.2)", m_time);
+    time.valuename("seconds");
+    time.check_typed([](const knob::TypedArgument<double>&, const double& s) {
+        if (!(s >= 0.2 && s < 4294967.0)) {
+            throw knob::exception("Please choose a timeout value >= 0.2 seconds.");
+        }
+    });
+    knob::VariableArgument<unsigned> depth("Play with this &depth limit instead", m_depth);
+    depth.valuename("number");
+    knob::VariableArgument<std::string> record("Write the match &record (JSON) to this file",
+                                               m_record);
+    record.valuename("file");
+    LongOption<std::string> logs("Keep the server and bot logs in this folder", m_logs, "logs",
+                                 "dir");
+    LongOption<double> matchTimeout("End the match after this many seconds (default: scaled to "
+                                    "the map)",
+                                    m_matchTimeout, "match-timeout", "seconds");
+    LongOption<double> connectTimeout("Seconds a bot has to connect (default 30)", m_connectTimeout,
+                                      "connect-timeout", "seconds");
+    LongOption<unsigned> port("First port the server tries (default: random)", m_basePort,
+                              "baseport", "port", 'b');
+    LongOption<unsigned> seed("Seed of the reference clients (seat k: seed + k - 1)", m_seed,
+                              "seed", "number");
+    LongOption<unsigned> logLimit("Bytes of each bot's output kept (default 1 MiB)", m_logLimit,
+                                  "bot-log-limit", "bytes");
+    LongOption<std::string> server("The server program", m_server, "server", "path");
+    LongOption<std::string> client("The reference client program", m_client, "client", "path");
+
+    knob::Argument show("Show the server's console while the match runs ($show)");
+    parser.add(+map);
+    parser.add(+bots);
+    parser.add(+(time ^ depth));
+    parser.add(record);
+    parser.add(logs);
+    parser.add(matchTimeout);
+    parser.add(connectTimeout);
+    parser.add(port);
+    parser.add(seed);
+    parser.add(logLimit);
+    parser.add(server);
+    parser.add(client);
+    parser.add(show);
+    if (!Tool::parseOptions(parser)) {
+        return false;
+    }
+    m_show = show.count() != 0;
+    return true;
+}
+
+bool MatchCommand::doRun() {
+    Map map;
+    // A map the game model refuses still goes to the server, so that the record says why.
+    const unsigned seats =
+        map.loadFromFile(m_map) ? map.getPlayers() : static_cast<unsigned>(m_bots.size());
+    MatchSpec spec;
+    spec.id = std::filesystem::path(m_map).stem().string();
+    spec.mapFile = m_map;
+    // Fewer commands than seats: the list repeats.
+    for (unsigned k = 0; k < seats; ++k) {
+        const std::string& command = m_bots[k % m_bots.size()];
+        spec.bots.emplace_back(command, command);
+    }
+    if (m_bots.size() > seats) {
+        LOG(logger, lumber::ERR) << "The map has " << seats << " seats, but " << m_bots.size()
+                                 << " bots were given";
+        return false;
+    }
+    spec.timeMs = static_cast<unsigned>(m_time * 1000.0);
+    spec.depth = m_depth;
+    if (m_basePort == 0) {
+        std::random_device random;
+        m_basePort = 20000 + random() % 40000;
+    }
+    spec.basePort = m_basePort;
+    spec.seed = m_seed;
+    spec.matchTimeout = m_matchTimeout;
+    spec.connectTimeout = m_connectTimeout;
+    spec.botLogLimit = m_logLimit;
+    spec.serverProgram = m_server.empty() ? Arena::defaultServer() : m_server;
+    spec.clientProgram = m_client.empty() ? Arena::defaultClient() : m_client;
+    const bool ownLogs = m_logs.empty();
+    if (ownLogs) {
+        const char* tmp = getenv("TMPDIR");
+        std::string pattern = std::string(tmp != nullptr ? tmp : "/tmp") + "/arena-match.XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr) {
+            LOG(logger, lumber::ERR) << "Cannot make a log folder";
+            return false;
+        }
+        m_logs = pattern;
+    }
+    spec.logDir = m_logs;
+    spec.echo = m_show ? &std::cout : nullptr;
+
+    Arena::catchInterrupts();
+    nlohmann::json record;
+    if (MatchRunner(spec).run(record) == MatchOutcome::Interrupted) {
+        std::cerr << "Interrupted; the logs are in " << m_logs << '\n';
+        Arena::interrupted() = true;
+        return false;
+    }
+    if (!m_record.empty()) {
+        std::string error;
+        if (!RecordFile::write(m_record, record, error)) {
+            LOG(logger, lumber::ERR) << error;
+            return false;
+        }
+    }
+    printResult(record, std::cout);
+    const bool played = record["result"]["end"] == "final";
+    if (played && ownLogs) {
+        std::filesystem::remove_all(m_logs);
+    } else {
+        std::cout << "Logs are in " << m_logs << '\n';
+    }
+    return played;
+}
+
+void MatchCommand::printResult(const nlohmann::json& record, std::ostream& os) {
+    const nlohmann::json& result = record["result"];
+    const nlohmann::json& seats = record["seats"];
+    os << "\nMatch " << record["id"].get<std::string>() << " on "
+       << record["map"]["file"].get<std::string>() << ", ";
+    if (!record["limits"]["time_ms"].is_null()) {
+        os << record["limits"]["time_ms"].get<unsigned>() << " ms per move";
+    } else {
+        os << "depth " << record["limits"]["depth"].get<unsigned>();
+    }
+    os << ", " << record["moves"].size() << " moves, " << result["end"].get<std::string>() << '\n';
+    if (result["end"] != "final") {
+        os << "Not played to its end: " << result["reason"].get<std::string>() << '\n';
+        return;
+    }
+    std::map<unsigned, std::string> reasons;
+    for (const auto& d : record["disqualifications"]) {
+        std::string why = d["reason"].get<std::string>();
+        if (d.contains("detail")) {
+            why += " [" + d["detail"].get<std::string>() + "]";
+        }
+        reasons[d["seat"].get<unsigned>()] = why;
+    }
+    std::vector<size_t> order(seats.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return result["ranks"][a].get<unsigned>() < result["ranks"][b].get<unsigned>();
+    });
+    size_t width = 3;
+    for (const auto& s : seats) {
+        width = std::max(width, s["bot"].get<std::string>().size());
+    }
+    os << "Place  Seat  " << std::left << std::setw(static_cast<int>(width)) << "Bot"
+       << "  Score\n";
+    for (size_t i : order) {
+        const unsigned rank = result["ranks"][i].get<unsigned>();
+        unsigned shared = 0;
+        for (const auto& r : result["ranks"]) {
+            shared += r.get<unsigned>() == rank ? 1 : 0;
+        }
+        const std::string place = std::to_string(rank) + (shared > 1 ? "=" : "");
+        os << std::left << std::setw(7) << place << std::setw(6) << (i + 1)
+           << std::setw(static_cast<int>(width)) << seats[i]["bot"].get<std::string>() << "  ";
+        if (result["scores"][i].is_null()) {
+            os << "disqualified: " << reasons[static_cast<unsigned>(i + 1)];
+        } else {
+            os << result["scores"][i].get<int>();
+        }
+        if (seats[i]["untimed"].get<bool>()) {
+            os << " (group 255: not timed)";
+        }
+        os << '\n';
+    }
+    if (!record["consistent"].get<bool>()) {
+        os << "Warning: the replay on the game model disagrees with the server\n";
+    }
+}

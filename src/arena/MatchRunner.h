@@ -1,0 +1,58 @@
+#pragma once
+// Runs one match: the server and one bot per seat as child processes, then its record.
+
+#include "BotCommand.h"
+
+#include <atomic>
+#include <nlohmann/json.hpp>
+#include <ostream>
+#include <string>
+#include <vector>
+
+/// What one match needs.
+struct MatchSpec {
+    std::string id;
+    std::string mapFile;
+    /// Seat k is bots[k - 1].
+    std::vector<BotCommand> bots;
+    /// Exactly one of the two is non-zero.
+    unsigned timeMs = 0;
+    unsigned depth = 0;
+    unsigned basePort = 20000;
+    unsigned seed = 1;
+    /// Wall-clock cap of the whole match in seconds; 0: scaled to the map and the limit.
+    double matchTimeout = 0;
+    /// Seconds a bot has to connect once started.
+    double connectTimeout = 30;
+    /// Bytes of a bot's output kept in its log; the rest is counted and dropped.
+    size_t botLogLimit = 1 << 20;
+    /// Folder for server.log and seatK.log; made when missing.
+    std::string logDir;
+    std::string serverProgram;
+    std::string clientProgram;
+    /// When set, the server's console is copied here as it comes.
+    std::ostream* echo = nullptr;
+};
+
+/// How a run ended for the caller: a record to keep, or an interruption (nothing to keep).
+enum class MatchOutcome { Recorded, Interrupted };
+
+class MatchRunner {
+public:
+    explicit MatchRunner(MatchSpec spec);
+
+    /// Plays the match and fills the record ("reversi-match-1"). Interrupted when stop() was
+    /// requested meanwhile; every child has ended and been reaped either way.
+    MatchOutcome run(nlohmann::json& record);
+
+    /// Asks every running match to end at once (safe in a signal handler).
+    static void requestStop() { s_stop = true; }
+    static bool stopRequested() { return s_stop; }
+
+    /// The match timeout used when none is given: generous, from the map's size and stocks.
+    static double defaultTimeout(const std::string& mapFile, unsigned timeMs);
+
+private:
+    static std::atomic<bool> s_stop;
+    MatchSpec m_spec;
+};

@@ -1,0 +1,46 @@
+#include "RecordFile.h"
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+bool RecordFile::write(const std::string& path, const nlohmann::json& document,
+                       std::string& error) {
+    static std::atomic<unsigned> serial{0};
+    const std::string temp =
+        path + ".tmp." + std::to_string(getpid()) + "." + std::to_string(serial++);
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out << document.dump(1) << '\n';
+        out.flush();
+        if (!out) {
+            error = "cannot write " + temp;
+            std::remove(temp.c_str());
+            return false;
+        }
+    }
+    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+        error = "cannot rename " + temp + " to " + path;
+        std::remove(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool RecordFile::read(const std::string& path, nlohmann::json& document, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot read";
+        return false;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    document = nlohmann::json::parse(text.str(), nullptr, false);
+    if (document.is_discarded()) {
+        error = "not valid JSON (truncated?)";
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,53 @@
+#include "TournamentCommand.h"
+
+#include "Arena.h"
+#include "Logging.h"
+#include "LongOption.h"
+#include "Tournament.h"
+
+namespace {
+
+const Logging::Logger logger = Logging::getLogger("reversi.arena");
+
+} // namespace
+
+bool TournamentCommand::parseOptions(knob::ArgumentParser& parser) {
+    knob::VariableArgument<std::string> config("The tournament configuration (JSON)", m_config);
+    config.valuename("config.json");
+    knob::VariableArgument<std::string> out("Keep the plan, records and logs in this &out folder",
+                                            m_out);
+    out.valuename("dir");
+    LongOption<unsigned> jobs("Play this many matches at once (default: the configuration's "
+                              "concurrency)",
+                              m_jobs, "jobs", "number", 'j');
+    LongOption<std::string> server("The server program", m_server, "server", "path");
+    LongOption<std::string> client("The reference client program", m_client, "client", "path");
+    parser.add(+config);
+    parser.add(+out);
+    parser.add(jobs);
+    parser.add(server);
+    parser.add(client);
+    return Tool::parseOptions(parser);
+}
+
+bool TournamentCommand::doRun() {
+    nlohmann::json config;
+    nlohmann::json plan;
+    std::string error;
+    Tournament tournament;
+    if (!Tournament::loadConfig(m_config, config, error) ||
+        !Tournament::makePlan(config, plan, error) || !tournament.create(m_out, plan, error)) {
+        LOG(logger, lumber::ERR) << error;
+        return false;
+    }
+    tournament.serverProgram = m_server.empty() ? Arena::defaultServer() : m_server;
+    tournament.clientProgram = m_client.empty() ? Arena::defaultClient() : m_client;
+    Arena::catchInterrupts();
+    const unsigned jobs = m_jobs != 0 ? m_jobs : config["concurrency"].get<unsigned>();
+    const bool ok = tournament.run(jobs, "arena tournament " + m_config + " --out " + m_out);
+    Arena::interrupted() = MatchRunner::stopRequested();
+    if (ok) {
+        LOG(logger, lumber::INFO) << "All matches played; see: arena report " << m_out;
+    }
+    return ok;
+}

@@ -1,0 +1,5 @@
+#include "Arena.h"
+
+int main(int argc, const char* const* argv) {
+    return Arena::main(argc, argv);
+}

@@ -1,0 +1,43 @@
+#pragma once
+// Running the arena program from tests, and the small maps they play on.
+
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
+
+#include <chrono>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace arenatest {
+
+/// Two players on 4 x 4: a few moves, over in a second or two.
+inline const char* const TINY2 = "2\n0\n0 0\n4 4\n0 0 0 0\n0 1 2 0\n0 2 1 0\n0 0 0 0\n";
+/// Three players on 5 x 5.
+inline const char* const TINY3 =
+    "3\n0\n0 0\n5 5\n0 0 0 0 0\n0 1 2 3 0\n0 2 3 1 0\n0 3 1 2 0\n0 0 0 0 0\n";
+
+inline std::vector<std::string> arenaArgs(std::vector<std::string> args) {
+    args.insert(args.begin(), "arena");
+    args.insert(args.end(), {"--server", REVERSI_SERVER_BIN, "--client", REVERSI_CLIENT_BIN});
+    return args;
+}
+
+/// Starts the arena with these words (server and client programs appended).
+inline bool startArena(ChildProcess& child, const std::vector<std::string>& args,
+                       const std::string& outFile) {
+    return child.start(REVERSI_ARENA_BIN, arenaArgs(args), {"", outFile, ""});
+}
+
+inline nlohmann::json readJson(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return nlohmann::json::parse(text.str(), nullptr, false);
+}
+
+constexpr std::chrono::seconds LONG_WAIT{240};
+
+} // namespace arenatest
