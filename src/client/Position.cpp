@@ -15,11 +15,8 @@ void Position::legalMoves(std::vector<Candidate>& out) const {
     }
     const uint32_t size = m_board.getBoardSize();
     if (m_phase == GamePhase::TERMINAL) {
-        if (m_board.getBombs(m_toMove) == 0) {
-            return;
-        }
         for (uint32_t i = 0; i < size; ++i) {
-            if (m_board.get_square(static_cast<index_t>(i)) != Square::NONE) {
+            if (m_board.canBomb(m_toMove, static_cast<index_t>(i))) {
                 out.push_back({static_cast<index_t>(i), MoveChoice::NONE});
             }
         }

@@ -126,8 +126,8 @@ public:
     /// The test form of makeMove: whether `player` may place a stone at index (any choice).
     bool canPlace(Player player, index_t index) const;
     /// Replaces `marks` with one entry per cell, 1 where canPlace(player, cell) holds, else 0,
-    /// and answers the number of such cells. Found in one pass over the player's stones rather
-    /// than by a test per cell.
+    /// and answers the number of such cells. Cheaper than canPlace for every cell: the lines are
+    /// walked from the player's stones, or, late in a game, only the free cells are tested.
     size_t legalCells(Player player, std::vector<uint8_t>& marks) const;
 
     // Make and unmake, for searches that play a line of moves on one board
@@ -195,8 +195,8 @@ private:
     bool validPlayer(Player p) const { return p != Player::P_INVALID && p < lastPlayer; }
     /// Whether a stone of the player at index would capture (always, on an expansion square).
     bool hasCaptureLine(Player player, index_t index) const;
-    /// Steps 1 to 9 of the applying makeMove; `captured` is the capture list to use, and
-    /// `before`, when not null, receives the contents of the changed cells.
+    /// The applying form of makeMove; `captured` is the capture list to use, and `before`, when
+    /// not null, receives the contents of the changed cells.
     bool placeStone(Player player, index_t index, MoveChoice choice, std::vector<index_t>& captured,
                     std::vector<Square>* before);
     /// The applying checkCapture with the given capture list; the placed cell is appended to

@@ -229,18 +229,15 @@ std::string GameBoard::asString(Player player, bool showValidMoves, bool printAx
     char* p = &out[used];
     for (unsigned y = 0; y < height; ++y) {
         if (printAxis) {
-            std::memcpy(p, axisColour.data(), axisColour.size());
-            p += axisColour.size();
+            p = std::copy(axisColour.begin(), axisColour.end(), p);
             const std::string number = std::to_string(y);
-            std::memcpy(p, number.data(), number.size());
-            p += number.size();
+            p = std::copy(number.begin(), number.end(), p);
             for (size_t pad = number.size(); pad < AXIS_FIELD; ++pad) {
                 *p++ = ' ';
             }
             *p++ = '|';
             *p++ = ' ';
-            std::memcpy(p, reset, resetSize);
-            p += resetSize;
+            p = std::copy(reset, reset + resetSize, p);
         }
         const size_t rowStart = size_t{y} * width;
         for (size_t i = rowStart; i < rowStart + width; ++i) {

@@ -330,7 +330,8 @@ std::string tangledMap(uint32_t seed, unsigned overrides, bool sparse = false) {
     for (unsigned k = 1; k < 10; ++k) {
         const std::string n = std::to_string(k);
         const std::string m = std::to_string(k - 1);
-        text += n + " 0 0 <-> 0 " + n + " 6\n" + m + " 9 4 <-> 9 " + m + " 2\n";
+        text.append(n).append(" 0 0 <-> 0 ").append(n).append(" 6\n");
+        text.append(m).append(" 9 4 <-> 9 ").append(m).append(" 2\n");
     }
     return text;
 }

@@ -4,10 +4,10 @@
 #include <netinet/tcp.h>
 
 #include <pthread.h>
-#include <signal.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <thread>
 
