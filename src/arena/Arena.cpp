@@ -31,7 +31,7 @@ std::string selfDir() {
 // program in its own folder of the build.
 std::string siblingProgram(const std::string& name) {
     const std::string dir = selfDir();
-    const std::string installed = dir + "/reversi-" + name;
+    std::string installed = dir + "/reversi-" + name;
     if (access(installed.c_str(), X_OK) == 0) {
         return installed;
     }

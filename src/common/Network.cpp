@@ -351,7 +351,7 @@ TcpSocket* TcpServer::accept(unsigned long msecs) const {
     }
 }
 
-bool TcpClient::connect_to(std::string address, uint16_t port) {
+bool TcpClient::connect_to(const std::string& address, uint16_t port) {
     if (m_sock != INVALID_SOCKET) {
         LOG(Logging::loggerNetwork, lumber::ERR) << "Connect failed, socket already open";
         return false;

@@ -81,5 +81,5 @@ public:
     /// Connects to address (name or numeric) and port, trying each resolved address in order.
     /// False, with no socket left open, when nothing connects; false also when this object
     /// already holds a socket.
-    bool connect_to(std::string address, uint16_t port);
+    bool connect_to(const std::string& address, uint16_t port);
 };
