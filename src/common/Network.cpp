@@ -159,20 +159,7 @@ bool TcpSocket::wait(unsigned long msecs) const {
 }
 
 size_t TcpSocket::send(const void* data, size_t len) const {
-    const char* bytes = static_cast<const char*>(data);
-    size_t sent = 0;
-    while (sent < len) {
-        // MSG_NOSIGNAL: a peer that has gone must not kill the process with SIGPIPE.
-        const ssize_t count = ::send(m_sock, bytes + sent, len - sent, MSG_NOSIGNAL);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            break;
-        }
-        sent += static_cast<size_t>(count);
-    }
-    return sent;
+    return send(data, len, nullptr, 0);
 }
 
 size_t TcpSocket::send(const void* first, size_t firstLen, const void* second,
