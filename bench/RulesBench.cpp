@@ -73,10 +73,10 @@ std::string bombMap() {
     return text;
 }
 
-const char* const OTHELLO = "2 0\n0 0\n8 8\n"
-                            "0 0 0 0 0 0 0 0\n0 0 0 0 0 0 0 0\n0 0 0 0 0 0 0 0\n"
-                            "0 0 0 2 1 0 0 0\n0 0 0 1 2 0 0 0\n"
-                            "0 0 0 0 0 0 0 0\n0 0 0 0 0 0 0 0\n0 0 0 0 0 0 0 0\n";
+const char* const CLASSIC_START = "2 0\n0 0\n8 8\n"
+                                  "0 0 0 0 0 0 0 0\n0 0 0 0 0 0 0 0\n0 0 0 0 0 0 0 0\n"
+                                  "0 0 0 2 1 0 0 0\n0 0 0 1 2 0 0 0\n"
+                                  "0 0 0 0 0 0 0 0\n0 0 0 0 0 0 0 0\n0 0 0 0 0 0 0 0\n";
 
 const Map& loaded(const std::string& text) {
     // Each map text is loaded once and kept for the whole run.
@@ -200,7 +200,7 @@ uint64_t perft(GameBoard& gb, Player mover, unsigned depth, std::vector<Ply>& pl
 }
 
 void BM_Perft(benchmark::State& state) {
-    static const Map& map = loaded(OTHELLO);
+    static const Map& map = loaded(CLASSIC_START);
     GameBoard start(map);
     const unsigned depth = static_cast<unsigned>(state.range(0));
     uint64_t leaves = 0;
