@@ -85,32 +85,32 @@ bool MatchCommand::doRun() {
     // A map the game model refuses still goes to the server, so that the record says why.
     const unsigned seats =
         map.loadFromFile(m_map) ? map.getPlayers() : static_cast<unsigned>(m_bots.size());
-    MatchSpec spec;
-    spec.id = std::filesystem::path(m_map).stem().string();
-    spec.mapFile = m_map;
+    MatchSetup setup;
+    setup.id = std::filesystem::path(m_map).stem().string();
+    setup.mapFile = m_map;
     // Fewer commands than seats: the list repeats.
     for (unsigned k = 0; k < seats; ++k) {
         const std::string& command = m_bots[k % m_bots.size()];
-        spec.bots.emplace_back(command, command);
+        setup.bots.emplace_back(command, command);
     }
     if (m_bots.size() > seats) {
         LOG(logger, lumber::ERR) << "The map has " << seats << " seats, but " << m_bots.size()
                                  << " bots were given";
         return false;
     }
-    spec.timeMs = static_cast<unsigned>(m_time * 1000.0);
-    spec.depth = m_depth;
+    setup.timeMs = static_cast<unsigned>(m_time * 1000.0);
+    setup.depth = m_depth;
     if (m_basePort == 0) {
         std::random_device random;
         m_basePort = 20000 + random() % 40000;
     }
-    spec.basePort = m_basePort;
-    spec.seed = m_seed;
-    spec.matchTimeout = m_matchTimeout;
-    spec.connectTimeout = m_connectTimeout;
-    spec.botLogLimit = m_logLimit;
-    spec.serverProgram = m_server.empty() ? Arena::defaultServer() : m_server;
-    spec.clientProgram = m_client.empty() ? Arena::defaultClient() : m_client;
+    setup.basePort = m_basePort;
+    setup.seed = m_seed;
+    setup.matchTimeout = m_matchTimeout;
+    setup.connectTimeout = m_connectTimeout;
+    setup.botLogLimit = m_logLimit;
+    setup.serverProgram = m_server.empty() ? Arena::defaultServer() : m_server;
+    setup.clientProgram = m_client.empty() ? Arena::defaultClient() : m_client;
     const bool ownLogs = m_logs.empty();
     if (ownLogs) {
         const char* tmp = getenv("TMPDIR");
@@ -121,12 +121,12 @@ bool MatchCommand::doRun() {
         }
         m_logs = pattern;
     }
-    spec.logDir = m_logs;
-    spec.echo = m_show ? &std::cout : nullptr;
+    setup.logDir = m_logs;
+    setup.echo = m_show ? &std::cout : nullptr;
 
     Arena::catchInterrupts();
     nlohmann::json record;
-    if (MatchRunner(spec).run(record) == MatchOutcome::Interrupted) {
+    if (MatchRunner(setup).run(record) == MatchOutcome::Interrupted) {
         std::cerr << "Interrupted; the logs are in " << m_logs << '\n';
         Arena::interrupted() = true;
         return false;

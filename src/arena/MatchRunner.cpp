@@ -162,7 +162,7 @@ json ranksOf(const std::vector<int>& scores) {
 
 } // namespace
 
-MatchRunner::MatchRunner(MatchSpec spec) : m_spec(std::move(spec)) {}
+MatchRunner::MatchRunner(MatchSetup setup) : m_setup(std::move(setup)) {}
 
 double MatchRunner::defaultTimeout(const std::string& mapFile, unsigned timeMs) {
     Map map;
@@ -179,13 +179,13 @@ double MatchRunner::defaultTimeout(const std::string& mapFile, unsigned timeMs) 
 MatchOutcome MatchRunner::run(json& record) {
     const auto startedWall = std::chrono::system_clock::now();
     const auto started = Clock::now();
-    std::filesystem::create_directories(m_spec.logDir);
+    std::filesystem::create_directories(m_setup.logDir);
 
-    const std::string fileText = readFile(m_spec.mapFile);
+    const std::string fileText = readFile(m_setup.mapFile);
     Replay replay;
     std::string mapError;
     Map probe;
-    const bool mapValid = probe.loadFromFile(m_spec.mapFile);
+    const bool mapValid = probe.loadFromFile(m_setup.mapFile);
     std::string mapText = fileText;
     if (mapValid) {
         std::ostringstream os;
@@ -195,34 +195,35 @@ MatchOutcome MatchRunner::run(json& record) {
     }
     // A map the model refuses is still handed to the server, whose refusal the record keeps.
     const unsigned players =
-        mapValid ? probe.getPlayers() : static_cast<unsigned>(m_spec.bots.size());
-    const double timeout = m_spec.matchTimeout > 0 ? m_spec.matchTimeout
-                                                   : defaultTimeout(m_spec.mapFile, m_spec.timeMs);
+        mapValid ? probe.getPlayers() : static_cast<unsigned>(m_setup.bots.size());
+    const double timeout = m_setup.matchTimeout > 0
+                               ? m_setup.matchTimeout
+                               : defaultTimeout(m_setup.mapFile, m_setup.timeMs);
 
     record = json::object();
     record["format"] = "reversi-match-1";
-    record["id"] = m_spec.id;
+    record["id"] = m_setup.id;
     record["started"] = isoTime(startedWall);
-    record["map"] = {{"file", m_spec.mapFile}, {"text", mapText}};
-    record["limits"] = {{"time_ms", m_spec.timeMs != 0 ? json(m_spec.timeMs) : json(nullptr)},
-                        {"depth", m_spec.depth != 0 ? json(m_spec.depth) : json(nullptr)}};
+    record["map"] = {{"file", m_setup.mapFile}, {"text", mapText}};
+    record["limits"] = {{"time_ms", m_setup.timeMs != 0 ? json(m_setup.timeMs) : json(nullptr)},
+                        {"depth", m_setup.depth != 0 ? json(m_setup.depth) : json(nullptr)}};
 
-    std::vector<std::string> serverArgv{m_spec.serverProgram, m_spec.mapFile};
-    if (m_spec.timeMs != 0) {
+    std::vector<std::string> serverArgv{m_setup.serverProgram, m_setup.mapFile};
+    if (m_setup.timeMs != 0) {
         std::ostringstream secs;
-        secs << m_spec.timeMs / 1000 << '.'
-             << std::to_string(1000 + m_spec.timeMs % 1000).substr(1);
+        secs << m_setup.timeMs / 1000 << '.'
+             << std::to_string(1000 + m_setup.timeMs % 1000).substr(1);
         serverArgv.insert(serverArgv.end(), {"-t", secs.str()});
     } else {
-        serverArgv.insert(serverArgv.end(), {"-d", std::to_string(m_spec.depth)});
+        serverArgv.insert(serverArgv.end(), {"-d", std::to_string(m_setup.depth)});
     }
-    serverArgv.insert(serverArgv.end(), {"-b", std::to_string(m_spec.basePort)});
+    serverArgv.insert(serverArgv.end(), {"-b", std::to_string(m_setup.basePort)});
 
     ServerLog log;
     Channel server;
     server.process = std::make_unique<Subprocess>();
-    server.echo = m_spec.echo;
-    server.log.open(m_spec.logDir + "/server.log", std::ios::binary | std::ios::trunc);
+    server.echo = m_setup.echo;
+    server.log.open(m_setup.logDir + "/server.log", std::ios::binary | std::ios::trunc);
     std::vector<Channel> seats(players);
     std::vector<Clock::time_point> seatStart(players);
     std::vector<std::vector<std::string>> seatArgv(players);
@@ -274,7 +275,7 @@ MatchOutcome MatchRunner::run(json& record) {
             why << "match timeout after " << timeout << " s";
             if (silent != 0) {
                 silentSeat = silent;
-                why << ": seat " << silent << " (" << m_spec.bots[silent - 1].name() << ") "
+                why << ": seat " << silent << " (" << m_setup.bots[silent - 1].name() << ") "
                     << (log.awaitingGroup()  ? "never sent its group id"
                         : log.awaitingMove() ? "never answered its move request"
                                              : "never connected");
@@ -286,7 +287,7 @@ MatchOutcome MatchRunner::run(json& record) {
             end = "aborted";
             silentSeat = started_seats;
             abortReason = "seat " + std::to_string(started_seats) + " (" +
-                          m_spec.bots[started_seats - 1].name() + ") connected more than once";
+                          m_setup.bots[started_seats - 1].name() + ") connected more than once";
             break;
         }
         if (started_seats > 0 && log.admitted() < started_seats) {
@@ -296,17 +297,17 @@ MatchOutcome MatchRunner::run(json& record) {
                 drain(seat, nullptr);
                 end = "aborted";
                 silentSeat = k;
-                abortReason = "seat " + std::to_string(k) + " (" + m_spec.bots[k - 1].name() +
+                abortReason = "seat " + std::to_string(k) + " (" + m_setup.bots[k - 1].name() +
                               ") ended before connecting (" + seat.process->describeEnd() + ")";
                 break;
             }
             if (now - seatStart[k - 1] >
-                std::chrono::milliseconds(static_cast<long long>(m_spec.connectTimeout * 1000))) {
+                std::chrono::milliseconds(static_cast<long long>(m_setup.connectTimeout * 1000))) {
                 end = "aborted";
                 silentSeat = k;
-                abortReason = "seat " + std::to_string(k) + " (" + m_spec.bots[k - 1].name() +
+                abortReason = "seat " + std::to_string(k) + " (" + m_setup.bots[k - 1].name() +
                               ") did not connect within " +
-                              std::to_string(static_cast<int>(m_spec.connectTimeout)) + " s";
+                              std::to_string(static_cast<int>(m_setup.connectTimeout)) + " s";
                 break;
             }
         }
@@ -314,13 +315,14 @@ MatchOutcome MatchRunner::run(json& record) {
             (started_seats == 0 || now - admittedAt >= std::chrono::milliseconds(SEAT_SETTLE_MS))) {
             // Seats are the order of connection: the next bot starts once this one is in.
             const unsigned k = started_seats + 1;
-            const BotCommand& bot = m_spec.bots[k - 1];
+            const BotCommand& bot = m_setup.bots[k - 1];
             Channel& seat = seats[k - 1];
-            seat.limit = m_spec.botLogLimit;
-            seat.log.open(m_spec.logDir + "/seat" + std::to_string(k) + ".log",
+            seat.limit = m_setup.botLogLimit;
+            seat.log.open(m_setup.logDir + "/seat" + std::to_string(k) + ".log",
                           std::ios::binary | std::ios::trunc);
             seat.process = std::make_unique<Subprocess>();
-            seatArgv[k - 1] = bot.argv(m_spec.clientProgram, HOST, log.port(), m_spec.seed + k - 1);
+            seatArgv[k - 1] =
+                bot.argv(m_setup.clientProgram, HOST, log.port(), m_setup.seed + k - 1);
             const std::vector<std::string> env{std::string("REVERSI_HOST=") + HOST,
                                                "REVERSI_PORT=" + std::to_string(log.port())};
             seatStart[k - 1] = now;
@@ -390,8 +392,8 @@ MatchOutcome MatchRunner::run(json& record) {
         const bool untimed = group != log.groups().end() && group->second == 255;
         anyUntimed = anyUntimed || untimed;
         json seat = {{"seat", k},
-                     {"bot", m_spec.bots[k - 1].name()},
-                     {"command", m_spec.bots[k - 1].command()},
+                     {"bot", m_setup.bots[k - 1].name()},
+                     {"command", m_setup.bots[k - 1].command()},
                      {"group", group != log.groups().end() ? json(group->second) : json(nullptr)},
                      {"untimed", untimed},
                      {"log", "seat" + std::to_string(k) + ".log"}};
@@ -416,7 +418,7 @@ MatchOutcome MatchRunner::run(json& record) {
             json move = {
                 {"n", m.number}, {"seat", m.player}, {"x", m.x}, {"y", m.y}, {"choice", m.choice}};
             move["phase"] = replay.started() ? json(replay.phase()) : json(nullptr);
-            if (m_spec.timeMs != 0) {
+            if (m_setup.timeMs != 0) {
                 move["time_ms"] = m.leftBefore >= m.leftAfter ? m.leftBefore - m.leftAfter : 0;
                 move["left_ms"] = m.leftAfter;
             }

@@ -10,7 +10,7 @@
 #include <vector>
 
 /// What one match needs.
-struct MatchSpec {
+struct MatchSetup {
     std::string id;
     std::string mapFile;
     /// Seat k is bots[k - 1].
@@ -39,7 +39,7 @@ enum class MatchOutcome { Recorded, Interrupted };
 
 class MatchRunner {
 public:
-    explicit MatchRunner(MatchSpec spec);
+    explicit MatchRunner(MatchSetup setup);
 
     /// Plays the match and fills the record ("reversi-match-1"). Interrupted when stop() was
     /// requested meanwhile; every child has ended and been reaped either way.
@@ -54,5 +54,5 @@ public:
 
 private:
     static std::atomic<bool> s_stop;
-    MatchSpec m_spec;
+    MatchSetup m_setup;
 };

@@ -233,34 +233,34 @@ json Tournament::match(const std::string& id) const {
 MatchOutcome Tournament::play(const json& match, unsigned basePort, json& record,
                               std::string& error) const {
     const json& config = m_plan["config"];
-    MatchSpec spec;
-    spec.id = match["id"];
-    spec.mapFile = match["map"];
+    MatchSetup setup;
+    setup.id = match["id"];
+    setup.mapFile = match["map"];
     for (const json& name : match["bots"]) {
         for (const json& bot : config["bots"]) {
             if (bot["name"] == name) {
-                spec.bots.emplace_back(bot["name"], bot["command"], bot["dir"]);
+                setup.bots.emplace_back(bot["name"], bot["command"], bot["dir"]);
             }
         }
     }
     if (config.contains("time")) {
-        spec.timeMs = static_cast<unsigned>(config["time"].get<double>() * 1000.0);
+        setup.timeMs = static_cast<unsigned>(config["time"].get<double>() * 1000.0);
     } else {
-        spec.depth = config["depth"];
+        setup.depth = config["depth"];
     }
-    spec.basePort = basePort;
-    spec.seed = match["seed"];
-    spec.matchTimeout = config.value("match_timeout", 0.0);
-    spec.connectTimeout = config.value("connect_timeout", 30.0);
-    spec.botLogLimit = config.value("bot_log_limit", size_t{1} << 20);
-    spec.logDir = m_dir + "/logs/" + spec.id;
-    spec.serverProgram = config.value("server", serverProgram);
-    spec.clientProgram = config.value("client", clientProgram);
-    const MatchOutcome outcome = MatchRunner(spec).run(record);
+    setup.basePort = basePort;
+    setup.seed = match["seed"];
+    setup.matchTimeout = config.value("match_timeout", 0.0);
+    setup.connectTimeout = config.value("connect_timeout", 30.0);
+    setup.botLogLimit = config.value("bot_log_limit", size_t{1} << 20);
+    setup.logDir = m_dir + "/logs/" + setup.id;
+    setup.serverProgram = config.value("server", serverProgram);
+    setup.clientProgram = config.value("client", clientProgram);
+    const MatchOutcome outcome = MatchRunner(setup).run(record);
     if (outcome == MatchOutcome::Recorded) {
         record["round"] = match["round"];
         record["index"] = match["index"];
-        if (!RecordFile::write(recordPath(spec.id), record, error)) {
+        if (!RecordFile::write(recordPath(setup.id), record, error)) {
             return MatchOutcome::Interrupted;
         }
     }

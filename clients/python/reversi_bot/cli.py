@@ -62,19 +62,19 @@ def _parser(with_bot: bool) -> argparse.ArgumentParser:
     return parser
 
 
-def _load_bot(spec: str, seed: Optional[int]) -> Bot:
+def _load_bot(name: str, seed: Optional[int]) -> Bot:
     """The named example bot, or module:Class; ValueError with the reason."""
-    if spec in BOTS:
-        return BOTS[spec](seed) if spec == "random" else BOTS[spec]()
-    module_name, _, class_name = spec.partition(":")
+    if name in BOTS:
+        return BOTS[name](seed) if name == "random" else BOTS[name]()
+    module_name, _, class_name = name.partition(":")
     if not module_name or not class_name:
-        raise ValueError(f"unknown bot {spec!r}: choose {', '.join(BOTS)} or module:Class")
+        raise ValueError(f"unknown bot {name!r}: choose {', '.join(BOTS)} or module:Class")
     try:
         cls = getattr(importlib.import_module(module_name), class_name)
     except (ImportError, AttributeError) as error:
-        raise ValueError(f"cannot load the bot {spec}: {error}") from None
+        raise ValueError(f"cannot load the bot {name}: {error}") from None
     if not (isinstance(cls, type) and issubclass(cls, Bot)):
-        raise ValueError(f"{spec} is not a subclass of reversi_bot.Bot")
+        raise ValueError(f"{name} is not a subclass of reversi_bot.Bot")
     return cls()
 
 
