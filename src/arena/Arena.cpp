@@ -118,12 +118,17 @@ int Arena::main(int argc, const char* const* argv) {
     return 1;
 }
 
-std::string Arena::defaultServer() {
-    return siblingProgram("server");
+std::string Arena::serverProgram(const std::string& given) {
+    return given.empty() ? siblingProgram("server") : given;
 }
 
-std::string Arena::defaultClient() {
-    return siblingProgram("client");
+std::string Arena::clientProgram(const std::string& given) {
+    return given.empty() ? siblingProgram("client") : given;
+}
+
+const Logging::Logger& Arena::logger() {
+    static const Logging::Logger arena = Logging::getLogger("reversi.arena");
+    return arena;
 }
 
 void Arena::catchInterrupts() {

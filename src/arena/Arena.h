@@ -1,6 +1,7 @@
 #pragma once
 // The arena program: its subcommands and what they share.
 
+#include "Logging.h"
 #include "Tool.h"
 
 #include <functional>
@@ -23,9 +24,12 @@ public:
     /// 130 after an interruption.
     static int main(int argc, const char* const* argv);
 
-    /// The server and reference client built next to this program.
-    static std::string defaultServer();
-    static std::string defaultClient();
+    /// The program given on the command line, or else the server (the reference client)
+    /// installed or built next to this program.
+    static std::string serverProgram(const std::string& given);
+    static std::string clientProgram(const std::string& given);
+    /// The logger every subcommand reports through ("reversi.arena").
+    static const Logging::Logger& logger();
     /// Ctrl-C and SIGTERM ask every running match to stop.
     static void catchInterrupts();
     /// Set by a command that was interrupted, for the exit status.

@@ -15,7 +15,7 @@
 
 namespace {
 
-const Logging::Logger logger = Logging::getLogger("reversi.arena");
+const Logging::Logger& logger = Arena::logger();
 
 } // namespace
 
@@ -109,8 +109,8 @@ bool MatchCommand::doRun() {
     setup.matchTimeout = m_matchTimeout;
     setup.connectTimeout = m_connectTimeout;
     setup.botLogLimit = m_logLimit;
-    setup.serverProgram = m_server.empty() ? Arena::defaultServer() : m_server;
-    setup.clientProgram = m_client.empty() ? Arena::defaultClient() : m_client;
+    setup.serverProgram = Arena::serverProgram(m_server);
+    setup.clientProgram = Arena::clientProgram(m_client);
     const bool ownLogs = m_logs.empty();
     if (ownLogs) {
         const char* tmp = getenv("TMPDIR");

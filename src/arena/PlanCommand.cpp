@@ -1,5 +1,6 @@
 #include "PlanCommand.h"
 
+#include "Arena.h"
 #include "Logging.h"
 #include "LongOption.h"
 #include "Tournament.h"
@@ -11,7 +12,7 @@
 
 namespace {
 
-const Logging::Logger logger = Logging::getLogger("reversi.arena");
+const Logging::Logger& logger = Arena::logger();
 
 /// The word as one shell word.
 std::string quoted(const std::string& word) {

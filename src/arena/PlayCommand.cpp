@@ -11,7 +11,7 @@
 
 namespace {
 
-const Logging::Logger logger = Logging::getLogger("reversi.arena");
+const Logging::Logger& logger = Arena::logger();
 
 /// Matches played at once by a job runner get ports 101 apart, by their plan index.
 constexpr unsigned PORT_SLOTS = 400;
@@ -53,8 +53,8 @@ bool PlayCommand::doRun() {
         LOG(logger, lumber::INFO) << "Match " << m_id << " has a record already";
         return true;
     }
-    tournament.serverProgram = m_server.empty() ? Arena::defaultServer() : m_server;
-    tournament.clientProgram = m_client.empty() ? Arena::defaultClient() : m_client;
+    tournament.serverProgram = Arena::serverProgram(m_server);
+    tournament.clientProgram = Arena::clientProgram(m_client);
     const unsigned base = tournament.plan()["config"]["base_port"];
     const unsigned slots = std::min(PORT_SLOTS, std::max(1u, (65000 - base) / 101));
     const unsigned port =

@@ -34,22 +34,26 @@ bool Replay::play(uint16_t x, uint16_t y, uint8_t choice, unsigned player,
     if (!fault(x, y, choice, player).empty()) {
         return false;
     }
-    const std::vector<std::string> before = cells();
+    const GameBoard& board = m_game->getBoard();
+    const uint16_t width = board.getWidth();
+    const uint16_t height = board.getHeight();
+    std::vector<std::string> before;
+    before.reserve(static_cast<size_t>(width) * height);
+    for (uint16_t y = 0; y < height; ++y) {
+        for (uint16_t x = 0; x < width; ++x) {
+            before.push_back(token(x, y));
+        }
+    }
     const Move move(x, y, static_cast<MoveChoice>(choice), static_cast<Player>(player),
                     m_game->is_terminal());
     if (!m_game->makeMove(move)) {
         return false;
     }
-    const std::vector<std::string> after = cells();
-    for (size_t row = 0; row < after.size(); ++row) {
-        std::istringstream was(before[row]);
-        std::istringstream now(after[row]);
-        std::string a;
-        std::string b;
-        for (uint16_t col = 0; now >> b; ++col) {
-            was >> a;
-            if (a != b) {
-                changes.push_back({col, static_cast<uint16_t>(row), b});
+    for (uint16_t row = 0; row < height; ++row) {
+        for (uint16_t col = 0; col < width; ++col) {
+            std::string now = token(col, row);
+            if (now != before[static_cast<size_t>(row) * width + col]) {
+                changes.push_back({col, row, std::move(now)});
             }
         }
     }

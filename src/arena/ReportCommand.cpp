@@ -1,5 +1,6 @@
 #include "ReportCommand.h"
 
+#include "Arena.h"
 #include "Logging.h"
 #include "LongOption.h"
 #include "ReportPage.h"
@@ -45,7 +46,7 @@ bool ReportCommand::doRun() {
     if (!m_html.empty()) {
         std::string error;
         if (!ReportPage::write(m_dir, report, m_html, error)) {
-            LOG(Logging::getLogger("reversi.arena"), lumber::ERR) << error;
+            LOG(Arena::logger(), lumber::ERR) << error;
             return false;
         }
         if (!m_json) {

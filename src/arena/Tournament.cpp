@@ -1,5 +1,6 @@
 #include "Tournament.h"
 
+#include "Arena.h"
 #include "Logging.h"
 #include "Map.h"
 #include "RecordFile.h"
@@ -17,7 +18,7 @@ using json = nlohmann::json;
 
 namespace {
 
-const Logging::Logger logger = Logging::getLogger("reversi.arena");
+const Logging::Logger& logger = Arena::logger();
 
 constexpr unsigned DEFAULT_BASE_PORT = 20000;
 constexpr unsigned TOP_PORT = 65000;

@@ -7,7 +7,7 @@
 
 namespace {
 
-const Logging::Logger logger = Logging::getLogger("reversi.arena");
+const Logging::Logger& logger = Arena::logger();
 
 } // namespace
 
@@ -40,8 +40,8 @@ bool TournamentCommand::doRun() {
         LOG(logger, lumber::ERR) << error;
         return false;
     }
-    tournament.serverProgram = m_server.empty() ? Arena::defaultServer() : m_server;
-    tournament.clientProgram = m_client.empty() ? Arena::defaultClient() : m_client;
+    tournament.serverProgram = Arena::serverProgram(m_server);
+    tournament.clientProgram = Arena::clientProgram(m_client);
     Arena::catchInterrupts();
     const unsigned jobs = m_jobs != 0 ? m_jobs : config["concurrency"].get<unsigned>();
     const bool ok = tournament.run(jobs, "arena tournament " + m_config + " --out " + m_out);

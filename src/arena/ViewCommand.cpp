@@ -1,5 +1,6 @@
 #include "ViewCommand.h"
 
+#include "Arena.h"
 #include "Logging.h"
 #include "MatchPage.h"
 
@@ -8,7 +9,7 @@
 
 namespace {
 
-const Logging::Logger logger = Logging::getLogger("reversi.arena");
+const Logging::Logger& logger = Arena::logger();
 
 } // namespace
 
