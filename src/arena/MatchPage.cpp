@@ -1,5 +1,7 @@
 #include "MatchPage.h"
 
+#include "RecordFile.h"
+
 #include "WebAssets.h"
 
 #include <nlohmann/json.hpp>
@@ -97,23 +99,7 @@ bool MatchPage::writeAtomically(const std::string& path, const std::string& text
         std::cout << text << std::flush;
         return static_cast<bool>(std::cout);
     }
-    const std::string temp = path + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.close();
-        if (!out) {
-            error = "cannot write " + temp + ": " + std::strerror(errno);
-            std::remove(temp.c_str());
-            return false;
-        }
-    }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        error = "cannot rename " + temp + " to " + path + ": " + std::strerror(errno);
-        std::remove(temp.c_str());
-        return false;
-    }
-    return true;
+    return RecordFile::writeText(path, text, error);
 }
 
 bool MatchPage::writeFile(const std::string& recordPath, const std::string& outPath,

@@ -1,28 +1,35 @@
 #include "RecordFile.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
 
 bool RecordFile::write(const std::string& path, const nlohmann::json& document,
                        std::string& error) {
+    return writeText(path, document.dump(1) + '\n', error);
+}
+
+bool RecordFile::writeText(const std::string& path, const std::string& text, std::string& error) {
+    // A name of its own per writer: matches played at once never share a temporary file.
     static std::atomic<unsigned> serial{0};
     const std::string temp =
         path + ".tmp." + std::to_string(getpid()) + "." + std::to_string(serial++);
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out << document.dump(1) << '\n';
-        out.flush();
+        out << text;
+        out.close();
         if (!out) {
-            error = "cannot write " + temp;
+            error = "cannot write " + temp + ": " + std::strerror(errno);
             std::remove(temp.c_str());
             return false;
         }
     }
     if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        error = "cannot rename " + temp + " to " + path;
+        error = "cannot rename " + temp + " to " + path + ": " + std::strerror(errno);
         std::remove(temp.c_str());
         return false;
     }
