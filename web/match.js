@@ -7,6 +7,7 @@
 // string is ever parsed as markup, so another page can reuse these functions with data it got
 // from elsewhere. The controller keeps the current move number and updates only what a step
 // changes.
+/* global Rules */
 "use strict";
 
 // Eight stone colours whose pairwise distance (CIE76) is at least 49, each with a digit colour
