@@ -35,7 +35,7 @@ function boardLayout(map) {
     const margin = map.transitions.length ? 1.5 : 0.3;
     const band = long ? 2.2 : 0.9;
     const left = -(margin + band), top = -(margin + band);
-    return {margin, band, step: long ? 5 : 1, font: long ? 1.4 : 0.4, left, top,
+    return {margin, band, step: long ? 5 : 1, font: long ? 1.1 : 0.4, left, top,
             width: map.width + 2 * margin + band, height: map.height + 2 * margin + band};
 }
 
@@ -298,14 +298,15 @@ function moveRowElement(row) {
         return el("tr", {class: "dq"}, el("td"), el("td", null, swatch(row.seat), row.seat),
             el("td", {colspan: 4}, `disqualified: ${row.reason}`, row.detail ? [" ", el("em", null, `(${row.detail})`)] : null));
     }
-    if (row.label) return el("tr", {class: "move", "data-n": row.n}, el("td"), el("td", {colspan: 5}, row.label));
+    if (row.label) return el("tr", {class: "move", "data-n": row.n}, el("td"), el("td", {colspan: 5, class: "kind"}, row.label));
     return el("tr", {class: "move", "data-n": row.n},
         el("td", null, row.number), el("td", null, swatch(row.seat), row.seat), el("td", null, row.square),
         el("td", {class: "kind"}, row.kind), el("td", null, ms(row.timeMs)), el("td", null, ms(row.leftMs)));
 }
 
 function moveListElements(game) {
-    return [el("tr", null, ["move", "seat", "square", "kind", "ms used", "ms left"].map((h) => el("th", null, h))),
+    return [el("tr", null, ["move", "seat", "square", "kind", "ms used", "ms left"]
+        .map((h) => el("th", h === "kind" ? {class: "kind"} : null, h))),
             ...moveRows(game).map(moveRowElement)];
 }
 
