@@ -39,7 +39,7 @@ def random_map(rng: random.Random) -> str:
 
 def stock(board: Board) -> str:
     return "stock " + " ".join(f"{board.bombs[p]} {board.overrides[p]}"
-                                for p in range(1, board.players + 1))
+                               for p in range(1, board.players + 1))
 
 
 class OracleReader:

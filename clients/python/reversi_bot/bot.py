@@ -76,7 +76,6 @@ def as_move(answer) -> Optional[Move]:
     return answer if isinstance(answer, Move) else None
 
 
-
 def load_bot(name: str, seed: Optional[int] = None) -> Bot:
     """A new bot: an example bot by its name in BOTS (`seed` seeds the random one), or a Bot
     subclass of your own as "module:Class"; ValueError with the reason otherwise."""

@@ -45,8 +45,8 @@ def ranged(low: int, high: int, what: str) -> Callable[[str], int]:
 
 def _parser(with_bot: bool, env: Mapping[str, str]) -> argparse.ArgumentParser:
     parser = Parser(prog="python3 -m reversi_bot",
-                     description="Connects a bot to a match server and plays one match. "
-                     "Exit status 0 after the game was played to its end, 1 otherwise.")
+                    description="Connects a bot to a match server and plays one match. "
+                    "Exit status 0 after the game was played to its end, 1 otherwise.")
     parser.add_argument("--host", default=env.get(HOST_VARIABLE) or DEFAULT_HOST,
                         help=f"server name or address (default: ${HOST_VARIABLE}, else "
                         f"{DEFAULT_HOST})")
