@@ -18,7 +18,7 @@ from .bot import BOTS, Bot, GreedyBot, RandomBot, as_move, load_bot
 from .cli import main, run
 from .client import Client
 from .gamemap import GameMap, MapError, Transition, parse_map
-from .local import LocalMatch
+from .referee import LocalMatch
 from .logger import log, setup_logging
 from .protocol import Connection, ConnectionClosed, MessageTimeout, ProtocolError
 from .timing import Deadline

@@ -1,97 +1,23 @@
 """A match without a server: python3 -m reversi_bot.local MAP BOT BOT ...
 
-Plays bots against each other on the kit's own rules, the way the server referees a match:
-the same turn order and phases, the same chess clock (a credit before every move, unused time
-kept), and a disqualification for an illegal, late or missing answer.
-"""
+Plays bots against each other on the kit's own rules (see referee.LocalMatch)."""
 
 from __future__ import annotations
 
 import argparse
 import sys
-import time
-from dataclasses import dataclass
-from typing import List, Optional, Sequence
+from typing import List, Optional
 
 from .board import Board
-from .bot import BOTS, Bot, as_move, load_bot
+from .bot import BOTS, load_bot
 from .cli import Parser, ranged
 from .gamemap import MapError, parse_map
-from .logger import LOG_LEVELS, log, setup_logging
+from .logger import LOG_LEVELS, setup_logging
+from .referee import LocalMatch
 
 MAX_MAP_BYTES = 2012000
 """The longest map file read, as long as the longest map the server sends."""
 HIGHEST_DEPTH = 255
-
-
-@dataclass
-class Seat:
-    """One player of a local match."""
-
-    bot: Bot
-    clock_ms: int = 0
-    """Time left on the player's clock after its last move."""
-
-
-class LocalMatch:
-    """One match of `bots` (one per player, in player order) on a board, refereed like the
-    server does it. `time_ms` is the credit added before every move (0: no limit); `depth` is
-    passed to the bots."""
-
-    def __init__(self, board: Board, bots: Sequence[Bot], time_ms: int = 0,
-                 depth: int = 0) -> None:
-        if len(bots) != board.players:
-            raise ValueError(f"the map is for {board.players} players, not {len(bots)}")
-        self.board = board
-        self.seats = [Seat(bot) for bot in bots]
-        self.time_ms = time_ms
-        self.depth = depth
-        self.moves = 0
-        """Moves played so far."""
-
-    def play(self) -> List[int]:
-        """Plays to the end and returns the scores (index 0 for player 1; -1: disqualified)."""
-        while not self.board.is_over():
-            self.turn()
-        return self.board.scores()
-
-    def turn(self) -> None:
-        """Asks the player in turn for a move and plays it, or disqualifies the player."""
-        player = self.board.to_move
-        seat = self.seats[player - 1]
-        if self.time_ms:
-            seat.clock_ms += self.time_ms
-        start = time.monotonic()
-        try:
-            answer = seat.bot.choose_move(self.board.copy(), seat.clock_ms, self.depth)
-        except Exception:
-            log.exception("Player %d (%s) raised an exception", player, seat.bot.label())
-            self.disqualify(player, "the bot raised an exception")
-            return
-        spent_ms = int((time.monotonic() - start) * 1000)
-        move = as_move(answer)
-        if move is None:
-            self.disqualify(player, f"answered {answer!r} instead of a Move")
-            return
-        if self.time_ms:
-            if spent_ms > seat.clock_ms:
-                self.disqualify(player, f"timeout: {spent_ms} ms with {seat.clock_ms} ms left")
-                return
-            seat.clock_ms -= spent_ms
-        reason = self.board.why_illegal(move)
-        if reason:
-            self.disqualify(player, f"illegal move {move}: {reason}")
-            return
-        phase = self.board.phase
-        self.board.play(move)
-        log.info("Move %d: player %d plays %s in %d ms", self.moves, player, move, spent_ms)
-        self.moves += 1
-        if phase is not self.board.phase and not self.board.is_over():
-            log.info("The bombing phase begins")
-
-    def disqualify(self, player: int, reason: str) -> None:
-        log.warning("Player %d disqualified: %s", player, reason)
-        self.board.disqualify(player)
 
 
 def _parser() -> argparse.ArgumentParser:
