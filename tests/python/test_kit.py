@@ -9,8 +9,8 @@ import tempfile
 import time
 import unittest
 
-from reversi_bot import (Board, Bot, Client, Deadline, IllegalMove, Move, Phase, main,
-                         parse_map)
+from reversi_bot import (Board, Bot, Client, Deadline, IllegalMove, Move, Phase, as_move,
+                         main, parse_map)
 from reversi_bot.local import main as local_main
 from reversi_bot.protocol import (Disqualification, Fin, MapText, MoveAnnouncement,
                                   PlayerNumber)
@@ -94,6 +94,15 @@ class DeadlineHelper(unittest.TestCase):
 class Raiser(Bot):
     def choose_move(self, board, time_left_ms, depth):
         raise RuntimeError("no idea")
+
+
+class AnswersOfBots(unittest.TestCase):
+    def test_only_whole_numbers_make_a_move(self):
+        cases = [(Move(1, 2), Move(1, 2)), ((1, 2), Move(1, 2)), ((1, 2, 21), Move(1, 2, 21)),
+                 (Move(1.5, 2), None), ((1, "2"), None), ((1,), None), ([1, 2], None),
+                 (None, None)]
+        for answer, move in cases:
+            self.assertEqual(as_move(answer), move, answer)
 
 
 class LocalRunner(unittest.TestCase):

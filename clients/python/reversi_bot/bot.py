@@ -68,12 +68,14 @@ BOTS = {"random": RandomBot, "greedy": GreedyBot}
 
 
 def as_move(answer) -> Optional[Move]:
-    """A bot's answer as a Move: a Move, or a tuple (x, y) or (x, y, choice) of whole numbers;
+    """A bot's answer as a Move: a Move, or a tuple (x, y) or (x, y, choice), of whole numbers;
     None for anything else."""
+    if isinstance(answer, Move):
+        answer = (answer.x, answer.y, answer.choice)
     if isinstance(answer, tuple) and len(answer) in (2, 3) and all(
             isinstance(v, int) for v in answer):
         return Move(*answer)
-    return answer if isinstance(answer, Move) else None
+    return None
 
 
 def load_bot(name: str, seed: Optional[int] = None) -> Bot:

@@ -25,7 +25,8 @@ class Seat:
 class LocalMatch:
     """One match of `bots` (one per player, in player order) on a board, refereed like the
     server does it. `time_ms` is the credit added before every move (0: no limit); `depth` is
-    passed to the bots."""
+    passed to the bots. A bot runs in this thread: an answer that comes too late is judged when
+    it comes, and a bot that never answers holds the match up."""
 
     def __init__(self, board: Board, bots: Sequence[Bot], time_ms: int = 0,
                  depth: int = 0) -> None:
