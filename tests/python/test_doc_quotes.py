@@ -32,7 +32,7 @@ PLAYERS = 7
 SCENARIO_MAP = f"{PLAYERS}\n0\n1 0\n{2 * PLAYERS - 1} 3\n" + "- - -\n".join(
     f"0 {p % PLAYERS + 1} {p}\n" for p in range(1, PLAYERS + 1))
 FINAL_MAP = "2\n0\n0 0\n1 2\n1 2\n"
-TIME_LIMIT = "0.3"
+TIME_LIMIT = "1"
 WAIT_SECONDS = 60
 
 
