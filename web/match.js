@@ -215,6 +215,12 @@ function legendEntries(game) {
     return entries;
 }
 
+// Is a colour "#rrggbb" light enough to vanish on white?
+function light(colour) {
+    const [r, g, b] = [1, 3, 5].map((k) => parseInt(colour.slice(k, k + 2), 16) / 255);
+    return 0.2126 * r + 0.7152 * g + 0.0722 * b > 0.7;
+}
+
 // One polyline per seat of its stones after every move, in chart units (move, stones).
 function chartSvg(game) {
     const n = game.map.players, last = game.moves.length;
@@ -223,6 +229,8 @@ function chartSvg(game) {
     let s = `<rect class="frame" x="0" y="0" width="${Math.max(last, 1)}" height="${top}"/>`;
     for (let p = 1; p <= n; ++p) {
         const pts = game.states.map((st, k) => `${k},${top - st.stones[p]}`).join(" ");
+        // A light colour (seat 7's white, seat 5's yellow) gets a dark edge to show on white.
+        if (light(STONE[p][0])) s += `<polyline class="series halo" points="${pts}"/>`;
         s += `<polyline class="series" data-seat="${p}" stroke="${STONE[p][0]}" points="${pts}"/>`;
     }
     s += `<line id="chart-cursor" x1="0" x2="0" y1="0" y2="${top}"/>`;
