@@ -9,6 +9,7 @@ eight distinct seat colours, the size of a big board's cells, the move kinds, an
 record or report field runs script. Exits 77 (skipped) only when no Chromium is installed."""
 
 import argparse
+import concurrent.futures
 import html.parser
 import json
 import os
@@ -384,9 +385,11 @@ def check_drawing(browser, tools, fixtures, scratch, failures):
     pages = {name: view(tools, path, scratch, name + "-drawn") for name, path in
              (("eight", eight), ("specials", specials), ("bombs", bombs),
               ("big", big_record(scratch)))}
-    seen = {name: probe(browser, pages[name], {"moves": all_moves(path) if name != "big" else [0]})
-            for name, path in (("eight", eight), ("specials", specials), ("bombs", bombs),
-                               ("big", None))}
+    cases = (("eight", eight), ("specials", specials), ("bombs", bombs), ("big", None))
+    with concurrent.futures.ThreadPoolExecutor(len(cases)) as pool:
+        found = pool.map(lambda c: probe(browser, pages[c[0]],
+                                         {"moves": all_moves(c[1]) if c[1] else [0]}), cases)
+        seen = dict(zip((name for name, _ in cases), found))
     # Coordinates: every column and row on small boards, every fifth on long sides.
     for name, xs, ys in (("eight", range(10), range(10)), ("specials", range(6), range(6)),
                          ("bombs", range(9), range(8)), ("big", range(0, 50, 5), range(0, 50, 5))):
@@ -528,9 +531,10 @@ def check_injection(browser, tools, fixture, report_page, prototype, scratch, fa
     with open(pages["report"], "w") as f:
         f.write(re.sub(r'(<script type="application/json" id="report">).*?(</script>)',
                        lambda m: m.group(1) + data + m.group(2), text, count=1, flags=re.S))
-    for name, error, literal in (("hostile", None, 5), ("hostile-refused", "true", 1),
-                                 ("report", None, 20)):
-        seen = probe(browser, pages[name], {"moves": [0, 1, 2]})
+    cases = (("hostile", None, 5), ("hostile-refused", "true", 1), ("report", None, 20))
+    with concurrent.futures.ThreadPoolExecutor(len(cases)) as pool:
+        found = list(pool.map(lambda c: probe(browser, pages[c[0]], {"moves": [0, 1, 2]}), cases))
+    for (name, error, literal), seen in zip(cases, found):
         failures.check(seen.get("pwned") is None and seen.get("javascriptLinks") == 0,
                        f"{name}: script ran ({seen.get('pwned')}, "
                        f"{seen.get('javascriptLinks')} links)")
@@ -555,13 +559,18 @@ def main():
         browser = Browser(binary, scratch)
         fixtures = [os.path.join(tools.fixtures, f) for f in ("transitions-bombs.json",
                                                               "eight-players.json")]
-        for fixture in fixtures:
-            check_record(browser, tools, fixture, scratch, failures)
-        check_broken(browser, tools, fixtures[0], scratch, failures)
-        report_page = check_report(browser, tools, fixtures, scratch, failures)
         named = {"bombs": fixtures[0], "eight": fixtures[1],
                  "specials": os.path.join(tools.fixtures, "torus-specials.json")}
-        seen = check_drawing(browser, tools, named, scratch, failures)
+        # Each check writes its own files and starts its own browsers: they run side by side.
+        with concurrent.futures.ThreadPoolExecutor(5) as pool:
+            runs = [pool.submit(check_record, browser, tools, f, scratch, failures)
+                    for f in fixtures]
+            runs.append(pool.submit(check_broken, browser, tools, fixtures[0], scratch, failures))
+            report = pool.submit(check_report, browser, tools, fixtures, scratch, failures)
+            drawing = pool.submit(check_drawing, browser, tools, named, scratch, failures)
+            for run in runs:
+                run.result()
+            report_page, seen = report.result(), drawing.result()
         check_move_kinds(named["specials"], seen["specials"].get("kinds", []), failures)
         check_injection(browser, tools, named["specials"], report_page,
                         seen["specials"]["prototype"], scratch, failures)
