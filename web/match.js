@@ -260,7 +260,7 @@ function moveRows(game) {
         byMove.get(d.atMove).push(d);
     }
     const dq = (k) => (byMove.get(k) || []).map((d) => ({dq: true, seat: d.seat, reason: d.reason, detail: d.detail}));
-    const rows = [{n: 0, label: "start"}];
+    const rows = [{n: 0, label: "start: the position before move 0"}];
     game.moves.forEach((m, k) => {
         rows.push(...dq(k));
         rows.push({n: m.after, number: m.number, seat: m.seat, square: `${m.x}, ${m.y}`, kind: moveKind(m),
@@ -306,7 +306,7 @@ function moveRowElement(row) {
         return el("tr", {class: "dq"}, el("td"), el("td", null, swatch(row.seat), row.seat),
             el("td", {colspan: 4}, `disqualified: ${row.reason}`, row.detail ? [" ", el("em", null, `(${row.detail})`)] : null));
     }
-    if (row.label) return el("tr", {class: "move", "data-n": row.n}, el("td"), el("td", {colspan: 5, class: "kind"}, row.label));
+    if (row.label) return el("tr", {class: "move", "data-n": row.n}, el("td", {colspan: 6, class: "kind"}, row.label));
     return el("tr", {class: "move", "data-n": row.n},
         el("td", null, row.number), el("td", null, swatch(row.seat), row.seat), el("td", null, row.square),
         el("td", {class: "kind"}, row.kind), el("td", null, ms(row.timeMs)), el("td", null, ms(row.leftMs)));
