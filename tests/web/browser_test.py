@@ -259,8 +259,17 @@ PROBE = r"""
   if (board && typeof Viewer !== "undefined" && Viewer.game) {
     const w = Viewer.game.map.width;
     out.coords = {x: [], y: []};
+    // A label names the column or row it stands beside: its centre, in board units, lies
+    // within that column or row.
+    const toBoard = board.getScreenCTM().inverse();
+    out.misplaced = [];
     for (const c of board.querySelectorAll(".coord")) {
       out.coords[c.dataset.axis].push(c.textContent);
+      const r = box(c);
+      const p = new DOMPoint((r.left + r.right) / 2, (r.top + r.bottom) / 2)
+          .matrixTransform(toBoard);
+      const at = c.dataset.axis === "x" ? p.x : p.y, v = Number(c.textContent);
+      if (!(at > v && at < v + 1)) out.misplaced.push(c.dataset.axis + c.textContent);
     }
     out.legend = Array.from(document.querySelectorAll("#legend li"), (li) => li.dataset.kind);
     out.kinds = Array.from(document.querySelectorAll("#movelist tr.move"), (tr) =>
@@ -396,6 +405,8 @@ def check_drawing(browser, tools, fixtures, scratch, failures):
         want = {"x": [str(v) for v in xs], "y": [str(v) for v in ys]}
         failures.check(seen[name].get("coords") == want,
                        f"{name}: coordinates {seen[name].get('coords')}, wanted {want}")
+        failures.check(not seen[name].get("misplaced", ["none measured"]),
+                       f"{name}: labels beside other cells: {seen[name].get('misplaced')}")
     # Legal marks never cover a stone's digit, and override moves were drawn at all.
     for name in ("eight", "specials", "bombs"):
         moves = seen[name].get("moves", [])
