@@ -5,7 +5,7 @@
 #include "LongOption.h"
 #include "Map.h"
 #include "MatchRunner.h"
-#include "RecordFile.h"
+#include "RecordsFolder.h"
 
 #include <filesystem>
 #include <iomanip>
@@ -133,7 +133,7 @@ bool MatchCommand::doRun() {
     }
     if (!m_record.empty()) {
         std::string error;
-        if (!RecordFile::write(m_record, record, error)) {
+        if (!RecordsFolder::writeText(m_record, record.dump(1) + '\n', error)) {
             LOG(logger, lumber::ERR) << error;
             return false;
         }

@@ -4,7 +4,7 @@
 #include "Logging.h"
 #include "LongOption.h"
 #include "MatchCommand.h"
-#include "RecordFile.h"
+#include "RecordsFolder.h"
 #include "Tournament.h"
 
 #include <filesystem>
@@ -49,8 +49,8 @@ bool PlayCommand::doRun() {
         LOG(logger, lumber::ERR) << "No match " << m_id << " in " << m_dir << "/plan.json";
         return false;
     }
-    nlohmann::json record;
-    if (RecordFile::read(tournament.recordPath(m_id), record, error)) {
+    MatchRecord existing;
+    if (RecordsFolder(m_dir + "/matches").readMatch(m_id, existing, error)) {
         LOG(logger, lumber::INFO) << "Match " << m_id << " has a record already";
         return true;
     }
@@ -58,6 +58,7 @@ bool PlayCommand::doRun() {
     // records does not exist yet.
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(m_dir) / "matches", ec);
+    nlohmann::json record;
     tournament.serverProgram = Arena::serverProgram(m_server);
     tournament.clientProgram = Arena::clientProgram(m_client);
     const unsigned base = tournament.plan()["config"]["base_port"];

@@ -1,9 +1,10 @@
 #include "Tournament.h"
 
 #include "Arena.h"
+#include "BoundedFile.h"
 #include "Logging.h"
 #include "Map.h"
-#include "RecordFile.h"
+#include "RecordsFolder.h"
 
 #include <algorithm>
 #include <atomic>
@@ -24,6 +25,8 @@ constexpr unsigned DEFAULT_BASE_PORT = 20000;
 constexpr unsigned TOP_PORT = 65000;
 /// The server tries its base port and the 100 above it.
 constexpr unsigned PORTS_PER_SERVER = 101;
+/// Largest configuration or plan read: a plan of a million matches.
+constexpr size_t MAX_PLAN_BYTES = size_t{256} * 1024 * 1024;
 
 /// Every multiset of `size` bots out of n in which each bot appears when n < size, every
 /// plain combination otherwise; each as ascending bot indices.
@@ -59,7 +62,7 @@ std::string absolute(const fs::path& base, const std::string& path) {
 } // namespace
 
 bool Tournament::loadConfig(const std::string& file, json& config, std::string& error) {
-    if (!RecordFile::read(file, config, error)) {
+    if (!BoundedFile::readJson(file, MAX_PLAN_BYTES, config, error)) {
         error = file + ": " + error;
         return false;
     }
@@ -173,7 +176,7 @@ bool Tournament::create(const std::string& dir, const json& plan, std::string& e
     const std::string file = dir + "/plan.json";
     if (fs::exists(file)) {
         json old;
-        if (!RecordFile::read(file, old, error)) {
+        if (!BoundedFile::readJson(file, MAX_PLAN_BYTES, old, error)) {
             error = file + ": " + error;
             return false;
         }
@@ -186,7 +189,7 @@ bool Tournament::create(const std::string& dir, const json& plan, std::string& e
             error = dir + " holds another tournament (its plan.json differs); choose another --out";
             return false;
         }
-    } else if (!RecordFile::write(file, plan, error)) {
+    } else if (!RecordsFolder::writeText(file, plan.dump(1) + '\n', error)) {
         return false;
     }
     m_plan = plan;
@@ -195,7 +198,7 @@ bool Tournament::create(const std::string& dir, const json& plan, std::string& e
 
 bool Tournament::open(const std::string& dir, std::string& error) {
     m_dir = dir;
-    if (!RecordFile::read(dir + "/plan.json", m_plan, error)) {
+    if (!BoundedFile::readJson(dir + "/plan.json", MAX_PLAN_BYTES, m_plan, error)) {
         error = dir + "/plan.json: " + error;
         return false;
     }
@@ -208,10 +211,12 @@ bool Tournament::open(const std::string& dir, std::string& error) {
 
 std::vector<json> Tournament::pending() const {
     std::vector<json> out;
+    const RecordsFolder folder(m_dir + "/matches");
     for (const json& m : m_plan["matches"]) {
-        json record;
+        // A placeholder, a record cut short or one of another match is played again.
+        MatchRecord record;
         std::string error;
-        if (!RecordFile::read(recordPath(m["id"]), record, error)) {
+        if (!folder.readMatch(m["id"], record, error)) {
             out.push_back(m);
         }
     }
@@ -261,7 +266,9 @@ MatchOutcome Tournament::play(const json& match, unsigned basePort, json& record
     if (outcome == MatchOutcome::Recorded) {
         record["round"] = match["round"];
         record["index"] = match["index"];
-        if (!RecordFile::write(recordPath(setup.id), record, error)) {
+        MatchRecord typed;
+        if (!MatchRecord::fromJson(record, setup.id, typed, error) ||
+            !RecordsFolder(m_dir + "/matches").write(setup.id, typed, error)) {
             return MatchOutcome::Interrupted;
         }
     }
@@ -269,6 +276,7 @@ MatchOutcome Tournament::play(const json& match, unsigned basePort, json& record
 }
 
 bool Tournament::run(unsigned concurrency, const std::string& resumeHint) {
+    RecordsFolder(m_dir + "/matches").removeStaleTemporaries();
     const std::vector<json> todo = pending();
     const size_t total = m_plan["matches"].size();
     const unsigned base = m_plan["config"]["base_port"];
