@@ -1,6 +1,7 @@
 #include "MatchRunner.h"
 
 #include "Map.h"
+#include "MapFile.h"
 #include "Replay.h"
 #include "ServerLog.h"
 #include "Subprocess.h"
@@ -166,7 +167,7 @@ MatchRunner::MatchRunner(MatchSetup setup) : m_setup(std::move(setup)) {}
 
 double MatchRunner::defaultTimeout(const std::string& mapFile, unsigned timeMs) {
     Map map;
-    if (!map.loadFromFile(mapFile)) {
+    if (!MapFile::load(mapFile, map)) {
         return 60;
     }
     // Every move fills a cell or throws a bomb; each costs the time limit at worst, plus the
