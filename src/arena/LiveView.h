@@ -13,7 +13,7 @@
 /// Takes the server's console through sink() (a match's echo) and writes, instead of it, one
 /// status line per move:
 ///
-///     move 12: seat 2 (3,4)  stones 5 7  clocks 1.8s 0.9s
+///     move 12: seat 1 (3,4)  stones 10 7  clocks 1.8s 1.2s
 ///
 /// the move number (from 0, as in the records), the seat that moved and its move ("(x,y)",
 /// with " choice P", " +bomb" or " +override" for such a choice, "bomb (x,y)" in the bombing
