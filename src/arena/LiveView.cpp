@@ -1,5 +1,6 @@
 #include "LiveView.h"
 
+#include <algorithm>
 #include <limits>
 #include <sstream>
 #include <sys/ioctl.h>
@@ -114,8 +115,9 @@ void LiveView::showMove(const LoggedMove& move) {
             static_cast<uint32_t>(std::min<uint64_t>(next, std::numeric_limits<uint32_t>::max()));
     }
     ++m_moves;
+    const std::string rest = standing();
     status("move " + std::to_string(move.number) + ": seat " + std::to_string(move.player) + " " +
-           moveText(move, bombing) + "  " + standing());
+           moveText(move, bombing) + (rest.empty() ? "" : "  " + rest));
 }
 
 void LiveView::showDisqualification(const LoggedEvent& event) {
