@@ -1,6 +1,7 @@
 #include "Tournament.h"
 
 #include "Arena.h"
+#include "Jail.h"
 #include "Logging.h"
 #include "Map.h"
 #include "RecordFile.h"
@@ -24,6 +25,7 @@ constexpr unsigned DEFAULT_BASE_PORT = 20000;
 constexpr unsigned TOP_PORT = 65000;
 /// The server tries its base port and the 100 above it.
 constexpr unsigned PORTS_PER_SERVER = 101;
+const char* const ENV_NAME_CHARS = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_";
 
 /// Every multiset of `size` bots out of n in which each bot appears when n < size, every
 /// plain combination otherwise; each as ascending bot indices.
@@ -54,6 +56,38 @@ void lineups(unsigned n, unsigned size, std::vector<std::vector<unsigned>>& out)
 std::string absolute(const fs::path& base, const std::string& path) {
     const fs::path p(path);
     return fs::weakly_canonical(p.is_absolute() ? p : base / p).string();
+}
+
+/// "sandbox" (default true), the tournament's "limits", and each bot's "limits" and "env".
+bool checkSandbox(json& config, std::string& error) {
+    config["sandbox"] = config.value("sandbox", true);
+    JailLimits limits;
+    if (config.contains("limits") && !limits.update(config["limits"], error)) {
+        return false;
+    }
+    for (const json& bot : config["bots"]) {
+        JailLimits own = limits;
+        if (bot.contains("limits") && !own.update(bot["limits"], error)) {
+            error = "bot " + bot["name"].get<std::string>() + ": " + error;
+            return false;
+        }
+        if (!bot.contains("env")) {
+            continue;
+        }
+        if (!bot["env"].is_object()) {
+            error = "bot " + bot["name"].get<std::string>() + ": \"env\" must be an object";
+            return false;
+        }
+        for (const auto& [name, value] : bot["env"].items()) {
+            if (name.empty() || name.find_first_not_of(ENV_NAME_CHARS) != std::string::npos ||
+                name.rfind("REVERSI_", 0) == 0 || !value.is_string()) {
+                error = "bot " + bot["name"].get<std::string>() + ": env \"" + name +
+                        "\" must be a name of A-Z, 0-9 and _ (not REVERSI_...) with a text value";
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -96,6 +130,9 @@ bool Tournament::loadConfig(const std::string& file, json& config, std::string& 
         }
         for (json& map : config["maps"]) {
             map = absolute(base, map.get<std::string>());
+        }
+        if (!checkSandbox(config, error)) {
+            return false;
         }
         config["rounds"] = config.value("rounds", 1u);
         config["concurrency"] = config.value("concurrency", 1u);
@@ -180,8 +217,11 @@ bool Tournament::create(const std::string& dir, const json& plan, std::string& e
         // The concurrency may change between runs; the matches may not.
         json a = old;
         json b = plan;
-        a["config"].erase("concurrency");
-        b["config"].erase("concurrency");
+        // Neither do how the bots are jailed and whether they are.
+        for (const char* key : {"concurrency", "sandbox", "limits"}) {
+            a["config"].erase(key);
+            b["config"].erase(key);
+        }
         if (a != b) {
             error = dir + " holds another tournament (its plan.json differs); choose another --out";
             return false;
@@ -231,16 +271,34 @@ json Tournament::match(const std::string& id) const {
     return nullptr;
 }
 
+BotCommand Tournament::botOf(const json& config, const json& bot) {
+    BotCommand command(bot["name"], bot["command"], bot["dir"]);
+    // Checked when the configuration was read.
+    JailLimits limits;
+    std::string error;
+    limits.update(config.value("limits", json::object()), error);
+    limits.update(bot.value("limits", json::object()), error);
+    command.setLimits(limits);
+    for (const auto& [name, value] : bot.value("env", json::object()).items()) {
+        command.addEnv(name, value.get<std::string>());
+    }
+    return command;
+}
+
 MatchOutcome Tournament::play(const json& match, unsigned basePort, json& record,
                               std::string& error) const {
     const json& config = m_plan["config"];
     MatchSetup setup;
     setup.id = match["id"];
     setup.mapFile = match["map"];
+    setup.sandbox = config.value("sandbox", true);
+    if (setup.sandbox && !Jail::available(error)) {
+        return MatchOutcome::Interrupted;
+    }
     for (const json& name : match["bots"]) {
         for (const json& bot : config["bots"]) {
             if (bot["name"] == name) {
-                setup.bots.emplace_back(bot["name"], bot["command"], bot["dir"]);
+                setup.bots.push_back(botOf(config, bot));
             }
         }
     }
@@ -275,6 +333,11 @@ bool Tournament::run(unsigned concurrency, const std::string& resumeHint) {
     concurrency = std::max(1u, std::min<unsigned>(concurrency, static_cast<unsigned>(todo.size())));
     const unsigned stride =
         std::max(1u, std::min(PORTS_PER_SERVER, (TOP_PORT - base) / concurrency));
+    std::string error;
+    if (m_plan["config"].value("sandbox", true) && !Jail::available(error)) {
+        LOG(logger, lumber::ERR) << error;
+        return false;
+    }
     LOG(logger, lumber::INFO) << total - todo.size() << " of " << total
                               << " matches have records; playing " << todo.size() << ", "
                               << concurrency << " at once";

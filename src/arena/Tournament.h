@@ -43,6 +43,9 @@ public:
     std::string clientProgram;
 
 private:
+    /// A bot of the configuration, with its limits and environment.
+    static BotCommand botOf(const nlohmann::json& config, const nlohmann::json& bot);
+
     std::string m_dir;
     nlohmann::json m_plan;
 };
