@@ -1,6 +1,7 @@
 #include "MatchCommand.h"
 
 #include "Arena.h"
+#include "Jail.h"
 #include "Logging.h"
 #include "LongOption.h"
 #include "Map.h"
@@ -61,6 +62,9 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     LongOption<std::string> client("The reference client program", m_client, "client", "path");
 
     knob::Argument show("Show the server's console while the match runs ($show)");
+    knob::Argument sandbox("Run the match in a network of its own and each bot in a jail "
+                           "($sandbox; see docs/arena.md)");
+    knob::Argument noSandbox("Run the bots as yourself, unjailed (the default; $no-sandbox)");
     parser.add(+map);
     parser.add(+bots);
     parser.add(+(time ^ depth));
@@ -74,10 +78,12 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     parser.add(server);
     parser.add(client);
     parser.add(show);
+    parser.add(sandbox ^ noSandbox);
     if (!Tool::parseOptions(parser)) {
         return false;
     }
     m_show = show.count() != 0;
+    m_sandbox = sandbox.count() != 0;
     return true;
 }
 
@@ -128,6 +134,12 @@ bool MatchCommand::doRun() {
     }
     setup.logDir = m_logs;
     setup.echo = m_show ? &std::cout : nullptr;
+    setup.sandbox = m_sandbox;
+    std::string error;
+    if (m_sandbox && !Jail::available(error)) {
+        LOG(logger, lumber::ERR) << error;
+        return false;
+    }
 
     Arena::catchInterrupts();
     nlohmann::json record;

@@ -32,4 +32,5 @@ private:
     std::string m_server;
     std::string m_client;
     bool m_show = false;
+    bool m_sandbox = false;
 };
