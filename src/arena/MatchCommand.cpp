@@ -2,12 +2,14 @@
 
 #include "Arena.h"
 #include "BotList.h"
+#include "Jail.h"
 #include "LiveView.h"
 #include "Logging.h"
 #include "LongOption.h"
 #include "Map.h"
+#include "MapFile.h"
 #include "MatchRunner.h"
-#include "RecordFile.h"
+#include "RecordsFolder.h"
 
 #include <filesystem>
 #include <iomanip>
@@ -20,12 +22,6 @@
 namespace {
 
 const Logging::Logger& logger = Arena::logger();
-
-void refuseBoth(const knob::Argument& other) {
-    if (other.count() != 0) {
-        throw knob::exception("--show and --quiet exclude each other");
-    }
-}
 
 /// The arena's live view of the match on standard output.
 std::unique_ptr<LiveView> liveView(const Map& map, const MatchSetup& setup) {
@@ -85,9 +81,10 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     LongOption<std::string> client("The reference client program", m_client, "client", "path");
 
     knob::Argument show("Show the server's console while the match runs ($show)");
+    knob::Argument sandbox("Run the match in a network of its own and each bot in a jail "
+                           "($sandbox; see docs/arena.md)");
+    knob::Argument noSandbox("Run the bots as yourself, unjailed (the default; $no-sandbox)");
     knob::Argument quiet("Show only the result, no live view ($quiet)");
-    show.check([&quiet](const knob::Argument&) { refuseBoth(quiet); });
-    quiet.check([&show](const knob::Argument&) { refuseBoth(show); });
     parser.add(+map);
     parser.add(+bots);
     parser.add(+(time ^ depth));
@@ -100,21 +97,26 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     parser.add(logLimit);
     parser.add(server);
     parser.add(client);
-    parser.add(show);
-    parser.add(quiet);
+    parser.add(show ^ quiet);
+    parser.add(sandbox ^ noSandbox);
     if (!Tool::parseOptions(parser)) {
         return false;
     }
     m_show = show.count() != 0;
     m_quiet = quiet.count() != 0;
+    m_sandbox = sandbox.count() != 0;
     return true;
 }
 
 bool MatchCommand::doRun() {
     Map map;
+    std::string mapError;
+    if (!MapFile::read(m_map, map, mapError)) {
+        LOG(logger, lumber::ERR) << mapError;
+        return false;
+    }
     // A map the game model refuses still goes to the server, so that the record says why.
-    const unsigned seats =
-        map.loadFromFile(m_map) ? map.getPlayers() : static_cast<unsigned>(m_bots.size());
+    const unsigned seats = map.isValid() ? map.getPlayers() : static_cast<unsigned>(m_bots.size());
     MatchSetup setup;
     setup.id = std::filesystem::path(m_map).stem().string();
     setup.mapFile = m_map;
@@ -149,6 +151,12 @@ bool MatchCommand::doRun() {
     }
     setup.logDir = m_logs;
     setup.echo = m_show ? &std::cout : nullptr;
+    setup.sandbox = m_sandbox;
+    std::string error;
+    if (m_sandbox && !Jail::available(error)) {
+        LOG(logger, lumber::ERR) << error;
+        return false;
+    }
     const std::unique_ptr<LiveView> live = m_show || m_quiet ? nullptr : liveView(map, setup);
     if (live) {
         setup.echo = &live->sink();
@@ -167,7 +175,7 @@ bool MatchCommand::doRun() {
     }
     if (!m_record.empty()) {
         std::string error;
-        if (!RecordFile::write(m_record, record, error)) {
+        if (!RecordsFolder::writeText(m_record, record.dump(1) + '\n', error)) {
             LOG(logger, lumber::ERR) << error;
             return false;
         }

@@ -33,4 +33,5 @@ private:
     std::string m_client;
     bool m_show = false;
     bool m_quiet = false;
+    bool m_sandbox = false;
 };
