@@ -14,10 +14,8 @@ public:
     const std::string& command() const { return m_command; }
     const std::string& workDir() const { return m_workDir; }
 
-    /// Whether the command is a shorthand for the reference client: "random", "greedy" or
-    /// "search", each with an optional ":SEED".
-    bool isShorthand() const;
-    /// The program line: the reference client for a shorthand (seed: the shorthand's, else
+    /// The program line: the reference client for a shorthand ("random", "greedy" or
+    /// "search", each with an optional ":SEED"; seed: the shorthand's, else
     /// `seed`), otherwise the command run by /bin/sh with "{host}", "{port}" and "{seed}"
     /// replaced.
     std::vector<std::string> argv(const std::string& clientProgram, const std::string& host,

@@ -2,9 +2,9 @@
 
 #include "Arena.h"
 #include "Logging.h"
-#include "LongOption.h"
 #include "Tournament.h"
 #include "TournamentConfig.h"
+#include "knob/VariableArgument.h"
 
 #include <climits>
 #include <filesystem>
@@ -34,9 +34,11 @@ std::string quoted(const std::string& word) {
 bool PlanCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> dir("The tournament folder", m_dir);
     dir.valuename("dir");
-    LongOption<std::string> config("Write the plan of this configuration into the folder first "
-                                   "(once)",
-                                   m_config, "config", "config.json");
+    knob::VariableArgument<std::string> config(
+        "Write the plan of this configuration into the folder first "
+        "(once)",
+        "config", m_config);
+    config.valuename("config.json");
     parser.add(+dir);
     parser.add(config);
     return Tool::parseOptions(parser);
