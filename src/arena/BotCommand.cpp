@@ -30,6 +30,12 @@ bool splitShorthand(const std::string& command, std::string& strategy, std::stri
 BotCommand::BotCommand(std::string name, std::string command, std::string workDir)
     : m_name(std::move(name)), m_command(std::move(command)), m_workDir(std::move(workDir)) {}
 
+bool BotCommand::isShorthand() const {
+    std::string strategy;
+    std::string seed;
+    return splitShorthand(m_command, strategy, seed);
+}
+
 std::vector<std::string> BotCommand::argv(const std::string& clientProgram, const std::string& host,
                                           unsigned port, unsigned seed) const {
     std::string strategy;

@@ -1,7 +1,10 @@
 #pragma once
 // A bot of a match: its name, its command line and where it runs.
 
+#include "Jail.h"
+
 #include <string>
+#include <utility>
 #include <vector>
 
 /// Turns a bot's command into the program line to start for one match.
@@ -14,8 +17,19 @@ public:
     const std::string& command() const { return m_command; }
     const std::string& workDir() const { return m_workDir; }
 
-    /// The program line: the reference client for a shorthand ("random", "greedy" or
-    /// "search", each with an optional ":SEED"; seed: the shorthand's, else
+    /// How it is jailed when the match is: its limits, and variables added to its
+    /// environment.
+    const JailLimits& limits() const { return m_limits; }
+    void setLimits(const JailLimits& limits) { m_limits = limits; }
+    const std::vector<std::pair<std::string, std::string>>& env() const { return m_env; }
+    void addEnv(const std::string& name, const std::string& value) {
+        m_env.emplace_back(name, value);
+    }
+
+    /// Whether the command is a shorthand for the reference client: "random", "greedy" or
+    /// "search", each with an optional ":SEED".
+    bool isShorthand() const;
+    /// The program line: the reference client for a shorthand (seed: the shorthand's, else
     /// `seed`), otherwise the command run by /bin/sh with "{host}", "{port}" and "{seed}"
     /// replaced.
     std::vector<std::string> argv(const std::string& clientProgram, const std::string& host,
@@ -25,4 +39,6 @@ private:
     std::string m_name;
     std::string m_command;
     std::string m_workDir;
+    JailLimits m_limits;
+    std::vector<std::pair<std::string, std::string>> m_env;
 };

@@ -1,11 +1,12 @@
 #include "Tournament.h"
 
 #include "Arena.h"
+#include "Jail.h"
 #include "JsonFields.h"
 #include "Logging.h"
 #include "Map.h"
 #include "MapFile.h"
-#include "RecordFile.h"
+#include "RecordsFolder.h"
 #include "ServerFacts.h"
 #include "SmallFile.h"
 
@@ -41,8 +42,11 @@ bool isMatchId(const std::string& id) {
 
 /// Plans are equal when their matches are: the concurrency may change between runs.
 bool samePlan(json a, json b) {
-    a["config"].erase("concurrency");
-    b["config"].erase("concurrency");
+    // Neither do how the bots are jailed and whether they are.
+    for (const char* key : {"concurrency", "sandbox", "limits"}) {
+        a["config"].erase(key);
+        b["config"].erase(key);
+    }
     return a == b;
 }
 
@@ -70,7 +74,7 @@ bool Tournament::create(const std::string& dir, const json& plan, std::string& e
             error = dir + " holds another tournament (its plan.json differs); choose another --out";
             return false;
         }
-    } else if (!RecordFile::write(file, plan, error)) {
+    } else if (!RecordsFolder::writeText(file, plan.dump(1) + '\n', error)) {
         return false;
     }
     m_plan = plan;
@@ -153,11 +157,10 @@ bool Tournament::claim(const std::string& id, std::string& error) {
 }
 
 bool Tournament::recorded(const std::string& id) const {
-    json record;
+    MatchRecord record;
     std::string error;
-    // A placeholder or a damaged file is no record: the match is played (again).
-    return SmallFile::readJson(recordPath(id), record, error) && record.is_object() &&
-           record.value("format", "") == "reversi-match-1";
+    // A placeholder, a record cut short or one of another match is played again.
+    return RecordsFolder(m_dir + "/matches").readMatch(id, record, error);
 }
 
 std::vector<json> Tournament::pending() const {
@@ -183,13 +186,26 @@ json Tournament::match(const std::string& id) const {
     return nullptr;
 }
 
+BotCommand Tournament::botOf(const TournamentConfig::Bot& bot) const {
+    BotCommand command(bot.name, bot.command, bot.dir);
+    command.setLimits(m_config.limitsOf(bot));
+    for (const auto& [name, value] : bot.env) {
+        command.addEnv(name, value);
+    }
+    return command;
+}
+
 bool Tournament::prepare(const json& match, MatchSetup& setup, std::string& error) const {
     setup.id = match["id"];
     setup.mapFile = match["map"];
+    setup.sandbox = m_config.sandbox;
+    if (setup.sandbox && !Jail::available(error)) {
+        return false;
+    }
     for (const json& name : match["bots"]) {
         for (const TournamentConfig::Bot& bot : m_config.bots) {
             if (bot.name == name) {
-                setup.bots.emplace_back(bot.name, bot.command, bot.dir);
+                setup.bots.push_back(botOf(bot));
             }
         }
     }
@@ -235,7 +251,9 @@ MatchOutcome Tournament::play(const json& match, unsigned basePort, json& record
     if (outcome == MatchOutcome::Recorded) {
         record["round"] = match["round"];
         record["index"] = match["index"];
-        if (!RecordFile::write(recordPath(setup.id), record, error)) {
+        MatchRecord typed;
+        if (!MatchRecord::fromJson(record, setup.id, typed, error) ||
+            !RecordsFolder(m_dir + "/matches").write(setup.id, typed, error)) {
             return MatchOutcome::Interrupted;
         }
     }
@@ -260,6 +278,7 @@ void Tournament::report(const json& record, size_t done, size_t total) const {
 }
 
 bool Tournament::run(unsigned concurrency, const std::string& resumeHint) {
+    RecordsFolder(m_dir + "/matches").removeStaleTemporaries();
     const std::vector<json> todo = pending();
     const size_t total = m_plan["matches"].size();
     const unsigned base = m_config.basePort;
@@ -267,6 +286,11 @@ bool Tournament::run(unsigned concurrency, const std::string& resumeHint) {
     const unsigned stride =
         std::max(1u, std::min(ServerFacts::PORT_SEARCH_WIDTH,
                               (TournamentConfig::TOP_PORT - base) / concurrency));
+    std::string error;
+    if (m_config.sandbox && !Jail::available(error)) {
+        LOG(logger, lumber::ERR) << error;
+        return false;
+    }
     LOG(logger, lumber::INFO) << total - todo.size() << " of " << total
                               << " matches have records; playing " << todo.size() << ", "
                               << concurrency << " at once";
