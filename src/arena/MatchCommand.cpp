@@ -60,6 +60,21 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     LongOption<std::string> server("The server program", m_server, "server", "path");
     LongOption<std::string> client("The reference client program", m_client, "client", "path");
 
+    std::string limit;
+    LongOption<std::string> limits("Set a limit of the jailed bots (memory_mb, processes, "
+                                   "open_files, file_size_mb, cpu_s, writable_mb)",
+                                   limit, "limit", "key=number");
+    limits.many(true);
+    limits.check_typed([this](const knob::TypedArgument<std::string>&, const std::string& given) {
+        const size_t eq = given.find('=');
+        const std::string digits = eq == std::string::npos ? "" : given.substr(eq + 1);
+        std::string error;
+        if (digits.empty() || digits.size() > 12 ||
+            digits.find_first_not_of("0123456789") != std::string::npos ||
+            !m_limits.update({{given.substr(0, eq), std::stoull(digits)}}, error)) {
+            throw knob::exception(error.empty() ? "Please give a limit as key=number." : error);
+        }
+    });
     knob::Argument show("Show the server's console while the match runs ($show)");
     knob::Argument sandbox("Run the match in a network of its own and each bot in a jail "
                            "($sandbox; see docs/arena.md)");
@@ -76,6 +91,7 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     parser.add(logLimit);
     parser.add(server);
     parser.add(client);
+    parser.add(limits);
     parser.add(show);
     parser.add(sandbox ^ noSandbox);
     if (!Tool::parseOptions(parser)) {
@@ -98,6 +114,7 @@ bool MatchCommand::doRun() {
     for (unsigned k = 0; k < seats; ++k) {
         const std::string& command = m_bots[k % m_bots.size()];
         setup.bots.emplace_back(command, command);
+        setup.bots.back().setLimits(m_limits);
     }
     if (m_bots.size() > seats) {
         LOG(logger, lumber::ERR) << "The map has " << seats << " seats, but " << m_bots.size()

@@ -1,6 +1,7 @@
 #pragma once
 // "arena match": one match of any bots on one map.
 
+#include "Jail.h"
 #include "Tool.h"
 
 #include <nlohmann/json.hpp>
@@ -33,4 +34,5 @@ private:
     std::string m_client;
     bool m_show = false;
     bool m_sandbox = false;
+    JailLimits m_limits;
 };

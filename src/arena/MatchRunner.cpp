@@ -368,7 +368,7 @@ bool MatchRunner::checkSeats(Clock::time_point now) {
         seat.log.flush();
         const std::string limit = limitMet(k);
         abort(k, seatName(k) + " ended before connecting (" + seat.process->describeEnd() + ")" +
-                     (limit.empty() ? "" : ": it " + limit));
+                     (limit.empty() ? "" : ": " + limit));
         return false;
     }
     if (now - m_seatStart >
