@@ -33,6 +33,7 @@ private:
     std::string m_server;
     std::string m_client;
     bool m_show = false;
+    bool m_quiet = false;
     bool m_sandbox = false;
     JailLimits m_limits;
 };

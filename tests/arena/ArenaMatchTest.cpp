@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 #include <memory>
+#include <regex>
+#include <sstream>
 
 using namespace arenatest;
 using nlohmann::json;
@@ -52,7 +54,7 @@ TEST(ArenaMatch, ScriptedBotAgainstReferenceClientRecordMatchesTheGameModel) {
     ASSERT_EQ(arena.wait(LONG_WAIT), 0) << arena.output();
     EXPECT_NE(arena.output().find("Place  Seat"), std::string::npos) << arena.output();
 
-    const json r = readJson(dir.path() + "/r.json");
+    const json r = readRecord(dir.path() + "/r.json");
     ASSERT_FALSE(r.is_discarded());
     EXPECT_EQ(r["format"], "reversi-match-1");
     EXPECT_EQ(r["result"]["end"], "final");
@@ -103,11 +105,11 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
         {"crash",
          {map, "--bot", "exit 3", "--bot", "random", "-t", "1"},
          "aborted",
-         "seat 1 (exit 3) ended before connecting (exit status 3)"},
+         "seat 1 (exit) ended before connecting (exit status 3)"},
         {"never",
          {map, "--bot", "random", "--bot", "sleep 60", "-t", "1", "--connect-timeout", "1"},
          "aborted",
-         "seat 2 (sleep 60) did not connect within 1 s"},
+         "seat 2 (sleep) did not connect within 1 s"},
         {"twice",
          {map, "--bot", fake + "twice", "--bot", "random", "-t", "1"},
          "aborted",
@@ -115,7 +117,7 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
         {"hang-depth",
          {map, "--bot", "random", "--bot", fake + "hang", "-d", "2", "--match-timeout", "4"},
          "aborted",
-         "seat 2 (" + fake + "hang) never answered its move request"},
+         "seat 2 (fakebot.py) never answered its move request"},
         {"hang-time",
          {map, "--bot", fake + "hang", "--bot", "random", "-t", "0.3"},
          "final",
@@ -161,7 +163,7 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
         const Case& c = cases[i];
         const int status = runs[i]->wait(LONG_WAIT);
         EXPECT_EQ(status, c.end == "final" ? 0 : 1) << c.name << runs[i]->output();
-        const json r = readJson(dir.path() + "/" + c.name + ".json");
+        const json r = readRecord(dir.path() + "/" + c.name + ".json");
         ASSERT_FALSE(r.is_discarded()) << c.name << runs[i]->output();
         EXPECT_EQ(r["result"]["end"], c.end) << c.name << r["result"];
         std::string said = r["result"].value("reason", "");
@@ -173,7 +175,7 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
                   std::string::npos)
             << c.name << runs[i]->output();
     }
-    const json flood = readJson(dir.path() + "/flood.json");
+    const json flood = readRecord(dir.path() + "/flood.json");
     EXPECT_GE(flood["seats"][0]["log_dropped_bytes"].get<long>(), 3000000 - 1000)
         << flood["seats"][0];
     std::ifstream log(dir.path() + "/flood/seat1.log", std::ios::binary | std::ios::ate);
@@ -185,6 +187,71 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
     std::ifstream stat("/proc/" + std::to_string(leftover) + "/stat");
     std::string pid, name, state;
     EXPECT_TRUE(!(stat >> pid >> name >> state) || state == "Z") << "still running: " << leftover;
-    const json hang = readJson(dir.path() + "/hang-depth.json");
+    const json hang = readRecord(dir.path() + "/hang-depth.json");
     EXPECT_EQ(hang["result"]["silent_seat"], 2);
+}
+
+TEST(ArenaMatch, LiveViewByDefaultServerConsoleWithShowOnlyTheResultWhenQuiet) {
+    TempDir dir;
+    const std::string map = dir.write("tiny.map", TINY2);
+    const std::vector<std::string> views{"live", "show", "quiet"};
+    std::vector<std::unique_ptr<ChildProcess>> runs;
+    for (const std::string& view : views) {
+        std::vector<std::string> args{
+            "match",  map,  "--bot", "me=greedy", "--bot",
+            "greedy", "-t", "1",     "--record",  dir.path() + "/" + view + ".json"};
+        if (view != "live") {
+            args.push_back("--" + view);
+        }
+        runs.push_back(std::make_unique<ChildProcess>());
+        ASSERT_TRUE(startArena(*runs.back(), args, dir.path() + "/" + view + ".out"));
+    }
+    for (auto& run : runs) {
+        ASSERT_EQ(run->wait(LONG_WAIT), 0) << run->output();
+    }
+    const std::string live = runs[0]->output();
+    const std::string show = runs[1]->output();
+    const std::string quiet = runs[2]->output();
+    // The server's console only with --show.
+    for (const std::string& out : {live, quiet}) {
+        EXPECT_EQ(out.find("Sending move request"), std::string::npos) << out;
+        EXPECT_EQ(out.find("Board"), std::string::npos) << out;
+    }
+    EXPECT_NE(show.find("Sending move request to player 1"), std::string::npos) << show;
+    EXPECT_NE(show.find("\nBoard\n"), std::string::npos) << show;
+    EXPECT_EQ(show.find("\nmove 0: seat"), std::string::npos) << show;
+    EXPECT_EQ(quiet.find("\nmove 0: seat"), std::string::npos) << quiet;
+    EXPECT_NE(quiet.find("Place  Seat  Bot     Score"), std::string::npos) << quiet;
+
+    // The live view: a header, one line per recorded move, a summary, then the result table.
+    const json r = readJson(dir.path() + "/live.json");
+    ASSERT_FALSE(r.is_discarded()) << live;
+    EXPECT_EQ(r["seats"][0]["bot"], "me");
+    EXPECT_EQ(r["seats"][0]["command"], "greedy");
+    EXPECT_EQ(r["seats"][1]["bot"], "greedy");
+    std::istringstream lines(live);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "Seats: 1 me, 2 greedy");
+    const std::regex status(
+        R"(move (\d+): seat (\d) \((\d),(\d)\)  stones (\d+) (\d+)  clocks \d\.\ds \d\.\ds)");
+    std::string last;
+    for (const json& m : r["moves"]) {
+        std::getline(lines, line);
+        std::smatch got;
+        ASSERT_TRUE(std::regex_match(line, got, status)) << line;
+        EXPECT_EQ(got[1].str() + got[2].str() + got[3].str() + got[4].str(),
+                  m["n"].dump() + m["seat"].dump() + m["x"].dump() + m["y"].dump());
+        if (m["n"] == 0) {
+            // Every opening move on this board turns exactly one stone.
+            EXPECT_EQ(got[5].str() + " " + got[6].str(), "4 1");
+        }
+        last = got[5].str() + " " + got[6].str();
+    }
+    EXPECT_EQ(last, r["result"]["scores"][0].dump() + " " + r["result"]["scores"][1].dump());
+    std::getline(lines, line);
+    const std::string summary =
+        "Game over after " + std::to_string(r["moves"].size()) + " moves: stones " + last;
+    EXPECT_EQ(line.substr(0, summary.size() + 9), summary + "  clocks ") << line;
+    EXPECT_NE(live.find("Place  Seat  Bot     Score\n1"), std::string::npos) << live;
 }

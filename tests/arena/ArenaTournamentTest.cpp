@@ -57,7 +57,7 @@ int runArena(Subprocess& arena, std::string& output) {
 std::map<std::string, std::vector<std::string>> lineups(const std::string& dir) {
     std::map<std::string, std::vector<std::string>> out;
     for (const std::string& f : files(dir + "/matches")) {
-        const json r = readJson(dir + "/matches/" + f);
+        const json r = readRecord(dir + "/matches/" + f);
         EXPECT_FALSE(r.is_discarded()) << f;
         EXPECT_EQ(r["result"]["end"], "final") << f;
         for (const json& s : r["seats"]) {
