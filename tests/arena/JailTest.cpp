@@ -229,3 +229,47 @@ TEST(Jail, NothingOfAMatchOutlivesTheArenaKilled) {
     EXPECT_EQ(processesWith(map), std::vector<std::string>());
     EXPECT_EQ(processesWith(mark), std::vector<std::string>());
 }
+
+TEST(Jail, JailedTournamentGivesTheSameResults) {
+    std::string error;
+    if (!Jail::available(error)) {
+        GTEST_SKIP() << error;
+    }
+    TempDir dir;
+    openToJailedBots(dir);
+    dir.write("tiny.map", TINY2);
+    // Depth-limited, so that the reference clients play the same moves however long they take.
+    const auto runWith = [&](bool sandbox) {
+        const std::string name = sandbox ? "jailed" : "plain";
+        const json config = {{"bots",
+                              {{{"name", "r"}, {"command", "random"}},
+                               {{"name", "g"}, {"command", "greedy"}},
+                               {{"name", "s"}, {"command", "search:3"}}}},
+                             {"maps", {"tiny.map"}},
+                             {"depth", 2},
+                             {"concurrency", 2},
+                             {"seed", 7},
+                             {"sandbox", sandbox}};
+        const std::string cfg = dir.write(name + ".json", config.dump());
+        ChildProcess arena;
+        EXPECT_TRUE(startArena(arena, {"tournament", cfg, "--out", dir.path() + "/" + name},
+                               dir.path() + "/" + name + ".out"));
+        EXPECT_EQ(arena.wait(LONG_WAIT), 0) << arena.output();
+        std::map<std::string, json> records;
+        for (const auto& e : fs::directory_iterator(dir.path() + "/" + name + "/matches")) {
+            json r = readJson(e.path().string());
+            for (const char* key : {"started", "duration_s"}) {
+                r.erase(key);
+            }
+            for (json& seat : r["seats"]) {
+                seat.erase("sandbox");
+            }
+            records[e.path().filename().string()] = r;
+        }
+        return records;
+    };
+    const auto plain = runWith(false);
+    const auto jailed = runWith(true);
+    EXPECT_EQ(plain.size(), 6u);
+    EXPECT_EQ(plain, jailed);
+}
