@@ -97,8 +97,9 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     });
     knob::Argument show("Show the server's console while the match runs ($show)");
     knob::Argument sandbox("Run the match in a network of its own and each bot in a jail "
-                           "($sandbox; see docs/arena.md)");
-    knob::Argument noSandbox("Run the bots as yourself, unjailed (the default; $no-sandbox)");
+                           "(see docs/arena.md)",
+                           "sandbox");
+    knob::Argument noSandbox("Run the bots as yourself, unjailed (the default)", "no-sandbox");
     knob::Argument quiet("Show only the result, no live view ($quiet)");
     parser.add(+map);
     parser.add(+bots);
