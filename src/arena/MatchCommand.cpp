@@ -90,10 +90,26 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> client("The reference client program", "client", m_client);
     client.valuename("path");
 
+    std::string limit;
+    LongOption<std::string> limits("Set a limit of the jailed bots (memory_mb, processes, "
+                                   "open_files, file_size_mb, cpu_s, writable_mb)",
+                                   limit, "limit", "key=number");
+    limits.many(true);
+    limits.check_typed([this](const knob::TypedArgument<std::string>&, const std::string& given) {
+        const size_t eq = given.find('=');
+        const std::string digits = eq == std::string::npos ? "" : given.substr(eq + 1);
+        std::string error;
+        if (digits.empty() || digits.size() > 12 ||
+            digits.find_first_not_of("0123456789") != std::string::npos ||
+            !m_limits.update({{given.substr(0, eq), std::stoull(digits)}}, error)) {
+            throw knob::exception(error.empty() ? "Please give a limit as key=number." : error);
+        }
+    });
     knob::Argument show("Show the server's console while the match runs ($show)");
     knob::Argument sandbox("Run the match in a network of its own and each bot in a jail "
-                           "($sandbox; see docs/arena.md)");
-    knob::Argument noSandbox("Run the bots as yourself, unjailed (the default; $no-sandbox)");
+                           "(see docs/arena.md)",
+                           "sandbox");
+    knob::Argument noSandbox("Run the bots as yourself, unjailed (the default)", "no-sandbox");
     knob::Argument quiet("Show only the result, no live view ($quiet)");
     parser.add(+map);
     parser.add(+bots);
@@ -107,6 +123,7 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     parser.add(logLimit);
     parser.add(server);
     parser.add(client);
+    parser.add(limits);
     parser.add(show ^ quiet);
     parser.add(sandbox ^ noSandbox);
     if (!Tool::parseOptions(parser)) {
@@ -131,6 +148,9 @@ bool MatchCommand::doRun() {
     setup.id = std::filesystem::path(m_map).stem().string();
     setup.mapFile = m_map;
     setup.bots = BotList::forSeats(m_bots, seats);
+    for (BotCommand& bot : setup.bots) {
+        bot.setLimits(m_limits);
+    }
     if (m_bots.size() > seats) {
         LOG(logger, lumber::ERR) << "The map has " << seats << " seats, but " << m_bots.size()
                                  << " bots were given";

@@ -1,6 +1,7 @@
 #pragma once
 // "arena match": one match of any bots on one map.
 
+#include "Jail.h"
 #include "Tool.h"
 
 #include <nlohmann/json.hpp>
@@ -34,4 +35,5 @@ private:
     bool m_show = false;
     bool m_quiet = false;
     bool m_sandbox = false;
+    JailLimits m_limits;
 };

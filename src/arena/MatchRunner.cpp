@@ -244,7 +244,6 @@ void MatchRunner::prepare(json& record) {
     record["map"] = {{"file", m_setup.mapFile}, {"text", mapText}};
     record["limits"] = {{"time_ms", m_setup.timeMs != 0 ? json(m_setup.timeMs) : json(nullptr)},
                         {"depth", m_setup.depth != 0 ? json(m_setup.depth) : json(nullptr)}};
-    record["sandbox"] = m_setup.sandbox;
     for (unsigned k = 0; k < m_players; ++k) {
         m_seats.push_back(std::make_unique<Channel>());
     }
@@ -369,7 +368,7 @@ bool MatchRunner::checkSeats(Clock::time_point now) {
         seat.log.flush();
         const std::string limit = limitMet(k);
         abort(k, seatName(k) + " ended before connecting (" + seat.process->describeEnd() + ")" +
-                     (limit.empty() ? "" : ": it " + limit));
+                     (limit.empty() ? "" : ": " + limit));
         return false;
     }
     if (now - m_seatStart >
@@ -542,10 +541,13 @@ void MatchRunner::writeSeats(json& record) const {
         if (c.dropped != 0) {
             seat["log_dropped_bytes"] = c.dropped;
         }
-        seat["run"] = m_how[k - 1];
-        const std::string limit = limitMet(k);
-        if (!limit.empty()) {
-            seat["stopped_by"] = limit;
+        // How it was run; only for a bot that was started.
+        if (m_how[k - 1].is_object()) {
+            seat["sandbox"] = m_how[k - 1];
+            const std::string limit = limitMet(k);
+            if (!limit.empty()) {
+                seat["sandbox"]["stopped_by"] = limit;
+            }
         }
         seatList.push_back(seat);
     }
@@ -589,12 +591,6 @@ void MatchRunner::writeEvents(json& record) {
                 const std::string detail =
                     m_replay.fault(e.move.x, e.move.y, e.move.choice, e.move.player);
                 d["detail"] = detail.empty() ? "legal on the replayed board" : detail;
-            }
-        }
-        if (e.player >= 1 && e.player <= m_players) {
-            const std::string limit = limitMet(e.player);
-            if (!limit.empty()) {
-                d["limit"] = limit;
             }
         }
         if (m_replay.started()) {

@@ -86,10 +86,6 @@ void prepare(const std::vector<std::string>& argv, const Subprocess::Options& op
 [[noreturn]] void becomeChild(const Prepared& p, const Subprocess::Options& options, pid_t parent,
                               int devNull, int outFd, int statusFd) {
     setpgid(0, 0);
-    // The parent may have ended between fork and prctl: then nobody would kill us.
-    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) {
-        _exit(127);
-    }
     if ((options.userNamespaceFd >= 0 && setns(options.userNamespaceFd, CLONE_NEWUSER) != 0) ||
         (options.netNamespaceFd >= 0 && setns(options.netNamespaceFd, CLONE_NEWNET) != 0)) {
         fail(statusFd);
@@ -98,6 +94,11 @@ void prepare(const std::vector<std::string>& argv, const Subprocess::Options& op
         (setgroups(0, nullptr) != 0 || setresgid(NOBODY, NOBODY, NOBODY) != 0 ||
          setresuid(NOBODY, NOBODY, NOBODY) != 0)) {
         fail(statusFd);
+    }
+    // After the changes of identity, which clear it. The parent may have ended between fork
+    // and prctl: then nobody would kill us.
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) {
+        _exit(127);
     }
     if (dup2(devNull, 0) < 0 || dup2(outFd, 1) < 0 || dup2(outFd, 2) < 0) {
         fail(statusFd);

@@ -36,6 +36,8 @@ public:
     bool start(const std::string& program, const std::vector<std::string>& argv,
                const Streams& streams);
 
+    /// The process id after a successful start.
+    pid_t pid() const { return m_pid; }
     /// True from a successful start until wait() has seen the end.
     bool running() const { return m_pid > 0 && !m_ended; }
     /// Waits up to `limit` for the program to end: its exit status, or -1 when it had to be
