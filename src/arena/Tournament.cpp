@@ -8,7 +8,7 @@
 #include "MapFile.h"
 #include "RecordsFolder.h"
 #include "ServerFacts.h"
-#include "SmallFile.h"
+#include "BoundedFile.h"
 
 #include <algorithm>
 #include <atomic>
@@ -66,7 +66,7 @@ bool Tournament::create(const std::string& dir, const json& plan, std::string& e
     const std::string file = dir + "/plan.json";
     if (fs::exists(file) || fs::is_symlink(file)) {
         json old;
-        if (!SmallFile::readJson(file, old, error)) {
+        if (!BoundedFile::readJson(file, TournamentConfig::MAX_FILE_BYTES, old, error)) {
             error = file + ": " + error;
             return false;
         }
@@ -84,7 +84,7 @@ bool Tournament::create(const std::string& dir, const json& plan, std::string& e
 bool Tournament::open(const std::string& dir, std::string& error) {
     m_dir = dir;
     const std::string file = dir + "/plan.json";
-    if (!SmallFile::readJson(file, m_plan, error)) {
+    if (!BoundedFile::readJson(file, TournamentConfig::MAX_FILE_BYTES, m_plan, error)) {
         error = file + ": " + error;
         return false;
     }

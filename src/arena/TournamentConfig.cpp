@@ -3,7 +3,7 @@
 #include "Map.h"
 #include "MapFile.h"
 #include "ServerFacts.h"
-#include "SmallFile.h"
+#include "BoundedFile.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -79,7 +79,7 @@ std::string idStem(const std::string& file) {
 
 bool TournamentConfig::load(const std::string& file, std::string& error) {
     json document;
-    if (!SmallFile::readJson(file, document, error)) {
+    if (!BoundedFile::readJson(file, MAX_FILE_BYTES, document, error)) {
         error = file + ": " + error;
         return false;
     }
