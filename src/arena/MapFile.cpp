@@ -1,7 +1,7 @@
 #include "MapFile.h"
 
-#include "Map.h"
 #include "BoundedFile.h"
+#include "Map.h"
 
 #include <sstream>
 

@@ -1,6 +1,7 @@
 #include "Tournament.h"
 
 #include "Arena.h"
+#include "BoundedFile.h"
 #include "Jail.h"
 #include "JsonFields.h"
 #include "Logging.h"
@@ -8,7 +9,6 @@
 #include "MapFile.h"
 #include "RecordsFolder.h"
 #include "ServerFacts.h"
-#include "BoundedFile.h"
 
 #include <algorithm>
 #include <atomic>

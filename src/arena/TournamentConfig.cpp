@@ -1,9 +1,9 @@
 #include "TournamentConfig.h"
 
+#include "BoundedFile.h"
 #include "Map.h"
 #include "MapFile.h"
 #include "ServerFacts.h"
-#include "BoundedFile.h"
 
 #include <algorithm>
 #include <filesystem>
