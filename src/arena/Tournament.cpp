@@ -109,7 +109,7 @@ bool Tournament::check(const std::string& file, std::string& error) {
     std::set<std::string> ids;
     for (size_t i = 0; i < matches.size(); ++i) {
         if (!checkMatch(matches[i], i, error)) {
-            error = file + ": " + error;
+            error.insert(0, file + ": ");
             return false;
         }
         if (!ids.insert(matches[i]["id"].get<std::string>()).second) {
