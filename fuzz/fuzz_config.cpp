@@ -1,7 +1,7 @@
 // libFuzzer target: the tournament configuration reader. Any bytes must give a configuration
 // or one error; a configuration it accepts must read back from its own document unchanged.
 
-#include "SmallFile.h"
+#include "BoundedFile.h"
 #include "TournamentConfig.h"
 
 #include <cstdlib>
@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     nlohmann::json document;
     std::string error;
-    if (!SmallFile::parseJson(text, document, error)) {
+    if (!BoundedFile::parseJson(text, document, error)) {
         return 0;
     }
     // No folder: paths stay as written and nothing on disk is touched.

@@ -1,13 +1,13 @@
 #include "MapFile.h"
 
+#include "BoundedFile.h"
 #include "Map.h"
-#include "SmallFile.h"
 
 #include <sstream>
 
 bool MapFile::read(const std::string& path, Map& map, std::string& error) {
     std::string text;
-    if (!SmallFile::read(path, MAX_BYTES, text, error)) {
+    if (!BoundedFile::read(path, MAX_BYTES, text, error)) {
         error = path + ": " + error;
         return false;
     }

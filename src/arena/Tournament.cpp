@@ -1,6 +1,7 @@
 #include "Tournament.h"
 
 #include "Arena.h"
+#include "BoundedFile.h"
 #include "Jail.h"
 #include "JsonFields.h"
 #include "Logging.h"
@@ -8,7 +9,6 @@
 #include "MapFile.h"
 #include "RecordsFolder.h"
 #include "ServerFacts.h"
-#include "SmallFile.h"
 
 #include <algorithm>
 #include <atomic>
@@ -66,7 +66,7 @@ bool Tournament::create(const std::string& dir, const json& plan, std::string& e
     const std::string file = dir + "/plan.json";
     if (fs::exists(file) || fs::is_symlink(file)) {
         json old;
-        if (!SmallFile::readJson(file, old, error)) {
+        if (!BoundedFile::readJson(file, TournamentConfig::MAX_FILE_BYTES, old, error)) {
             error = file + ": " + error;
             return false;
         }
@@ -84,7 +84,7 @@ bool Tournament::create(const std::string& dir, const json& plan, std::string& e
 bool Tournament::open(const std::string& dir, std::string& error) {
     m_dir = dir;
     const std::string file = dir + "/plan.json";
-    if (!SmallFile::readJson(file, m_plan, error)) {
+    if (!BoundedFile::readJson(file, TournamentConfig::MAX_FILE_BYTES, m_plan, error)) {
         error = file + ": " + error;
         return false;
     }
@@ -109,7 +109,7 @@ bool Tournament::check(const std::string& file, std::string& error) {
     std::set<std::string> ids;
     for (size_t i = 0; i < matches.size(); ++i) {
         if (!checkMatch(matches[i], i, error)) {
-            error = file + ": " + error;
+            error.insert(0, file + ": ");
             return false;
         }
         if (!ids.insert(matches[i]["id"].get<std::string>()).second) {

@@ -1,11 +1,12 @@
 #include "TournamentConfig.h"
 
+#include "BoundedFile.h"
 #include "Map.h"
 #include "MapFile.h"
 #include "ServerFacts.h"
-#include "SmallFile.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <functional>
 #include <limits>
@@ -79,7 +80,7 @@ std::string idStem(const std::string& file) {
 
 bool TournamentConfig::load(const std::string& file, std::string& error) {
     json document;
-    if (!SmallFile::readJson(file, document, error)) {
+    if (!BoundedFile::readJson(file, MAX_FILE_BYTES, document, error)) {
         error = file + ": " + error;
         return false;
     }
@@ -255,14 +256,14 @@ uint64_t TournamentConfig::planSize(size_t bots, const std::vector<unsigned>& se
     }
     total *= rounds;
     return total > static_cast<double>(MAX_MATCHES) ? MAX_MATCHES + 1
-                                                    : static_cast<uint64_t>(total + 0.5);
+                                                    : static_cast<uint64_t>(std::llround(total));
 }
 
 bool TournamentConfig::mapSeats(std::vector<unsigned>& seats, std::string& error) const {
     for (const std::string& file : maps) {
         Map map;
         if (!MapFile::read(file, map, error)) {
-            error = m_file + ": \"maps\": " + error;
+            error.insert(0, m_file + ": \"maps\": ");
             return false;
         }
         // A map the model refuses still gets its matches: their records say what was wrong.

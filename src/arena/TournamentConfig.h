@@ -33,6 +33,8 @@ public:
     static constexpr unsigned MAX_CONCURRENCY = 1024;
     static constexpr size_t MAX_NAME_BYTES = 64;
     static constexpr size_t MAX_TEXT_BYTES = 4096;
+    /// Largest configuration or plan file read: 16 MiB (a plan of the most matches fits).
+    static constexpr size_t MAX_FILE_BYTES = size_t{16} << 20;
     static constexpr size_t MAX_ENV_VARIABLES = 64;
     static constexpr unsigned DEFAULT_BASE_PORT = 20000;
     static constexpr unsigned LOWEST_BASE_PORT = 1024;

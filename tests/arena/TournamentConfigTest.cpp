@@ -6,7 +6,6 @@
 #include "FolderLock.h"
 #include "Map.h"
 #include "MapFile.h"
-#include "SmallFile.h"
 #include "Tournament.h"
 #include "TournamentConfig.h"
 
@@ -105,10 +104,10 @@ TEST(TournamentConfig, RefusesEachBadValueNamingTheKey) {
          R"("maps" must list file names, but entry 1 is 3)"},
         {R"({"bots": [{"name": "a", "command": "x"}], "maps": ["none.map"], "depth": 2})",
          R"("maps": )" + std::string("DIR") +
-             R"(/none.map: cannot read: No such file or directory)"},
+             R"(/none.map: cannot open: No such file or directory)"},
         {R"([1, 2])", R"(the document must be an object {...}, not [1,2])"},
         {R"({"bots": )", R"(not valid JSON (truncated?))"},
-        {std::string(100, '[') + std::string(100, ']'), R"(nested deeper than 64 levels)"},
+        {std::string(100, '[') + std::string(100, ']'), R"(nested more than 64 deep)"},
     };
     TempDir dir;
     for (const auto& [text, expected] : rows) {
@@ -275,7 +274,7 @@ TEST(MapFile, RefusesWhatIsNoSmallRegularFile) {
         {dir.path(), dir.path() + ": not a regular file"},
         {large, large + ": larger than 1048576 bytes"},
         {dir.path() + "/none.map",
-         dir.path() + "/none.map: cannot read: No such file or directory"},
+         dir.path() + "/none.map: cannot open: No such file or directory"},
     };
     for (const auto& [path, expected] : rows) {
         Map map;
