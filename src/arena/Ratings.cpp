@@ -90,6 +90,47 @@ bool centredVariances(std::vector<std::vector<double>>& info, bool centred,
     return true;
 }
 
+/// Adds one order's observed information: the negative Hessian of its log-likelihood in the
+/// log-strengths, whole into `matrix` when given, its diagonal into `diagonal`. At stage s every
+/// bot still in the running has p = gamma / rest_s; summed over the stages two bots share, an
+/// entry needs only prefix sums of 1 / rest_s and 1 / rest_s^2, so an order of k bots costs
+/// O(k^2) for the matrix and O(k) for the diagonal.
+void addInformation(double weight, const std::vector<unsigned>& bots,
+                    const std::vector<double>& gamma, std::vector<std::vector<double>>* matrix,
+                    std::vector<double>& diagonal) {
+    const size_t k = bots.size();
+    double rest = 0.0;
+    for (unsigned b : bots) {
+        rest += gamma[b];
+    }
+    // first[a], second[a]: the sums over the stages up to min(a, k - 2).
+    std::vector<double> first(k);
+    std::vector<double> second(k);
+    double f = 0.0;
+    double q = 0.0;
+    for (size_t a = 0; a < k; ++a) {
+        if (a + 1 < k) {
+            f += 1.0 / rest;
+            q += 1.0 / (rest * rest);
+            rest -= gamma[bots[a]];
+        }
+        first[a] = f;
+        second[a] = q;
+    }
+    for (size_t a = 0; a < k; ++a) {
+        const double g = gamma[bots[a]];
+        diagonal[bots[a]] += weight * (g * first[a] - g * g * second[a]);
+        if (matrix == nullptr) {
+            continue;
+        }
+        std::vector<double>& row = (*matrix)[bots[a]];
+        row[bots[a]] += weight * g * first[a];
+        for (size_t b = 0; b < k; ++b) {
+            row[bots[b]] -= weight * g * gamma[bots[b]] * second[std::min(a, b)];
+        }
+    }
+}
+
 /// Breadth-first from bot 0 along the edges; true when every bot is reached.
 bool reachesAll(const std::vector<std::vector<unsigned>>& edges) {
     std::vector<bool> seen(edges.size(), false);
@@ -249,27 +290,10 @@ std::vector<double> Ratings::halfWidths(const std::vector<double>& gamma, double
     const bool exact = n <= MAX_EXACT_INTERVALS;
     // Observed information: the negative Hessian of the log-likelihood in log-strengths; only
     // its diagonal for a large pool.
-    std::vector<std::vector<double>> info(exact ? n : 1, std::vector<double>(exact ? n : 0, 0.0));
+    std::vector<std::vector<double>> info(exact ? n : 0, std::vector<double>(n, 0.0));
     std::vector<double> diagonal(n, 0.0);
     for (const Order& o : m_orders) {
-        double rest = 0.0;
-        for (unsigned b : o.bots) {
-            rest += gamma[b];
-        }
-        for (size_t s = 0; s + 1 < o.bots.size(); ++s) {
-            for (size_t a = s; a < o.bots.size(); ++a) {
-                const unsigned i = o.bots[a];
-                const double pi = gamma[i] / rest;
-                diagonal[i] += o.weight * pi * (1.0 - pi);
-                for (size_t b = s; exact && b < o.bots.size(); ++b) {
-                    info[i][o.bots[b]] -= o.weight * pi * gamma[o.bots[b]] / rest;
-                }
-                if (exact) {
-                    info[i][i] += o.weight * pi;
-                }
-            }
-            rest -= gamma[o.bots[s]];
-        }
+        addInformation(o.weight, o.bots, gamma, exact ? &info : nullptr, diagonal);
     }
     for (unsigned i = 0; i < n; ++i) {
         const double q = gamma[i] / (gamma[i] + 1.0);
