@@ -4,6 +4,7 @@
 #include "Logging.h"
 #include "LongOption.h"
 #include "Map.h"
+#include "MapFile.h"
 #include "MatchRunner.h"
 #include "RecordsFolder.h"
 
@@ -82,9 +83,13 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
 
 bool MatchCommand::doRun() {
     Map map;
+    std::string mapError;
+    if (!MapFile::read(m_map, map, mapError)) {
+        LOG(logger, lumber::ERR) << mapError;
+        return false;
+    }
     // A map the game model refuses still goes to the server, so that the record says why.
-    const unsigned seats =
-        map.loadFromFile(m_map) ? map.getPlayers() : static_cast<unsigned>(m_bots.size());
+    const unsigned seats = map.isValid() ? map.getPlayers() : static_cast<unsigned>(m_bots.size());
     MatchSetup setup;
     setup.id = std::filesystem::path(m_map).stem().string();
     setup.mapFile = m_map;
