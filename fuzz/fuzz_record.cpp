@@ -2,9 +2,9 @@
 // and read as a record; a record read must write back to a text that reads as the same record,
 // and its finish must give ratings.
 
-#include "BoundedFile.h"
 #include "MatchRecord.h"
 #include "Ratings.h"
+#include "SmallFile.h"
 
 #include <cstdlib>
 #include <map>
@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     nlohmann::json document;
     std::string error;
     MatchRecord record;
-    if (!BoundedFile::parseJson(text, document, error) ||
+    if (!SmallFile::parseJson(text, document, error) ||
         !MatchRecord::fromJson(document, "fuzz.json", record, error)) {
         // A refusal names the file and what is wrong.
         if (error.empty()) {
@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::string written = record.text();
     MatchRecord again;
-    if (!BoundedFile::parseJson(written, document, error) ||
+    if (!SmallFile::parseJson(written, document, error) ||
         !MatchRecord::fromJson(document, "fuzz.json", again, error) || again.text() != written) {
         std::abort();
     }

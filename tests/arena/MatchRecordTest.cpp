@@ -134,7 +134,7 @@ TEST(MatchRecord, FilesThatAreNotRecordsAreRefusedWithoutReadingThemWhole) {
     dir.write("r1.json", makeRecord("r1", {"a", "b"}, {1, 2}).dump());
 
     EXPECT_EQ(readFault(dir, "cut.json"), "cut.json: not valid JSON (truncated?)");
-    EXPECT_EQ(readFault(dir, "deep.json"), "deep.json: nested more than 64 deep");
+    EXPECT_EQ(readFault(dir, "deep.json"), "deep.json: nested deeper than 64 levels");
     EXPECT_EQ(readFault(dir, "shallow.json"),
               "shallow.json: not a match record of the format \"reversi-match-1\"");
     EXPECT_EQ(readFault(dir, "fifo.json"), "fifo.json: not a regular file");
