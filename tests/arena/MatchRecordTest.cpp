@@ -32,9 +32,12 @@ TEST(MatchRecord, HostileShapesAreNamedByFileAndField) {
         std::string fault;
     } cases[] = {
         {"valid", [](json&) {}, ""},
-        {"a sandbox object",
+        {"how a jailed bot ran",
          [](json& r) {
-             r["seats"][0]["sandbox"] = {{"jail", "none"}};
+             r["sandbox"] = true;
+             r["seats"][0]["run"] = {{"jailed", true}, {"memory_mb", 512}};
+             r["seats"][0]["stopped_by"] = "exceeded its CPU time limit";
+             r["seats"][1]["run"] = nullptr;
          },
          ""},
         {"a tournament's round", [](json& r) { r["round"] = 2; }, ""},
@@ -83,8 +86,9 @@ TEST(MatchRecord, HostileShapesAreNamedByFileAndField) {
          "moves[0].changes[0]: not [x, y, token]"},
         {"a long name", [](json& r) { r["seats"][0]["bot"] = std::string(70000, 'x'); },
          "seats[0].bot: a text of 70000 bytes, more than 65536"},
-        {"a sandbox string", [](json& r) { r["seats"][0]["sandbox"] = "x"; },
-         "seats[0].sandbox: not an object"},
+        {"a run string", [](json& r) { r["seats"][0]["run"] = "x"; },
+         "seats[0].run: not an object"},
+        {"sandbox a string", [](json& r) { r["sandbox"] = "yes"; }, "sandbox: not true or false"},
         {"map null", [](json& r) { r["map"] = nullptr; }, "map: not an object"},
         {"other format", [](json& r) { r["format"] = "reversi-match-0"; },
          "not a match record of the format \"reversi-match-1\""},
