@@ -1,8 +1,8 @@
 #include "MatchPage.h"
 
-#include "BoundedFile.h"
 #include "MatchRecord.h"
 #include "RecordsFolder.h"
+#include "SmallFile.h"
 
 #include "WebAssets.h"
 
@@ -87,9 +87,11 @@ bool MatchPage::writeFile(const std::string& recordPath, const std::string& outP
         error = "the page would overwrite its record " + recordPath + "; name another output";
         return false;
     }
+    std::string text;
     nlohmann::json document;
     MatchRecord record;
-    if (!BoundedFile::readJson(recordPath, RecordsFolder::MAX_RECORD_BYTES, document, error)) {
+    if (!SmallFile::read(recordPath, RecordsFolder::MAX_RECORD_BYTES, text, error) ||
+        !SmallFile::parseJson(text, document, error)) {
         error = recordPath + ": " + error;
         return false;
     }

@@ -215,7 +215,14 @@ RecordSeat readSeat(const Field& f, unsigned k) {
         seat.logDroppedBytes =
             static_cast<uint64_t>(dropped.integer(0, std::numeric_limits<int64_t>::max()));
     }
-    seat.sandbox = f.at("sandbox", true).object(MatchRecord::MAX_SANDBOX_BYTES);
+    const Field run = f.at("run", true);
+    if (run.present()) {
+        seat.run = run.object(MatchRecord::MAX_RUN_BYTES);
+    }
+    const Field stopped = f.at("stopped_by", true);
+    if (stopped.present()) {
+        seat.stoppedBy = stopped.text();
+    }
     return seat;
 }
 
@@ -350,8 +357,11 @@ json seatJson(const RecordSeat& s) {
     if (s.logDroppedBytes) {
         seat["log_dropped_bytes"] = *s.logDroppedBytes;
     }
-    if (s.sandbox.is_object()) {
-        seat["sandbox"] = s.sandbox;
+    if (s.run) {
+        seat["run"] = *s.run;
+    }
+    if (s.stoppedBy) {
+        seat["stopped_by"] = *s.stoppedBy;
     }
     return seat;
 }
@@ -434,6 +444,10 @@ bool MatchRecord::fromJson(const json& document, const std::string& source, Matc
     }
     record.map = readMap(root.at("map"));
     record.limits = readLimits(root.at("limits"));
+    const Field sandbox = root.at("sandbox", true);
+    if (sandbox.present()) {
+        record.sandbox = sandbox.flag();
+    }
     readLists(root, record);
     record.consistent = root.at("consistent").flag();
     if (faults.any()) {
@@ -453,6 +467,9 @@ json MatchRecord::toJson() const {
                     {{"time_ms", limits.timeMs ? json(*limits.timeMs) : json(nullptr)},
                      {"depth", limits.depth ? json(*limits.depth) : json(nullptr)}}},
                    {"consistent", consistent}};
+    if (sandbox) {
+        record["sandbox"] = *sandbox;
+    }
     if (round) {
         record["round"] = *round;
     }

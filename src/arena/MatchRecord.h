@@ -34,8 +34,11 @@ struct RecordSeat {
     /// The seat's log file, relative to the match's log folder.
     std::string log;
     std::optional<uint64_t> logDroppedBytes;
-    /// How the bot was run (jail, limits): an object of bounded size, or null when absent.
-    nlohmann::json sandbox;
+    /// How the bot was run (jailed or not, its limits): an object of bounded size, null when
+    /// it never started; none in records written before bots were jailed.
+    std::optional<nlohmann::json> run;
+    /// The jail's limit that ended the bot, when one did.
+    std::optional<std::string> stoppedBy;
 };
 
 /// A cell whose shown content a move changed, and its new map character.
@@ -105,7 +108,7 @@ public:
     static constexpr size_t MAX_WARNINGS = 64;
     static constexpr size_t MAX_TEXT_BYTES = size_t{64} * 1024;
     static constexpr size_t MAX_MAP_BYTES = size_t{4} * 1024 * 1024;
-    static constexpr size_t MAX_SANDBOX_BYTES = size_t{64} * 1024;
+    static constexpr size_t MAX_RUN_BYTES = size_t{64} * 1024;
     static constexpr unsigned MAX_SCORE = 1000000;
 
     std::string id;
@@ -117,6 +120,8 @@ public:
     std::optional<unsigned> index;
     RecordMap map;
     RecordLimits limits;
+    /// Whether the bots ran in jails; none in records written before jails.
+    std::optional<bool> sandbox;
     std::vector<RecordSeat> seats;
     std::vector<RecordMove> moves;
     std::vector<RecordDisqualification> disqualifications;

@@ -2,17 +2,21 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 
 namespace {
 
 const double ELO_PER_NEPER = 400.0 / std::log(10.0);
 constexpr double Z95 = 1.959963984540054;
 constexpr unsigned MAX_ITERATIONS = 100000;
+constexpr unsigned MIN_ITERATIONS = 100;
+/// Iterations times the total length of the orders: the MM loop's budget of steps.
+constexpr double MAX_ITERATION_STEPS = 4e8;
 constexpr double TOLERANCE = 1e-12;
 /// Weight of the prior: one win and one loss of this weight against a bot of rating 0.
 constexpr double PRIOR = 0.1;
-/// Ties are spread over at most this many orders per match; beyond, the seat order decides.
-constexpr size_t MAX_ORDERS = 5040;
+/// The seed of the orders drawn for large ties.
+constexpr unsigned SAMPLE_SEED = 20240601;
 
 /// Inverts a symmetric positive definite matrix by Gauss-Jordan; false when it is singular.
 bool invert(std::vector<std::vector<double>>& a) {
@@ -52,37 +56,145 @@ bool invert(std::vector<std::vector<double>>& a) {
     return true;
 }
 
+/// The variances of the centred ratings from the information matrix (which is changed);
+/// false when it is singular. Without a prior the information has the constant direction as
+/// its null space, and (I + J/n)^-1 - J/n is its inverse on the centred ratings.
+bool centredVariances(std::vector<std::vector<double>>& info, bool centred,
+                      std::vector<double>& variance) {
+    const size_t n = info.size();
+    const double share = 1.0 / static_cast<double>(n);
+    if (centred) {
+        for (auto& row : info) {
+            for (double& v : row) {
+                v += share;
+            }
+        }
+    }
+    if (!invert(info)) {
+        return false;
+    }
+    // With a prior: the variance of theta_i - mean(theta).
+    double all = 0.0;
+    for (const auto& row : info) {
+        for (double v : row) {
+            all += v * share * share;
+        }
+    }
+    for (size_t i = 0; i < n; ++i) {
+        double rowMean = 0.0;
+        for (double v : info[i]) {
+            rowMean += v * share;
+        }
+        variance[i] = centred ? info[i][i] - share : info[i][i] - 2.0 * rowMean + all;
+    }
+    return true;
+}
+
+/// Adds one order's observed information: the negative Hessian of its log-likelihood in the
+/// log-strengths, whole into `matrix` when given, its diagonal into `diagonal`. At stage s every
+/// bot still in the running has p = gamma / rest_s; summed over the stages two bots share, an
+/// entry needs only prefix sums of 1 / rest_s and 1 / rest_s^2, so an order of k bots costs
+/// O(k^2) for the matrix and O(k) for the diagonal.
+void addInformation(double weight, const std::vector<unsigned>& bots,
+                    const std::vector<double>& gamma, std::vector<std::vector<double>>* matrix,
+                    std::vector<double>& diagonal) {
+    const size_t k = bots.size();
+    double rest = 0.0;
+    for (unsigned b : bots) {
+        rest += gamma[b];
+    }
+    // first[a], second[a]: the sums over the stages up to min(a, k - 2).
+    std::vector<double> first(k);
+    std::vector<double> second(k);
+    double f = 0.0;
+    double q = 0.0;
+    for (size_t a = 0; a < k; ++a) {
+        if (a + 1 < k) {
+            f += 1.0 / rest;
+            q += 1.0 / (rest * rest);
+            rest -= gamma[bots[a]];
+        }
+        first[a] = f;
+        second[a] = q;
+    }
+    for (size_t a = 0; a < k; ++a) {
+        const double g = gamma[bots[a]];
+        diagonal[bots[a]] += weight * (g * first[a] - g * g * second[a]);
+        if (matrix == nullptr) {
+            continue;
+        }
+        std::vector<double>& row = (*matrix)[bots[a]];
+        row[bots[a]] += weight * g * first[a];
+        for (size_t b = 0; b < k; ++b) {
+            row[bots[b]] -= weight * g * gamma[bots[b]] * second[std::min(a, b)];
+        }
+    }
+}
+
+/// Breadth-first from bot 0 along the edges; true when every bot is reached.
+bool reachesAll(const std::vector<std::vector<unsigned>>& edges) {
+    std::vector<bool> seen(edges.size(), false);
+    std::vector<unsigned> todo{0};
+    seen[0] = true;
+    size_t count = 1;
+    while (!todo.empty()) {
+        const unsigned at = todo.back();
+        todo.pop_back();
+        for (unsigned next : edges[at]) {
+            if (!seen[next]) {
+                seen[next] = true;
+                ++count;
+                todo.push_back(next);
+            }
+        }
+    }
+    return count == edges.size();
+}
+
+/// The orders of one match's tied groups, as many as there are up to `most`, saturating: the
+/// product of factorials overflows for ties of 21 bots and more.
+size_t orderCount(const std::vector<std::vector<unsigned>>& groups, size_t most) {
+    size_t count = 1;
+    for (const auto& g : groups) {
+        for (size_t k = 2; k <= g.size() && count <= most; ++k) {
+            count *= k;
+        }
+    }
+    return count;
+}
+
 } // namespace
 
 Ratings::Ratings(unsigned bots) : m_bots(bots) {}
 
 void Ratings::addMatch(const std::vector<std::vector<unsigned>>& groups) {
-    size_t count = 1;
-    for (const auto& g : groups) {
-        for (size_t k = 2; k <= g.size(); ++k) {
-            count *= k;
-        }
-    }
+    const size_t count = orderCount(groups, MAX_ORDERS);
     std::vector<std::vector<unsigned>> sorted = groups;
     for (auto& g : sorted) {
         std::sort(g.begin(), g.end());
     }
-    if (count > MAX_ORDERS) {
+    const auto concatenated = [&sorted]() {
         std::vector<unsigned> order;
-        for (const auto& g : groups) {
+        for (const auto& g : sorted) {
             order.insert(order.end(), g.begin(), g.end());
         }
-        m_orders.push_back({1.0, order});
+        return order;
+    };
+    if (count > MAX_ORDERS) {
+        // Each match draws its own orders, from a seed fixed by its place in the list.
+        std::mt19937 random(SAMPLE_SEED + static_cast<unsigned>(m_orders.size()));
+        for (size_t k = 0; k < SAMPLED_ORDERS; ++k) {
+            for (auto& g : sorted) {
+                std::shuffle(g.begin(), g.end(), random);
+            }
+            m_orders.push_back({1.0 / SAMPLED_ORDERS, concatenated()});
+        }
         return;
     }
     // Every combination of the groups' permutations, by odometer.
     const double weight = 1.0 / static_cast<double>(count);
     for (;;) {
-        std::vector<unsigned> order;
-        for (const auto& g : sorted) {
-            order.insert(order.end(), g.begin(), g.end());
-        }
-        m_orders.push_back({weight, order});
+        m_orders.push_back({weight, concatenated()});
         size_t i = 0;
         while (i < sorted.size() && !std::next_permutation(sorted[i].begin(), sorted[i].end())) {
             ++i;
@@ -93,66 +205,64 @@ void Ratings::addMatch(const std::vector<std::vector<unsigned>>& groups) {
     }
 }
 
-RatingFit Ratings::fit() const {
-    const unsigned n = m_bots;
-    RatingFit result;
-    if (n == 0) {
-        result.converged = true;
-        return result;
-    }
-    // beats[i][j]: i was placed while j was still in the running.
-    std::vector<std::vector<bool>> reach(n, std::vector<bool>(n, false));
-    std::vector<double> wins(n, 0.0);
+std::vector<double> Ratings::winsPerBot() const {
+    std::vector<double> wins(m_bots, 0.0);
     for (const Order& o : m_orders) {
         for (size_t s = 0; s + 1 < o.bots.size(); ++s) {
             wins[o.bots[s]] += o.weight;
-            for (size_t t = s + 1; t < o.bots.size(); ++t) {
-                reach[o.bots[s]][o.bots[t]] = true;
-            }
         }
     }
-    for (unsigned k = 0; k < n; ++k) {
-        for (unsigned i = 0; i < n; ++i) {
-            for (unsigned j = 0; j < n; ++j) {
-                reach[i][j] = reach[i][j] || (reach[i][k] && reach[k][j]);
-            }
-        }
-    }
-    // Finite maximum likelihood needs every bot to beat, through others, every other bot.
-    for (unsigned i = 0; i < n && !result.prior; ++i) {
-        for (unsigned j = 0; j < n; ++j) {
-            if (i != j && !reach[i][j]) {
-                result.prior = true;
-                break;
-            }
-        }
-    }
-    const double prior = result.prior ? PRIOR : 0.0;
+    return wins;
+}
 
+bool Ratings::needsPrior() const {
+    // Each bot beats the next of its order, and through it every later one: the finite maximum
+    // needs the graph of these edges to be strongly connected.
+    std::vector<std::vector<unsigned>> beats(m_bots);
+    std::vector<std::vector<unsigned>> beatenBy(m_bots);
+    for (const Order& o : m_orders) {
+        for (size_t s = 0; s + 1 < o.bots.size(); ++s) {
+            beats[o.bots[s]].push_back(o.bots[s + 1]);
+            beatenBy[o.bots[s + 1]].push_back(o.bots[s]);
+        }
+    }
+    return !reachesAll(beats) || !reachesAll(beatenBy);
+}
+
+std::vector<double> Ratings::strengths(double prior, RatingFit& result) const {
+    const unsigned n = m_bots;
+    const std::vector<double> wins = winsPerBot();
+    double length = 1;
+    for (const Order& o : m_orders) {
+        length += static_cast<double>(o.bots.size());
+    }
+    const auto most = static_cast<unsigned>(std::max<double>(
+        MIN_ITERATIONS, std::min<double>(MAX_ITERATIONS, MAX_ITERATION_STEPS / length)));
     std::vector<double> gamma(n, 1.0);
-    for (result.iterations = 1; result.iterations <= MAX_ITERATIONS; ++result.iterations) {
+    for (result.iterations = 1; result.iterations <= most; ++result.iterations) {
         std::vector<double> denom(n, 0.0);
         for (const Order& o : m_orders) {
             double rest = 0.0;
             for (unsigned b : o.bots) {
                 rest += gamma[b];
             }
-            for (size_t s = 0; s + 1 < o.bots.size(); ++s) {
-                // Stage s: every bot still in the running shares the stage's denominator.
-                const double share = o.weight / rest;
-                for (size_t t = s; t < o.bots.size(); ++t) {
-                    denom[o.bots[t]] += share;
+            // Stage s is shared by every bot still in the running: a bot at position t has
+            // the shares of stages 0..t.
+            double shares = 0.0;
+            for (size_t s = 0; s < o.bots.size(); ++s) {
+                if (s + 1 < o.bots.size()) {
+                    shares += o.weight / rest;
+                    rest -= gamma[o.bots[s]];
                 }
-                rest -= gamma[o.bots[s]];
+                denom[o.bots[s]] += shares;
             }
         }
-        double change = 0.0;
         std::vector<double> next(n);
         for (unsigned i = 0; i < n; ++i) {
             const double d = denom[i] + 2.0 * prior / (gamma[i] + 1.0);
             next[i] = d > 0.0 ? (wins[i] + prior) / d : gamma[i];
         }
-        if (!result.prior) {
+        if (prior == 0.0) {
             // Only ratios matter: keep the geometric mean at 1.
             double logMean = 0.0;
             for (double g : next) {
@@ -162,6 +272,7 @@ RatingFit Ratings::fit() const {
                 g /= std::exp(logMean);
             }
         }
+        double change = 0.0;
         for (unsigned i = 0; i < n; ++i) {
             change = std::max(change, std::fabs(std::log(next[i]) - std::log(gamma[i])));
         }
@@ -171,72 +282,61 @@ RatingFit Ratings::fit() const {
             break;
         }
     }
+    return gamma;
+}
 
-    std::vector<double> theta(n);
-    double mean = 0.0;
-    for (unsigned i = 0; i < n; ++i) {
-        theta[i] = std::log(gamma[i]);
-        mean += theta[i] / n;
-    }
-    // Observed information: the negative Hessian of the log-likelihood in theta.
-    std::vector<std::vector<double>> info(n, std::vector<double>(n, 0.0));
+std::vector<double> Ratings::halfWidths(const std::vector<double>& gamma, double prior) const {
+    const unsigned n = m_bots;
+    const bool exact = n <= MAX_EXACT_INTERVALS;
+    // Observed information: the negative Hessian of the log-likelihood in log-strengths; only
+    // its diagonal for a large pool.
+    std::vector<std::vector<double>> info(exact ? n : 0, std::vector<double>(n, 0.0));
+    std::vector<double> diagonal(n, 0.0);
     for (const Order& o : m_orders) {
-        for (size_t s = 0; s + 1 < o.bots.size(); ++s) {
-            double rest = 0.0;
-            for (size_t t = s; t < o.bots.size(); ++t) {
-                rest += gamma[o.bots[t]];
-            }
-            for (size_t a = s; a < o.bots.size(); ++a) {
-                const unsigned i = o.bots[a];
-                const double pi = gamma[i] / rest;
-                info[i][i] += o.weight * pi;
-                for (size_t b = s; b < o.bots.size(); ++b) {
-                    info[i][o.bots[b]] -= o.weight * pi * gamma[o.bots[b]] / rest;
-                }
-            }
-        }
+        addInformation(o.weight, o.bots, gamma, exact ? &info : nullptr, diagonal);
     }
     for (unsigned i = 0; i < n; ++i) {
         const double q = gamma[i] / (gamma[i] + 1.0);
-        info[i][i] += 2.0 * prior * q * (1.0 - q);
-    }
-    // Ratings are centred: without a prior the information has the constant direction as its
-    // null space, and (I + J/n)^-1 - J/n is its inverse on the centred ratings.
-    if (!result.prior) {
-        for (auto& row : info) {
-            for (double& v : row) {
-                v += 1.0 / n;
-            }
+        diagonal[i] += 2.0 * prior * q * (1.0 - q);
+        if (exact) {
+            info[i][i] += 2.0 * prior * q * (1.0 - q);
         }
     }
-    std::vector<std::vector<double>> cov = info;
-    const bool ok = invert(cov);
-    std::vector<double> variance(n, 0.0);
-    if (ok) {
+    std::vector<double> variance(n, INFINITY);
+    if (!exact) {
         for (unsigned i = 0; i < n; ++i) {
-            if (!result.prior) {
-                variance[i] = cov[i][i] - 1.0 / n;
-                continue;
-            }
-            // The variance of theta_i - mean(theta).
-            double rowMean = 0.0;
-            double all = 0.0;
-            for (unsigned j = 0; j < n; ++j) {
-                rowMean += cov[i][j] / n;
-                for (unsigned k = 0; k < n; ++k) {
-                    all += cov[j][k] / (double(n) * n);
-                }
-            }
-            variance[i] = cov[i][i] - 2.0 * rowMean + all;
+            variance[i] = diagonal[i] > 0.0 ? 1.0 / diagonal[i] : INFINITY;
         }
+    } else if (!centredVariances(info, prior == 0.0, variance)) {
+        variance.assign(n, INFINITY);
     }
+    std::vector<double> half(n);
     for (unsigned i = 0; i < n; ++i) {
-        const double elo = ELO_PER_NEPER * (theta[i] - mean);
-        const double half =
-            ok ? Z95 * ELO_PER_NEPER * std::sqrt(std::max(0.0, variance[i])) : INFINITY;
+        half[i] = Z95 * ELO_PER_NEPER * std::sqrt(std::max(0.0, variance[i]));
+    }
+    return half;
+}
+
+RatingFit Ratings::fit() const {
+    const unsigned n = m_bots;
+    RatingFit result;
+    if (n == 0) {
+        result.converged = true;
+        return result;
+    }
+    result.prior = needsPrior();
+    const double prior = result.prior ? PRIOR : 0.0;
+    const std::vector<double> gamma = strengths(prior, result);
+    double mean = 0.0;
+    for (double g : gamma) {
+        mean += std::log(g) / n;
+    }
+    const std::vector<double> half = halfWidths(gamma, prior);
+    for (unsigned i = 0; i < n; ++i) {
+        const double elo = ELO_PER_NEPER * (std::log(gamma[i]) - mean);
         result.elo.push_back(elo);
-        result.low.push_back(elo - half);
-        result.high.push_back(elo + half);
+        result.low.push_back(elo - half[i]);
+        result.high.push_back(elo + half[i]);
     }
     return result;
 }

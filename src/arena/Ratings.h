@@ -30,13 +30,29 @@ class Ratings {
 public:
     explicit Ratings(unsigned bots);
 
-    /// One match's finishing order: groups of bot indices, best group first; the bots of a
-    /// group tied. A bot may stand in more than one seat.
+    /// Orders of a match's ties listed one by one up to this many (7 bots tied); beyond, this
+    /// many orders are drawn at random with a fixed seed, so a report is the same every time.
+    static constexpr size_t MAX_ORDERS = 5040;
+    static constexpr size_t SAMPLED_ORDERS = 256;
+    /// Pools up to this many bots get intervals from the inverted information matrix (cubic in
+    /// the bots); larger pools from each rating's own information, the others held fixed
+    /// (linear; somewhat narrower intervals).
+    static constexpr unsigned MAX_EXACT_INTERVALS = 400;
+
+    /// One match's finishing order: groups of bot indices (each below the bots given to the
+    /// constructor), best group first; the bots of a group tied. A bot may stand in more than
+    /// one seat.
     void addMatch(const std::vector<std::vector<unsigned>>& groups);
 
     /// Maximum likelihood by Hunter's MM iterations (Hunter 2004, "MM algorithms for generalized
     /// Bradley-Terry models", section 5). A tie counts as every order of the tied bots, each
-    /// with an equal share of the match (for two seats: half a win each).
+    /// with an equal share of the match (for two seats: half a win each), or as a bounded
+    /// sample of them (see MAX_ORDERS).
+    ///
+    /// Cost, with L the total length of the orders kept and n the bots: O(L) per iteration, at
+    /// most max(100, min(100000, 4e8 / L)) iterations; then O(L) for the prior test, and for the
+    /// intervals O(L k) (k the longest order) plus O(n^3) up to MAX_EXACT_INTERVALS bots, O(L)
+    /// beyond.
     RatingFit fit() const;
 
     /// Likelihood of superiority from wins and losses (draws carry no information), as
@@ -54,6 +70,15 @@ private:
         double weight;
         std::vector<unsigned> bots;
     };
+
+    std::vector<double> winsPerBot() const;
+    /// Whether some bot does not beat, through others, every other bot: then no finite maximum
+    /// exists and a weak prior is added.
+    bool needsPrior() const;
+    /// The MM iterations from equal strengths; fills iterations and converged.
+    std::vector<double> strengths(double prior, RatingFit& result) const;
+    /// The 95 % half-width of each centred rating on the Elo scale; infinite when unknown.
+    std::vector<double> halfWidths(const std::vector<double>& gamma, double prior) const;
     unsigned m_bots;
     std::vector<Order> m_orders;
 };

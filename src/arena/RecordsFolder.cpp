@@ -1,6 +1,6 @@
 #include "RecordsFolder.h"
 
-#include "BoundedFile.h"
+#include "SmallFile.h"
 
 #include <algorithm>
 #include <atomic>
@@ -57,7 +57,9 @@ bool RecordsFolder::read(const std::string& fileName, MatchRecord& record,
                          std::string& error) const {
     nlohmann::json document;
     const std::string file = (fs::path(m_path) / fileName).string();
-    if (!BoundedFile::readJson(file, MAX_RECORD_BYTES, document, error)) {
+    std::string text;
+    if (!SmallFile::read(file, MAX_RECORD_BYTES, text, error) ||
+        !SmallFile::parseJson(text, document, error)) {
         error = fileName + ": " + error;
         return false;
     }

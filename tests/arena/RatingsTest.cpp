@@ -77,3 +77,37 @@ TEST(Ratings, LikelihoodOfSuperiorityAndSprt) {
     EXPECT_EQ(Ratings::sprt(120, 40, 40, 0, 10, 0.05, 0.05).verdict, "H1 accepted");
     EXPECT_EQ(Ratings::sprt(40, 40, 120, 0, 10, 0.05, 0.05).verdict, "H0 accepted");
 }
+
+TEST(Ratings, WideTiesAndLargePoolsStayBounded) {
+    // 66 bots tied in both matches of a cycle with one more bot: far past any list of orders.
+    // Every tied bot stands alike, so their ratings agree up to the sample; the fit is the same
+    // each time.
+    const auto wideTie = [] {
+        Ratings r(67);
+        std::vector<unsigned> tied;
+        for (unsigned k = 1; k <= 66; ++k) {
+            tied.push_back(k);
+        }
+        r.addMatch({{0}, tied});
+        r.addMatch({tied, {0}});
+        return r.fit();
+    };
+    const RatingFit tie = wideTie();
+    EXPECT_EQ(tie.elo, wideTie().elo);
+    for (size_t k = 1; k < tie.elo.size(); ++k) {
+        EXPECT_TRUE(std::isfinite(tie.elo[k]) && std::isfinite(tie.high[k]));
+        EXPECT_NEAR(tie.elo[k], tie.elo[1], 100.0);
+    }
+    // A pool above the exact intervals' bound: a ring of 500 bots, each beating the next.
+    const unsigned n = Ratings::MAX_EXACT_INTERVALS + 100;
+    Ratings ring(n);
+    for (unsigned k = 0; k < n; ++k) {
+        ring.addMatch({{k}, {(k + 1) % n}});
+    }
+    const RatingFit fit = ring.fit();
+    EXPECT_FALSE(fit.prior);
+    for (unsigned k = 0; k < n; ++k) {
+        EXPECT_NEAR(fit.elo[k], 0.0, 1e-6);
+        EXPECT_TRUE(std::isfinite(fit.high[k]) && fit.high[k] > 0.0);
+    }
+}

@@ -1,7 +1,10 @@
 #include "MatchPage.h"
 #include "ReportPage.h"
 #include "WebAssets.h"
+#include "support/TempDir.h"
 
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -48,4 +51,19 @@ TEST(MatchPage, PageInlinesEveryFileAndTheRecord) {
 TEST(ReportPage, MatchPagesLiveBesideTheReport) {
     EXPECT_EQ(ReportPage::matchFolder("out/league.html"), "out/league-matches");
     EXPECT_EQ(ReportPage::matchFolder("report.html"), "report-matches");
+}
+
+TEST(MatchPage, ViewNeverWritesOverItsInputNorAPageOfANonRecord) {
+    TempDir dir;
+    const std::string notes = dir.write("notes.html", "<p>my notes</p>");
+    std::string error;
+    EXPECT_FALSE(MatchPage::writeFile(notes, notes, error));
+    EXPECT_EQ(error, "the page would overwrite its record " + notes + "; name another output");
+    EXPECT_FALSE(MatchPage::writeFile(notes, dir.path() + "/page.html", error));
+    EXPECT_EQ(error, notes + ": not valid JSON (truncated?)");
+    EXPECT_FALSE(MatchPage::writeFile("/dev/zero", dir.path() + "/page.html", error));
+    EXPECT_EQ(error, "/dev/zero: not a regular file");
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/page.html"));
+    std::ifstream in(notes);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "<p>my notes</p>");
 }
