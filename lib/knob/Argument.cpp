@@ -26,6 +26,11 @@ Argument::Argument(std::string description, std::string name)
     m_isPositional = false;
 }
 
+Argument& Argument::named_only() {
+    m_isPositional = false;
+    return *this;
+}
+
 void Argument::parse_description() {
     bool escape = false;
     bool flagNext = false;

@@ -54,6 +54,9 @@ public:
     /// Runs the check callback, if any.
     virtual void check() const;
 
+    /// Makes the argument named-only: it takes tokens by its flags and names and is never
+    /// filled from bare words. An argument without markup is positional until this is called.
+    Argument& named_only();
     /// Add a flag and/or a long name; whether the argument is positional is not changed.
     Argument& alias(char flag);
     Argument& alias(std::string name);

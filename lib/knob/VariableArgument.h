@@ -20,6 +20,10 @@ public:
         : TypedArgument<T>(std::move(description), &variable) {}
     VariableArgument(std::string description, T* variable)
         : TypedArgument<T>(std::move(description), variable) {}
+    /// A named-only option: given as "--name value" (and by any flag or name added later),
+    /// never filled from a bare word, whatever its description's markup.
+    VariableArgument(std::string description, const std::string& name, T& variable)
+        : TypedArgument<T>(std::move(description), name, &variable) {}
 
     std::unique_ptr<BaseArgument> clone() const& override {
         return std::make_unique<VariableArgument>(*this);

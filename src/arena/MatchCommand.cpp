@@ -5,11 +5,11 @@
 #include "Jail.h"
 #include "LiveView.h"
 #include "Logging.h"
-#include "LongOption.h"
 #include "Map.h"
 #include "MapFile.h"
 #include "MatchRunner.h"
 #include "RecordsFolder.h"
+#include "knob/VariableArgument.h"
 
 #include <filesystem>
 #include <iomanip>
@@ -43,11 +43,12 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> map("The map file", m_map);
     map.valuename("mapfile");
     std::string bot;
-    LongOption<std::string> bots(
+    knob::VariableArgument<std::string> bots(
         "Start this command for the next seat, named NAME when given as NAME=CMD ({host}, {port} "
         "replaced; random, greedy, search[:SEED] name the reference client; the list repeats "
         "when shorter than the seats)",
-        bot, "bot", "command");
+        "bot", bot);
+    bots.valuename("command");
     bots.many(true);
     bots.check_typed([this](const knob::TypedArgument<std::string>&, const std::string& command) {
         m_bots.push_back(command);
@@ -64,21 +65,30 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> record("Write the match &record (JSON) to this file",
                                                m_record);
     record.valuename("file");
-    LongOption<std::string> logs("Keep the server and bot logs in this folder", m_logs, "logs",
-                                 "dir");
-    LongOption<double> matchTimeout("End the match after this many seconds (default: scaled to "
-                                    "the map)",
-                                    m_matchTimeout, "match-timeout", "seconds");
-    LongOption<double> connectTimeout("Seconds a bot has to connect (default 30)", m_connectTimeout,
-                                      "connect-timeout", "seconds");
-    LongOption<unsigned> port("First port the server tries (default: random)", m_basePort,
-                              "baseport", "port", 'b');
-    LongOption<unsigned> seed("Seed of the reference clients (seat k: seed + k - 1)", m_seed,
-                              "seed", "number");
-    LongOption<unsigned> logLimit("Bytes of each bot's output kept (default 1 MiB)", m_logLimit,
-                                  "bot-log-limit", "bytes");
-    LongOption<std::string> server("The server program", m_server, "server", "path");
-    LongOption<std::string> client("The reference client program", m_client, "client", "path");
+    knob::VariableArgument<std::string> logs("Keep the server and bot logs in this folder", "logs",
+                                             m_logs);
+    logs.valuename("dir");
+    knob::VariableArgument<double> matchTimeout(
+        "End the match after this many seconds (default: scaled to "
+        "the map)",
+        "match-timeout", m_matchTimeout);
+    matchTimeout.valuename("seconds");
+    knob::VariableArgument<double> connectTimeout("Seconds a bot has to connect (default 30)",
+                                                  "connect-timeout", m_connectTimeout);
+    connectTimeout.valuename("seconds");
+    knob::VariableArgument<unsigned> port("First port the server tries (default: random)",
+                                          "baseport", m_basePort);
+    port.valuename("port").alias('b');
+    knob::VariableArgument<unsigned> seed("Seed of the reference clients (seat k: seed + k - 1)",
+                                          "seed", m_seed);
+    seed.valuename("number");
+    knob::VariableArgument<unsigned> logLimit("Bytes of each bot's output kept (default 1 MiB)",
+                                              "bot-log-limit", m_logLimit);
+    logLimit.valuename("bytes");
+    knob::VariableArgument<std::string> server("The server program", "server", m_server);
+    server.valuename("path");
+    knob::VariableArgument<std::string> client("The reference client program", "client", m_client);
+    client.valuename("path");
 
     std::string limit;
     LongOption<std::string> limits("Set a limit of the jailed bots (memory_mb, processes, "

@@ -2,10 +2,10 @@
 
 #include "Arena.h"
 #include "Logging.h"
-#include "LongOption.h"
 #include "PlayLine.h"
 #include "Tournament.h"
 #include "TournamentConfig.h"
+#include "knob/VariableArgument.h"
 
 #include <iostream>
 
@@ -18,9 +18,11 @@ const Logging::Logger& logger = Arena::logger();
 bool PlanCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> dir("The tournament folder", m_dir);
     dir.valuename("dir");
-    LongOption<std::string> config("Write the plan of this configuration into the folder first "
-                                   "(once)",
-                                   m_config, "config", "config.json");
+    knob::VariableArgument<std::string> config(
+        "Write the plan of this configuration into the folder first "
+        "(once)",
+        "config", m_config);
+    config.valuename("config.json");
     parser.add(+dir);
     parser.add(config);
     return Tool::parseOptions(parser);

@@ -2,10 +2,10 @@
 
 #include "Arena.h"
 #include "Logging.h"
-#include "LongOption.h"
 #include "MatchCommand.h"
 #include "ServerFacts.h"
 #include "Tournament.h"
+#include "knob/VariableArgument.h"
 
 #include <filesystem>
 #include <iostream>
@@ -25,11 +25,15 @@ bool PlayCommand::parseOptions(knob::ArgumentParser& parser) {
     dir.valuename("dir");
     knob::VariableArgument<std::string> id("The id of the planned match", m_id);
     id.valuename("match-id");
-    LongOption<unsigned> port("First port the server tries (default: from the match's place in "
-                              "the plan)",
-                              m_basePort, "baseport", "port", 'b');
-    LongOption<std::string> server("The server program", m_server, "server", "path");
-    LongOption<std::string> client("The reference client program", m_client, "client", "path");
+    knob::VariableArgument<unsigned> port(
+        "First port the server tries (default: from the match's place in "
+        "the plan)",
+        "baseport", m_basePort);
+    port.valuename("port").alias('b');
+    knob::VariableArgument<std::string> server("The server program", "server", m_server);
+    server.valuename("path");
+    knob::VariableArgument<std::string> client("The reference client program", "client", m_client);
+    client.valuename("path");
     parser.add(+dir);
     parser.add(+id);
     parser.add(port);

@@ -2,8 +2,8 @@
 
 #include "Arena.h"
 #include "Logging.h"
-#include "LongOption.h"
 #include "ReportPage.h"
+#include "knob/VariableArgument.h"
 
 #include <iostream>
 
@@ -11,17 +11,22 @@ bool ReportCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> dir("The tournament folder, or a folder of records", m_dir);
     dir.valuename("dir");
     knob::Argument json("Print the report as $json");
-    LongOption<double> elo0("SPRT: the Elo difference of H0 (default 0)", m_sprt.elo0, "elo0",
-                            "elo");
-    LongOption<double> elo1("SPRT: the Elo difference of H1 (default 5)", m_sprt.elo1, "elo1",
-                            "elo");
-    LongOption<double> alpha("SPRT: the false positive rate (default 0.05)", m_sprt.alpha, "alpha",
-                             "rate");
-    LongOption<double> beta("SPRT: the false negative rate (default 0.05)", m_sprt.beta, "beta",
-                            "rate");
-    LongOption<std::string> html(
-        "Also write the report as a web page to this file, with a page per match beside it", m_html,
-        "html", "file");
+    knob::VariableArgument<double> elo0("SPRT: the Elo difference of H0 (default 0)", "elo0",
+                                        m_sprt.elo0);
+    elo0.valuename("elo");
+    knob::VariableArgument<double> elo1("SPRT: the Elo difference of H1 (default 5)", "elo1",
+                                        m_sprt.elo1);
+    elo1.valuename("elo");
+    knob::VariableArgument<double> alpha("SPRT: the false positive rate (default 0.05)", "alpha",
+                                         m_sprt.alpha);
+    alpha.valuename("rate");
+    knob::VariableArgument<double> beta("SPRT: the false negative rate (default 0.05)", "beta",
+                                        m_sprt.beta);
+    beta.valuename("rate");
+    knob::VariableArgument<std::string> html(
+        "Also write the report as a web page to this file, with a page per match beside it", "html",
+        m_html);
+    html.valuename("file");
     parser.add(+dir);
     parser.add(json);
     parser.add(html);

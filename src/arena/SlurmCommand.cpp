@@ -2,11 +2,11 @@
 
 #include "Arena.h"
 #include "Logging.h"
-#include "LongOption.h"
 #include "PlayLine.h"
 #include "RecordsFolder.h"
 #include "Subprocess.h"
 #include "Tournament.h"
+#include "knob/VariableArgument.h"
 
 #include <cerrno>
 #include <chrono>
@@ -84,18 +84,22 @@ bool SlurmCommand::isTimeLimit(const std::string& text) {
 bool SlurmCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> dir("The tournament folder", m_dir);
     dir.valuename("dir");
-    LongOption<std::string> partition("Submit to this partition (default: the cluster's)",
-                                      m_partition, "partition", "name", 'p');
+    knob::VariableArgument<std::string> partition(
+        "Submit to this partition (default: the cluster's)", "partition", m_partition);
+    partition.valuename("name").alias('p');
     partition.check_typed([](const knob::TypedArgument<std::string>&, const std::string& p) {
         if (!isPartition(p)) {
             throw knob::exception("A partition is a Slurm name: letters, digits, _ . - ,");
         }
     });
-    LongOption<unsigned> running("Run at most this many matches at once (default: no limit)",
-                                 m_maxRunning, "max-running", "number");
-    LongOption<std::string> time("Time limit of one task, as sbatch reads it (minutes, HH:MM:SS "
-                                 "or D-HH:MM:SS; default: the partition's)",
-                                 m_time, "time", "limit", 't');
+    knob::VariableArgument<unsigned> running(
+        "Run at most this many matches at once (default: no limit)", "max-running", m_maxRunning);
+    running.valuename("number");
+    knob::VariableArgument<std::string> time(
+        "Time limit of one task, as sbatch reads it (minutes, HH:MM:SS "
+        "or D-HH:MM:SS; default: the partition's)",
+        "time", m_time);
+    time.valuename("limit").alias('t');
     time.check_typed([](const knob::TypedArgument<std::string>&, const std::string& t) {
         if (!isTimeLimit(t)) {
             throw knob::exception("Please give the time as minutes, HH:MM:SS or D-HH:MM:SS.");

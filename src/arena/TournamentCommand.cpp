@@ -2,9 +2,9 @@
 
 #include "Arena.h"
 #include "Logging.h"
-#include "LongOption.h"
 #include "Tournament.h"
 #include "TournamentConfig.h"
+#include "knob/VariableArgument.h"
 
 namespace {
 
@@ -18,11 +18,15 @@ bool TournamentCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> out("Keep the plan, records and logs in this &out folder",
                                             m_out);
     out.valuename("dir");
-    LongOption<unsigned> jobs("Play this many matches at once (default: the configuration's "
-                              "concurrency)",
-                              m_jobs, "jobs", "number", 'j');
-    LongOption<std::string> server("The server program", m_server, "server", "path");
-    LongOption<std::string> client("The reference client program", m_client, "client", "path");
+    knob::VariableArgument<unsigned> jobs(
+        "Play this many matches at once (default: the configuration's "
+        "concurrency)",
+        "jobs", m_jobs);
+    jobs.valuename("number").alias('j');
+    knob::VariableArgument<std::string> server("The server program", "server", m_server);
+    server.valuename("path");
+    knob::VariableArgument<std::string> client("The reference client program", "client", m_client);
+    client.valuename("path");
     parser.add(+config);
     parser.add(+out);
     parser.add(jobs);

@@ -98,6 +98,43 @@ uint32_t SearchStrategy::allotTime(uint32_t timeLeft, unsigned movesToCome, uint
     return std::min(share, latest);
 }
 
+namespace {
+
+/// The moves still to come for this player: the free cells shared among the players, and its
+/// bombs.
+unsigned movesToCome(const Game& game, const GameBoard& board, Player me) {
+    unsigned freeCells = 0;
+    for (uint32_t i = 0; i < board.getBoardSize(); ++i) {
+        const Square s = board.get_square(static_cast<index_t>(i));
+        freeCells += (s != Square::NONE && !isColour(s)) ? 1 : 0;
+    }
+    return freeCells / std::max(1u, game.get_valid_players()) + board.getBombs(me) + 1;
+}
+
+/// Best first, then the rest by the last iteration's values (bounds for all but the best).
+void reorder(std::vector<Candidate>& moves, std::vector<int>& scores, size_t best) {
+    std::vector<size_t> order(moves.size());
+    for (size_t k = 0; k < order.size(); ++k) {
+        order[k] = k;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        if (a == best || b == best) {
+            return a == best && b != best;
+        }
+        return scores[a] > scores[b];
+    });
+    std::vector<Candidate> reordered;
+    std::vector<int> rescored;
+    for (size_t k : order) {
+        reordered.push_back(moves[k]);
+        rescored.push_back(scores[k]);
+    }
+    moves.swap(reordered);
+    scores.swap(rescored);
+}
+
+} // namespace
+
 bool SearchStrategy::chooseMove(const Game& game, Player me, const MoveLimits& limits, Move& move) {
     m_nodes = 0;
     m_lastDepth = 0;
@@ -118,58 +155,29 @@ bool SearchStrategy::chooseMove(const Game& game, Player me, const MoveLimits& l
     if (moves.size() == 1) {
         return true;
     }
-
-    // The moves still to come for this player: the free cells shared among the players, and
-    // its bombs.
-    const GameBoard& board = root.board();
-    unsigned freeCells = 0;
-    for (uint32_t i = 0; i < board.getBoardSize(); ++i) {
-        const Square s = board.get_square(static_cast<index_t>(i));
-        freeCells += (s != Square::NONE && !isColour(s)) ? 1 : 0;
-    }
-    const unsigned movesToCome =
-        freeCells / std::max(1u, game.get_valid_players()) + board.getBombs(me) + 1;
-    m_allotted = allotTime(limits.timeLeft, movesToCome, m_cap);
+    m_allotted = allotTime(limits.timeLeft, movesToCome(game, root.board(), me), m_cap);
     m_deadline = limits.received + std::chrono::milliseconds(m_allotted);
     const unsigned maxDepth = limits.depth > 0 ? limits.depth : MAX_DEPTH;
     if (m_moveLists.size() < maxDepth + 1) {
         m_moveLists.resize(maxDepth + 1); // the nodes that list moves lie above ply maxDepth
     }
+    m_lastValue = deepen(root, moves, maxDepth, move);
+    const auto spent =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - limits.received);
+    LOG(Logging::loggerAI, lumber::DEBUG)
+        << "Search: depth " << m_lastDepth << ", value " << m_lastValue << ", " << m_nodes
+        << " nodes, " << spent.count() << " of " << m_allotted << " ms";
+    return true;
+}
 
+int SearchStrategy::deepen(const Position& root, std::vector<Candidate>& moves, unsigned maxDepth,
+                           Move& move) {
+    const Player me = m_me;
     std::vector<int> scores(moves.size(), -INF);
     int bestScore = -INF;
     for (unsigned depth = 1; depth <= maxDepth; ++depth) {
-        m_hitHorizon = false;
         int alpha = -INF;
-        size_t iterationBest = moves.size();
-        for (size_t k = 0; k < moves.size(); ++k) {
-            Position child(root);
-            child.play(moves[k]);
-            int value = 0;
-            if (k == 0) {
-                value = search(child, depth - 1, alpha, INF, 1);
-            } else {
-                // Only a move that beats the best so far needs its true value.
-                value = search(child, depth - 1, alpha, alpha + 1, 1);
-                if (value > alpha && !m_aborted) {
-                    const int lowerBound = value;
-                    value = search(child, depth - 1, alpha, INF, 1);
-                    if (m_aborted) {
-                        // It beat the best so far, by how much is left unknown.
-                        alpha = lowerBound;
-                        iterationBest = k;
-                    }
-                }
-            }
-            if (m_aborted) {
-                break;
-            }
-            scores[k] = value;
-            if (value > alpha) {
-                alpha = value;
-                iterationBest = k;
-            }
-        }
+        const size_t iterationBest = searchRoot(root, moves, scores, depth, alpha);
         // The first move searched is the best of the last iteration, so a move that beat it in
         // an unfinished iteration is still the better choice.
         if (iterationBest < moves.size()) {
@@ -180,39 +188,49 @@ bool SearchStrategy::chooseMove(const Game& game, Player me, const MoveLimits& l
             break;
         }
         m_lastDepth = depth;
-        // Best first, then the rest by this iteration's values (bounds for all but the best).
-        std::vector<size_t> order(moves.size());
-        for (size_t k = 0; k < order.size(); ++k) {
-            order[k] = k;
-        }
-        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-            if (a == iterationBest || b == iterationBest) {
-                return a == iterationBest && b != iterationBest;
-            }
-            return scores[a] > scores[b];
-        });
-        std::vector<Candidate> reordered;
-        std::vector<int> rescored;
-        for (size_t k : order) {
-            reordered.push_back(moves[k]);
-            rescored.push_back(scores[k]);
-        }
-        moves.swap(reordered);
-        scores.swap(rescored);
-
+        reorder(moves, scores, iterationBest);
         if (!m_hitHorizon || bestScore >= WIN || bestScore <= -WIN) {
             break; // the result is exact
         }
         // Deepen until the time is up: an unfinished iteration still answers with a move that
         // beat the last iteration's best, and time not spent on this move is not given back.
     }
-    m_lastValue = bestScore;
-    const auto spent =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - limits.received);
-    LOG(Logging::loggerAI, lumber::DEBUG)
-        << "Search: depth " << m_lastDepth << ", value " << bestScore << ", " << m_nodes
-        << " nodes, " << spent.count() << " of " << m_allotted << " ms";
-    return true;
+    return bestScore;
+}
+
+size_t SearchStrategy::searchRoot(const Position& root, const std::vector<Candidate>& moves,
+                                  std::vector<int>& scores, unsigned depth, int& alpha) {
+    m_hitHorizon = false;
+    size_t iterationBest = moves.size();
+    for (size_t k = 0; k < moves.size(); ++k) {
+        Position child(root);
+        child.play(moves[k]);
+        int value = 0;
+        if (k == 0) {
+            value = search(child, depth - 1, alpha, INF, 1);
+        } else {
+            // Only a move that beats the best so far needs its true value.
+            value = search(child, depth - 1, alpha, alpha + 1, 1);
+            if (value > alpha && !m_aborted) {
+                const int lowerBound = value;
+                value = search(child, depth - 1, alpha, INF, 1);
+                if (m_aborted) {
+                    // It beat the best so far, by how much is left unknown.
+                    alpha = lowerBound;
+                    iterationBest = k;
+                }
+            }
+        }
+        if (m_aborted) {
+            break;
+        }
+        scores[k] = value;
+        if (value > alpha) {
+            alpha = value;
+            iterationBest = k;
+        }
+    }
+    return iterationBest;
 }
 
 bool SearchStrategy::outOfTime() {

@@ -58,6 +58,13 @@ private:
     /// Records a move that cut off the search at `ply` with `depth` plies left.
     void rememberCutoff(const Candidate& move, unsigned depth, unsigned ply);
     bool outOfTime();
+    /// Iterative deepening at the root up to maxDepth or the deadline; `move` is the best move
+    /// found so far, `moves` end best first. Returns the best move's value.
+    int deepen(const Position& root, std::vector<Candidate>& moves, unsigned maxDepth, Move& move);
+    /// One iteration over the root's moves at `depth`: their values into `scores`, the best
+    /// value into `alpha`. Returns the best move's index (moves.size() when none finished).
+    size_t searchRoot(const Position& root, const std::vector<Candidate>& moves,
+                      std::vector<int>& scores, unsigned depth, int& alpha);
 
     uint32_t m_cap;
     Player m_me = Player::P_INVALID;

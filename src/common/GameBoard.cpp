@@ -335,6 +335,33 @@ void GameBoard::swap_players(Player a, Player b) {
     btop_map[static_cast<unsigned>(ptob_map[ib])] = b;
 }
 
+bool GameBoard::freeCellsFewer(Square colour) const {
+    // A walk from a stone goes the whole length of its line, a test of a free cell stops at
+    // its first line: measured on a large board, testing the free cells is the shorter way
+    // once they are fewer than the foreign stones. The counts come from the counters
+    // (expansion squares count as free).
+    size_t stones = 0;
+    for (unsigned c = 1; c < PLAYER_SLOTS; ++c) {
+        stones += state.stoneCount[c];
+    }
+    const size_t free = reducedboardsize - stones;
+    const size_t foreign = stones - state.stoneCount[static_cast<unsigned>(colour)];
+    return free < foreign;
+}
+
+size_t GameBoard::legalFreeCells(Player player, std::vector<uint8_t>& marks) const {
+    size_t count = 0;
+    for (uint32_t c = 0; c < boardsize; ++c) {
+        const Square s = squares[c];
+        if (s != Square::NONE && !isOccupied(s) &&
+            hasCaptureLine(player, static_cast<index_t>(c))) {
+            marks[c] = 1;
+            ++count;
+        }
+    }
+    return count;
+}
+
 size_t GameBoard::legalCells(Player player, std::vector<uint8_t>& marks) const {
     marks.assign(boardsize, 0);
     if (!validPlayer(player)) {
@@ -342,30 +369,10 @@ size_t GameBoard::legalCells(Player player, std::vector<uint8_t>& marks) const {
     }
     const Square colour = ptob(player);
     const bool canOverride = getOverrides(player) != 0;
-    size_t count = 0;
-    if (!canOverride) {
-        // Without override stones only free cells can be played. A walk from a stone goes the
-        // whole length of its line, a test of a free cell stops at its first line: measured on
-        // a large board, testing the free cells is the shorter way once they are fewer than the
-        // foreign stones. The counts come from the counters (expansion squares count as free).
-        size_t stones = 0;
-        for (unsigned c = 1; c < PLAYER_SLOTS; ++c) {
-            stones += state.stoneCount[c];
-        }
-        const size_t free = reducedboardsize - stones;
-        const size_t foreign = stones - state.stoneCount[static_cast<unsigned>(colour)];
-        if (free < foreign) {
-            for (uint32_t c = 0; c < boardsize; ++c) {
-                const Square s = squares[c];
-                if (s != Square::NONE && !isOccupied(s) &&
-                    hasCaptureLine(player, static_cast<index_t>(c))) {
-                    marks[c] = 1;
-                    ++count;
-                }
-            }
-            return count;
-        }
+    if (!canOverride && freeCellsFewer(colour)) {
+        return legalFreeCells(player, marks);
     }
+    size_t count = 0;
     // Every line is walked backwards, from the stone of the player's colour that closes it:
     // the cell where such a walk leaves the foreign stones is playable, and with an override
     // stone so is every foreign stone on it but the first. A foreign stone met twice by one walk

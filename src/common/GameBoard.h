@@ -185,6 +185,10 @@ public:
     std::string playerStatus() const;
 
 private:
+    /// Whether testing the free cells is cheaper than walking lines from the stones.
+    bool freeCellsFewer(Square colour) const;
+    /// legalCells by testing every free cell; for a player without override stones.
+    size_t legalFreeCells(Player player, std::vector<uint8_t>& marks) const;
     class SquareTexts;
     /// Appends one cell as printSquare draws it (without reset), with or without colours.
     void appendSquare(std::string& out, Square s, bool colours) const;

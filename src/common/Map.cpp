@@ -206,6 +206,112 @@ bool Map::readTransition(std::istream& is, Transition& transition) const {
     return true;
 }
 
+bool Map::headerFaulty() const {
+    bool faulty = false;
+    if (m_players < MIN_PLAYERS || m_players > MAX_PLAYERS) {
+        LOG(Logging::loggerMap, lumber::ERR) << "Invalid number of players: " << m_players;
+        faulty = true;
+    }
+    if (m_overrides > Map::MAX_OVERRIDE) {
+        LOG(Logging::loggerMap, lumber::ERR) << "Invalid number of overrides: " << m_overrides;
+        faulty = true;
+    }
+    if (m_bombs > Map::MAX_BOMBS) {
+        LOG(Logging::loggerMap, lumber::ERR) << "Invalid number of bombs: " << m_bombs;
+        faulty = true;
+    }
+    if (m_bombStrength > Map::MAX_BOMB_RADIUS) {
+        LOG(Logging::loggerMap, lumber::ERR) << "Invalid bomb strength: " << m_bombStrength;
+        faulty = true;
+    }
+    if (!dimensionsValid()) {
+        LOG(Logging::loggerMap, lumber::ERR)
+            << "Invalid map dimensions: (" << m_height << " x " << m_width << ")";
+        faulty = true;
+    }
+    return faulty;
+}
+
+bool Map::dimensionsValid() const {
+    return m_height != 0 && m_height <= Map::MAX_HEIGHT && m_width != 0 &&
+           m_width <= Map::MAX_WIDTH;
+}
+
+bool Map::readGrid(std::istream& is, uint32_t& bonusCount) {
+    bool faulty = false;
+    m_tiles.reset(new Square[static_cast<size_t>(m_height) * m_width]);
+    for (map_axis y = 0; y < m_height; ++y) {
+        for (map_axis x = 0; x < m_width; ++x) {
+            Square tile = Square::NONE;
+            if (!(is >> tile)) {
+                LOG(Logging::loggerMap, lumber::ERR)
+                    << "Invalid tile at (" << x << ", " << y << ")";
+                faulty = true;
+                // Keep the unread cell defined.
+                m_tiles[y * m_width + x] = Square::NONE;
+                continue;
+            }
+            m_tiles[y * m_width + x] = tile;
+            if (tile == Square::BONUS) {
+                ++bonusCount;
+            }
+            if (tile != Square::NONE) {
+                ++m_playable;
+            }
+        }
+    }
+    return faulty;
+}
+
+bool Map::stockFaulty(uint32_t bonusCount) const {
+    bool faulty = false;
+    const uint64_t bombSum = uint64_t{m_bombs} + bonusCount;
+    if (bombSum > MAX_STOCK_SUM) {
+        LOG(Logging::loggerMap, lumber::ERR)
+            << "Sum of bonus-fields and bombs too large: " << bombSum;
+        faulty = true;
+    }
+    const uint64_t overrideSum = uint64_t{m_overrides} + bonusCount;
+    if (overrideSum > MAX_STOCK_SUM) {
+        LOG(Logging::loggerMap, lumber::ERR)
+            << "Sum of bonus-fields and overrides too large: " << overrideSum;
+        faulty = true;
+    }
+    return faulty;
+}
+
+bool Map::readTransitions(std::istream& is) {
+    bool faulty = false;
+    Transition transition;
+    while (readTransition(is, transition)) {
+        if (transition.isValid(*this)) {
+            m_transitions.push_back(transition);
+        } else {
+            faulty = true;
+        }
+        if (is.fail()) {
+            break;
+        }
+    }
+    // A list that stopped before the end of the input held a malformed line (logged).
+    return faulty || !is.eof();
+}
+
+bool Map::transitionsShareEndpoints() const {
+    bool faulty = false;
+    const std::vector<Transition>& list = m_transitions;
+    for (size_t i = 0; i < list.size(); ++i) {
+        for (size_t j = i + 1; j < list.size(); ++j) {
+            if (list[i].sharesNeightbour(list[j])) {
+                LOG(Logging::loggerMap, lumber::ERR)
+                    << "Duplicate transition endpoints: " << list[i] << " vs " << list[j];
+                faulty = true;
+            }
+        }
+    }
+    return faulty;
+}
+
 std::istream& operator>>(std::istream& is, Map& map) {
     if (!is.good()) {
         LOG(Logging::loggerMap, lumber::ERR) << "Error in stream";
@@ -230,99 +336,18 @@ std::istream& operator>>(std::istream& is, Map& map) {
         return is;
     }
 
-    bool faulty = false;
-    if (map.m_players < MIN_PLAYERS || map.m_players > MAX_PLAYERS) {
-        LOG(Logging::loggerMap, lumber::ERR) << "Invalid number of players: " << map.m_players;
-        faulty = true;
-    }
-    if (map.m_overrides > Map::MAX_OVERRIDE) {
-        LOG(Logging::loggerMap, lumber::ERR) << "Invalid number of overrides: " << map.m_overrides;
-        faulty = true;
-    }
-    if (map.m_bombs > Map::MAX_BOMBS) {
-        LOG(Logging::loggerMap, lumber::ERR) << "Invalid number of bombs: " << map.m_bombs;
-        faulty = true;
-    }
-    if (map.m_bombStrength > Map::MAX_BOMB_RADIUS) {
-        LOG(Logging::loggerMap, lumber::ERR) << "Invalid bomb strength: " << map.m_bombStrength;
-        faulty = true;
-    }
-    const bool dimensionsOk = map.m_height != 0 && map.m_height <= Map::MAX_HEIGHT &&
-                              map.m_width != 0 && map.m_width <= Map::MAX_WIDTH;
-    if (!dimensionsOk) {
-        LOG(Logging::loggerMap, lumber::ERR)
-            << "Invalid map dimensions: (" << map.m_height << " x " << map.m_width << ")";
-        faulty = true;
-    }
-
+    bool faulty = map.headerFaulty();
     // With dimensions beyond the limits no grid is read: the cell count could be anything
     // up to 2^64, and the map is invalid anyway.
     uint32_t bonusCount = 0;
-    if (dimensionsOk) {
-        map.m_tiles.reset(new Square[static_cast<size_t>(map.m_height) * map.m_width]);
-        for (map_axis y = 0; y < map.m_height; ++y) {
-            for (map_axis x = 0; x < map.m_width; ++x) {
-                Square tile = Square::NONE;
-                if (!(is >> tile)) {
-                    LOG(Logging::loggerMap, lumber::ERR)
-                        << "Invalid tile at (" << x << ", " << y << ")";
-                    faulty = true;
-                    // Keep the unread cell defined.
-                    map.m_tiles[y * map.m_width + x] = Square::NONE;
-                    continue;
-                }
-                map.m_tiles[y * map.m_width + x] = tile;
-                if (tile == Square::BONUS) {
-                    ++bonusCount;
-                }
-                if (tile != Square::NONE) {
-                    ++map.m_playable;
-                }
-            }
-        }
+    if (map.dimensionsValid()) {
+        faulty = map.readGrid(is, bonusCount) || faulty;
     }
-
-    const uint64_t bombSum = uint64_t{map.m_bombs} + bonusCount;
-    if (bombSum > MAX_STOCK_SUM) {
-        LOG(Logging::loggerMap, lumber::ERR)
-            << "Sum of bonus-fields and bombs too large: " << bombSum;
-        faulty = true;
-    }
-    const uint64_t overrideSum = uint64_t{map.m_overrides} + bonusCount;
-    if (overrideSum > MAX_STOCK_SUM) {
-        LOG(Logging::loggerMap, lumber::ERR)
-            << "Sum of bonus-fields and overrides too large: " << overrideSum;
-        faulty = true;
-    }
-
+    faulty = map.stockFaulty(bonusCount) || faulty;
     if (!faulty) {
-        Transition transition;
-        while (map.readTransition(is, transition)) {
-            if (transition.isValid(map)) {
-                map.m_transitions.push_back(transition);
-            } else {
-                faulty = true;
-            }
-            if (is.fail()) {
-                break;
-            }
-        }
-        // A list that stopped before the end of the input held a malformed line (logged).
-        if (!is.eof()) {
-            faulty = true;
-        }
+        faulty = map.readTransitions(is);
     }
-
-    const std::vector<Transition>& list = map.m_transitions;
-    for (size_t i = 0; i < list.size(); ++i) {
-        for (size_t j = i + 1; j < list.size(); ++j) {
-            if (list[i].sharesNeightbour(list[j])) {
-                LOG(Logging::loggerMap, lumber::ERR)
-                    << "Duplicate transition endpoints: " << list[i] << " vs " << list[j];
-                faulty = true;
-            }
-        }
-    }
+    faulty = map.transitionsShareEndpoints() || faulty;
 
     map.m_isValid = !faulty;
     if (map.m_isValid) {

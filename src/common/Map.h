@@ -102,6 +102,17 @@ public:
     friend std::ostream& operator<<(std::ostream& os, const Map& map);
 
 private:
+    // The reader's steps; each logs its faults and returns whether there was one.
+    bool headerFaulty() const;
+    bool dimensionsValid() const;
+    /// Reads the height x width cells, counting bonus cells and playable ones.
+    bool readGrid(std::istream& is, uint32_t& bonusCount);
+    /// Bombs and overrides with the bonus cells' share must fit the stock's bound.
+    bool stockFaulty(uint32_t bonusCount) const;
+    /// Reads transitions to the end of the input.
+    bool readTransitions(std::istream& is);
+    bool transitionsShareEndpoints() const;
+
     bool m_isValid = false;
     std::string m_name = "default";
     uint32_t m_players = 0;

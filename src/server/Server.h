@@ -23,12 +23,8 @@ struct NetworkClient {
     Player m_player = Player::P_INVALID;
 };
 
-/// Largest offset above the base port tried when opening the listening port.
-constexpr uint32_t MAX_PORTS = 100;
 /// Pause after a move, terminal or disqualification message went to all clients.
 constexpr uint32_t SERVER_SAFETY_OFFSET_USECS = 100000;
-/// Group id that marks a human client: no time limit applies to it.
-constexpr uint8_t HUMAN_GROUP_ID = 255;
 
 /// The match server: loads a map, admits one client per player and referees the game.
 ///

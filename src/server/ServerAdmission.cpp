@@ -5,6 +5,7 @@
 #include "Logging.h"
 #include "Network.h"
 #include "Protocol.h"
+#include "ServerFacts.h"
 
 #include <algorithm>
 #include <chrono>
@@ -56,7 +57,7 @@ bool Server::openPort(TcpServer& master) {
             }
         }
         ++portOffset;
-        if (portOffset > MAX_PORTS ||
+        if (portOffset > ServerFacts::MAX_PORTS ||
             static_cast<uint32_t>(m_basePort) + portOffset > HIGHEST_PORT) {
             LOG(loggerMatchpoint, lumber::INFO) << "FAILED\n";
             LOG(loggerServer, lumber::FATAL) << "Could not open port.";
@@ -122,7 +123,7 @@ void Server::collectGroupIds(Game* game) {
         }
         if (result != MsgResult::OK) {
             LOG(loggerServer, lumber::ERR) << "Failed to receive msg";
-            disqualify(game, p, "Failed to receive group id");
+            disqualify(game, p, ServerFacts::Reason::NO_GROUP_ID);
             continue;
         }
         client.m_gid = groupid.groupid;
@@ -143,7 +144,7 @@ void Server::sendMapAndNumbers(Game* game) {
         ProtoClient* proto = ptoc(p).m_proto;
         if (!proto->send_gameboard(mapText) || !proto->send_client_playernum(p)) {
             LOG(loggerServer, lumber::ERR) << "FAILED. Terminating.";
-            disqualify(game, p, "Failed to send board");
+            disqualify(game, p, ServerFacts::Reason::BOARD_NOT_SENT);
         }
     }
 }

@@ -4,6 +4,7 @@
 
 #include "Logging.h"
 #include "Protocol.h"
+#include "ServerFacts.h"
 #include "colors.h"
 
 #include <chrono>
@@ -28,7 +29,7 @@ void Server::broadcast_move(Game* game, const Move& move) {
         [&](ProtoClient& proto) {
             return proto.send_moveannounce(move.x, move.y, move.choice, move.player);
         },
-        [&](Player q) { disqualify(game, q, "Failed to propagate move"); });
+        [&](Player q) { disqualify(game, q, ServerFacts::Reason::MOVE_NOT_PROPAGATED); });
     pause();
 }
 
@@ -36,7 +37,7 @@ void Server::broadcast_terminal(Game* game) {
     LOG(loggerServer, lumber::INFO) << "Terminal state reached";
     sendToValidPlayers(
         game, [](ProtoClient& proto) { return proto.send_terminal(); },
-        [&](Player q) { disqualify(game, q, "Failed to send TERM to player"); });
+        [&](Player q) { disqualify(game, q, ServerFacts::Reason::TERM_NOT_SENT); });
     pause();
 }
 
@@ -44,7 +45,7 @@ void Server::broadcast_fin(Game* game) {
     LOG(loggerServer, lumber::INFO) << "Final state reached";
     sendToValidPlayers(
         game, [](ProtoClient& proto) { return proto.send_fin(); },
-        [&](Player q) { disqualify(game, q, "Failed to send FIN to player"); });
+        [&](Player q) { disqualify(game, q, ServerFacts::Reason::FIN_NOT_SENT); });
 }
 
 void Server::broadcast_disqualification(Game* game, Player player) {
@@ -56,7 +57,7 @@ void Server::broadcast_disqualification(Game* game, Player player) {
         [&](Player q) {
             LOG(loggerServer, lumber::INFO)
                 << "Failed to propagate disqualification to player " << q;
-            disqualify(game, q, "Failed to propagate disqualification to player");
+            disqualify(game, q, ServerFacts::Reason::DISQUALIFICATION_NOT_PROPAGATED);
         });
     pause();
 }

@@ -5,6 +5,7 @@
 #include "GameBoard.h"
 #include "Logging.h"
 #include "Protocol.h"
+#include "ServerFacts.h"
 #include "colors.h"
 
 #include <chrono>
@@ -93,7 +94,7 @@ Server::MoveAnswer Server::requestMove(Game* game, Player player) {
 
     MsgType msgType = MsgType::MOVE;
     MsgResult result;
-    const bool timed = m_timeLimit > 0 && client.m_gid != HUMAN_GROUP_ID;
+    const bool timed = m_timeLimit > 0 && client.m_gid != ServerFacts::UNTIMED_GROUP_ID;
     if (timed) {
         // Only the wait for the answer counts against the player.
         const auto starttime = std::chrono::steady_clock::now();
@@ -134,28 +135,28 @@ void Server::judgeAnswer(Game* game, Player player, const MoveAnswer& answer) {
     case MoveAnswer::Outcome::MOVE:
         break;
     case MoveAnswer::Outcome::SEND_FAILED:
-        disqualify(game, player, "Failed to send moverequest to player");
+        disqualify(game, player, ServerFacts::Reason::REQUEST_NOT_SENT);
         return;
     case MoveAnswer::Outcome::RECEIVE_FAILED:
         LOG(loggerServer, lumber::INFO) << "Failed to receive message.";
-        disqualify(game, player, "receive failed");
+        disqualify(game, player, ServerFacts::Reason::RECEIVE_FAILED);
         return;
     case MoveAnswer::Outcome::TIMEOUT:
         LOG(loggerServer, lumber::INFO)
             << ansi::color(ansi::CT_BOLD, ansi::CFG_YELLOW) << "timeout detected!" << C_RESET;
-        disqualify(game, player, "timeout during move");
+        disqualify(game, player, ServerFacts::Reason::TIMEOUT);
         return;
     case MoveAnswer::Outcome::WRONG_MESSAGE:
         LOG(loggerServer, lumber::INFO) << ansi::color(ansi::CT_BOLD, ansi::CFG_YELLOW)
                                         << "Incorrect message received" << C_RESET;
-        disqualify(game, player, "wrong message");
+        disqualify(game, player, ServerFacts::Reason::WRONG_MESSAGE);
         return;
     case MoveAnswer::Outcome::LATE:
         LOG(loggerServer, lumber::INFO)
             << ansi::color(ansi::CT_BOLD, ansi::CFG_YELLOW)
             << "timeout detected! (dt>msecs_left; dt=" << answer.msecs
             << "ms, msecs_left=" << client.m_msecs_left << "ms)" << C_RESET;
-        disqualify(game, player, "timeout during move");
+        disqualify(game, player, ServerFacts::Reason::TIMEOUT);
         return;
     }
 
@@ -169,7 +170,8 @@ void Server::judgeAnswer(Game* game, Player player, const MoveAnswer& answer) {
 
     if (!game->checkMove(move, true)) {
         std::ostringstream reason;
-        reason << "Invalid move: " << move << ". time left: " << client.m_msecs_left << " msecs";
+        reason << ServerFacts::Reason::INVALID_MOVE << ": " << move
+               << ". time left: " << client.m_msecs_left << " msecs";
         disqualify(game, player, reason.str().c_str());
         return;
     }

@@ -1,6 +1,7 @@
 #include "ServerOptions.h"
 
 #include "BasicOptions.h"
+#include "ServerFacts.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ ServerOptions::ServerOptions(std::string& mapName, uint16_t& basePort, uint32_t&
 
     m_time.valuename("seconds");
     m_time.check_typed([](const knob::TypedArgument<double>&, const double& seconds) {
-        if (0.2 > seconds) {
+        if (ServerFacts::MIN_TIME_SECONDS > seconds) {
             throw knob::exception("Please choose a timeout value >= 0.2 seconds.");
         }
         // Written so that a value that is not a number is refused as well.

@@ -1,4 +1,5 @@
 #include "knob/ArgumentParser.h"
+#include "knob/VariableArgument.h"
 
 #include <gtest/gtest.h>
 
@@ -226,3 +227,43 @@ TEST_F(ParserTest, ProgramNameFromFirstWordOnlyOnce) {
 }
 
 } // namespace
+
+TEST(NamedOnly, NeverTakesABareWord) {
+    // A long option without markup ("match-timeout" is no markup word) and one made
+    // named-only after an alias: bare words go to the positional map only (a second one is
+    // refused there), never to the named options.
+    const struct {
+        Tokens tokens;
+        const char* refusal;
+        const char* map;
+        const char* timeout;
+        const char* port;
+    } cases[] = {
+        {{"a.map", "--match-timeout", "9", "-b", "7"}, "", "a.map", "9", "7"},
+        {{"--match-timeout", "9", "a.map"}, "", "a.map", "9", ""},
+        {{"--match-timeout", "9", "-b", "7", "a.map", "b.map"},
+         "Argument value can only be set once",
+         "b.map",
+         "9",
+         "7"},
+    };
+    for (const auto& c : cases) {
+        std::string map;
+        std::string timeout;
+        std::string port;
+        knob::VariableArgument<std::string> mapArg("The map", map);
+        knob::VariableArgument<std::string> timeoutArg("Seconds", "match-timeout", timeout);
+        knob::VariableArgument<std::string> portArg("First port", port);
+        portArg.alias('b').named_only();
+        knob::ArgumentParser parser;
+        parser.add(+mapArg);
+        parser.add(timeoutArg);
+        parser.add(portArg);
+        EXPECT_EQ(parseMessage(parser, c.tokens), c.refusal) << c.tokens[0];
+        EXPECT_EQ(map, c.map);
+        EXPECT_EQ(timeout, c.timeout);
+        EXPECT_EQ(port, c.port);
+        EXPECT_FALSE(timeoutArg.matches());
+        EXPECT_FALSE(portArg.matches());
+    }
+}

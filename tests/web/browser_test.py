@@ -351,17 +351,26 @@ def view(tools, record, scratch, name):
     return page
 
 
-def big_record(scratch, side=50):
+def embed(template, element, data, out):
+    """A copy of a page the arena wrote with other data in its JSON element, escaped as the
+    arena escapes it: how the page copes with data the arena's reader would refuse."""
+    with open(template) as f:
+        text = f.read()
+    body = json.dumps(data).replace("<", "\\u003c")
+    with open(out, "w") as f:
+        f.write(re.sub(f'(<script type="application/json" id="{element}">).*?(</script>)',
+                       lambda m: m.group(1) + body + m.group(2), text, count=1, flags=re.S))
+    return out
+
+
+def big_record(side=50):
     """A record of a side × side map for two, with no moves: enough to measure its cells."""
     rows = [["0"] * side for _ in range(side)]
     rows[side // 2][side // 2], rows[side // 2][side // 2 + 1] = "1", "2"
     text = f"2\n0\n0 0\n{side} {side}\n" + "\n".join(" ".join(r) for r in rows) + "\n"
-    path = os.path.join(scratch, "big.json")
-    with open(path, "w") as f:
-        json.dump({"format": "reversi-match-1", "id": "big", "map": {"file": "big", "text": text},
-                   "seats": [{"seat": 1, "bot": "a"}, {"seat": 2, "bot": "b"}], "moves": [],
-                   "disqualifications": [], "result": {"end": "final"}}, f)
-    return path
+    return {"format": "reversi-match-1", "id": "big", "map": {"file": "big", "text": text},
+            "seats": [{"seat": 1, "bot": "a"}, {"seat": 2, "bot": "b"}], "moves": [],
+            "disqualifications": [], "result": {"end": "final"}}
 
 
 def lab(rgb):
@@ -388,8 +397,9 @@ def check_drawing(browser, tools, fixtures, scratch, failures):
     """Coordinates, legal marks clear of digits, legend, transitions, big cells, seat colours."""
     eight, specials, bombs = (fixtures[k] for k in ("eight", "specials", "bombs"))
     pages = {name: view(tools, path, scratch, name + "-drawn") for name, path in
-             (("eight", eight), ("specials", specials), ("bombs", bombs),
-              ("big", big_record(scratch)))}
+             (("eight", eight), ("specials", specials), ("bombs", bombs))}
+    pages["big"] = embed(pages["eight"], "record", big_record(),
+                         os.path.join(scratch, "big-drawn.html"))
     cases = (("eight", eight), ("specials", specials), ("bombs", bombs), ("big", None))
     with concurrent.futures.ThreadPoolExecutor(len(cases)) as pool:
         found = pool.map(lambda c: probe(browser, pages[c[0]],
@@ -522,22 +532,12 @@ def check_injection(browser, tools, fixture, report_page, prototype, scratch, fa
     drawn["seats"][1]["bot"] = "__proto__"
     drawn["disqualifications"] = [{"seat": 2, "at_move": 4294967295, "reason": PAYLOAD,
                                    "detail": PAYLOAD}]
-    pages = {}
-    for name, body in (("hostile", drawn), ("hostile-refused", poisoned(record))):
-        path = os.path.join(scratch, name + ".json")
-        with open(path, "w") as f:
-            json.dump(body, f)
-        page = os.path.join(scratch, name + ".html")
-        subprocess.run([tools.arena, "view", path, "-o", page], timeout=60,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        pages[name] = page
-    with open(report_page) as f:
-        text = f.read()
-    data = json.dumps(hostile_report()).replace("<", "\\u003c")
-    pages["report"] = os.path.join(scratch, "hostile-report.html")
-    with open(pages["report"], "w") as f:
-        f.write(re.sub(r'(<script type="application/json" id="report">).*?(</script>)',
-                       lambda m: m.group(1) + data + m.group(2), text, count=1, flags=re.S))
+    # The arena's reader refuses such records; the pages must hold on their own all the same.
+    template = view(tools, fixture, scratch, "template")
+    pages = {name: embed(template, "record", body, os.path.join(scratch, name + ".html"))
+             for name, body in (("hostile", drawn), ("hostile-refused", poisoned(record)))}
+    pages["report"] = embed(report_page, "report", hostile_report(),
+                            os.path.join(scratch, "hostile-report.html"))
     cases = (("hostile", None, 5), ("hostile-refused", "true", 1), ("report", None, 20))
     with concurrent.futures.ThreadPoolExecutor(len(cases)) as pool:
         found = list(pool.map(lambda c: probe(browser, pages[c[0]], {"moves": [0, 1, 2]}), cases))
