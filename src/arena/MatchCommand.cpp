@@ -91,9 +91,11 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     client.valuename("path");
 
     std::string limit;
-    LongOption<std::string> limits("Set a limit of the jailed bots (memory_mb, processes, "
-                                   "open_files, file_size_mb, cpu_s, writable_mb)",
-                                   limit, "limit", "key=number");
+    knob::VariableArgument<std::string> limits("Set a limit of the jailed bots (memory_mb, "
+                                               "processes, open_files, file_size_mb, cpu_s, "
+                                               "writable_mb)",
+                                               "limit", limit);
+    limits.valuename("key=number");
     limits.many(true);
     limits.check_typed([this](const knob::TypedArgument<std::string>&, const std::string& given) {
         const size_t eq = given.find('=');
