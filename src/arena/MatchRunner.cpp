@@ -412,13 +412,13 @@ std::vector<std::string> MatchRunner::botLine(unsigned k, Subprocess::Options& o
     const std::string client =
         std::filesystem::weakly_canonical(std::filesystem::absolute(m_setup.clientProgram))
             .string();
-    const std::vector<std::string> line =
-        bot.argv(client, HOST, m_log.port(), m_setup.seed + k - 1);
+    std::vector<std::string> line = bot.argv(client, HOST, m_log.port(), m_setup.seed + k - 1);
     if (!m_setup.sandbox) {
         options.workDir = bot.workDir();
         options.env = {std::string("REVERSI_HOST=") + HOST, "REVERSI_PORT=" + port};
         for (const auto& [name, value] : bot.env()) {
-            options.env.push_back(name + "=" + value);
+            options.env.push_back(name);
+            options.env.back().append("=").append(value);
         }
         how = {{"jailed", false}};
         return line;

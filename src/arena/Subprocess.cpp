@@ -35,7 +35,7 @@ std::string findProgram(const std::string& name) {
     for (size_t start = 0; start <= dirs.size();) {
         size_t end = dirs.find(':', start);
         end = end == std::string::npos ? dirs.size() : end;
-        const std::string candidate =
+        std::string candidate =
             (end == start ? std::string(".") : dirs.substr(start, end - start)) + "/" + name;
         if (access(candidate.c_str(), X_OK) == 0) {
             return candidate;
