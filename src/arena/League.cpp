@@ -242,13 +242,15 @@ bool League::importRecord(const json& record, bool& added) {
     if (!m_matches.states(states)) {
         return fail("cannot read the league's matches");
     }
-    if (states.count(m.key) != 0) {
+    const auto known = states.find(m.key);
+    if (known != states.end() && known->second.done) {
         return true;
     }
     const std::string worker = "import";
     LeagueMatch claimed;
     bool found = false;
-    if (!m_db->begin() || !m_matches.add({m}) || !m_db->commit() ||
+    const bool fresh = known == states.end();
+    if (!m_db->begin() || (fresh && !m_matches.add({m})) || !m_db->commit() ||
         !m_matches.claimKey(m.key, worker, now(), claimed, found) || !found ||
         !m_matches.store(claimed.id, worker, now(), read.result, added)) {
         return fail("cannot import the match " + m.key);

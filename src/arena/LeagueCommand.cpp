@@ -13,6 +13,7 @@
 #include "knob/SwitchArgument.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 
@@ -59,13 +60,12 @@ bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
         "or export followed by the league",
         m_first);
     first.valuename("league|action");
-    knob::VariableArgument<std::string> second("import: the records folder; export: the "
-                                               "folder to write records to; report: the league",
-                                               m_second);
-    second.valuename("dir");
-    knob::VariableArgument<std::string> third("export: the match id (default: every match)",
+    knob::VariableArgument<std::string> second("report, import, export: the league", m_second);
+    second.valuename("league");
+    knob::VariableArgument<std::string> third("import: the records folder; export: the folder "
+                                              "to write records to",
                                               m_third);
-    third.valuename("match");
+    third.valuename("dir");
     LongOption<unsigned> jobs("Play this many matches at once (default: the configuration's "
                               "concurrency)",
                               m_jobs, "jobs", "number", 'j');
@@ -74,13 +74,14 @@ bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
     LongOption<std::string> html("Write the tables as an HTML page to this file", m_html, "html",
                                  "file");
     LongOption<unsigned> top("Print only this many rows of the standings", m_top, "top", "rows");
+    LongOption<std::string> match("export: only this match (mID)", m_match, "match", "id");
     LongOption<std::string> server("The server program", m_server, "server", "path");
     LongOption<std::string> client("The reference client program", m_client, "client", "path");
     parser.add(+first);
     parser.add(second);
     parser.add(third);
     for (knob::Argument* a :
-         std::initializer_list<knob::Argument*>{&jobs, &json, &html, &top, &server, &client}) {
+         std::initializer_list<knob::Argument*>{&jobs, &json, &html, &top, &match, &server, &client}) {
         parser.add(*a);
     }
     return Tool::parseOptions(parser);
@@ -202,5 +203,36 @@ bool LeagueCommand::exportRecords() {
         LOG(logger, lumber::ERR) << "usage: arena league export LEAGUE OUT_DIR [--match ID]";
         return false;
     }
+    std::vector<std::int64_t> ids;
+    if (!m_match.empty()) {
+        ids.push_back(std::strtoll(m_match.c_str() + (m_match[0] == 'm' ? 1 : 0), nullptr, 10));
+    } else if (!league->finished([&](const FinishedSeat& s) {
+                   if (ids.empty() || ids.back() != s.matchId) {
+                       ids.push_back(s.matchId);
+                   }
+               })) {
+        LOG(logger, lumber::ERR) << league->error();
+        return false;
+    }
+    std::error_code ec;
+    fs::create_directories(m_third, ec);
+    size_t written = 0;
+    for (const std::int64_t id : ids) {
+        json record;
+        bool found = false;
+        std::string error;
+        const std::string file = m_third + "/m" + std::to_string(id) + ".json";
+        if (!league->record(id, record, found) || !found) {
+            LOG(logger, lumber::ERR) << "no record of match m" << id;
+            return false;
+        }
+        if (!RecordFile::write(file, record, error)) {
+            LOG(logger, lumber::ERR) << error;
+            return false;
+        }
+        ++written;
+    }
+    LOG(logger, lumber::INFO) << "Wrote " << written << " records to " << m_third
+                              << "; see one with: arena view FILE";
     return true;
 }

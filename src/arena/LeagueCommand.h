@@ -20,6 +20,7 @@ private:
     std::string m_first;
     std::string m_second;
     std::string m_third;
+    std::string m_match;
     unsigned m_jobs = 0;
     bool m_json = false;
     std::string m_html;
