@@ -80,8 +80,8 @@ bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
     parser.add(+first);
     parser.add(second);
     parser.add(third);
-    for (knob::Argument* a :
-         std::initializer_list<knob::Argument*>{&jobs, &json, &html, &top, &match, &server, &client}) {
+    for (knob::Argument* a : std::initializer_list<knob::Argument*>{&jobs, &json, &html, &top,
+                                                                    &match, &server, &client}) {
         parser.add(*a);
     }
     return Tool::parseOptions(parser);

@@ -1,5 +1,5 @@
-// Leagues on SQLite: growing step by step, tables against numbers worked out by hand, and the
-// duplicate games of deterministic bots.
+// Leagues on SQLite: tables against numbers worked out by hand, from imported records and from
+// a bot that never connects.
 
 #include "LeagueTestUtil.h"
 
@@ -18,15 +18,16 @@ namespace {
 /// A hand-made record of a 2-seat match on TINY2 at depth 1.
 json record(const std::string& id, int round, const std::string& a, const std::string& b,
             const json& ranks, const json& moves) {
-    json r = {{"format", "reversi-match-1"},
-              {"id", id},
-              {"round", round},
-              {"map", {{"file", "/x/a.map"}, {"text", TINY2}}},
-              {"limits", {{"time_ms", nullptr}, {"depth", 1}}},
-              {"seats", {{{"bot", a}, {"command", a + "-cmd"}}, {{"bot", b}, {"command", b + "-cmd"}}}},
-              {"moves", moves},
-              {"disqualifications", json::array()},
-              {"result", {{"end", "final"}, {"scores", {3, 2}}, {"ranks", ranks}}}};
+    json r = {
+        {"format", "reversi-match-1"},
+        {"id", id},
+        {"round", round},
+        {"map", {{"file", "/x/a.map"}, {"text", TINY2}}},
+        {"limits", {{"time_ms", nullptr}, {"depth", 1}}},
+        {"seats", {{{"bot", a}, {"command", a + "-cmd"}}, {{"bot", b}, {"command", b + "-cmd"}}}},
+        {"moves", moves},
+        {"disqualifications", json::array()},
+        {"result", {{"end", "final"}, {"scores", {3, 2}}, {"ranks", ranks}}}};
     return r;
 }
 
@@ -44,11 +45,6 @@ const json* row(const json& rows, const std::string& bot) {
 }
 
 } // namespace
-
-TEST(League, GrowsPlayingOnlyTheNewMatches) {
-    TempDir dir;
-    growingLeague(dir, "");
-}
 
 TEST(League, TablesOfAHandMadeSetMatchHandComputedNumbers) {
     TempDir dir;
