@@ -116,13 +116,13 @@ TEST_F(LeagueOnPostgres, TwoArenasShareALeagueAndTakeOverAKilledOnesMatch) {
     Subprocess doomed;
     Subprocess survivor;
     std::string error;
-    ASSERT_TRUE(doomed.start(words, "", {}, error));
+    ASSERT_TRUE(doomed.start(words, Subprocess::Options(), error));
     // Kill the first arena as soon as it holds a claim: its match is taken over after the lease.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (claimedBy(database, doomed.pid()) == 0 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    ASSERT_TRUE(survivor.start(words, "", {}, error));
+    ASSERT_TRUE(survivor.start(words, Subprocess::Options(), error));
     ASSERT_GT(claimedBy(database, doomed.pid()), 0);
     kill(doomed.pid(), SIGKILL);
     while (survivor.running()) {
