@@ -264,6 +264,7 @@ json LeagueStats::history() const {
             }
         }
     }
+    all.reserve(counts.size());
     for (const auto& entry : counts) {
         all.push_back(entry.first);
     }
