@@ -4,7 +4,7 @@
 
 #include "MatchRecord.h"
 #include "Ratings.h"
-#include "SmallFile.h"
+#include "BoundedFile.h"
 
 #include <cstdlib>
 #include <map>
@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     nlohmann::json document;
     std::string error;
     MatchRecord record;
-    if (!SmallFile::parseJson(text, document, error) ||
+    if (!BoundedFile::parseJson(text, document, error) ||
         !MatchRecord::fromJson(document, "fuzz.json", record, error)) {
         // A refusal names the file and what is wrong.
         if (error.empty()) {
@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::string written = record.text();
     MatchRecord again;
-    if (!SmallFile::parseJson(written, document, error) ||
+    if (!BoundedFile::parseJson(written, document, error) ||
         !MatchRecord::fromJson(document, "fuzz.json", again, error) || again.text() != written) {
         std::abort();
     }

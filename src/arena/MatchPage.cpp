@@ -2,7 +2,7 @@
 
 #include "MatchRecord.h"
 #include "RecordsFolder.h"
-#include "SmallFile.h"
+#include "BoundedFile.h"
 
 #include "WebAssets.h"
 
@@ -90,8 +90,8 @@ bool MatchPage::writeFile(const std::string& recordPath, const std::string& outP
     std::string text;
     nlohmann::json document;
     MatchRecord record;
-    if (!SmallFile::read(recordPath, RecordsFolder::MAX_RECORD_BYTES, text, error) ||
-        !SmallFile::parseJson(text, document, error)) {
+    if (!BoundedFile::read(recordPath, RecordsFolder::MAX_RECORD_BYTES, text, error) ||
+        !BoundedFile::parseJson(text, document, error)) {
         error = recordPath + ": " + error;
         return false;
     }

@@ -1,6 +1,6 @@
 #include "RecordsFolder.h"
 
-#include "SmallFile.h"
+#include "BoundedFile.h"
 
 #include <algorithm>
 #include <atomic>
@@ -58,8 +58,8 @@ bool RecordsFolder::read(const std::string& fileName, MatchRecord& record,
     nlohmann::json document;
     const std::string file = (fs::path(m_path) / fileName).string();
     std::string text;
-    if (!SmallFile::read(file, MAX_RECORD_BYTES, text, error) ||
-        !SmallFile::parseJson(text, document, error)) {
+    if (!BoundedFile::read(file, MAX_RECORD_BYTES, text, error) ||
+        !BoundedFile::parseJson(text, document, error)) {
         error = fileName + ": " + error;
         return false;
     }

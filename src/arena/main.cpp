@@ -2,6 +2,7 @@
 // know only the shared services (Arena.h).
 
 #include "Arena.h"
+#include "LeagueCommand.h"
 #include "Logging.h"
 #include "MatchCommand.h"
 #include "PlanCommand.h"
@@ -42,6 +43,8 @@ const std::vector<Subcommand>& subcommands() {
          [] { return std::make_unique<PlayCommand>(); }},
         {"slurm", "Write (or submit) the Slurm job array of the pending matches",
          [] { return std::make_unique<SlurmCommand>(); }},
+        {"league", "Play what a growing league needs; report, import, export",
+         [] { return std::make_unique<LeagueCommand>(); }},
         {"report", "Standings and ratings of a tournament folder",
          [] { return std::make_unique<ReportCommand>(); }},
         {"view", "Write the page of a match record: one HTML file to open in a browser",

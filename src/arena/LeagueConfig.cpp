@@ -1,0 +1,31 @@
+#include "LeagueConfig.h"
+
+#include "SqlDatabase.h"
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+void LeagueConfig::readKeys(JsonFields& fields) {
+    TournamentConfig::readKeys(fields);
+    database = "league.db";
+    openings = 0;
+    leaseSeconds = DEFAULT_LEASE;
+    fields.text("database", MAX_TEXT_BYTES, database);
+    fields.whole("openings", 0u, MAX_OPENING_PLIES, openings);
+    fields.whole("lease", 1u, MAX_LEASE, leaseSeconds);
+    if (fields.ok() && database.empty()) {
+        fields.fail("database", "must not be empty");
+    }
+    if (fields.ok() && !SqlDatabase::isPostgres(database)) {
+        database = absolute(database);
+    }
+}
+
+bool LeagueConfig::loadLeague(const std::string& fileOrDir, std::string& error) {
+    std::error_code ec;
+    file = fs::is_directory(fileOrDir, ec) ? (fs::path(fileOrDir) / "league.json").string()
+                                           : fileOrDir;
+    folder = fs::absolute(fs::path(file), ec).parent_path().string();
+    return load(file, error);
+}
