@@ -6,6 +6,7 @@
 #include "PlanCommand.h"
 #include "PlayCommand.h"
 #include "ReportCommand.h"
+#include "ServeCommand.h"
 #include "TournamentCommand.h"
 #include "ViewCommand.h"
 
@@ -67,6 +68,8 @@ const std::vector<Subcommand>& Arena::subcommands() {
          [] { return std::make_unique<ReportCommand>(); }},
         {"view", "Write the page of a match record: one HTML file to open in a browser",
          [] { return std::make_unique<ViewCommand>(); }},
+        {"serve", "Serve a league on the web, with teams' submissions",
+         [] { return std::make_unique<ServeCommand>(); }},
     };
     return list;
 }

@@ -1,0 +1,153 @@
+#include "ServeApi.h"
+
+#include "SubmissionQueue.h"
+#include "TeamToken.h"
+#include "WebAssets.h"
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+namespace {
+
+// The site's own files that may be fetched, and the viewer's files the match page reuses.
+const char* const siteFiles[] = {"index.html", "bot.html", "game.html", "team.html", "site.css",
+                                 "site.js",    "match.js", "rules.js",  "match.css"};
+
+std::string contentType(const std::string& name) {
+    if (name.size() > 5 && name.compare(name.size() - 5, 5, ".html") == 0) {
+        return "text/html; charset=utf-8";
+    }
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".css") == 0) {
+        return "text/css; charset=utf-8";
+    }
+    return "text/javascript; charset=utf-8";
+}
+
+HttpReply json(const nlohmann::json& value, int status = 200) {
+    // Logs and names come from teams: bytes that are not UTF-8 are replaced, never refused.
+    return {status, "application/json",
+            value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), ""};
+}
+
+nlohmann::json describe(const SubmissionRow& row) {
+    return {{"id", row.id},
+            {"team", row.team},
+            {"bot", row.bot},
+            {"state", row.state},
+            {"created", row.created}};
+}
+
+HttpReply fileReply(const std::string& name) {
+    for (const char* known : siteFiles) {
+        if (name == known) {
+            const std::string_view bytes = WebAssets::find(name);
+            return {200, contentType(name), std::string(bytes), ""};
+        }
+    }
+    return HttpReply::error(404, "no such page");
+}
+
+} // namespace
+
+ServeApi::ServeApi(TeamStore& store, SubmissionQueue& queue, std::string folder,
+                   Submission::Limits limits)
+    : m_store(store), m_queue(queue), m_folder(std::move(folder)), m_limits(limits) {}
+
+std::vector<HttpRoute> ServeApi::routes() {
+    using R = const HttpRequest&;
+    return {
+        {"GET", "/", [this](R r) { return page(r); }},
+        {"GET", "/(bot|game|team)", [this](R r) { return page(r); }},
+        {"GET", "/static/([a-z]+\\.(?:js|css|html))", [this](R r) { return asset(r); }},
+        {"GET", "/api/team", [this](R r) { return team(r); }},
+        {"POST", "/api/submissions", [this](R r) { return upload(r); }},
+        {"GET", "/api/submissions", [this](R r) { return listSubmissions(r); }},
+        {"GET", "/api/submissions/([0-9]{1,18})", [this](R r) { return showSubmission(r); }},
+    };
+}
+
+HttpReply ServeApi::page(const HttpRequest& request) const {
+    return fileReply(request.captures.empty() ? "index.html" : request.captures[0] + ".html");
+}
+
+HttpReply ServeApi::asset(const HttpRequest& request) const {
+    return fileReply(request.captures[0]);
+}
+
+std::optional<Team> ServeApi::caller(const HttpRequest& request, HttpReply& refusal) {
+    if (request.bearer.empty()) {
+        refusal = HttpReply::error(401, "this needs a team's token (Authorization: Bearer ...)");
+        return std::nullopt;
+    }
+    std::optional<Team> found = m_store.authenticate(request.bearer);
+    if (!found) {
+        refusal = HttpReply::error(401, "unknown token");
+    }
+    return found;
+}
+
+HttpReply ServeApi::team(const HttpRequest& request) {
+    HttpReply refusal;
+    const std::optional<Team> who = caller(request, refusal);
+    if (!who) {
+        return refusal;
+    }
+    return json({{"team", who->name}});
+}
+
+HttpReply ServeApi::upload(const HttpRequest& request) {
+    HttpReply refusal;
+    const std::optional<Team> who = caller(request, refusal);
+    if (!who) {
+        return refusal;
+    }
+    const auto named = request.query.find("bot");
+    const std::string bot = named != request.query.end() ? named->second : who->name;
+    if (!TeamStore::validName(bot)) {
+        return HttpReply::error(400, "a bot's name is 1 to 32 letters, digits, '-' or '_'");
+    }
+    const std::filesystem::path teamFolder =
+        std::filesystem::path(m_folder) / "submissions" / who->name;
+    std::error_code ignored;
+    std::filesystem::create_directories(teamFolder, ignored);
+    const std::string folder =
+        (teamFolder / (bot + "-" + TeamToken::generate().substr(0, 16))).string();
+    std::string error;
+    if (!Submission::unpack(request.body, folder, m_limits, error)) {
+        return HttpReply::error(400, error);
+    }
+    const int64_t id = m_store.addSubmission(who->id, bot, folder);
+    m_queue.add(id);
+    return json({{"id", id}, {"bot", bot}, {"state", "building"}}, 202);
+}
+
+HttpReply ServeApi::listSubmissions(const HttpRequest& request) {
+    HttpReply refusal;
+    const std::optional<Team> who = caller(request, refusal);
+    if (!who) {
+        return refusal;
+    }
+    nlohmann::json list = nlohmann::json::array();
+    for (const SubmissionRow& row : m_store.submissions(who->id)) {
+        list.push_back(describe(row));
+    }
+    return json({{"team", who->name}, {"submissions", list}});
+}
+
+HttpReply ServeApi::showSubmission(const HttpRequest& request) {
+    HttpReply refusal;
+    const std::optional<Team> who = caller(request, refusal);
+    if (!who) {
+        return refusal;
+    }
+    const std::optional<SubmissionRow> row = m_store.submission(std::stoll(request.captures[0]));
+    if (!row) {
+        return HttpReply::error(404, "no such submission");
+    }
+    if (row->teamId != who->id) {
+        return HttpReply::error(403, "this submission is another team's");
+    }
+    nlohmann::json out = describe(*row);
+    out["log"] = row->log;
+    return json(out);
+}

@@ -1,0 +1,115 @@
+#include "ServeCommand.h"
+
+#include "Arena.h"
+#include "HttpServer.h"
+#include "LongOption.h"
+#include "MatchRunner.h"
+#include "ServeApi.h"
+#include "SubmissionQueue.h"
+#include "TeamStore.h"
+#include "TeamToken.h"
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <iostream>
+#include <thread>
+
+namespace {
+
+const Logging::Logger& logger = Arena::logger();
+
+constexpr int stopCheckMs = 100;
+
+std::string databasePath(const std::string& league) {
+    return (std::filesystem::path(league) / "league.db").string();
+}
+
+} // namespace
+
+bool ServeCommand::parseOptions(knob::ArgumentParser& parser) {
+    knob::VariableArgument<std::string> league("The league's folder", m_league);
+    league.valuename("league");
+    knob::VariableArgument<std::string> what("'team' for the teams' commands", m_what);
+    what.valuename("team");
+    knob::VariableArgument<std::string> action("'add': add a team and print its token", m_action);
+    action.valuename("add");
+    knob::VariableArgument<std::string> name("The team's name", m_name);
+    name.valuename("name");
+    LongOption<std::string> listen("Answer on this address and port (default 127.0.0.1:8080; "
+                                   "port 0 for any free one)",
+                                   m_listen, "listen", "addr:port");
+    LongOption<unsigned> buildSeconds("Stop a submission's build after this many seconds "
+                                      "(default 300)",
+                                      m_buildSeconds, "build-time", "seconds");
+    parser.add(+league);
+    parser.add(what);
+    parser.add(action);
+    parser.add(name);
+    parser.add(listen);
+    parser.add(buildSeconds);
+    return Tool::parseOptions(parser);
+}
+
+bool ServeCommand::doRun() {
+    if (!TeamToken::init()) {
+        LOG(logger, lumber::ERR) << "libsodium cannot start (no source of randomness)";
+        return false;
+    }
+    if (m_what.empty()) {
+        return serve();
+    }
+    if (m_what == "team" && m_action == "add" && !m_name.empty()) {
+        return addTeam(m_name);
+    }
+    LOG(logger, lumber::ERR) << "unknown command; try: arena serve LEAGUE team add NAME";
+    return false;
+}
+
+bool ServeCommand::addTeam(const std::string& name) {
+    TeamStore store;
+    std::string error;
+    const std::string token = TeamToken::generate();
+    if (!store.open(databasePath(m_league), error) ||
+        !store.addTeam(name, TeamToken::hash(token), error)) {
+        LOG(logger, lumber::ERR) << error;
+        return false;
+    }
+    std::cout << "Team " << name << " added. Its token, shown only this once:\n" << token << '\n';
+    return true;
+}
+
+bool ServeCommand::serve() {
+    TeamStore store;
+    std::string error;
+    if (!store.open(databasePath(m_league), error)) {
+        LOG(logger, lumber::ERR) << error;
+        return false;
+    }
+    SubmissionBuild::Limits buildLimits;
+    buildLimits.seconds = static_cast<int>(m_buildSeconds);
+    SubmissionQueue queue(store, SubmissionBuild(buildLimits), {});
+    const Submission::Limits limits;
+    ServeApi api(store, queue, m_league, limits);
+    HttpServer server(api.routes(), limits.archiveBytes);
+    if (!server.bind(m_listen, error)) {
+        LOG(logger, lumber::ERR) << error;
+        return false;
+    }
+    queue.start();
+    Arena::catchInterrupts();
+    std::atomic<bool> done{false};
+    std::thread watcher([&] {
+        while (!done && !MatchRunner::stopRequested()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(stopCheckMs));
+        }
+        server.stop();
+    });
+    // The port line is what scripts wait for; it names the real port when 0 was asked for.
+    std::cout << "Serving " << m_league << " on http://" << m_listen.substr(0, m_listen.rfind(':'))
+              << ':' << server.port() << "/" << std::endl;
+    server.serve();
+    done = true;
+    watcher.join();
+    return true;
+}
