@@ -7,6 +7,7 @@
 #include "PlayCommand.h"
 #include "ReportCommand.h"
 #include "ServeCommand.h"
+#include "SlurmCommand.h"
 #include "TournamentCommand.h"
 #include "ViewCommand.h"
 
@@ -64,6 +65,8 @@ const std::vector<Subcommand>& Arena::subcommands() {
          [] { return std::make_unique<PlanCommand>(); }},
         {"play", "Play one planned match of a tournament folder",
          [] { return std::make_unique<PlayCommand>(); }},
+        {"slurm", "Write (or submit) the Slurm job array of the pending matches",
+         [] { return std::make_unique<SlurmCommand>(); }},
         {"report", "Standings and ratings of a tournament folder",
          [] { return std::make_unique<ReportCommand>(); }},
         {"view", "Write the page of a match record: one HTML file to open in a browser",

@@ -3,30 +3,14 @@
 #include "Arena.h"
 #include "Logging.h"
 #include "LongOption.h"
+#include "PlayLine.h"
 #include "Tournament.h"
 
-#include <climits>
-#include <filesystem>
 #include <iostream>
-#include <unistd.h>
 
 namespace {
 
 const Logging::Logger& logger = Arena::logger();
-
-/// The word as one shell word.
-std::string quoted(const std::string& word) {
-    if (!word.empty() &&
-        word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                               "0123456789/._-+=:,@") == std::string::npos) {
-        return word;
-    }
-    std::string out = "'";
-    for (char c : word) {
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return out + "'";
-}
 
 } // namespace
 
@@ -43,6 +27,11 @@ bool PlanCommand::parseOptions(knob::ArgumentParser& parser) {
 
 bool PlanCommand::doRun() {
     std::string error;
+    PlayLine play;
+    if (!play.prepare(m_dir, error)) {
+        LOG(logger, lumber::ERR) << error;
+        return false;
+    }
     Tournament tournament;
     if (!m_config.empty()) {
         nlohmann::json config;
@@ -57,13 +46,16 @@ bool PlanCommand::doRun() {
         LOG(logger, lumber::ERR) << error;
         return false;
     }
-    char self[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    const std::string program = n > 0 ? std::string(self, static_cast<size_t>(n)) : "arena";
-    const std::string dir = std::filesystem::absolute(m_dir).lexically_normal().string();
+    // A match whose id cannot be written plainly is named and left out; the others still run.
+    bool all = true;
     for (const nlohmann::json& m : tournament.pending()) {
-        std::cout << quoted(program) << " play " << quoted(dir) << ' '
-                  << quoted(m["id"].get<std::string>()) << '\n';
+        std::string line;
+        if (play.line(m["id"].get<std::string>(), line, error)) {
+            std::cout << line << '\n';
+        } else {
+            LOG(logger, lumber::ERR) << error;
+            all = false;
+        }
     }
-    return true;
+    return all;
 }
