@@ -168,7 +168,7 @@ bool SlurmCommand::pendingIds(const PlayLine& play, std::vector<std::string>& id
 bool SlurmCommand::submit(const std::string& scriptPath) const {
     Subprocess sbatch;
     std::string error;
-    if (!sbatch.start({"sbatch", "--parsable", scriptPath}, "", {}, error)) {
+    if (!sbatch.start({"sbatch", "--parsable", scriptPath}, Subprocess::Options{}, error)) {
         LOG(logger, lumber::ERR) << error;
         return false;
     }

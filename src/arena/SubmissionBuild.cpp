@@ -80,7 +80,9 @@ bool SubmissionBuild::run(const std::string& folder, std::string& log) const {
     }
     Subprocess build;
     std::string error;
-    if (!build.start(argv, folder, {}, error)) {
+    Subprocess::Options options;
+    options.workDir = folder;
+    if (!build.start(argv, options, error)) {
         log = "the build could not start: " + error + "\n";
         return false;
     }
