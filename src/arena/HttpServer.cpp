@@ -93,11 +93,17 @@ HttpServer::HttpServer(const std::vector<HttpRoute>& routes, size_t maxBodyBytes
     }
     // Statuses the library sets itself (404, 413, 400 for a malformed request) get the same
     // JSON shape as the handlers' errors.
-    server.set_error_handler([](const httplib::Request&, httplib::Response& out) {
-        if (out.body.empty()) {
-            out.set_content(HttpReply::error(out.status, statusText(out.status)).body,
-                            "application/json");
+    server.set_error_handler([](const httplib::Request& in, httplib::Response& out) {
+        if (!out.body.empty()) {
+            return;
         }
+        std::string text = statusText(out.status);
+        // The library bounds form bodies far below the upload limit.
+        if (out.status == 413 &&
+            in.get_header_value("Content-Type").find("form") != std::string::npos) {
+            text += ": send uploads as application/octet-stream";
+        }
+        out.set_content(HttpReply::error(out.status, text).body, "application/json");
     });
     server.set_exception_handler(
         [](const httplib::Request&, httplib::Response& out, std::exception_ptr) {
