@@ -1,5 +1,6 @@
 #include "Arena.h"
 
+#include "LeagueCommand.h"
 #include "Logging.h"
 #include "MatchCommand.h"
 #include "MatchRunner.h"
@@ -69,6 +70,8 @@ const std::vector<Subcommand>& Arena::subcommands() {
          [] { return std::make_unique<SlurmCommand>(); }},
         {"report", "Standings and ratings of a tournament folder",
          [] { return std::make_unique<ReportCommand>(); }},
+        {"league", "Play what a growing league needs; report, import, export",
+         [] { return std::make_unique<LeagueCommand>(); }},
         {"view", "Write the page of a match record: one HTML file to open in a browser",
          [] { return std::make_unique<ViewCommand>(); }},
         {"serve", "Serve a league on the web, with teams' submissions",

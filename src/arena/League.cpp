@@ -1,0 +1,303 @@
+#include "League.h"
+
+#include "LeagueOpenings.h"
+#include "LeaguePlanner.h"
+#include "LeagueRecord.h"
+#include "LeagueSchema.h"
+#include "Map.h"
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unordered_set>
+
+using json = nlohmann::json;
+
+namespace {
+
+/// Arbitrary, fixed: the lock that keeps two arenas from planning one league at once.
+constexpr std::int64_t SCHEDULE_LOCK = 0x6c65616775650002;
+/// Map files are small; anything larger is not one.
+constexpr std::streamsize MAX_MAP_BYTES = 1 << 20;
+
+bool readMap(const std::string& file, std::string& text, int& seats) {
+    std::ifstream in(file, std::ios::binary);
+    std::string buffer(static_cast<size_t>(MAX_MAP_BYTES), '\0');
+    in.read(&buffer[0], MAX_MAP_BYTES);
+    buffer.resize(static_cast<size_t>(in.gcount()));
+    text = buffer;
+    Map map;
+    // A map the model refuses still gets its matches: their records say what was wrong.
+    seats = map.loadFromString(text) ? static_cast<int>(map.getPlayers()) : 2;
+    return !text.empty();
+}
+
+} // namespace
+
+League::League(std::unique_ptr<SqlDatabase> db)
+    : m_db(std::move(db)), m_bots(*m_db), m_maps(*m_db), m_matches(*m_db), m_ratings(*m_db) {}
+
+std::unique_ptr<League> League::open(const std::string& database, std::string& error) {
+    std::unique_ptr<SqlDatabase> db = SqlDatabase::open(database, error);
+    if (!db || !LeagueSchema::migrate(*db, error)) {
+        return nullptr;
+    }
+    return std::unique_ptr<League>(new League(std::move(db)));
+}
+
+std::int64_t League::now() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string League::error() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_error;
+}
+
+bool League::fail(const std::string& what) {
+    m_error = what + ": " + m_db->error();
+    return false;
+}
+
+bool League::syncBots(const LeagueConfig& config, std::vector<std::int64_t>& current) {
+    for (const json& bot : config.tournament["bots"]) {
+        BotVersion v;
+        if (!m_bots.versionFor(bot["name"], bot["command"], bot["dir"], now(), v)) {
+            return fail("cannot add bot " + bot["name"].get<std::string>());
+        }
+        current.push_back(v.id);
+    }
+    return m_bots.setCurrent(current) || fail("cannot mark the current bots");
+}
+
+bool League::syncMaps(const LeagueConfig& config, std::vector<std::vector<PlanMap>>& rounds) {
+    const unsigned count = config.tournament["rounds"];
+    rounds.assign(count, {});
+    std::vector<std::int64_t> current;
+    for (const json& file : config.tournament["maps"]) {
+        LeagueMap base;
+        LeagueMap stored;
+        base.name = std::filesystem::path(file.get<std::string>()).stem().string();
+        if (!readMap(file, base.text, base.seats)) {
+            m_error = "cannot read map " + file.get<std::string>();
+            return false;
+        }
+        if (!m_maps.mapFor(base, stored)) {
+            return fail("cannot add map " + base.name);
+        }
+        current.push_back(stored.id);
+        for (unsigned r = 0; r < count; ++r) {
+            LeagueMap opening = stored;
+            opening.baseId = stored.id;
+            opening.plies = static_cast<int>(config.openings);
+            opening.name = base.name + "@" + std::to_string(r + 1);
+            const std::uint64_t seed = config.tournament["seed"].get<std::uint64_t>() * 1000 + r;
+            LeagueMap played = stored;
+            if (config.openings > 0 &&
+                LeagueOpenings::derive(base.text, config.openings, seed, opening.text)) {
+                if (!m_maps.mapFor(opening, played)) {
+                    return fail("cannot add an opening of " + base.name);
+                }
+                current.push_back(played.id);
+            }
+            rounds[r].push_back({played.id, played.seats});
+        }
+    }
+    return m_maps.setCurrent(current) || fail("cannot mark the current maps");
+}
+
+bool League::syncMatches(const std::vector<PlannedMatch>& planned, LeagueProgress& progress) {
+    std::unordered_map<std::string, MatchState> states;
+    if (!m_matches.states(states)) {
+        return fail("cannot read the league's matches");
+    }
+    std::vector<PlannedMatch> fresh;
+    std::unordered_set<std::string> keys;
+    progress = LeagueProgress();
+    progress.needed = planned.size();
+    for (const PlannedMatch& m : planned) {
+        keys.insert(m.key);
+        const auto found = states.find(m.key);
+        if (found == states.end()) {
+            fresh.push_back(m);
+            continue;
+        }
+        progress.done += found->second.done ? 1 : 0;
+        if (!found->second.needed && !m_matches.setNeeded(found->second.id, true)) {
+            return fail("cannot update a match");
+        }
+    }
+    for (const auto& entry : states) {
+        if (entry.second.needed && keys.count(entry.first) == 0 &&
+            !m_matches.setNeeded(entry.second.id, false)) {
+            return fail("cannot update a match");
+        }
+    }
+    progress.added = fresh.size();
+    return m_matches.add(fresh) || fail("cannot add the new matches");
+}
+
+bool League::schedule(const LeagueConfig& config, LeagueProgress& progress) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!m_db->begin() || (m_db->dialect() == SqlDatabase::Dialect::Postgres &&
+                           !m_db->exec("SELECT pg_advisory_xact_lock(?)", {SCHEDULE_LOCK}))) {
+        return fail("cannot start planning");
+    }
+    std::vector<std::int64_t> versions;
+    std::vector<std::vector<PlanMap>> rounds;
+    if (!syncBots(config, versions) || !syncMaps(config, rounds)) {
+        m_db->rollback();
+        return false;
+    }
+    const std::vector<PlannedMatch> planned =
+        LeaguePlanner::plan(versions, rounds, config.timeMs, config.depth,
+                            config.tournament["seed"].get<std::int64_t>());
+    if (!syncMatches(planned, progress)) {
+        m_db->rollback();
+        return false;
+    }
+    return m_db->commit() || fail("cannot commit the plan");
+}
+
+bool League::progress(LeagueProgress& out) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    out = LeagueProgress();
+    return m_db->query("SELECT status, COUNT(*) FROM matches WHERE needed = 1 GROUP BY status", {},
+                       [&](const SqlRow& row) {
+                           const auto n = static_cast<size_t>(row.integer(1));
+                           out.needed += n;
+                           out.done += row.text(0) == "done" ? n : 0;
+                           out.claimed += row.text(0) == "claimed" ? n : 0;
+                       }) ||
+           fail("cannot count the matches");
+}
+
+bool League::claimNext(const std::string& worker, unsigned leaseSeconds, LeagueMatch& out,
+                       bool& found) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    const std::int64_t t = now();
+    return m_matches.claimNext(worker, t, t + leaseSeconds, out, found) ||
+           fail("cannot claim a match");
+}
+
+bool League::renew(std::int64_t id, const std::string& worker, unsigned leaseSeconds, bool& held) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_matches.renew(id, worker, now() + leaseSeconds, held) || fail("cannot renew");
+}
+
+bool League::release(std::int64_t id, const std::string& worker) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_matches.release(id, worker) || fail("cannot release a match");
+}
+
+bool League::storeResult(std::int64_t id, const std::string& worker, const json& record,
+                         bool& stored) {
+    LeagueRecord read;
+    std::string problem;
+    stored = false;
+    if (!LeagueRecord::read(record, read, problem)) {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_error = "match " + std::to_string(id) + ": " + problem;
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_matches.store(id, worker, now(), read.result, stored) ||
+           fail("cannot store match " + std::to_string(id));
+}
+
+bool League::importRecord(const json& record, bool& added) {
+    LeagueRecord read;
+    std::string problem;
+    added = false;
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!LeagueRecord::read(record, read, problem)) {
+        m_error = problem;
+        return false;
+    }
+    LeagueMap wanted;
+    wanted.name = read.mapName;
+    wanted.text = read.mapText;
+    wanted.seats = static_cast<int>(read.bots.size());
+    LeagueMap map;
+    PlannedMatch m;
+    for (const auto& bot : read.bots) {
+        BotVersion v;
+        if (!m_bots.versionFor(bot.first, bot.second, "", now(), v)) {
+            return fail("cannot add bot " + bot.first);
+        }
+        m.versions.push_back(v.id);
+    }
+    if (!m_maps.mapFor(wanted, map)) {
+        return fail("cannot add map " + wanted.name);
+    }
+    m.mapId = map.id;
+    m.round = read.round;
+    m.timeMs = read.timeMs;
+    m.depth = read.depth;
+    m.key = LeaguePlanner::key(m.mapId, m.round, m.timeMs, m.depth, m.versions);
+    std::unordered_map<std::string, MatchState> states;
+    if (!m_matches.states(states)) {
+        return fail("cannot read the league's matches");
+    }
+    const auto known = states.find(m.key);
+    if (known != states.end() && known->second.done) {
+        return true;
+    }
+    const std::string worker = "import";
+    LeagueMatch claimed;
+    bool found = false;
+    const bool fresh = known == states.end();
+    if (!m_db->begin() || (fresh && !m_matches.add({m})) || !m_db->commit() ||
+        !m_matches.claimKey(m.key, worker, now(), claimed, found) || !found ||
+        !m_matches.store(claimed.id, worker, now(), read.result, added)) {
+        return fail("cannot import the match " + m.key);
+    }
+    return true;
+}
+
+bool League::match(std::int64_t id, LeagueMatch& out, bool& found) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_matches.match(id, out, found) || fail("cannot read a match");
+}
+
+bool League::record(std::int64_t id, json& out, bool& found) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    std::string text;
+    if (!m_matches.document(id, text, found)) {
+        return fail("cannot read a record");
+    }
+    if (found) {
+        out = json::parse(text, nullptr, false);
+        found = !out.is_discarded();
+    }
+    return true;
+}
+
+bool League::versions(std::vector<BotVersion>& out) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_bots.all(out) || fail("cannot read the bots");
+}
+
+bool League::maps(std::vector<LeagueMap>& out) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_maps.all(out) || fail("cannot read the maps");
+}
+
+bool League::finished(const std::function<void(const FinishedSeat&)>& each) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_matches.finished(each) || fail("cannot read the results");
+}
+
+bool League::unfinished(const std::function<void(std::int64_t, const std::string&,
+                                                 const std::string&, const std::string&)>& each) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_matches.unfinished(each) || fail("cannot read the aborted matches");
+}
+
+bool League::snapshot(const std::string& scope, const std::vector<RatingEntry>& entries) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_ratings.add(now(), scope, entries) || fail("cannot store the ratings");
+}

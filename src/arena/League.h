@@ -1,0 +1,87 @@
+#pragma once
+// A league: every match its configurations have needed, in one database, and the claims of the
+// arenas playing them. Safe to share between threads (one connection, one lock).
+
+#include "BotRepository.h"
+#include "LeagueConfig.h"
+#include "MapRepository.h"
+#include "MatchRepository.h"
+#include "RatingRepository.h"
+#include "SqlDatabase.h"
+
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+/// How far a league is: matches needed by the configuration, of them finished, and claimed.
+struct LeagueProgress {
+    size_t needed = 0;
+    size_t done = 0;
+    size_t claimed = 0;
+    /// Matches added by the last schedule().
+    size_t added = 0;
+};
+
+class League {
+public:
+    /// Opens (and makes or migrates) the database: an SQLite file or a PostgreSQL connection
+    /// string. Null with the reason when it cannot.
+    static std::unique_ptr<League> open(const std::string& database, std::string& error);
+
+    // Planning and playing
+
+    /// Makes the database hold what the configuration needs: its bots' current versions (a new
+    /// command is a new version), its maps (and openings), and every match they need that is
+    /// not there yet. Matches no longer needed stay for history but leave play and standings.
+    bool schedule(const LeagueConfig& config, LeagueProgress& progress);
+    bool progress(LeagueProgress& out);
+    /// Claims the next needed match for `worker` for `leaseSeconds`; `found` is false when
+    /// none is left to claim (all done, or all claimed under a live lease).
+    bool claimNext(const std::string& worker, unsigned leaseSeconds, LeagueMatch& out, bool& found);
+    bool renew(std::int64_t id, const std::string& worker, unsigned leaseSeconds, bool& held);
+    bool release(std::int64_t id, const std::string& worker);
+    /// Stores a match record ("reversi-match-1") for a match `worker` holds; `stored` is false
+    /// when the claim was lost (the result is then dropped).
+    bool storeResult(std::int64_t id, const std::string& worker, const nlohmann::json& record,
+                     bool& stored);
+    /// Adds a record played elsewhere (a tournament folder): its bots, map and match. False
+    /// with the reason when the record is not usable; `added` is false when the league has
+    /// that match already.
+    bool importRecord(const nlohmann::json& record, bool& added);
+
+    // Reading
+
+    bool match(std::int64_t id, LeagueMatch& out, bool& found);
+    /// The record document of a finished match.
+    bool record(std::int64_t id, nlohmann::json& out, bool& found);
+    bool versions(std::vector<BotVersion>& out);
+    bool maps(std::vector<LeagueMap>& out);
+    /// Every seat of every finished match, for the tables.
+    bool finished(const std::function<void(const FinishedSeat&)>& each);
+    bool unfinished(const std::function<void(std::int64_t, const std::string&, const std::string&,
+                                             const std::string&)>& each);
+    /// Stores the current ratings of a scope.
+    bool snapshot(const std::string& scope, const std::vector<RatingEntry>& entries);
+
+    /// Why the last call failed.
+    std::string error() const;
+    /// Unix seconds.
+    static std::int64_t now();
+
+private:
+    explicit League(std::unique_ptr<SqlDatabase> db);
+    bool syncBots(const LeagueConfig& config, std::vector<std::int64_t>& current);
+    bool syncMaps(const LeagueConfig& config, std::vector<std::vector<struct PlanMap>>& rounds);
+    bool syncMatches(const std::vector<PlannedMatch>& planned, LeagueProgress& progress);
+    bool fail(const std::string& what);
+
+    mutable std::mutex m_lock;
+    std::unique_ptr<SqlDatabase> m_db;
+    BotRepository m_bots;
+    MapRepository m_maps;
+    MatchRepository m_matches;
+    RatingRepository m_ratings;
+    std::string m_error;
+};

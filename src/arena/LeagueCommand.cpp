@@ -1,0 +1,238 @@
+#include "LeagueCommand.h"
+
+#include "Arena.h"
+#include "League.h"
+#include "LeagueConfig.h"
+#include "LeagueRunner.h"
+#include "LeagueTables.h"
+#include "Logging.h"
+#include "LongOption.h"
+#include "MatchRunner.h"
+#include "RecordFile.h"
+
+#include "knob/SwitchArgument.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+
+namespace {
+
+const Logging::Logger& logger = Arena::logger();
+
+/// Rows of the standings shown while a league plays.
+constexpr size_t TOP_ROWS = 5;
+/// Record files a folder import reads at most.
+constexpr size_t MAX_IMPORT_FILES = 1000000;
+
+std::unique_ptr<League> openLeague(const std::string& where, LeagueConfig& config) {
+    std::string error;
+    if (!LeagueConfig::load(where, config, error)) {
+        LOG(logger, lumber::ERR) << error;
+        return nullptr;
+    }
+    std::unique_ptr<League> league = League::open(config.database, error);
+    if (!league) {
+        LOG(logger, lumber::ERR) << error;
+    }
+    return league;
+}
+
+bool printTables(League& league, size_t top) {
+    json tables;
+    if (!LeagueTables::compute(league, tables)) {
+        LOG(logger, lumber::ERR) << league.error();
+        return false;
+    }
+    LeagueTables::print(tables, std::cout, top);
+    return true;
+}
+
+} // namespace
+
+bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
+    knob::VariableArgument<std::string> first(
+        "The league's configuration (or its folder, holding league.json); or report, import "
+        "or export followed by the league",
+        m_first);
+    first.valuename("league|action");
+    knob::VariableArgument<std::string> second("report, import, export: the league", m_second);
+    second.valuename("league");
+    knob::VariableArgument<std::string> third("import: the records folder; export: the folder "
+                                              "to write records to",
+                                              m_third);
+    third.valuename("dir");
+    LongOption<unsigned> jobs("Play this many matches at once (default: the configuration's "
+                              "concurrency)",
+                              m_jobs, "jobs", "number", 'j');
+    knob::SwitchArgument json("Print the tables as JSON", m_json);
+    json.alias("json");
+    LongOption<std::string> html("Write the tables as an HTML page to this file", m_html, "html",
+                                 "file");
+    LongOption<unsigned> top("Print only this many rows of the standings", m_top, "top", "rows");
+    LongOption<std::string> match("export: only this match (mID)", m_match, "match", "id");
+    LongOption<std::string> server("The server program", m_server, "server", "path");
+    LongOption<std::string> client("The reference client program", m_client, "client", "path");
+    parser.add(+first);
+    parser.add(second);
+    parser.add(third);
+    for (knob::Argument* a :
+         std::initializer_list<knob::Argument*>{&jobs, &json, &html, &top, &match, &server, &client}) {
+        parser.add(*a);
+    }
+    return Tool::parseOptions(parser);
+}
+
+bool LeagueCommand::doRun() {
+    if (m_first == "report" || m_first == "import" || m_first == "export") {
+        if (m_second.empty()) {
+            LOG(logger, lumber::ERR) << "arena league " << m_first << " needs the league";
+            return false;
+        }
+        return m_first == "report"   ? report()
+               : m_first == "import" ? importFolder()
+                                     : exportRecords();
+    }
+    return play();
+}
+
+bool LeagueCommand::play() {
+    LeagueConfig config;
+    std::unique_ptr<League> league = openLeague(m_first, config);
+    LeagueProgress progress;
+    if (!league || !league->schedule(config, progress)) {
+        if (league) {
+            LOG(logger, lumber::ERR) << league->error();
+        }
+        return false;
+    }
+    LOG(logger, lumber::INFO) << progress.done << " of " << progress.needed
+                              << " needed matches are played; " << progress.added
+                              << " new ones planned";
+    LeagueRunner runner(*league, config);
+    runner.serverProgram = Arena::serverProgram(m_server);
+    runner.clientProgram = Arena::clientProgram(m_client);
+    runner.onStandings = [&] { printTables(*league, TOP_ROWS); };
+    Arena::catchInterrupts();
+    const unsigned jobs = m_jobs != 0 ? m_jobs : config.tournament["concurrency"].get<unsigned>();
+    const bool ok = runner.run(jobs);
+    Arena::interrupted() = MatchRunner::stopRequested();
+    if (Arena::interrupted()) {
+        LOG(logger, lumber::WARN) << "Interrupted; resume with: arena league " << m_first;
+    } else if (ok) {
+        LOG(logger, lumber::INFO) << "Every needed match is played; see: arena league report "
+                                  << m_first;
+    }
+    return ok;
+}
+
+bool LeagueCommand::report() {
+    LeagueConfig config;
+    std::unique_ptr<League> league = openLeague(m_second, config);
+    LeagueProgress progress;
+    // The configuration decides what counts: planning marks it without playing anything.
+    if (!league || !league->schedule(config, progress)) {
+        return false;
+    }
+    json tables;
+    if (!LeagueTables::compute(*league, tables)) {
+        LOG(logger, lumber::ERR) << league->error();
+        return false;
+    }
+    std::string error;
+    if (!m_html.empty() && !RecordFile::writeText(m_html, LeagueTables::html(tables), error)) {
+        LOG(logger, lumber::ERR) << error;
+        return false;
+    }
+    if (m_json) {
+        std::cout << tables.dump(2) << '\n';
+    } else {
+        LeagueTables::print(tables, std::cout, m_top);
+    }
+    return true;
+}
+
+bool LeagueCommand::importFolder() {
+    LeagueConfig config;
+    std::unique_ptr<League> league = openLeague(m_second, config);
+    if (!league || m_third.empty()) {
+        LOG(logger, lumber::ERR) << "usage: arena league import LEAGUE RECORDS_DIR";
+        return false;
+    }
+    const fs::path folder = fs::is_directory(fs::path(m_third) / "matches")
+                                ? fs::path(m_third) / "matches"
+                                : fs::path(m_third);
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        if (entry.path().extension() == ".json" && files.size() < MAX_IMPORT_FILES) {
+            files.push_back(entry.path().string());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    size_t added = 0;
+    size_t skipped = 0;
+    for (const std::string& file : files) {
+        json record;
+        std::string error;
+        bool fresh = false;
+        if (!RecordFile::read(file, record, error) || !league->importRecord(record, fresh)) {
+            LOG(logger, lumber::WARN)
+                << file << ": skipped: " << (error.empty() ? league->error() : error);
+            ++skipped;
+            continue;
+        }
+        added += fresh ? 1 : 0;
+    }
+    LeagueProgress progress;
+    const bool ok = league->schedule(config, progress);
+    LOG(logger, lumber::INFO) << "Imported " << added << " of " << files.size() << " records ("
+                              << skipped << " not usable); " << progress.done << " of "
+                              << progress.needed << " needed matches are played";
+    return ok;
+}
+
+bool LeagueCommand::exportRecords() {
+    LeagueConfig config;
+    std::unique_ptr<League> league = openLeague(m_second, config);
+    if (!league || m_third.empty()) {
+        LOG(logger, lumber::ERR) << "usage: arena league export LEAGUE OUT_DIR [--match ID]";
+        return false;
+    }
+    std::vector<std::int64_t> ids;
+    if (!m_match.empty()) {
+        ids.push_back(std::strtoll(m_match.c_str() + (m_match[0] == 'm' ? 1 : 0), nullptr, 10));
+    } else if (!league->finished([&](const FinishedSeat& s) {
+                   if (ids.empty() || ids.back() != s.matchId) {
+                       ids.push_back(s.matchId);
+                   }
+               })) {
+        LOG(logger, lumber::ERR) << league->error();
+        return false;
+    }
+    std::error_code ec;
+    fs::create_directories(m_third, ec);
+    size_t written = 0;
+    for (const std::int64_t id : ids) {
+        json record;
+        bool found = false;
+        std::string error;
+        const std::string file = m_third + "/m" + std::to_string(id) + ".json";
+        if (!league->record(id, record, found) || !found) {
+            LOG(logger, lumber::ERR) << "no record of match m" << id;
+            return false;
+        }
+        if (!RecordFile::write(file, record, error)) {
+            LOG(logger, lumber::ERR) << error;
+            return false;
+        }
+        ++written;
+    }
+    LOG(logger, lumber::INFO) << "Wrote " << written << " records to " << m_third
+                              << "; see one with: arena view FILE";
+    return true;
+}

@@ -1,0 +1,79 @@
+#include "LeaguePlanner.h"
+
+#include "MapRepository.h"
+
+#include <algorithm>
+#include <functional>
+
+namespace {
+
+/// The largest seed the match runner takes.
+constexpr std::int64_t SEED_MASK = 0x7fffffff;
+
+} // namespace
+
+std::vector<std::vector<unsigned>> LeaguePlanner::lineups(unsigned n, unsigned size) {
+    std::vector<std::vector<unsigned>> out;
+    std::vector<unsigned> pick;
+    const bool repeat = n < size;
+    std::function<void(unsigned)> extend = [&](unsigned from) {
+        if (pick.size() == size) {
+            for (unsigned b = 0; repeat && b < n; ++b) {
+                if (std::find(pick.begin(), pick.end(), b) == pick.end()) {
+                    return;
+                }
+            }
+            out.push_back(pick);
+            return;
+        }
+        for (unsigned b = from; b < n; ++b) {
+            pick.push_back(b);
+            extend(repeat ? b : b + 1);
+            pick.pop_back();
+        }
+    };
+    if (n > 0 && size > 0) {
+        extend(0);
+    }
+    return out;
+}
+
+std::string LeaguePlanner::key(std::int64_t mapId, int round, int timeMs, int depth,
+                               const std::vector<std::int64_t>& versions) {
+    std::string k = "m" + std::to_string(mapId) + "/r" + std::to_string(round) + "/" +
+                    (timeMs > 0 ? "t" + std::to_string(timeMs) : "d" + std::to_string(depth)) +
+                    "/v";
+    for (size_t i = 0; i < versions.size(); ++i) {
+        k += (i ? "," : "") + std::to_string(versions[i]);
+    }
+    return k;
+}
+
+std::vector<PlannedMatch> LeaguePlanner::plan(const std::vector<std::int64_t>& versions,
+                                              const std::vector<std::vector<PlanMap>>& rounds,
+                                              int timeMs, int depth, std::int64_t seed) {
+    std::vector<PlannedMatch> out;
+    const auto n = static_cast<unsigned>(versions.size());
+    for (size_t r = 0; r < rounds.size(); ++r) {
+        for (const PlanMap& map : rounds[r]) {
+            const auto k = static_cast<unsigned>(map.seats);
+            for (const std::vector<unsigned>& up : lineups(n, k)) {
+                for (unsigned rotation = 0; rotation < k; ++rotation) {
+                    PlannedMatch m;
+                    m.mapId = map.mapId;
+                    m.round = static_cast<int>(r + 1);
+                    m.timeMs = timeMs;
+                    m.depth = depth;
+                    for (unsigned s = 0; s < k; ++s) {
+                        m.versions.push_back(versions[up[(s + rotation) % k]]);
+                    }
+                    m.key = key(m.mapId, m.round, timeMs, depth, m.versions);
+                    const std::string digest = MapRepository::digest(m.key);
+                    m.seed = (seed + std::stoll(digest.substr(8), nullptr, 16)) & SEED_MASK;
+                    out.push_back(std::move(m));
+                }
+            }
+        }
+    }
+    return out;
+}

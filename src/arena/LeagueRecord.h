@@ -1,0 +1,27 @@
+#pragma once
+// What a league keeps of a match record: read once, checked, whatever its origin.
+
+#include "MatchRepository.h"
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+class LeagueRecord {
+public:
+    /// Reads a "reversi-match-1" document. False with the reason when it is not one, or when
+    /// it has more than MAX_SEATS seats or MAX_MOVES moves.
+    static bool read(const nlohmann::json& record, LeagueRecord& out, std::string& error);
+
+    MatchResult result;
+    /// Per seat: the bot's name and command.
+    std::vector<std::pair<std::string, std::string>> bots;
+    std::string mapName;
+    std::string mapText;
+    int timeMs = 0;
+    int depth = 0;
+    int round = 1;
+
+    static constexpr size_t MAX_SEATS = 8;
+    static constexpr size_t MAX_MOVES = 100000;
+};

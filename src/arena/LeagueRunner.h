@@ -1,0 +1,46 @@
+#pragma once
+// Plays a league's needed matches: claims one at a time per slot, keeps the claims alive while
+// the matches run, and stores each result.
+
+#include "League.h"
+#include "LeagueConfig.h"
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+
+class LeagueRunner {
+public:
+    LeagueRunner(League& league, const LeagueConfig& config);
+
+    /// Plays until no needed match is left unplayed, up to `concurrency` at once. A match
+    /// claimed by another arena is waited for, and taken over when its lease ends. False when
+    /// interrupted or when the database fails.
+    bool run(unsigned concurrency);
+
+    std::string serverProgram;
+    std::string clientProgram;
+    /// Called every `standingsEverySeconds` while playing, and once at the end.
+    std::function<void()> onStandings;
+    unsigned standingsEverySeconds = 60;
+
+private:
+    void slot(unsigned index, unsigned basePort);
+    bool playOne(const std::string& worker, const LeagueMatch& match, unsigned basePort);
+    bool setupOf(const LeagueMatch& match, struct MatchSetup& setup);
+    void keepClaims();
+    void reportDone(const LeagueMatch& match, const nlohmann::json& record);
+    bool waitForOthers();
+
+    League& m_league;
+    const LeagueConfig& m_config;
+    std::mutex m_lock;
+    /// Claims held now: match id to worker.
+    std::map<std::int64_t, std::string> m_held;
+    bool m_finished = false;
+    bool m_failed = false;
+    size_t m_played = 0;
+    double m_started = 0;
+    double m_lastStandings = 0;
+};

@@ -1,0 +1,112 @@
+#include "LeagueSchema.h"
+
+#include <vector>
+
+namespace {
+
+/// "{id}" stands for the dialect's auto-numbered primary key.
+const std::vector<std::vector<std::string>>& migrations() {
+    static const std::vector<std::vector<std::string>> steps{
+        // 1: bots and their versions, maps (and openings derived from them), matches with
+        // their claims, seats, record documents and ratings snapshots.
+        {
+            "CREATE TABLE bots (id {id}, name TEXT NOT NULL UNIQUE, created BIGINT NOT NULL)",
+            "CREATE TABLE bot_versions (id {id}, bot_id BIGINT NOT NULL REFERENCES bots(id), "
+            "version INTEGER NOT NULL, command TEXT NOT NULL, dir TEXT NOT NULL, "
+            "created BIGINT NOT NULL, current INTEGER NOT NULL DEFAULT 0, UNIQUE (bot_id, "
+            "command), "
+            "UNIQUE (bot_id, version))",
+            "CREATE TABLE maps (id {id}, name TEXT NOT NULL, text TEXT NOT NULL, "
+            "digest TEXT NOT NULL, seats INTEGER NOT NULL, base_id BIGINT NOT NULL DEFAULT 0, "
+            "plies INTEGER NOT NULL DEFAULT 0, current INTEGER NOT NULL DEFAULT 0, "
+            "UNIQUE (digest, base_id, plies))",
+            "CREATE TABLE matches (id {id}, key TEXT NOT NULL UNIQUE, "
+            "map_id BIGINT NOT NULL REFERENCES maps(id), round INTEGER NOT NULL, "
+            "time_ms INTEGER NOT NULL, depth INTEGER NOT NULL, seed BIGINT NOT NULL, "
+            "needed INTEGER NOT NULL DEFAULT 1, status TEXT NOT NULL DEFAULT 'pending', "
+            "claimed_by TEXT, claimed_until BIGINT, "
+            "attempts INTEGER NOT NULL DEFAULT 0, finished BIGINT, end_kind TEXT, reason TEXT, "
+            "moves_digest TEXT, duration_s DOUBLE PRECISION)",
+            "CREATE INDEX matches_status ON matches (needed, status, claimed_until)",
+            "CREATE TABLE seats (match_id BIGINT NOT NULL REFERENCES matches(id), "
+            "seat INTEGER NOT NULL, version_id BIGINT NOT NULL REFERENCES bot_versions(id), "
+            "score INTEGER, rank INTEGER, disqualified TEXT, moves INTEGER NOT NULL DEFAULT 0, "
+            "time_ms_sum BIGINT NOT NULL DEFAULT 0, time_ms_max INTEGER NOT NULL DEFAULT 0, "
+            "PRIMARY KEY (match_id, seat))",
+            "CREATE INDEX seats_version ON seats (version_id)",
+            "CREATE TABLE records (match_id BIGINT PRIMARY KEY REFERENCES matches(id), "
+            "document TEXT NOT NULL)",
+            "CREATE TABLE ratings (id {id}, taken BIGINT NOT NULL, scope TEXT NOT NULL, "
+            "version_id BIGINT NOT NULL REFERENCES bot_versions(id), matches INTEGER NOT NULL, "
+            "elo DOUBLE PRECISION, low DOUBLE PRECISION, high DOUBLE PRECISION)",
+        },
+    };
+    return steps;
+}
+
+std::string dialectOf(std::string sql, SqlDatabase::Dialect dialect) {
+    const std::string id = dialect == SqlDatabase::Dialect::Postgres
+                               ? "BIGSERIAL PRIMARY KEY"
+                               : "INTEGER PRIMARY KEY AUTOINCREMENT";
+    const size_t at = sql.find("{id}");
+    if (at != std::string::npos) {
+        sql.replace(at, 4, id);
+    }
+    return sql;
+}
+
+/// Arbitrary, fixed: the key of the lock that serialises migrations on a shared server.
+constexpr std::int64_t MIGRATION_LOCK = 0x6c65616775650001;
+
+bool currentVersion(SqlDatabase& db, std::int64_t& version) {
+    bool found = false;
+    version = 0;
+    return db.exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)") &&
+           db.scalar("SELECT MAX(version) FROM schema_version", {}, version, found);
+}
+
+bool applyStep(SqlDatabase& db, size_t step) {
+    for (const std::string& sql : migrations()[step]) {
+        if (!db.exec(dialectOf(sql, db.dialect()))) {
+            return false;
+        }
+    }
+    return db.exec("INSERT INTO schema_version (version) VALUES (?)",
+                   {static_cast<std::int64_t>(step + 1)});
+}
+
+} // namespace
+
+int LeagueSchema::latest() {
+    return static_cast<int>(migrations().size());
+}
+
+bool LeagueSchema::migrate(SqlDatabase& db, std::string& error) {
+    std::int64_t version = 0;
+    if (!db.begin() ||
+        (db.dialect() == SqlDatabase::Dialect::Postgres &&
+         !db.exec("SELECT pg_advisory_xact_lock(?)", {MIGRATION_LOCK})) ||
+        !currentVersion(db, version)) {
+        error = "cannot read the league's schema version: " + db.error();
+        db.rollback();
+        return false;
+    }
+    if (version > latest()) {
+        error = "the league's database has schema version " + std::to_string(version) +
+                ", newer than this arena's " + std::to_string(latest());
+        db.rollback();
+        return false;
+    }
+    for (auto step = static_cast<size_t>(version); step < migrations().size(); ++step) {
+        if (!applyStep(db, step)) {
+            error = "migration " + std::to_string(step + 1) + " failed: " + db.error();
+            db.rollback();
+            return false;
+        }
+    }
+    if (!db.commit()) {
+        error = "cannot commit the league's schema: " + db.error();
+        return false;
+    }
+    return true;
+}

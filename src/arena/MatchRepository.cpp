@@ -1,0 +1,229 @@
+#include "MatchRepository.h"
+
+namespace {
+
+const char* const SELECT_MATCH =
+    "SELECT id, key, map_id, round, time_ms, depth, seed, status, needed FROM matches ";
+
+void matchOf(const SqlRow& row, LeagueMatch& m) {
+    m.id = row.integer(0);
+    m.key = row.text(1);
+    m.mapId = row.integer(2);
+    m.round = static_cast<int>(row.integer(3));
+    m.timeMs = static_cast<int>(row.integer(4));
+    m.depth = static_cast<int>(row.integer(5));
+    m.seed = row.integer(6);
+    m.status = row.text(7);
+    m.needed = row.integer(8) != 0;
+}
+
+SqlValue nullable(bool present, std::int64_t value) {
+    if (present) {
+        return SqlValue(value);
+    }
+    return SqlValue(nullptr);
+}
+
+} // namespace
+
+bool MatchRepository::states(std::unordered_map<std::string, MatchState>& out) {
+    out.clear();
+    return m_db.query("SELECT key, id, status, needed FROM matches", {}, [&](const SqlRow& row) {
+        out.emplace(row.text(0),
+                    MatchState{row.integer(1), row.text(2) == "done", row.integer(3) != 0});
+    });
+}
+
+bool MatchRepository::add(const std::vector<PlannedMatch>& matches) {
+    for (const PlannedMatch& m : matches) {
+        std::int64_t id = 0;
+        bool found = false;
+        if (!m_db.scalar("INSERT INTO matches (key, map_id, round, time_ms, depth, seed) "
+                         "VALUES (?, ?, ?, ?, ?, ?) RETURNING id",
+                         {m.key, m.mapId, std::int64_t{m.round}, std::int64_t{m.timeMs},
+                          std::int64_t{m.depth}, m.seed},
+                         id, found)) {
+            return false;
+        }
+        for (size_t s = 0; s < m.versions.size(); ++s) {
+            if (!m_db.exec("INSERT INTO seats (match_id, seat, version_id) VALUES (?, ?, ?)",
+                           {id, static_cast<std::int64_t>(s + 1), m.versions[s]})) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool MatchRepository::setNeeded(std::int64_t id, bool needed) {
+    return m_db.exec("UPDATE matches SET needed = ? WHERE id = ?", {std::int64_t{needed}, id});
+}
+
+bool MatchRepository::seatsOf(LeagueMatch& match) {
+    match.versions.clear();
+    return m_db.query("SELECT version_id FROM seats WHERE match_id = ? ORDER BY seat", {match.id},
+                      [&](const SqlRow& row) { match.versions.push_back(row.integer(0)); });
+}
+
+bool MatchRepository::claimNext(const std::string& worker, std::int64_t now, std::int64_t until,
+                                LeagueMatch& out, bool& found) {
+    // PostgreSQL lets concurrent claimers skip each other's candidate row; SQLite has one
+    // writer at a time anyway. The outer condition is checked again on the locked row, so a
+    // row taken meanwhile yields nothing and the caller asks again.
+    const std::string skip =
+        m_db.dialect() == SqlDatabase::Dialect::Postgres ? " FOR UPDATE SKIP LOCKED" : "";
+    const std::string sql =
+        "UPDATE matches SET status = 'claimed', claimed_by = ?, claimed_until = ?, "
+        "attempts = attempts + 1 WHERE id = (SELECT id FROM matches WHERE needed = 1 AND "
+        "(status = 'pending' OR (status = 'claimed' AND claimed_until < ?)) ORDER BY id LIMIT 1" +
+        skip +
+        ") AND needed = 1 AND (status = 'pending' OR (status = 'claimed' AND claimed_until < ?)) "
+        "RETURNING id, key, map_id, round, time_ms, depth, seed, status, needed";
+    constexpr int ATTEMPTS = 20;
+    found = false;
+    for (int attempt = 0; attempt < ATTEMPTS && !found; ++attempt) {
+        if (!m_db.query(sql, {worker, until, now, now}, [&](const SqlRow& row) {
+                matchOf(row, out);
+                found = true;
+            })) {
+            return false;
+        }
+        bool left = false;
+        if (!found && !m_db.query("SELECT COUNT(*) FROM matches WHERE needed = 1 AND "
+                                  "(status = 'pending' OR status = 'claimed')",
+                                  {}, [&](const SqlRow& row) { left = row.integer(0) > 0; })) {
+            return false;
+        }
+        if (!found && !left) {
+            return true;
+        }
+    }
+    return !found || seatsOf(out);
+}
+
+bool MatchRepository::claimKey(const std::string& key, const std::string& worker,
+                               std::int64_t until, LeagueMatch& out, bool& found) {
+    found = false;
+    return m_db.query("UPDATE matches SET status = 'claimed', claimed_by = ?, claimed_until = ? "
+                      "WHERE key = ? AND status <> 'done' "
+                      "RETURNING id, key, map_id, round, time_ms, depth, seed, status, needed",
+                      {worker, until, key},
+                      [&](const SqlRow& row) {
+                          matchOf(row, out);
+                          found = true;
+                      }) &&
+           (!found || seatsOf(out));
+}
+
+bool MatchRepository::renew(std::int64_t id, const std::string& worker, std::int64_t until,
+                            bool& held) {
+    held = false;
+    return m_db.query("UPDATE matches SET claimed_until = ? WHERE id = ? AND claimed_by = ? AND "
+                      "status = 'claimed' RETURNING id",
+                      {until, id, worker}, [&](const SqlRow&) { held = true; });
+}
+
+bool MatchRepository::release(std::int64_t id, const std::string& worker) {
+    return m_db.exec("UPDATE matches SET status = 'pending', claimed_by = NULL, "
+                     "claimed_until = NULL WHERE id = ? AND claimed_by = ? AND status = 'claimed'",
+                     {id, worker});
+}
+
+bool MatchRepository::storeSeats(std::int64_t id, const MatchResult& result) {
+    for (size_t s = 0; s < result.seats.size(); ++s) {
+        const SeatResult& r = result.seats[s];
+        std::vector<SqlValue> values;
+        values.push_back(nullable(r.scored, r.score));
+        values.push_back(nullable(r.rank > 0, r.rank));
+        if (r.disqualified.empty()) {
+            values.emplace_back(nullptr);
+        } else {
+            values.emplace_back(r.disqualified);
+        }
+        for (const std::int64_t v : {std::int64_t{r.moves}, r.timeMsSum, std::int64_t{r.timeMsMax},
+                                     id, static_cast<std::int64_t>(s + 1)}) {
+            values.emplace_back(v);
+        }
+        if (!m_db.exec("UPDATE seats SET score = ?, rank = ?, disqualified = ?, moves = ?, "
+                       "time_ms_sum = ?, time_ms_max = ? WHERE match_id = ? AND seat = ?",
+                       values)) {
+            return false;
+        }
+    }
+    return m_db.exec("INSERT INTO records (match_id, document) VALUES (?, ?)",
+                     {id, result.document});
+}
+
+bool MatchRepository::store(std::int64_t id, const std::string& worker, std::int64_t now,
+                            const MatchResult& result, bool& stored) {
+    stored = false;
+    if (!m_db.begin()) {
+        return false;
+    }
+    const bool ok =
+        m_db.query(
+            "UPDATE matches SET status = 'done', finished = ?, end_kind = ?, reason = ?, "
+            "moves_digest = ?, duration_s = ?, claimed_until = NULL "
+            "WHERE id = ? AND status = 'claimed' AND claimed_by = ? RETURNING id",
+            {now, result.end, result.reason, result.movesDigest, result.durationS, id, worker},
+            [&](const SqlRow&) { stored = true; }) &&
+        (!stored || storeSeats(id, result));
+    if (!ok || !stored) {
+        m_db.rollback();
+        stored = false;
+        return ok;
+    }
+    return m_db.commit();
+}
+
+bool MatchRepository::match(std::int64_t id, LeagueMatch& out, bool& found) {
+    found = false;
+    return m_db.query(std::string(SELECT_MATCH) + "WHERE id = ?", {id}, [&](const SqlRow& row) {
+        matchOf(row, out);
+        found = true;
+    }) && (!found || seatsOf(out));
+}
+
+bool MatchRepository::document(std::int64_t id, std::string& out, bool& found) {
+    found = false;
+    return m_db.query("SELECT document FROM records WHERE match_id = ?", {id},
+                      [&](const SqlRow& row) {
+                          out = row.text(0);
+                          found = true;
+                      });
+}
+
+bool MatchRepository::finished(const std::function<void(const FinishedSeat&)>& each) {
+    return m_db.query(
+        "SELECT m.id, m.map_id, m.end_kind, m.moves_digest, s.seat, s.version_id, s.score, "
+        "s.rank, s.disqualified, s.moves, s.time_ms_sum, s.time_ms_max, m.needed FROM matches m "
+        "JOIN seats s ON s.match_id = m.id WHERE m.status = 'done' ORDER BY m.id, s.seat",
+        {}, [&](const SqlRow& row) {
+            FinishedSeat f;
+            f.matchId = row.integer(0);
+            f.mapId = row.integer(1);
+            f.end = row.text(2);
+            f.movesDigest = row.text(3);
+            f.seat = static_cast<int>(row.integer(4));
+            f.version = row.integer(5);
+            f.result.scored = !row.isNull(6);
+            f.result.score = static_cast<int>(row.integer(6));
+            f.result.rank = static_cast<int>(row.integer(7));
+            f.result.disqualified = row.text(8);
+            f.result.moves = static_cast<int>(row.integer(9));
+            f.result.timeMsSum = row.integer(10);
+            f.result.timeMsMax = static_cast<int>(row.integer(11));
+            f.needed = row.integer(12) != 0;
+            each(f);
+        });
+}
+
+bool MatchRepository::unfinished(
+    const std::function<void(std::int64_t, const std::string&, const std::string&,
+                             const std::string&)>& each) {
+    return m_db.query("SELECT id, key, end_kind, reason FROM matches WHERE status = 'done' AND "
+                      "needed = 1 AND end_kind <> 'final' ORDER BY id",
+                      {}, [&](const SqlRow& row) {
+                          each(row.integer(0), row.text(1), row.text(2), row.text(3));
+                      });
+}

@@ -1,0 +1,119 @@
+#pragma once
+// Matches of a league: planned, claimed by one arena under a lease, finished with seats and
+// their record document.
+
+#include "SqlDatabase.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+/// A match the configuration needs; its key names it for good (map, round, limit, versions
+/// by seat), so that planning again finds it.
+struct PlannedMatch {
+    std::string key;
+    std::int64_t mapId = 0;
+    int round = 1;
+    int timeMs = 0;
+    int depth = 0;
+    std::int64_t seed = 1;
+    /// Version id of each seat, seat 1 first.
+    std::vector<std::int64_t> versions;
+};
+
+/// A planned match as the database holds it.
+struct LeagueMatch : PlannedMatch {
+    std::int64_t id = 0;
+    /// "pending", "claimed" or "done".
+    std::string status;
+    /// Whether the current configuration asks for it; a match no longer needed stays for
+    /// history but is neither played nor counted in the standings.
+    bool needed = true;
+};
+
+/// What planning needs to know of a match already in the database.
+struct MatchState {
+    std::int64_t id = 0;
+    bool done = false;
+    bool needed = false;
+};
+
+/// What one seat did in a finished match.
+struct SeatResult {
+    bool scored = false;
+    int score = 0;
+    int rank = 0;
+    /// The server's reason, "" when not disqualified.
+    std::string disqualified;
+    int moves = 0;
+    std::int64_t timeMsSum = 0;
+    int timeMsMax = 0;
+};
+
+/// A finished match: how it ended and its record document.
+struct MatchResult {
+    /// "final", "aborted" or "server_failed".
+    std::string end;
+    std::string reason;
+    /// Digest of the move list: equal digests on one start and line-up are one game.
+    std::string movesDigest;
+    double durationS = 0;
+    std::vector<SeatResult> seats;
+    std::string document;
+};
+
+/// One seat of a finished match, as the tables read them.
+struct FinishedSeat {
+    std::int64_t matchId = 0;
+    std::int64_t mapId = 0;
+    std::string end;
+    std::string movesDigest;
+    int seat = 0;
+    std::int64_t version = 0;
+    bool needed = false;
+    SeatResult result;
+};
+
+class MatchRepository {
+public:
+    explicit MatchRepository(SqlDatabase& db) : m_db(db) {}
+
+    /// Every match's state by key.
+    bool states(std::unordered_map<std::string, MatchState>& out);
+    /// Adds planned matches with their seats (the caller holds a transaction).
+    bool add(const std::vector<PlannedMatch>& matches);
+    bool setNeeded(std::int64_t id, bool needed);
+
+    /// Claims the first needed pending match, or a claimed one whose lease ended before `now`, for
+    /// `worker` until `until` (Unix seconds). `found` is false when none is left. Atomic: two
+    /// workers never hold one match.
+    bool claimNext(const std::string& worker, std::int64_t now, std::int64_t until,
+                   LeagueMatch& out, bool& found);
+    /// Claims the match of that key whatever its state (a record brought in from elsewhere).
+    bool claimKey(const std::string& key, const std::string& worker, std::int64_t until,
+                  LeagueMatch& out, bool& found);
+    /// Extends a claim this worker still holds; `held` is false when it is gone.
+    bool renew(std::int64_t id, const std::string& worker, std::int64_t until, bool& held);
+    /// Gives a claimed match back (interrupted): pending again.
+    bool release(std::int64_t id, const std::string& worker);
+    /// Stores the result when `worker` still holds the claim (`stored`); otherwise the result
+    /// is dropped, because another arena has taken the match over.
+    bool store(std::int64_t id, const std::string& worker, std::int64_t now,
+               const MatchResult& result, bool& stored);
+
+    bool match(std::int64_t id, LeagueMatch& out, bool& found);
+    bool document(std::int64_t id, std::string& out, bool& found);
+    /// Every seat of every finished match, by match then seat.
+    bool finished(const std::function<void(const FinishedSeat&)>& each);
+    /// Needed finished matches that did not end normally: id, key, end and reason.
+    bool unfinished(const std::function<void(std::int64_t, const std::string&, const std::string&,
+                                             const std::string&)>& each);
+
+private:
+    bool seatsOf(LeagueMatch& match);
+    bool storeSeats(std::int64_t id, const MatchResult& result);
+
+    SqlDatabase& m_db;
+};

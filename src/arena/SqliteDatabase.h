@@ -1,0 +1,31 @@
+#pragma once
+// The embedded database: one SQLite file.
+
+#include "SqlDatabase.h"
+
+#include <map>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+class SqliteDatabase : public SqlDatabase {
+public:
+    /// Opens (or makes) the file in WAL mode with a generous busy timeout, so that several
+    /// arenas on one machine can share it.
+    static std::unique_ptr<SqliteDatabase> openFile(const std::string& path, std::string& error);
+    ~SqliteDatabase() override;
+
+    Dialect dialect() const override { return Dialect::Sqlite; }
+    bool query(const std::string& sql, const std::vector<SqlValue>& params,
+               const std::function<void(const SqlRow&)>& each) override;
+    bool begin() override { return exec("BEGIN IMMEDIATE"); }
+
+private:
+    explicit SqliteDatabase(sqlite3* db) : m_db(db) {}
+    sqlite3_stmt* prepared(const std::string& sql);
+    bool bind(sqlite3_stmt* statement, const std::vector<SqlValue>& params);
+
+    sqlite3* m_db;
+    /// Statements are prepared once per text: the league repeats a few of them many times.
+    std::map<std::string, sqlite3_stmt*> m_statements;
+};

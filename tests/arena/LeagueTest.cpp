@@ -1,0 +1,146 @@
+// Leagues on SQLite: growing step by step, tables against numbers worked out by hand, and the
+// duplicate games of deterministic bots.
+
+#include "LeagueTestUtil.h"
+
+#include "League.h"
+#include "LeagueTables.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+using namespace arenatest;
+using namespace leaguetest;
+using nlohmann::json;
+
+namespace {
+
+/// A hand-made record of a 2-seat match on TINY2 at depth 1.
+json record(const std::string& id, int round, const std::string& a, const std::string& b,
+            const json& ranks, const json& moves) {
+    json r = {{"format", "reversi-match-1"},
+              {"id", id},
+              {"round", round},
+              {"map", {{"file", "/x/a.map"}, {"text", TINY2}}},
+              {"limits", {{"time_ms", nullptr}, {"depth", 1}}},
+              {"seats", {{{"bot", a}, {"command", a + "-cmd"}}, {{"bot", b}, {"command", b + "-cmd"}}}},
+              {"moves", moves},
+              {"disqualifications", json::array()},
+              {"result", {{"end", "final"}, {"scores", {3, 2}}, {"ranks", ranks}}}};
+    return r;
+}
+
+json move(int seat, int x, int y, int timeMs) {
+    return {{"seat", seat}, {"x", x}, {"y", y}, {"time_ms", timeMs}};
+}
+
+const json* row(const json& rows, const std::string& bot) {
+    for (const json& r : rows) {
+        if (r["bot"] == bot) {
+            return &r;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TEST(League, GrowsPlayingOnlyTheNewMatches) {
+    TempDir dir;
+    growingLeague(dir, "");
+}
+
+TEST(League, TablesOfAHandMadeSetMatchHandComputedNumbers) {
+    TempDir dir;
+    dir.write("a.map", TINY2);
+    writeLeague(dir, "",
+                {{{"name", "A"}, {"command", "A-cmd"}},
+                 {{"name", "B"}, {"command", "B-cmd"}},
+                 {{"name", "C"}, {"command", "C-cmd"}}},
+                {"a.map"});
+    json config = readJson(dir.path() + "/league.json");
+    config["rounds"] = 2;
+    dir.write("league.json", config.dump());
+    const json moves1 = {move(1, 0, 0, 10), move(2, 3, 0, 30)};
+    json aborted = record("m4", 1, "C", "B", json::array(), json::array());
+    aborted["result"] = {{"end", "aborted"}, {"reason", "seat 2 never connected"}};
+    const std::vector<json> records{
+        record("m1", 1, "A", "B", {1, 2}, moves1),
+        record("m2", 1, "B", "A", {1, 1}, json::array({move(1, 0, 0, 20)})),
+        record("m3", 1, "A", "C", {2, 1}, json::array()),
+        aborted,
+        // The same game as m1 in round 2: a copy, counted once.
+        record("m5", 2, "A", "B", {1, 2}, moves1),
+    };
+    std::filesystem::create_directories(dir.path() + "/records");
+    for (size_t i = 0; i < records.size(); ++i) {
+        dir.write("records/m" + std::to_string(i + 1) + ".json", records[i].dump());
+    }
+    dir.write("records/broken.json", "{\"format\": \"reversi-match-1\", \"seats\": 7");
+    ChildProcess arena;
+    ASSERT_TRUE(startArena(arena, {"league", "import", dir.path(), dir.path() + "/records"},
+                           dir.path() + "/import.out"));
+    ASSERT_EQ(arena.wait(LONG_WAIT), 0) << arena.output();
+    EXPECT_NE(arena.output().find("Imported 5 of 6 records (1 not usable)"), std::string::npos)
+        << arena.output();
+
+    std::string error;
+    std::unique_ptr<League> league = League::open(dir.path() + "/league.db", error);
+    ASSERT_TRUE(league) << error;
+    json t;
+    ASSERT_TRUE(LeagueTables::compute(*league, t));
+    EXPECT_EQ(t["matches"], 3);
+    const json* a = row(t["standings"], "A");
+    const json* b = row(t["standings"], "B");
+    const json* c = row(t["standings"], "C");
+    ASSERT_TRUE(a && b && c);
+    EXPECT_EQ((*a)["matches"], 3);
+    EXPECT_DOUBLE_EQ((*a)["points"].get<double>(), 1.5);
+    EXPECT_NEAR((*a)["average_place"].get<double>(), 4.0 / 3.0, 1e-9);
+    EXPECT_EQ((*a)["wins"], 1);
+    EXPECT_EQ((*a)["draws"], 1);
+    EXPECT_EQ((*a)["losses"], 1);
+    EXPECT_DOUBLE_EQ((*a)["time_per_move_ms"].get<double>(), 10.0);
+    EXPECT_DOUBLE_EQ((*b)["points"].get<double>(), 0.5);
+    EXPECT_DOUBLE_EQ((*b)["time_per_move_ms"].get<double>(), 25.0);
+    EXPECT_EQ((*b)["time_max_ms"], 30);
+    EXPECT_EQ((*c)["matches"], 1);
+    EXPECT_DOUBLE_EQ((*c)["points"].get<double>(), 1.0);
+    // Crosstable: A scored 1.5 of 2 against B, 0 of 1 against C; B and C never finished.
+    const json& cross = t["crosstable"];
+    ASSERT_EQ(cross["bots"], json({"A", "B", "C"}));
+    EXPECT_EQ(cross["cells"][0][1], json({{"score", 1.5}, {"matches", 2}}));
+    EXPECT_EQ(cross["cells"][1][0], json({{"score", 0.5}, {"matches", 2}}));
+    EXPECT_EQ(cross["cells"][0][2], json({{"score", 0.0}, {"matches", 1}}));
+    EXPECT_TRUE(cross["cells"][1][2].is_null());
+    ASSERT_EQ(t["aborted"].size(), 1u);
+    EXPECT_EQ(t["aborted"][0]["reason"], "seat 2 never connected");
+    ASSERT_EQ(t["duplicates"].size(), 1u);
+    // Per seat on the map: A sat first twice (places 1 and 2), second once (shared first).
+    const json& seats = t["maps"][0]["per_seat"];
+    ASSERT_EQ(seats.size(), 2u);
+    EXPECT_DOUBLE_EQ((*row(seats[0]["bots"], "A"))["average_place"].get<double>(), 1.5);
+    EXPECT_DOUBLE_EQ((*row(seats[1]["bots"], "A"))["average_place"].get<double>(), 1.0);
+}
+
+TEST(League, ABotThatNeverPlayedIsUnratedAndGivesNoPoints) {
+    TempDir dir;
+    dir.write("a.map", TINY2);
+    writeLeague(dir, "",
+                {{{"name", "g"}, {"command", "greedy"}}, {{"name", "dead"}, {"command", "exit 3"}}},
+                {"a.map"});
+    std::string output;
+    ASSERT_EQ(runLeague(dir, output), 0) << output;
+    std::string error;
+    std::unique_ptr<League> league = League::open(dir.path() + "/league.db", error);
+    ASSERT_TRUE(league) << error;
+    json t;
+    ASSERT_TRUE(LeagueTables::compute(*league, t));
+    for (const json& r : t["standings"]) {
+        EXPECT_EQ(r["matches"], 0) << r;
+        EXPECT_EQ(r["points"], 0.0) << r;
+        EXPECT_FALSE(r["rated"].get<bool>()) << r;
+    }
+    EXPECT_EQ(t["aborted"].size(), 2u);
+    EXPECT_NE(output.find("no matches"), std::string::npos) << output;
+}

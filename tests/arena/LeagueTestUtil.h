@@ -1,0 +1,109 @@
+#pragma once
+// Leagues from tests: writing their configurations, running "arena league", and counting what
+// the database holds; the growing-league scenario shared by SQLite and PostgreSQL.
+
+#include "ArenaTestUtil.h"
+#include "SqlDatabase.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <string>
+
+namespace leaguetest {
+
+/// Another two-player map, so that a league has two small maps.
+inline const char* const TINY2B = "2\n0\n0 0\n4 4\n1 2 0 0\n2 1 0 0\n0 0 0 0\n0 0 0 0\n";
+
+/// What the database holds: finished matches, records, and the most claims of one match.
+struct Counts {
+    std::int64_t done = 0;
+    std::int64_t records = 0;
+    std::int64_t maxAttempts = 0;
+};
+
+inline Counts counts(const std::string& database) {
+    std::string error;
+    Counts c;
+    std::unique_ptr<SqlDatabase> db = SqlDatabase::open(database, error);
+    EXPECT_TRUE(db) << error;
+    bool found = false;
+    if (db) {
+        db->scalar("SELECT COUNT(*) FROM matches WHERE status = 'done'", {}, c.done, found);
+        db->scalar("SELECT COUNT(*) FROM records", {}, c.records, found);
+        db->scalar("SELECT COALESCE(MAX(attempts), 0) FROM matches", {}, c.maxAttempts, found);
+    }
+    return c;
+}
+
+/// Runs "arena league DIR -j 3" to its end; its exit status (output in `output`).
+inline int runLeague(const TempDir& dir, std::string& output,
+                     const std::vector<std::string>& extra = {}) {
+    ChildProcess arena;
+    std::vector<std::string> words{"league", dir.path(), "-j", "3"};
+    words.insert(words.end(), extra.begin(), extra.end());
+    if (!arenatest::startArena(arena, words, dir.path() + "/arena.out")) {
+        return -1;
+    }
+    const int status = arena.wait(arenatest::LONG_WAIT);
+    output = arena.output();
+    return status;
+}
+
+inline void writeLeague(const TempDir& dir, const std::string& database,
+                        const nlohmann::json& bots, const nlohmann::json& maps) {
+    nlohmann::json config = {{"bots", bots}, {"maps", maps}, {"depth", 1}, {"seed", 5},
+                             {"connect_timeout", 5}};
+    if (!database.empty()) {
+        config["database"] = database;
+    }
+    dir.write("league.json", config.dump());
+}
+
+/// A league grows step by step; after each step exactly the new matches are played, and no
+/// match is ever played twice.
+inline void growingLeague(const TempDir& dir, const std::string& database) {
+    dir.write("a.map", arenatest::TINY2);
+    dir.write("b.map", TINY2B);
+    dir.write("c.map", arenatest::TINY3);
+    const std::string target = database.empty() ? dir.path() + "/league.db" : database;
+    using nlohmann::json;
+    const json r = {{"name", "r"}, {"command", "random:3"}};
+    const json g = {{"name", "g"}, {"command", "greedy"}};
+    const json gNew = {{"name", "g"}, {"command", "greedy:7"}};
+    const json broken = {{"name", "b"}, {"command", "exit 3"}};
+    const json fixed = {{"name", "b"}, {"command", "random:5"}};
+    struct Step {
+        const char* what;
+        json bots;
+        json maps;
+        std::int64_t added;
+    };
+    const std::vector<Step> steps{
+        {"two bots on two maps", {r, g}, {"a.map", "b.map"}, 4},
+        {"a bot whose command is broken", {r, g, broken}, {"a.map", "b.map"}, 8},
+        {"its command fixed", {r, g, fixed}, {"a.map", "b.map"}, 8},
+        {"a new version of g", {r, gNew, fixed}, {"a.map", "b.map"}, 8},
+        {"a three-player map", {r, gNew, fixed}, {"a.map", "b.map", "c.map"}, 3},
+    };
+    std::int64_t total = 0;
+    for (const Step& step : steps) {
+        writeLeague(dir, database, step.bots, step.maps);
+        std::string output;
+        ASSERT_EQ(runLeague(dir, output), 0) << step.what << "\n" << output;
+        EXPECT_NE(output.find(std::to_string(step.added) + " new ones planned"), std::string::npos)
+            << step.what << "\n" << output;
+        total += step.added;
+        const Counts c = counts(target);
+        EXPECT_EQ(c.done, total) << step.what;
+        EXPECT_EQ(c.records, total) << step.what;
+        EXPECT_EQ(c.maxAttempts, 1) << step.what << ": a match was played twice";
+    }
+    // Run again: nothing is left to play.
+    std::string output;
+    ASSERT_EQ(runLeague(dir, output), 0) << output;
+    EXPECT_NE(output.find("15 of 15 needed matches are played; 0 new ones planned"),
+              std::string::npos)
+        << output;
+}
+
+} // namespace leaguetest
