@@ -1,16 +1,20 @@
 #include "ServeApi.h"
 
+#include "MatchPage.h"
+#include "ServeLeague.h"
 #include "SubmissionQueue.h"
 #include "TeamToken.h"
 #include "WebAssets.h"
 
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 namespace {
 
 // The site's own files that may be fetched, and the viewer's files the match page reuses.
-const char* const siteFiles[] = {"index.html", "bot.html", "game.html", "team.html", "site.css",
+const char* const siteFiles[] = {"index.html", "bot.html", "team.html", "site.css",
                                  "site.js",    "match.js", "rules.js",  "match.css"};
 
 std::string contentType(const std::string& name) {
@@ -49,20 +53,27 @@ HttpReply fileReply(const std::string& name) {
 
 } // namespace
 
-ServeApi::ServeApi(TeamStore& store, SubmissionQueue& queue, std::string folder,
+ServeApi::ServeApi(ServeLeague& league, TeamStore& store, SubmissionQueue& queue,
                    Submission::Limits limits)
-    : m_store(store), m_queue(queue), m_folder(std::move(folder)), m_limits(limits) {}
+    : m_league(league), m_store(store), m_queue(queue), m_folder(league.config().folder),
+      m_limits(limits) {}
 
 std::vector<HttpRoute> ServeApi::routes() {
     using R = const HttpRequest&;
     return {
         {"GET", "/", [this](R r) { return page(r); }},
-        {"GET", "/(bot|game|team)", [this](R r) { return page(r); }},
+        {"GET", "/(bot|team)", [this](R r) { return page(r); }},
         {"GET", "/static/([a-z]+\\.(?:js|css|html))", [this](R r) { return asset(r); }},
         {"GET", "/api/team", [this](R r) { return team(r); }},
         {"POST", "/api/submissions", [this](R r) { return upload(r); }},
         {"GET", "/api/submissions", [this](R r) { return listSubmissions(r); }},
         {"GET", "/api/submissions/([0-9]{1,18})", [this](R r) { return showSubmission(r); }},
+        {"GET", "/api/standings", [this](R r) { return standings(r); }},
+        {"GET", "/api/bots/([^/]{1,200})", [this](R r) { return bot(r); }},
+        {"GET", "/api/matches/([0-9]{1,18})", [this](R r) { return match(r); }},
+        {"GET", "/api/matches/([0-9]{1,18})/logs/([0-9])", [this](R r) { return seatLog(r); }},
+        {"GET", "/match/([0-9]{1,18})", [this](R r) { return matchPage(r); }},
+        {"GET", "/match/((?:rules|match)\\.(?:js|css))", [this](R r) { return asset(r); }},
     };
 }
 
@@ -150,4 +161,75 @@ HttpReply ServeApi::showSubmission(const HttpRequest& request) {
     nlohmann::json out = describe(*row);
     out["log"] = row->log;
     return json(out);
+}
+
+HttpReply ServeApi::standings(const HttpRequest&) {
+    const auto [text, tag] = m_league.tables();
+    if (!text) {
+        return HttpReply::error(503, "the tables are being computed");
+    }
+    return {200, "application/json", *text, tag};
+}
+
+HttpReply ServeApi::bot(const HttpRequest& request) {
+    const nlohmann::json found = m_league.bot(request.captures[0]);
+    if (found.is_null()) {
+        return HttpReply::error(404, "no such bot");
+    }
+    return json(found);
+}
+
+HttpReply ServeApi::match(const HttpRequest& request) {
+    nlohmann::json record;
+    bool found = false;
+    if (!m_league.league().record(std::stoll(request.captures[0]), record, found)) {
+        return HttpReply::error(500, "the league's database failed");
+    }
+    if (!found) {
+        return HttpReply::error(404, "no such match, or not played yet");
+    }
+    return json(record);
+}
+
+HttpReply ServeApi::matchPage(const HttpRequest& request) {
+    nlohmann::json record;
+    bool found = false;
+    m_league.league().record(std::stoll(request.captures[0]), record, found);
+    std::string page(WebAssets::find("match.html"));
+    // The viewer reads its record from this element; its scripts and style sheet stay files
+    // of their own, fetched beside the page, so that no inline script is needed.
+    const std::string element = "<script type=\"application/json\" id=\"record\"></script>";
+    const size_t at = page.find(element);
+    if (!found || at == std::string::npos) {
+        return HttpReply::error(404, "no such match, or not played yet");
+    }
+    const std::string text = record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    page.insert(at + element.size() - std::string("</script>").size(), MatchPage::escapeJson(text));
+    return {200, "text/html; charset=utf-8", page, ""};
+}
+
+HttpReply ServeApi::seatLog(const HttpRequest& request) {
+    HttpReply refusal;
+    const std::optional<Team> who = caller(request, refusal);
+    if (!who) {
+        return refusal;
+    }
+    nlohmann::json record;
+    bool found = false;
+    const std::string id = request.captures[0];
+    m_league.league().record(std::stoll(id), record, found);
+    const int seat = std::stoi(request.captures[1]);
+    if (!found || !record["seats"].is_array() || seat < 1 ||
+        seat > static_cast<int>(record["seats"].size())) {
+        return HttpReply::error(404, "no such match or seat");
+    }
+    const std::string name = record["seats"][seat - 1].value("bot", "");
+    if (name.rfind(who->name + ".", 0) != 0) {
+        return HttpReply::error(403, "this seat's bot is another team's");
+    }
+    std::ifstream in(std::filesystem::path(m_folder) / "logs" / ("m" + id) /
+                     ("seat" + std::to_string(seat) + ".log"));
+    std::stringstream text;
+    text << in.rdbuf();
+    return json({{"match", std::stoll(id)}, {"seat", seat}, {"bot", name}, {"log", text.str()}});
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+class ServeLeague;
 class SubmissionQueue;
 
 /// The handlers of the web site. Each is thin: check the caller, ask the store or the league,
@@ -16,8 +17,8 @@ class SubmissionQueue;
 /// 403 for another team's things; nothing is changed by a refused request.
 class ServeApi {
 public:
-    /// `folder` is the league's folder: uploads are unpacked below its "submissions" folder.
-    ServeApi(TeamStore& store, SubmissionQueue& queue, std::string folder,
+    /// Uploads are unpacked below the league's folder, in "submissions".
+    ServeApi(ServeLeague& league, TeamStore& store, SubmissionQueue& queue,
              Submission::Limits limits);
 
     /// Every route, in one table.
@@ -30,10 +31,16 @@ private:
     HttpReply upload(const HttpRequest& request);
     HttpReply listSubmissions(const HttpRequest& request);
     HttpReply showSubmission(const HttpRequest& request);
+    HttpReply standings(const HttpRequest& request);
+    HttpReply bot(const HttpRequest& request);
+    HttpReply match(const HttpRequest& request);
+    HttpReply matchPage(const HttpRequest& request);
+    HttpReply seatLog(const HttpRequest& request);
 
     /// The caller's team, or the 401 to answer.
     std::optional<Team> caller(const HttpRequest& request, HttpReply& refusal);
 
+    ServeLeague& m_league;
     TeamStore& m_store;
     SubmissionQueue& m_queue;
     std::string m_folder;

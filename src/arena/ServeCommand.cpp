@@ -2,9 +2,11 @@
 
 #include "Arena.h"
 #include "HttpServer.h"
+#include "LeagueConfig.h"
 #include "LongOption.h"
 #include "MatchRunner.h"
 #include "ServeApi.h"
+#include "ServeLeague.h"
 #include "SubmissionQueue.h"
 #include "TeamStore.h"
 #include "TeamToken.h"
@@ -21,14 +23,21 @@ const Logging::Logger& logger = Arena::logger();
 
 constexpr int stopCheckMs = 100;
 
-std::string databasePath(const std::string& league) {
-    return (std::filesystem::path(league) / "league.db").string();
+bool openStore(const std::string& league, LeagueConfig& config, TeamStore& store) {
+    std::string error;
+    if (!LeagueConfig::load(league, config, error) || !store.open(config.database, error)) {
+        LOG(logger, lumber::ERR) << error;
+        return false;
+    }
+    return true;
 }
 
 } // namespace
 
 bool ServeCommand::parseOptions(knob::ArgumentParser& parser) {
-    knob::VariableArgument<std::string> league("The league's folder", m_league);
+    knob::VariableArgument<std::string> league("The league's configuration, or its folder "
+                                               "(holding league.json)",
+                                               m_league);
     league.valuename("league");
     knob::VariableArgument<std::string> what("'team' for the teams' commands", m_what);
     what.valuename("team");
@@ -47,7 +56,15 @@ bool ServeCommand::parseOptions(knob::ArgumentParser& parser) {
     parser.add(action);
     parser.add(name);
     parser.add(listen);
+    LongOption<unsigned> jobs("Play this many matches at once (default: the configuration's "
+                              "concurrency)",
+                              m_jobs, "jobs", "number", 'j');
+    LongOption<std::string> server("The server program", m_server, "server", "path");
+    LongOption<std::string> client("The reference client program", m_client, "client", "path");
     parser.add(buildSeconds);
+    parser.add(jobs);
+    parser.add(server);
+    parser.add(client);
     return Tool::parseOptions(parser);
 }
 
@@ -68,10 +85,13 @@ bool ServeCommand::doRun() {
 
 bool ServeCommand::addTeam(const std::string& name) {
     TeamStore store;
+    LeagueConfig config;
+    if (!openStore(m_league, config, store)) {
+        return false;
+    }
     std::string error;
     const std::string token = TeamToken::generate();
-    if (!store.open(databasePath(m_league), error) ||
-        !store.addTeam(name, TeamToken::hash(token), error)) {
+    if (!store.addTeam(name, TeamToken::hash(token), error)) {
         LOG(logger, lumber::ERR) << error;
         return false;
     }
@@ -81,23 +101,32 @@ bool ServeCommand::addTeam(const std::string& name) {
 
 bool ServeCommand::serve() {
     TeamStore store;
+    LeagueConfig config;
+    if (!openStore(m_league, config, store)) {
+        return false;
+    }
     std::string error;
-    if (!store.open(databasePath(m_league), error)) {
-        LOG(logger, lumber::ERR) << error;
+    ServeLeague league(config, store);
+    if (!league.open(error) || !league.schedule()) {
+        LOG(logger, lumber::ERR) << (error.empty() ? league.league().error() : error);
         return false;
     }
     SubmissionBuild::Limits buildLimits;
     buildLimits.seconds = static_cast<int>(m_buildSeconds);
-    SubmissionQueue queue(store, SubmissionBuild(buildLimits), {});
+    // A version that builds joins the league at once.
+    SubmissionQueue queue(store, SubmissionBuild(buildLimits),
+                          [&](const SubmissionRow&) { league.schedule(); });
     const Submission::Limits limits;
-    ServeApi api(store, queue, m_league, limits);
+    ServeApi api(league, store, queue, limits);
     HttpServer server(api.routes(), limits.archiveBytes);
     if (!server.bind(m_listen, error)) {
         LOG(logger, lumber::ERR) << error;
         return false;
     }
-    queue.start();
     Arena::catchInterrupts();
+    queue.start();
+    const unsigned jobs = m_jobs != 0 ? m_jobs : config.tournament["concurrency"].get<unsigned>();
+    league.start(jobs, Arena::serverProgram(m_server), Arena::clientProgram(m_client));
     std::atomic<bool> done{false};
     std::thread watcher([&] {
         while (!done && !MatchRunner::stopRequested()) {

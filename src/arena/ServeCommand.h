@@ -5,7 +5,7 @@
 
 #include <string>
 
-/// "arena serve LEAGUE [--listen ADDR:PORT]" serves the league until Ctrl-C;
+/// "arena serve LEAGUE [--listen ADDR:PORT]" plays the league and serves it until Ctrl-C;
 /// "arena serve LEAGUE team add NAME" adds a team and prints its token, once.
 class ServeCommand : public Tool {
 protected:
@@ -22,4 +22,7 @@ private:
     std::string m_name;
     std::string m_listen = "127.0.0.1:8080";
     unsigned m_buildSeconds = 300;
+    unsigned m_jobs = 0;
+    std::string m_server;
+    std::string m_client;
 };

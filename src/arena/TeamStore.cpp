@@ -1,85 +1,87 @@
 #include "TeamStore.h"
 
+#include "League.h"
+#include "SqlDatabase.h"
 #include "TeamToken.h"
 
-#include <sqlite3.h>
+#include <ctime>
 
 namespace {
 
-const char* const schema = R"SQL(
-CREATE TABLE IF NOT EXISTS teams (
-  id INTEGER PRIMARY KEY,
-  name TEXT NOT NULL UNIQUE,
-  token_hash TEXT NOT NULL,
-  created TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now')));
-CREATE TABLE IF NOT EXISTS submissions (
-  id INTEGER PRIMARY KEY,
-  team_id INTEGER NOT NULL REFERENCES teams(id),
-  bot TEXT NOT NULL,
-  folder TEXT NOT NULL,
-  state TEXT NOT NULL DEFAULT 'building',
-  log TEXT NOT NULL DEFAULT '',
-  created TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now')));
-)SQL";
+/// The site's own tables, after the league's, versioned apart from them ("serve_schema") so
+/// that either side can add steps without renumbering the other's. "{id}" is the dialect's
+/// auto-numbered key.
+const std::vector<std::vector<std::string>>& migrations() {
+    static const std::vector<std::vector<std::string>> steps{
+        // 1: teams with their tokens' hashes, and their submissions with the build logs.
+        {
+            "CREATE TABLE teams (id {id}, name TEXT NOT NULL UNIQUE, token_hash TEXT NOT NULL, "
+            "created BIGINT NOT NULL)",
+            "CREATE TABLE submissions (id {id}, team_id BIGINT NOT NULL REFERENCES teams(id), "
+            "bot TEXT NOT NULL, folder TEXT NOT NULL, state TEXT NOT NULL, "
+            "log TEXT NOT NULL DEFAULT '', created BIGINT NOT NULL)",
+            "CREATE INDEX submissions_team ON submissions (team_id)",
+        },
+    };
+    return steps;
+}
 
 constexpr size_t maxNameBytes = 32;
 
-/// A prepared statement finalised when it goes out of scope.
-class Statement {
-public:
-    Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr); }
-    ~Statement() { sqlite3_finalize(m_stmt); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
+std::string dialectOf(std::string sql, SqlDatabase::Dialect dialect) {
+    const size_t at = sql.find("{id}");
+    if (at != std::string::npos) {
+        sql.replace(at, 4,
+                    dialect == SqlDatabase::Dialect::Postgres
+                        ? "BIGSERIAL PRIMARY KEY"
+                        : "INTEGER PRIMARY KEY AUTOINCREMENT");
+    }
+    return sql;
+}
 
-    Statement& bind(int index, const std::string& text) {
-        sqlite3_bind_text(m_stmt, index, text.data(), static_cast<int>(text.size()),
-                          SQLITE_TRANSIENT);
-        return *this;
-    }
-    Statement& bind(int index, int64_t value) {
-        sqlite3_bind_int64(m_stmt, index, value);
-        return *this;
-    }
-    /// True while there is a row.
-    bool step() { return m_stmt != nullptr && sqlite3_step(m_stmt) == SQLITE_ROW; }
-    /// SQLITE_DONE when a statement without rows succeeded.
-    int run() { return m_stmt != nullptr ? sqlite3_step(m_stmt) : SQLITE_ERROR; }
-    int64_t integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
-    std::string text(int column) const {
-        const auto* bytes = sqlite3_column_text(m_stmt, column);
-        return bytes != nullptr
-                   ? std::string(reinterpret_cast<const char*>(bytes),
-                                 static_cast<size_t>(sqlite3_column_bytes(m_stmt, column)))
-                   : std::string();
-    }
-
-private:
-    sqlite3_stmt* m_stmt = nullptr;
-};
+std::string isoTime(std::int64_t seconds) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
 
 } // namespace
 
-TeamStore::~TeamStore() {
-    sqlite3_close(m_db);
-}
+TeamStore::TeamStore() = default;
+TeamStore::~TeamStore() = default;
 
-bool TeamStore::open(const std::string& path, std::string& error) {
+bool TeamStore::open(const std::string& database, std::string& error) {
     std::lock_guard<std::mutex> hold(m_lock);
-    if (sqlite3_open(path.c_str(), &m_db) != SQLITE_OK) {
-        error = "cannot open " + path + ": " + sqlite3_errmsg(m_db);
+    m_db = SqlDatabase::open(database, error);
+    if (!m_db) {
         return false;
     }
-    // The league's runner writes to the same file: wait for its locks rather than fail.
-    sqlite3_busy_timeout(m_db, 5000);
-    return exec("PRAGMA journal_mode=WAL", error) && exec(schema, error);
-}
-
-bool TeamStore::exec(const char* sql, std::string& error) {
-    char* message = nullptr;
-    if (sqlite3_exec(m_db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
-        error = std::string("database: ") + (message != nullptr ? message : "failed");
-        sqlite3_free(message);
+    std::int64_t version = 0;
+    bool found = false;
+    if (!m_db->begin() ||
+        !m_db->exec("CREATE TABLE IF NOT EXISTS serve_schema (version INTEGER NOT NULL)") ||
+        !m_db->scalar("SELECT MAX(version) FROM serve_schema", {}, version, found)) {
+        error = "cannot read the site's schema version: " + m_db->error();
+        m_db->rollback();
+        return false;
+    }
+    for (auto step = static_cast<size_t>(version); step < migrations().size(); ++step) {
+        for (const std::string& sql : migrations()[step]) {
+            if (!m_db->exec(dialectOf(sql, m_db->dialect()))) {
+                error = "the site's migration " + std::to_string(step + 1) +
+                        " failed: " + m_db->error();
+                m_db->rollback();
+                return false;
+            }
+        }
+        m_db->exec("INSERT INTO serve_schema (version) VALUES (?)",
+                   {static_cast<std::int64_t>(step + 1)});
+    }
+    if (!m_db->commit()) {
+        error = "cannot commit the site's schema: " + m_db->error();
         return false;
     }
     return true;
@@ -105,53 +107,45 @@ bool TeamStore::addTeam(const std::string& name, const std::string& tokenHash, s
         return false;
     }
     std::lock_guard<std::mutex> hold(m_lock);
-    Statement insert(m_db, "INSERT INTO teams (name, token_hash) VALUES (?, ?)");
-    if (insert.bind(1, name).bind(2, tokenHash).run() != SQLITE_DONE) {
+    if (!m_db->exec("INSERT INTO teams (name, token_hash, created) VALUES (?, ?, ?)",
+                    {name, tokenHash, League::now()})) {
         error = "there is a team named '" + name + "' already";
         return false;
     }
     return true;
 }
 
-std::vector<std::string> TeamStore::teamNames() {
-    std::lock_guard<std::mutex> hold(m_lock);
-    Statement query(m_db, "SELECT name FROM teams ORDER BY id");
-    std::vector<std::string> names;
-    while (query.step()) {
-        names.push_back(query.text(0));
-    }
-    return names;
-}
-
 std::optional<Team> TeamStore::authenticate(const std::string& token) {
     std::lock_guard<std::mutex> hold(m_lock);
-    Statement query(m_db, "SELECT id, name, token_hash FROM teams");
     std::optional<Team> found;
-    // No early exit: the time taken does not depend on which team, if any, matched.
-    while (query.step()) {
-        if (TeamToken::matches(token, query.text(2))) {
-            found = Team{query.integer(0), query.text(1)};
+    // Every team is compared, with no early exit: the time taken does not tell which matched.
+    m_db->query("SELECT id, name, token_hash FROM teams", {}, [&](const SqlRow& row) {
+        if (TeamToken::matches(token, row.text(2))) {
+            found = Team{row.integer(0), row.text(1)};
         }
-    }
+    });
     return found;
 }
 
 int64_t TeamStore::addSubmission(int64_t teamId, const std::string& bot,
                                  const std::string& folder) {
     std::lock_guard<std::mutex> hold(m_lock);
-    Statement insert(m_db, "INSERT INTO submissions (team_id, bot, folder) VALUES (?, ?, ?)");
-    insert.bind(1, teamId).bind(2, bot).bind(3, folder).run();
-    return sqlite3_last_insert_rowid(m_db);
+    std::int64_t id = 0;
+    bool found = false;
+    m_db->scalar("INSERT INTO submissions (team_id, bot, folder, state, created) "
+                 "VALUES (?, ?, ?, 'building', ?) RETURNING id",
+                 {teamId, bot, folder, League::now()}, id, found);
+    return id;
 }
 
 void TeamStore::finishBuild(int64_t id, bool built, const std::string& log) {
     std::lock_guard<std::mutex> hold(m_lock);
-    Statement update(m_db, "UPDATE submissions SET state = ?, log = ? WHERE id = ?");
-    update.bind(1, std::string(built ? "built" : "failed")).bind(2, log).bind(3, id).run();
+    m_db->exec("UPDATE submissions SET state = ?, log = ? WHERE id = ?",
+               {std::string(built ? "built" : "failed"), log, id});
 }
 
 std::optional<SubmissionRow> TeamStore::submission(int64_t id) {
-    auto rows = querySubmissions("s.id = ?", id, true);
+    auto rows = querySubmissions("s.id = ?", {id}, true);
     if (rows.empty()) {
         return std::nullopt;
     }
@@ -159,14 +153,21 @@ std::optional<SubmissionRow> TeamStore::submission(int64_t id) {
 }
 
 std::vector<SubmissionRow> TeamStore::submissions(int64_t teamId) {
-    return querySubmissions("s.team_id = ?", teamId, false);
+    return querySubmissions("s.team_id = ?", {teamId}, false);
 }
 
 std::vector<SubmissionRow> TeamStore::unfinishedBuilds() {
-    return querySubmissions("s.state = 'building'", 0, false);
+    return querySubmissions("s.state = 'building'", {}, false);
 }
 
-std::vector<SubmissionRow> TeamStore::querySubmissions(const char* where, int64_t value,
+std::vector<SubmissionRow> TeamStore::latestBuilt() {
+    return querySubmissions("s.id IN (SELECT MAX(id) FROM submissions WHERE state = 'built' "
+                            "GROUP BY team_id, bot)",
+                            {}, false);
+}
+
+std::vector<SubmissionRow> TeamStore::querySubmissions(const std::string& where,
+                                                       const std::vector<SqlValue>& params,
                                                        bool withLog) {
     std::lock_guard<std::mutex> hold(m_lock);
     const std::string sql = std::string("SELECT s.id, s.team_id, t.name, s.bot, s.folder, "
@@ -175,13 +176,10 @@ std::vector<SubmissionRow> TeamStore::querySubmissions(const char* where, int64_
                             ", s.created FROM submissions s JOIN teams t ON t.id = s.team_id "
                             "WHERE " +
                             where + " ORDER BY s.id DESC";
-    Statement query(m_db, sql.c_str());
-    // A condition without a parameter ignores the value (sqlite3 refuses the bind, harmlessly).
-    query.bind(1, value);
     std::vector<SubmissionRow> rows;
-    while (query.step()) {
-        rows.push_back({query.integer(0), query.integer(1), query.text(2), query.text(3),
-                        query.text(4), query.text(5), query.text(6), query.text(7)});
-    }
+    m_db->query(sql, params, [&](const SqlRow& row) {
+        rows.push_back({row.integer(0), row.integer(1), row.text(2), row.text(3), row.text(4),
+                        row.text(5), row.text(6), isoTime(row.integer(7))});
+    });
     return rows;
 }

@@ -1,14 +1,14 @@
 #pragma once
 // Teams, their hashed tokens and their submissions, kept in the league's database.
 
+#include "SqlDatabase.h"
+
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
-
-struct sqlite3;
 
 /// One team, as requests see it once authenticated.
 struct Team {
@@ -28,25 +28,25 @@ struct SubmissionRow {
     std::string created;
 };
 
-/// Owns the tables of teams and submissions. Every call is safe from any thread (one lock
-/// around one connection); a failed call leaves the tables as they were.
+/// Owns the tables of teams and submissions, in the league's database (SQLite or PostgreSQL)
+/// beside the league's own. Every call is safe from any thread (one lock around one
+/// connection of its own); a failed call leaves the tables as they were.
 class TeamStore {
 public:
-    TeamStore() = default;
+    TeamStore();
     ~TeamStore();
     TeamStore(const TeamStore&) = delete;
     TeamStore& operator=(const TeamStore&) = delete;
 
-    /// Opens (creating when missing) the database file and its tables; false with the reason.
-    bool open(const std::string& path, std::string& error);
+    /// Connects to the league's database (as League::open names it) and makes or migrates the
+    /// site's tables; false with the reason.
+    bool open(const std::string& database, std::string& error);
 
     /// Whether a name may name a team or a bot: 1 to 32 letters, digits, '-' or '_'.
     static bool validName(const std::string& name);
     /// Adds a team with its token's hash; false (the reason given) when the name is taken or
     /// refused.
     bool addTeam(const std::string& name, const std::string& tokenHash, std::string& error);
-    /// Every team's name, in the order they were added.
-    std::vector<std::string> teamNames();
     /// The team whose token this is, comparing against every team in constant time each.
     std::optional<Team> authenticate(const std::string& token);
 
@@ -59,11 +59,13 @@ public:
     std::vector<SubmissionRow> submissions(int64_t teamId);
     /// Submissions whose build had not ended (the server stopped during it).
     std::vector<SubmissionRow> unfinishedBuilds();
+    /// The latest built submission of each bot of each team.
+    std::vector<SubmissionRow> latestBuilt();
 
 private:
-    bool exec(const char* sql, std::string& error);
-    std::vector<SubmissionRow> querySubmissions(const char* where, int64_t value, bool withLog);
+    std::vector<SubmissionRow> querySubmissions(const std::string& where,
+                                                const std::vector<SqlValue>& params, bool withLog);
 
     std::mutex m_lock;
-    sqlite3* m_db = nullptr;
+    std::unique_ptr<SqlDatabase> m_db;
 };

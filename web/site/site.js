@@ -121,6 +121,102 @@ const TeamPage = {
     },
 };
 
-const pages = { team: TeamPage };
+// --- Standings: overall, per map, crosstable and progress, polled while matches end ---------
+
+function fixed(value, digits) { return typeof value === "number" ? value.toFixed(digits) : "–"; }
+
+function botLink(name) { return el("a", { href: `/bot?name=${encodeURIComponent(name)}` }, name); }
+
+function standingRows(rows) {
+    return rows.map((r, i) => el("tr", { "data-bot": r.bot },
+        el("td", { class: "num" }, r.rated ? i + 1 : ""),
+        el("td", {}, botLink(r.bot)),
+        el("td", { class: "num" }, r.version),
+        el("td", { class: "num" }, r.rated ? fixed(r.elo, 0) : "not rated"),
+        el("td", {}, r.rated ? `${fixed(r.elo_low, 0)} … ${fixed(r.elo_high, 0)}` : ""),
+        el("td", { class: "num" }, r.matches === 0 ? "no matches" : r.matches),
+        el("td", { class: "num" }, fixed(r.points, 1)),
+        el("td", { class: "num" }, r.wins),
+        el("td", { class: "num" }, r.draws),
+        el("td", { class: "num" }, r.losses),
+        el("td", { class: "num" }, fixed(r.average_place, 2))));
+}
+
+const StandingsPage = {
+    tables: null,
+
+    start() {
+        document.getElementById("map").addEventListener("change", () => this.showMap());
+        poll("/api/standings", (tables) => this.show(tables));
+    },
+
+    show(tables) {
+        this.tables = tables;
+        const p = tables.progress || { needed: 0, done: 0, running: 0 };
+        const share = p.needed ? p.done / p.needed : 1;
+        document.getElementById("progress-bar").style.width = `${(100 * share).toFixed(1)}%`;
+        document.getElementById("progress-text").textContent =
+            `${p.done} of ${p.needed} matches played, ${p.running} running, ${Math.max(0, p.needed - p.done - p.running)} waiting`;
+        replaceRows(document.getElementById("standings"), standingRows(tables.standings));
+        this.mapChoices(tables.maps);
+        this.showMap();
+        this.crosstable(tables.crosstable);
+        replaceRows(document.getElementById("aborted"), tables.aborted.map((a) => el("tr", {},
+            el("td", {}, el("a", { href: `/match/${encodeURIComponent(a.match)}` }, a.match)),
+            el("td", {}, a.end), el("td", {}, a.reason))));
+        document.body.dataset.matches = tables.matches;
+    },
+
+    mapChoices(maps) {
+        const select = document.getElementById("map");
+        const chosen = select.value;
+        select.replaceChildren(...maps.map((m) => el("option", { value: String(m.map_id) }, m.map)));
+        if (maps.some((m) => String(m.map_id) === chosen)) select.value = chosen;
+    },
+
+    showMap() {
+        const id = document.getElementById("map").value;
+        const map = (this.tables ? this.tables.maps : []).find((m) => String(m.map_id) === id);
+        replaceRows(document.getElementById("map-standings"), map ? standingRows(map.standings) : []);
+    },
+
+    crosstable(cross) {
+        const table = document.getElementById("crosstable");
+        table.tHead.replaceChildren(el("tr", {}, el("th", {}), ...cross.bots.map((b) => el("th", {}, b))));
+        replaceRows(table, cross.cells.map((row, i) => el("tr", {}, el("th", {}, cross.bots[i]),
+            ...row.map((c) => el("td", { class: "num" }, c ? `${fixed(c.score, 1)} / ${c.matches}` : "")))));
+    },
+};
+
+// --- A bot: versions with their ratings, standing, disqualifications, latest matches ----------
+
+const BotPage = {
+    start() {
+        const name = new URLSearchParams(location.search).get("name") || "";
+        document.getElementById("name").textContent = name;
+        document.title = `Bot ${name}`;
+        poll(`/api/bots/${encodeURIComponent(name)}`, (bot) => this.show(bot));
+    },
+
+    show(bot) {
+        replaceRows(document.getElementById("versions"), bot.versions.map((v) => el("tr", {},
+            el("td", { class: "num" }, v.version), el("td", {}, el("code", {}, v.command)),
+            el("td", {}, v.current ? "yes" : ""), el("td", { class: "num" }, v.matches),
+            el("td", { class: "num" }, fixed(v.elo, 0)))));
+        replaceRows(document.getElementById("standing"), bot.standings.map((r) => el("tr", {},
+            el("td", { class: "num" }, r.version), el("td", { class: "num" }, r.rated ? fixed(r.elo, 0) : "not rated"),
+            el("td", {}, r.rated ? `${fixed(r.elo_low, 0)} … ${fixed(r.elo_high, 0)}` : ""),
+            el("td", { class: "num" }, r.matches), el("td", { class: "num" }, fixed(r.points, 1)),
+            el("td", { class: "num" }, fixed(r.average_place, 2)))));
+        const matchLink = (id) => el("a", { href: `/match/${encodeURIComponent(id)}` }, id);
+        replaceRows(document.getElementById("disqualifications"), bot.disqualifications.map((d) =>
+            el("tr", {}, el("td", {}, matchLink(d.match)), el("td", { class: "num" }, d.seat), el("td", {}, d.reason))));
+        replaceRows(document.getElementById("matches"), bot.matches.map((m) => el("tr", {},
+            el("td", {}, matchLink(m.id)), el("td", {}, m.end),
+            el("td", {}, m.seats.map((s) => `${s.bot} (${s.rank}, ${s.score}${s.disqualified ? ", out" : ""})`).join(" · ")))));
+    },
+};
+
+const pages = { team: TeamPage, standings: StandingsPage, bot: BotPage };
 const page = pages[document.body.dataset.page];
 if (page) page.start();
