@@ -12,12 +12,23 @@ import subprocess
 import sys
 import tarfile
 import tempfile
+import threading
 import time
 import unittest
 import urllib.error
 import urllib.request
 
 ARENA = None
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+def write_league(folder, bots=("greedy", "random"), time_s=0.5):
+    """A league of reference clients on the classic map; matches end within seconds."""
+    config = {"bots": [{"name": b, "command": b} for b in bots],
+              "maps": [os.path.join(SOURCE, "maps", "classic8.map")],
+              "time": time_s, "rounds": 1, "concurrency": 2, "connect_timeout": 5}
+    with open(os.path.join(folder, "league.json"), "w", encoding="utf-8") as out:
+        json.dump(config, out)
 
 
 def tar_of(files, mode="w:gz"):
@@ -64,16 +75,27 @@ class Site:
         self.process = subprocess.Popen(
             [ARENA, "serve", folder, "--listen", "127.0.0.1:0", "--build-time", "2"],
             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        line = self.process.stdout.readline()
-        found = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
+        self.drain = None
+        self.output = []
+        found = None
+        for line in self.process.stdout:
+            self.output.append(line)
+            found = re.search(r"^Serving .* on http://127\.0\.0\.1:(\d+)/", line)
+            if found:
+                break
         if not found:
             self.stop()
-            raise AssertionError("arena serve did not start: " + line)
+            raise AssertionError("arena serve did not start: " + "".join(self.output))
         self.base = f"http://127.0.0.1:{found.group(1)}"
+        # The league's progress lines follow; the pipe is drained so that they never block it.
+        self.drain = threading.Thread(target=lambda: self.output.extend(self.process.stdout))
+        self.drain.start()
 
     def stop(self):
         self.process.terminate()
-        self.process.wait(timeout=10)
+        self.process.wait(timeout=30)
+        if self.drain:
+            self.drain.join()
         self.process.stdout.close()
 
     def request(self, method, path, token=None, body=None):
@@ -118,6 +140,7 @@ class ServeTest(unittest.TestCase):
         self.scratch = tempfile.TemporaryDirectory()
         self.folder = os.path.join(self.scratch.name, "league")
         os.mkdir(self.folder)
+        write_league(self.folder)
         self.alpha = add_team(self.folder, "alpha")
         self.beta = add_team(self.folder, "beta")
         self.site = Site(self.folder)
@@ -193,6 +216,92 @@ class ServeTest(unittest.TestCase):
                 self.assertEqual(done["state"], "failed")
                 self.assertIn(message, done["log"])
                 self.assertLess(len(done["log"]), (1 << 20) + 200)
+
+
+def kit_bot(build="python3 -m compileall -q reversi_bot && echo compiled\n"):
+    """A Python bot made from the kit: the package, a run command and a build script."""
+    files = {"run": "#!/bin/sh\nexec python3 -m reversi_bot --bot greedy\n", "build": build}
+    kit = os.path.join(SOURCE, "clients", "python", "reversi_bot")
+    for name in sorted(os.listdir(kit)):
+        if name.endswith(".py"):
+            with open(os.path.join(kit, name), encoding="utf-8") as source:
+                files["reversi_bot/" + name] = source.read()
+    return tar_of(files)
+
+
+def wait_for(what, check, seconds=120):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        value = check()
+        if value:
+            return value
+        time.sleep(0.2)
+    raise AssertionError(f"{what} within {seconds} s")
+
+
+class LeagueSiteTest(unittest.TestCase):
+    """The whole round: a team's bot uploaded, built, scheduled, played and rated; the
+    league's pages and logs; a restart that loses nothing and replays nothing."""
+
+    def setUp(self):
+        self.scratch = tempfile.TemporaryDirectory()
+        self.folder = os.path.join(self.scratch.name, "league")
+        os.mkdir(self.folder)
+        write_league(self.folder)
+        self.alpha = add_team(self.folder, "alpha")
+        self.beta = add_team(self.folder, "beta")
+        self.site = Site(self.folder)
+
+    def tearDown(self):
+        self.site.stop()
+        self.scratch.cleanup()
+
+    def standings(self):
+        return self.site.request("GET", "/api/standings")[2]
+
+    def played(self, bots):
+        tables = self.standings()
+        rows = {r["bot"]: r for r in tables["standings"]}
+        progress = tables["progress"]
+        done = progress["done"] == progress["needed"] and set(rows) == set(bots)
+        return tables if done and all(rows[b]["rated"] for b in bots) else None
+
+    def test_a_team_bot_is_built_scheduled_played_and_rated_and_a_restart_keeps_all(self):
+        wait_for("the reference bots played", lambda: self.played({"greedy", "random"}))
+        status, _, answer = self.site.upload(self.alpha, kit_bot(), "kit")
+        self.assertEqual(status, 202)
+        self.assertEqual(self.site.wait_built(self.alpha, answer["id"])["log"],
+                         "compiled\nbuild succeeded\n")
+        tables = wait_for("the team's bot played", lambda: self.played(
+            {"greedy", "random", "alpha.kit"}))
+        self.assertEqual(tables["progress"], {"needed": 6, "done": 6, "running": 0})
+        self.assertEqual(tables["matches"], 6)
+        bot = self.site.request("GET", "/api/bots/alpha.kit")[2]
+        self.assertEqual([v["version"] for v in bot["versions"]], [1])
+        self.assertEqual(len(bot["matches"]), 4)
+        match = bot["matches"][0]
+        seat = next(s["seat"] for s in match["seats"] if s["bot"] == "alpha.kit")
+        record = self.site.request("GET", f"/api/matches/{match['id']}")[2]
+        self.assertEqual(record["format"], "reversi-match-1")
+        status, head, page = self.site.request("GET", f"/match/{match['id']}")
+        self.assertEqual(status, 200)
+        self.assertIn('"format":"reversi-match-1"', page)
+        self.assertIn("script-src 'self'", head["Content-Security-Policy"])
+        log = f"/api/matches/{match['id']}/logs/{seat}"
+        self.assertIn("Connected as group", self.site.request("GET", log, self.alpha)[2]["log"])
+        self.assertEqual(self.site.request("GET", log, self.beta)[0], 403)
+        self.assertEqual(self.site.request("GET", log)[0], 401)
+        other = f"/api/matches/{match['id']}/logs/{3 - seat}"
+        self.assertEqual(self.site.request("GET", other, self.alpha)[0], 403)
+
+        self.site.stop()
+        self.site = Site(self.folder)
+        again = wait_for("the tables after a restart", lambda: self.played(
+            {"greedy", "random", "alpha.kit"}), 30)
+        for key in ("standings", "crosstable", "maps", "matches"):
+            self.assertEqual(again[key], tables[key], key)
+        listing = self.site.request("GET", "/api/submissions", self.alpha)[2]["submissions"]
+        self.assertEqual([(s["bot"], s["state"]) for s in listing], [("kit", "built")])
 
 
 if __name__ == "__main__":
