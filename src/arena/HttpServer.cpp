@@ -5,6 +5,8 @@
 
 namespace {
 
+constexpr size_t workerThreads = 16;
+
 // Pages load their scripts and styles from this server alone and talk only to it; nothing
 // inline runs, so text that slipped into a page unescaped could still not execute.
 const char* const contentSecurityPolicy =
@@ -74,6 +76,10 @@ HttpServer::HttpServer(const std::vector<HttpRoute>& routes, size_t maxBodyBytes
     : m_impl(std::make_unique<Impl>()) {
     httplib::Server& server = m_impl->server;
     server.set_payload_max_length(maxBodyBytes);
+    // A connection holds a worker while it is kept alive: pages poll every two seconds, so a
+    // one-second keep-alive frees the workers between polls, and many pages share them.
+    server.set_keep_alive_timeout(1);
+    server.new_task_queue = [] { return new httplib::ThreadPool(workerThreads); };
     server.set_default_headers({{"Content-Security-Policy", contentSecurityPolicy},
                                 {"X-Content-Type-Options", "nosniff"},
                                 {"Referrer-Policy", "no-referrer"}});
