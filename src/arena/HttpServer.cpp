@@ -58,7 +58,7 @@ void send(const HttpReply& reply, const HttpRequest& request, httplib::Response&
         }
     }
     out.status = reply.status;
-    out.set_content(reply.body, reply.contentType.c_str());
+    out.set_content(reply.body, reply.contentType);
 }
 
 } // namespace
@@ -112,7 +112,7 @@ HttpServer::HttpServer(const std::vector<HttpRoute>& routes, size_t maxBodyBytes
         out.set_content(HttpReply::error(out.status, text).body, "application/json");
     });
     server.set_exception_handler(
-        [](const httplib::Request&, httplib::Response& out, std::exception_ptr) {
+        [](const httplib::Request&, httplib::Response& out, const std::exception_ptr&) {
             out.status = 500;
             out.set_content(HttpReply::error(500, "internal error").body, "application/json");
         });
