@@ -21,6 +21,8 @@ constexpr auto refreshEvery = std::chrono::milliseconds(500);
 constexpr auto idleWait = std::chrono::seconds(5);
 /// A bot's page lists its latest matches only.
 constexpr size_t maxBotMatches = 200;
+/// The standings page lists this many of the matches not played yet.
+constexpr std::int64_t maxQueue = 50;
 
 } // namespace
 
@@ -41,7 +43,10 @@ ServeLeague::~ServeLeague() {
 
 bool ServeLeague::open(std::string& error) {
     m_league = League::open(m_config.database, error);
-    return m_league != nullptr;
+    if (m_league) {
+        m_reader = SqlDatabase::open(m_config.database, error);
+    }
+    return m_league != nullptr && m_reader != nullptr;
 }
 
 std::string ServeLeague::botName(const std::string& team, const std::string& bot) {
@@ -129,6 +134,7 @@ void ServeLeague::refresh() {
     }
     out["progress"] = {
         {"needed", progress.needed}, {"done", progress.done}, {"running", progress.claimed}};
+    out["queue"] = queue();
     auto text = std::make_shared<const std::string>(
         out.dump(-1, ' ', false, json::error_handler_t::replace));
     std::lock_guard<std::mutex> hold(m_lock);
@@ -137,6 +143,36 @@ void ServeLeague::refresh() {
     m_tables = std::move(text);
     m_tablesJson = std::move(out);
     m_tag = "\"t" + std::to_string(++m_generation) + "\"";
+}
+
+json ServeLeague::queue() {
+    json list = json::array();
+    std::map<std::int64_t, size_t> index;
+    m_reader->query("SELECT m.id, m.status, mp.name FROM matches m JOIN maps mp ON mp.id = "
+                    "m.map_id WHERE m.needed = 1 AND m.status <> 'done' ORDER BY CASE m.status "
+                    "WHEN 'claimed' THEN 0 ELSE 1 END, m.id LIMIT ?",
+                    {maxQueue}, [&](const SqlRow& row) {
+                        index[row.integer(0)] = list.size();
+                        list.push_back({{"id", row.integer(0)},
+                                        {"running", row.text(1) == "claimed"},
+                                        {"map", row.text(2)},
+                                        {"bots", json::array()}});
+                    });
+    if (list.empty()) {
+        return list;
+    }
+    const std::int64_t first = index.begin()->first;
+    const std::int64_t last = index.rbegin()->first;
+    m_reader->query("SELECT s.match_id, b.name FROM seats s JOIN bot_versions v ON v.id = "
+                    "s.version_id JOIN bots b ON b.id = v.bot_id WHERE s.match_id BETWEEN ? AND ? "
+                    "ORDER BY s.match_id, s.seat",
+                    {first, last}, [&](const SqlRow& row) {
+                        const auto at = index.find(row.integer(0));
+                        if (at != index.end()) {
+                            list[at->second]["bots"].push_back(row.text(1));
+                        }
+                    });
+    return list;
 }
 
 std::pair<std::shared_ptr<const std::string>, std::string> ServeLeague::tables() {

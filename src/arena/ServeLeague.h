@@ -40,7 +40,6 @@ public:
     /// A bot's versions, standings rows, latest matches and disqualifications; null when the
     /// league has no such bot.
     nlohmann::json bot(const std::string& name);
-    /// Needed matches not yet played: those running, then those waiting, at most `limit`.
     League& league() { return *m_league; }
     const LeagueConfig& config() const { return m_config; }
 
@@ -51,10 +50,14 @@ private:
     void play(unsigned concurrency);
     void refresh();
     void keepTablesFresh();
+    /// The needed matches not yet played, running ones first, at most `maxQueue`.
+    nlohmann::json queue();
 
     LeagueConfig m_config;
     TeamStore& m_store;
     std::unique_ptr<League> m_league;
+    /// A connection of its own for the list of waiting matches, which the facade does not give.
+    std::unique_ptr<SqlDatabase> m_reader;
     std::string m_serverProgram;
     std::string m_clientProgram;
 

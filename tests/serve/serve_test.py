@@ -267,6 +267,11 @@ class LeagueSiteTest(unittest.TestCase):
         return tables if done and all(rows[b]["rated"] for b in bots) else None
 
     def test_a_team_bot_is_built_scheduled_played_and_rated_and_a_restart_keeps_all(self):
+        first = self.standings()
+        waiting = sorted((q["map"], q["bots"]) for q in first["queue"])
+        if first["progress"]["done"] == 0:
+            self.assertEqual(waiting, [("classic8", ["greedy", "random"]),
+                                       ("classic8", ["random", "greedy"])])
         wait_for("the reference bots played", lambda: self.played({"greedy", "random"}))
         status, _, answer = self.site.upload(self.alpha, kit_bot(), "kit")
         self.assertEqual(status, 202)
@@ -275,6 +280,7 @@ class LeagueSiteTest(unittest.TestCase):
         tables = wait_for("the team's bot played", lambda: self.played(
             {"greedy", "random", "alpha.kit"}))
         self.assertEqual(tables["progress"], {"needed": 6, "done": 6, "running": 0})
+        self.assertEqual(tables["queue"], [])
         self.assertEqual(tables["matches"], 6)
         bot = self.site.request("GET", "/api/bots/alpha.kit")[2]
         self.assertEqual([v["version"] for v in bot["versions"]], [1])

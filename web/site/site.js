@@ -157,6 +157,9 @@ const StandingsPage = {
         document.getElementById("progress-bar").style.width = `${(100 * share).toFixed(1)}%`;
         document.getElementById("progress-text").textContent =
             `${p.done} of ${p.needed} matches played, ${p.running} running, ${Math.max(0, p.needed - p.done - p.running)} waiting`;
+        replaceRows(document.getElementById("queue"), (tables.queue || []).map((q) => el("tr", {},
+            el("td", {}, q.id), el("td", {}, q.running ? "running" : "waiting"), el("td", {}, q.map),
+            el("td", {}, q.bots.join(" · ")))));
         replaceRows(document.getElementById("standings"), standingRows(tables.standings));
         this.mapChoices(tables.maps);
         this.showMap();
