@@ -1,5 +1,6 @@
 #include "League.h"
 
+#include "BoundedFile.h"
 #include "LeagueOpenings.h"
 #include "LeaguePlanner.h"
 #include "LeagueRecord.h"
@@ -63,10 +64,10 @@ bool League::fail(const std::string& what) {
 }
 
 bool League::syncBots(const LeagueConfig& config, std::vector<std::int64_t>& current) {
-    for (const json& bot : config.tournament["bots"]) {
+    for (const TournamentConfig::Bot& bot : config.bots) {
         BotVersion v;
-        if (!m_bots.versionFor(bot["name"], bot["command"], bot["dir"], now(), v)) {
-            return fail("cannot add bot " + bot["name"].get<std::string>());
+        if (!m_bots.versionFor(bot.name, bot.command, bot.dir, now(), v)) {
+            return fail("cannot add bot " + bot.name);
         }
         current.push_back(v.id);
     }
@@ -74,15 +75,15 @@ bool League::syncBots(const LeagueConfig& config, std::vector<std::int64_t>& cur
 }
 
 bool League::syncMaps(const LeagueConfig& config, std::vector<std::vector<PlanMap>>& rounds) {
-    const unsigned count = config.tournament["rounds"];
+    const unsigned count = config.rounds;
     rounds.assign(count, {});
     std::vector<std::int64_t> current;
-    for (const json& file : config.tournament["maps"]) {
+    for (const std::string& file : config.maps) {
         LeagueMap base;
         LeagueMap stored;
-        base.name = std::filesystem::path(file.get<std::string>()).stem().string();
+        base.name = std::filesystem::path(file).stem().string();
         if (!readMap(file, base.text, base.seats)) {
-            m_error = "cannot read map " + file.get<std::string>();
+            m_error = "cannot read map " + file;
             return false;
         }
         if (!m_maps.mapFor(base, stored)) {
@@ -94,7 +95,7 @@ bool League::syncMaps(const LeagueConfig& config, std::vector<std::vector<PlanMa
             opening.baseId = stored.id;
             opening.plies = static_cast<int>(config.openings);
             opening.name = base.name + "@" + std::to_string(r + 1);
-            const std::uint64_t seed = config.tournament["seed"].get<std::uint64_t>() * 1000 + r;
+            const std::uint64_t seed = std::uint64_t{config.seed} * 1000 + r;
             LeagueMap played = stored;
             if (config.openings > 0 &&
                 LeagueOpenings::derive(base.text, config.openings, seed, opening.text)) {
@@ -152,9 +153,8 @@ bool League::schedule(const LeagueConfig& config, LeagueProgress& progress) {
         m_db->rollback();
         return false;
     }
-    const std::vector<PlannedMatch> planned =
-        LeaguePlanner::plan(versions, rounds, config.timeMs, config.depth,
-                            config.tournament["seed"].get<std::int64_t>());
+    const std::vector<PlannedMatch> planned = LeaguePlanner::plan(
+        versions, rounds, config.timeMs(), config.depthLimit(), std::int64_t{config.seed});
     if (!syncMatches(planned, progress)) {
         m_db->rollback();
         return false;
@@ -270,8 +270,8 @@ bool League::record(std::int64_t id, json& out, bool& found) {
         return fail("cannot read a record");
     }
     if (found) {
-        out = json::parse(text, nullptr, false);
-        found = !out.is_discarded();
+        std::string problem;
+        found = BoundedFile::parseJson(text, out, problem);
     }
     return true;
 }

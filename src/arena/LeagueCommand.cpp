@@ -8,7 +8,7 @@
 #include "Logging.h"
 #include "LongOption.h"
 #include "MatchRunner.h"
-#include "RecordFile.h"
+#include "RecordsFolder.h"
 
 #include "knob/SwitchArgument.h"
 
@@ -31,7 +31,7 @@ constexpr size_t MAX_IMPORT_FILES = 1000000;
 
 std::unique_ptr<League> openLeague(const std::string& where, LeagueConfig& config) {
     std::string error;
-    if (!LeagueConfig::load(where, config, error)) {
+    if (!config.loadLeague(where, error)) {
         LOG(logger, lumber::ERR) << error;
         return nullptr;
     }
@@ -50,6 +50,31 @@ bool printTables(League& league, size_t top) {
     }
     LeagueTables::print(tables, std::cout, top);
     return true;
+}
+
+/// Keeps the overall ratings as they stand after a run, for the league's history.
+void snapshot(League& league) {
+    json tables;
+    if (!LeagueTables::compute(league, tables)) {
+        return;
+    }
+    std::vector<RatingEntry> entries;
+    for (const json& row : tables["standings"]) {
+        RatingEntry e;
+        e.version = row["version_id"];
+        e.matches = row["matches"];
+        e.rated =
+            row["elo"].is_number() && row["elo_low"].is_number() && row["elo_high"].is_number();
+        if (e.rated) {
+            e.elo = row["elo"];
+            e.low = row["elo_low"];
+            e.high = row["elo_high"];
+        }
+        entries.push_back(e);
+    }
+    if (!league.snapshot("overall", entries)) {
+        LOG(logger, lumber::WARN) << league.error();
+    }
 }
 
 } // namespace
@@ -80,8 +105,8 @@ bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
     parser.add(+first);
     parser.add(second);
     parser.add(third);
-    for (knob::Argument* a :
-         std::initializer_list<knob::Argument*>{&jobs, &json, &html, &top, &match, &server, &client}) {
+    for (knob::Argument* a : std::initializer_list<knob::Argument*>{&jobs, &json, &html, &top,
+                                                                    &match, &server, &client}) {
         parser.add(*a);
     }
     return Tool::parseOptions(parser);
@@ -118,8 +143,9 @@ bool LeagueCommand::play() {
     runner.clientProgram = Arena::clientProgram(m_client);
     runner.onStandings = [&] { printTables(*league, TOP_ROWS); };
     Arena::catchInterrupts();
-    const unsigned jobs = m_jobs != 0 ? m_jobs : config.tournament["concurrency"].get<unsigned>();
+    const unsigned jobs = m_jobs != 0 ? m_jobs : config.concurrency;
     const bool ok = runner.run(jobs);
+    snapshot(*league);
     Arena::interrupted() = MatchRunner::stopRequested();
     if (Arena::interrupted()) {
         LOG(logger, lumber::WARN) << "Interrupted; resume with: arena league " << m_first;
@@ -144,7 +170,7 @@ bool LeagueCommand::report() {
         return false;
     }
     std::string error;
-    if (!m_html.empty() && !RecordFile::writeText(m_html, LeagueTables::html(tables), error)) {
+    if (!m_html.empty() && !RecordsFolder::writeText(m_html, LeagueTables::html(tables), error)) {
         LOG(logger, lumber::ERR) << error;
         return false;
     }
@@ -163,24 +189,16 @@ bool LeagueCommand::importFolder() {
         LOG(logger, lumber::ERR) << "usage: arena league import LEAGUE RECORDS_DIR";
         return false;
     }
-    const fs::path folder = fs::is_directory(fs::path(m_third) / "matches")
-                                ? fs::path(m_third) / "matches"
-                                : fs::path(m_third);
-    std::vector<std::string> files;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(folder, ec)) {
-        if (entry.path().extension() == ".json" && files.size() < MAX_IMPORT_FILES) {
-            files.push_back(entry.path().string());
-        }
-    }
-    std::sort(files.begin(), files.end());
+    const RecordsFolder folder = RecordsFolder::of(m_third);
+    std::vector<std::string> files = folder.list();
+    files.resize(std::min(files.size(), MAX_IMPORT_FILES));
     size_t added = 0;
     size_t skipped = 0;
     for (const std::string& file : files) {
-        json record;
+        MatchRecord record;
         std::string error;
         bool fresh = false;
-        if (!RecordFile::read(file, record, error) || !league->importRecord(record, fresh)) {
+        if (!folder.read(file, record, error) || !league->importRecord(record.toJson(), fresh)) {
             LOG(logger, lumber::WARN)
                 << file << ": skipped: " << (error.empty() ? league->error() : error);
             ++skipped;
@@ -218,15 +236,16 @@ bool LeagueCommand::exportRecords() {
     fs::create_directories(m_third, ec);
     size_t written = 0;
     for (const std::int64_t id : ids) {
-        json record;
+        json document;
+        MatchRecord record;
         bool found = false;
         std::string error;
-        const std::string file = m_third + "/m" + std::to_string(id) + ".json";
-        if (!league->record(id, record, found) || !found) {
-            LOG(logger, lumber::ERR) << "no record of match m" << id;
+        if (!league->record(id, document, found) || !found ||
+            !MatchRecord::fromJson(document, "m" + std::to_string(id), record, error)) {
+            LOG(logger, lumber::ERR) << "no usable record of match m" << id << " " << error;
             return false;
         }
-        if (!RecordFile::write(file, record, error)) {
+        if (!RecordsFolder(m_third).write("m" + std::to_string(id), record, error)) {
             LOG(logger, lumber::ERR) << error;
             return false;
         }

@@ -3,7 +3,7 @@
 #include "Arena.h"
 #include "Logging.h"
 #include "MatchRunner.h"
-#include "RecordFile.h"
+#include "RecordsFolder.h"
 
 #include <algorithm>
 #include <chrono>
@@ -71,7 +71,7 @@ bool LeagueRunner::setupOf(const LeagueMatch& match, MatchSetup& setup) {
     std::filesystem::create_directories(folder, ec);
     setup.mapFile = folder + "/" + std::to_string(match.mapId) + ".map";
     std::string error;
-    if (map == maps.end() || !RecordFile::writeText(setup.mapFile, map->text, error)) {
+    if (map == maps.end() || !RecordsFolder::writeText(setup.mapFile, map->text, error)) {
         LOG(logger, lumber::ERR) << "match " << match.id << ": no map file: " << error;
         return false;
     }
@@ -83,17 +83,16 @@ bool LeagueRunner::setupOf(const LeagueMatch& match, MatchSetup& setup) {
         }
         setup.bots.emplace_back(v->bot, v->command, v->dir);
     }
-    const json& config = m_config.tournament;
     setup.id = "m" + std::to_string(match.id);
     setup.timeMs = static_cast<unsigned>(match.timeMs);
     setup.depth = static_cast<unsigned>(match.depth);
     setup.seed = static_cast<unsigned>(match.seed);
-    setup.matchTimeout = config.value("match_timeout", 0.0);
-    setup.connectTimeout = config.value("connect_timeout", 30.0);
-    setup.botLogLimit = config.value("bot_log_limit", size_t{1} << 20);
+    setup.matchTimeout = m_config.matchTimeout;
+    setup.connectTimeout = m_config.connectTimeout;
+    setup.botLogLimit = m_config.botLogLimit;
     setup.logDir = m_config.folder + "/logs/" + setup.id;
-    setup.serverProgram = config.value("server", serverProgram);
-    setup.clientProgram = config.value("client", clientProgram);
+    setup.serverProgram = m_config.server.empty() ? serverProgram : m_config.server;
+    setup.clientProgram = m_config.client.empty() ? clientProgram : m_config.client;
     return true;
 }
 
@@ -224,7 +223,7 @@ void LeagueRunner::keepClaims() {
 }
 
 bool LeagueRunner::run(unsigned concurrency) {
-    const unsigned base = m_config.tournament["base_port"];
+    const unsigned base = m_config.basePort;
     concurrency = std::max(1u, concurrency);
     const unsigned stride =
         std::max(1u, std::min(PORTS_PER_SERVER, (TOP_PORT - base) / concurrency));

@@ -1,6 +1,7 @@
 #include "MatchRunner.h"
 
 #include "Map.h"
+#include "MapFile.h"
 #include "Replay.h"
 #include "ServerLog.h"
 #include "Subprocess.h"
@@ -168,7 +169,7 @@ MatchRunner::~MatchRunner() = default;
 
 double MatchRunner::defaultTimeout(const std::string& mapFile, unsigned timeMs) {
     Map map;
-    if (!map.loadFromFile(mapFile)) {
+    if (!MapFile::load(mapFile, map)) {
         return 60;
     }
     // Every move fills a cell or throws a bomb; each costs the time limit at worst, plus the

@@ -4,7 +4,7 @@
 #include "Logging.h"
 #include "LongOption.h"
 #include "PlayLine.h"
-#include "RecordFile.h"
+#include "RecordsFolder.h"
 #include "Subprocess.h"
 #include "Tournament.h"
 
@@ -204,7 +204,7 @@ bool SlurmCommand::doRun() {
     const std::string path = play.dir() + "/slurm-array.sh";
     std::error_code ec;
     std::filesystem::create_directories(play.dir() + "/slurm", ec);
-    if (ec || !RecordFile::writeText(path, script(play, ids), error)) {
+    if (ec || !RecordsFolder::writeText(path, script(play, ids), error)) {
         LOG(logger, lumber::ERR) << (ec ? "cannot make " + play.dir() + "/slurm: " + ec.message()
                                         : error);
         return false;

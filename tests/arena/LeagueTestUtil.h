@@ -49,10 +49,10 @@ inline int runLeague(const TempDir& dir, std::string& output,
     return status;
 }
 
-inline void writeLeague(const TempDir& dir, const std::string& database,
-                        const nlohmann::json& bots, const nlohmann::json& maps) {
-    nlohmann::json config = {{"bots", bots}, {"maps", maps}, {"depth", 1}, {"seed", 5},
-                             {"connect_timeout", 5}};
+inline void writeLeague(const TempDir& dir, const std::string& database, const nlohmann::json& bots,
+                        const nlohmann::json& maps) {
+    nlohmann::json config = {
+        {"bots", bots}, {"maps", maps}, {"depth", 1}, {"seed", 5}, {"connect_timeout", 5}};
     if (!database.empty()) {
         config["database"] = database;
     }
@@ -91,7 +91,8 @@ inline void growingLeague(const TempDir& dir, const std::string& database) {
         std::string output;
         ASSERT_EQ(runLeague(dir, output), 0) << step.what << "\n" << output;
         EXPECT_NE(output.find(std::to_string(step.added) + " new ones planned"), std::string::npos)
-            << step.what << "\n" << output;
+            << step.what << "\n"
+            << output;
         total += step.added;
         const Counts c = counts(target);
         EXPECT_EQ(c.done, total) << step.what;
