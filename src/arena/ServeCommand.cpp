@@ -25,7 +25,7 @@ constexpr int stopCheckMs = 100;
 
 bool openStore(const std::string& league, LeagueConfig& config, TeamStore& store) {
     std::string error;
-    if (!LeagueConfig::load(league, config, error) || !store.open(config.database, error)) {
+    if (!config.loadLeague(league, error) || !store.open(config.database, error)) {
         LOG(logger, lumber::ERR) << error;
         return false;
     }
@@ -125,7 +125,7 @@ bool ServeCommand::serve() {
     }
     Arena::catchInterrupts();
     queue.start();
-    const unsigned jobs = m_jobs != 0 ? m_jobs : config.tournament["concurrency"].get<unsigned>();
+    const unsigned jobs = m_jobs != 0 ? m_jobs : config.concurrency;
     league.start(jobs, Arena::serverProgram(m_server), Arena::clientProgram(m_client));
     std::atomic<bool> done{false};
     std::thread watcher([&] {

@@ -55,18 +55,18 @@ std::string ServeLeague::botName(const std::string& team, const std::string& bot
 
 bool ServeLeague::schedule() {
     LeagueConfig config = m_config;
-    json& bots = config.tournament["bots"];
     for (const SubmissionRow& row : m_store.latestBuilt()) {
         const std::string name = botName(row.team, row.bot);
         const bool taken =
-            std::any_of(bots.begin(), bots.end(), [&](const json& b) { return b["name"] == name; });
+            std::any_of(config.bots.begin(), config.bots.end(),
+                        [&](const TournamentConfig::Bot& b) { return b.name == name; });
         if (taken) {
             LOG(logger, lumber::WARN) << "the configuration has a bot named " << name
                                       << " already; the team's is left out";
             continue;
         }
         // Run by the shell in the bot's folder: "./run" works with or without a "#!" line.
-        bots.push_back({{"name", name}, {"command", "./run"}, {"dir", row.folder}});
+        config.bots.push_back({name, "./run", row.folder});
     }
     LeagueProgress progress;
     if (!m_league->schedule(config, progress)) {
