@@ -8,6 +8,7 @@
 #include "PlanCommand.h"
 #include "PlayCommand.h"
 #include "ReportCommand.h"
+#include "ServeCommand.h"
 #include "SlurmCommand.h"
 #include "Tool.h"
 #include "TournamentCommand.h"
@@ -45,6 +46,8 @@ const std::vector<Subcommand>& subcommands() {
          [] { return std::make_unique<SlurmCommand>(); }},
         {"league", "Play what a growing league needs; report, import, export",
          [] { return std::make_unique<LeagueCommand>(); }},
+        {"serve", "Serve a league on the web, with teams' submissions",
+         [] { return std::make_unique<ServeCommand>(); }},
         {"report", "Standings and ratings of a tournament folder",
          [] { return std::make_unique<ReportCommand>(); }},
         {"view", "Write the page of a match record: one HTML file to open in a browser",

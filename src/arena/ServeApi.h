@@ -1,0 +1,48 @@
+#pragma once
+// What "arena serve" answers: the site's pages and its JSON API, as one route table.
+
+#include "HttpServer.h"
+#include "Submission.h"
+#include "TeamStore.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class ServeLeague;
+class SubmissionQueue;
+
+/// The handlers of the web site. Each is thin: check the caller, ask the store or the league,
+/// answer JSON. Team routes want "Authorization: Bearer TOKEN": 401 without a known token,
+/// 403 for another team's things; nothing is changed by a refused request.
+class ServeApi {
+public:
+    /// Uploads are unpacked below the league's folder, in "submissions".
+    ServeApi(ServeLeague& league, TeamStore& store, SubmissionQueue& queue,
+             Submission::Limits limits);
+
+    /// Every route, in one table.
+    std::vector<HttpRoute> routes();
+
+private:
+    HttpReply page(const HttpRequest& request) const;
+    HttpReply asset(const HttpRequest& request) const;
+    HttpReply team(const HttpRequest& request);
+    HttpReply upload(const HttpRequest& request);
+    HttpReply listSubmissions(const HttpRequest& request);
+    HttpReply showSubmission(const HttpRequest& request);
+    HttpReply standings(const HttpRequest& request);
+    HttpReply bot(const HttpRequest& request);
+    HttpReply match(const HttpRequest& request);
+    HttpReply matchPage(const HttpRequest& request);
+    HttpReply seatLog(const HttpRequest& request);
+
+    /// The caller's team, or the 401 to answer.
+    std::optional<Team> caller(const HttpRequest& request, HttpReply& refusal);
+
+    ServeLeague& m_league;
+    TeamStore& m_store;
+    SubmissionQueue& m_queue;
+    std::string m_folder;
+    Submission::Limits m_limits;
+};

@@ -1,0 +1,41 @@
+#pragma once
+// The builds of uploaded bots, one at a time, on a thread of their own.
+
+#include "SubmissionBuild.h"
+#include "TeamStore.h"
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+/// Builds submissions in the order they arrive and records each result in the store. Builds
+/// left unfinished by an earlier run of the server are taken up again when it starts.
+class SubmissionQueue {
+public:
+    /// Called after each successful build, on the queue's thread.
+    using OnBuilt = std::function<void(const SubmissionRow&)>;
+
+    SubmissionQueue(TeamStore& store, SubmissionBuild build, OnBuilt onBuilt);
+    /// Waits for the build under way, then stops.
+    ~SubmissionQueue();
+    SubmissionQueue(const SubmissionQueue&) = delete;
+    SubmissionQueue& operator=(const SubmissionQueue&) = delete;
+
+    /// Starts the thread, first queueing the store's unfinished builds.
+    void start();
+    void add(int64_t submissionId);
+
+private:
+    void work();
+
+    TeamStore& m_store;
+    SubmissionBuild m_build;
+    OnBuilt m_onBuilt;
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::deque<int64_t> m_waiting;
+    bool m_stopping = false;
+    std::thread m_thread;
+};

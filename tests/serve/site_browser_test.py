@@ -1,0 +1,184 @@
+#!/usr/bin/env python3
+"""The league's site in headless Chromium, driven over the DevTools protocol on a pipe: the
+standings page shows a match's result within seconds of its end without reloading, its
+crosstable and per-map table say what the JSON API says, and a bot's name made of markup
+shows as text. Exits 77 (skipped) when no Chromium is installed."""
+
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import serve_test  # noqa: E402
+
+SKIP = 77
+MARKUP_NAME = "<b>x<i>"
+# How long after the API has a result the page may take to show it: two polls and slack.
+LIVE_SECONDS = 6
+
+
+class Chromium:
+    """Headless Chromium with the DevTools protocol on descriptors 3 (in) and 4 (out)."""
+
+    def __init__(self, binary, scratch):
+        to_chrome_r, self.to_chrome = os.pipe()
+        self.from_chrome, from_chrome_w = os.pipe()
+
+        # The shell moves the pipe's ends to the descriptors the protocol uses.
+        self.process = subprocess.Popen(
+            ["/bin/sh", "-c", f'exec "$0" "$@" 3<&{to_chrome_r} 4>&{from_chrome_w}', binary,
+             "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+             "--remote-debugging-pipe", f"--user-data-dir={scratch}", "about:blank"],
+            pass_fds=(to_chrome_r, from_chrome_w),
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(to_chrome_r)
+        os.close(from_chrome_w)
+        self.buffer = b""
+        self.next_id = 0
+        self.session = None
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait(timeout=30)
+        os.close(self.to_chrome)
+        os.close(self.from_chrome)
+
+    def call(self, method, params=None, session=None):
+        self.next_id += 1
+        message = {"id": self.next_id, "method": method, "params": params or {}}
+        if session:
+            message["sessionId"] = session
+        os.write(self.to_chrome, json.dumps(message).encode() + b"\0")
+        while True:
+            while b"\0" not in self.buffer:
+                chunk = os.read(self.from_chrome, 1 << 16)
+                if not chunk:
+                    raise AssertionError("Chromium went away")
+                self.buffer += chunk
+            raw, self.buffer = self.buffer.split(b"\0", 1)
+            answer = json.loads(raw)
+            if answer.get("id") == self.next_id:
+                if "error" in answer:
+                    raise AssertionError(f"{method}: {answer['error']}")
+                return answer["result"]
+
+    def open(self, url):
+        target = self.call("Target.createTarget", {"url": url})["targetId"]
+        self.session = self.call("Target.attachToTarget",
+                                 {"targetId": target, "flatten": True})["sessionId"]
+
+    def evaluate(self, expression):
+        result = self.call("Runtime.evaluate", {"expression": expression, "returnByValue": True},
+                           self.session)
+        return result["result"].get("value")
+
+
+TABLE_TEXT = """(id) => [...document.querySelectorAll(`#${id} tr`)].map(
+    (tr) => [...tr.children].map((c) => c.textContent))"""
+
+
+class SiteBrowserTest:
+    def __init__(self, chromium, scratch):
+        self.folder = os.path.join(scratch, "league")
+        os.mkdir(self.folder)
+        serve_test.write_league(self.folder, bots=(MARKUP_NAME, "random"))
+        with open(os.path.join(self.folder, "league.json"), encoding="utf-8") as config:
+            league = json.load(config)
+        league["bots"][0]["command"] = "greedy"
+        with open(os.path.join(self.folder, "league.json"), "w", encoding="utf-8") as config:
+            json.dump(league, config)
+        self.site = serve_test.Site(self.folder)
+        self.browser = Chromium(chromium, os.path.join(scratch, "profile"))
+
+    def close(self):
+        self.browser.close()
+        self.site.stop()
+
+    def page_matches(self):
+        value = self.browser.evaluate("document.body.dataset.matches || '-1'")
+        return int(value)
+
+    def check_live_update(self):
+        self.browser.open(self.site.base + "/")
+        serve_test.wait_for("the standings page loaded", lambda: self.page_matches() >= 0, 30)
+        self.browser.evaluate("window.notReloaded = true")
+        shown_before = self.page_matches()
+        api_done = None
+        while True:
+            tables = self.site.request("GET", "/api/standings")[2]
+            if api_done is None and tables["matches"] > shown_before:
+                api_done = (time.time(), tables["matches"])
+            if api_done and self.page_matches() >= api_done[1]:
+                delay = time.time() - api_done[0]
+                assert delay < LIVE_SECONDS, f"the page showed the result after {delay:.1f} s"
+                break
+            if api_done and time.time() - api_done[0] > LIVE_SECONDS:
+                raise AssertionError(f"the page did not show match {api_done[1]} within "
+                                     f"{LIVE_SECONDS} s")
+            time.sleep(0.1)
+        assert self.browser.evaluate("window.notReloaded === true"), "the page was reloaded"
+        print(f"live: the page showed {api_done[1]} matches {delay:.1f} s after the API")
+
+    def check_tables_match_the_api(self):
+        serve_test.wait_for("every match played", lambda: (lambda t: t["progress"]["done"] ==
+                            t["progress"]["needed"])(self.site.request("GET", "/api/standings")[2]))
+        tables = self.site.request("GET", "/api/standings")[2]
+        serve_test.wait_for("the page caught up",
+                            lambda: self.page_matches() == tables["matches"], 10)
+        cross = self.browser.evaluate(f"({TABLE_TEXT})('crosstable')")
+        expected = [[""] + tables["crosstable"]["bots"]]
+        for name, row in zip(tables["crosstable"]["bots"], tables["crosstable"]["cells"]):
+            expected.append([name] + [f"{c['score']:.1f} / {c['matches']}" if c else ""
+                                      for c in row])
+        assert cross == expected, f"crosstable {cross} != {expected}"
+        per_map = self.browser.evaluate(f"({TABLE_TEXT})('map-standings')")[1:]
+        rows = tables["maps"][0]["standings"]
+        assert [r[1] for r in per_map] == [r["bot"] for r in rows], per_map
+        assert [r[5] for r in per_map] == [str(r["matches"]) for r in rows], per_map
+        assert [r[6] for r in per_map] == [f"{r['points']:.1f}" for r in rows], per_map
+        print("tables: the crosstable and the per-map table match the API")
+
+    def check_markup_name_is_text(self):
+        names = self.browser.evaluate(
+            "[...document.querySelectorAll('#standings td a')].map((a) => a.textContent)")
+        assert MARKUP_NAME in names, names
+        elements = self.browser.evaluate("document.querySelectorAll('#standings b, #standings i, "
+                                         "#crosstable b, #crosstable i').length")
+        assert elements == 0, f"{elements} elements made from a bot's name"
+        self.browser.open(self.site.base + "/bot?name=" + MARKUP_NAME.replace("<", "%3C")
+                          .replace(">", "%3E"))
+        serve_test.wait_for("the bot page", lambda: self.browser.evaluate(
+            "document.querySelectorAll('#versions tbody tr').length") == 1, 30)
+        assert self.browser.evaluate("document.getElementById('name').textContent") == MARKUP_NAME
+        assert self.browser.evaluate("document.querySelectorAll('h1 b, h1 i').length") == 0
+        print("markup: a bot named with markup shows as text")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--arena", required=True)
+    options = parser.parse_args()
+    serve_test.ARENA = options.arena
+    chromium = next((shutil.which(n) for n in (os.environ.get("CHROMIUM"), "chromium",
+                                               "chromium-browser") if n and shutil.which(n)), None)
+    if not chromium:
+        print("no Chromium installed: skipped")
+        return SKIP
+    with tempfile.TemporaryDirectory() as scratch:
+        test = SiteBrowserTest(chromium, scratch)
+        try:
+            test.check_live_update()
+            test.check_tables_match_the_api()
+            test.check_markup_name_is_text()
+        finally:
+            test.close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,225 @@
+// The league's web site: every page fetches the JSON API of "arena serve" and builds its
+// elements with text nodes only; nothing from the API is ever parsed as markup.
+"use strict";
+
+const POLL_MS = 2000;
+
+function el(tag, attrs, ...children) {
+    const node = document.createElement(tag);
+    for (const [name, value] of Object.entries(attrs || {})) {
+        if (name === "class") node.className = value;
+        else node.setAttribute(name, value);
+    }
+    for (const child of children) {
+        if (child === null || child === undefined) continue;
+        node.append(child instanceof Node ? child : document.createTextNode(String(child)));
+    }
+    return node;
+}
+
+function replaceRows(table, rows) {
+    const body = table.tBodies[0] || table.appendChild(el("tbody"));
+    body.replaceChildren(...rows);
+}
+
+function token() { return sessionStorage.getItem("team-token") || ""; }
+
+// Fetches a JSON document; rejects with the API's error text. `since` carries the ETag of the
+// copy the page shows, so that an unchanged document costs a 304 and no work.
+async function api(path, options = {}) {
+    const headers = Object.assign({}, options.headers || {});
+    if (options.auth && token()) headers.Authorization = `Bearer ${token()}`;
+    if (options.etag) headers["If-None-Match"] = options.etag;
+    const answer = await fetch(path, { method: options.method || "GET", headers, body: options.body, cache: "no-cache" });
+    if (answer.status === 304) return { unchanged: true };
+    const body = await answer.json();
+    if (!answer.ok) throw new Error(body.error || `HTTP ${answer.status}`);
+    return { body, etag: answer.headers.get("ETag") };
+}
+
+// Calls `show(body)` now and whenever the document at `path` changes.
+function poll(path, show) {
+    let etag = null;
+    const tick = async () => {
+        try {
+            const got = await api(path, { etag });
+            if (!got.unchanged) { etag = got.etag; show(got.body); }
+            document.body.removeAttribute("data-error");
+        } catch (e) {
+            document.body.setAttribute("data-error", e.message);
+        }
+        setTimeout(tick, POLL_MS);
+    };
+    tick();
+}
+
+// --- Your team: sign in with the token, upload, submissions and their build logs ---------------
+
+const TeamPage = {
+    start() {
+        document.getElementById("login").addEventListener("submit", (ev) => {
+            ev.preventDefault();
+            sessionStorage.setItem("team-token", document.getElementById("token").value.trim());
+            this.load();
+        });
+        document.getElementById("logout").addEventListener("click", () => {
+            sessionStorage.removeItem("team-token");
+            location.reload();
+        });
+        document.getElementById("upload").addEventListener("submit", (ev) => {
+            ev.preventDefault();
+            this.upload();
+        });
+        if (token()) this.load();
+    },
+
+    async load() {
+        const error = document.getElementById("login-error");
+        try {
+            const { body } = await api("/api/submissions", { auth: true });
+            error.textContent = "";
+            document.getElementById("login").hidden = true;
+            document.getElementById("signed-in").hidden = false;
+            document.getElementById("team-name").textContent = body.team;
+            this.list(body.submissions);
+        } catch (e) {
+            error.textContent = e.message;
+        }
+    },
+
+    list(submissions) {
+        replaceRows(document.getElementById("submissions"), submissions.map((s) => {
+            const link = el("a", { href: `#${s.id}` }, s.id);
+            link.addEventListener("click", () => this.showLog(s.id));
+            return el("tr", {}, el("td", {}, link), el("td", {}, s.bot), el("td", {}, s.state),
+                      el("td", {}, s.created));
+        }));
+        if (submissions.some((s) => s.state === "building")) setTimeout(() => this.load(), POLL_MS);
+    },
+
+    async showLog(id) {
+        const { body } = await api(`/api/submissions/${encodeURIComponent(id)}`, { auth: true });
+        document.getElementById("log-title").hidden = false;
+        document.getElementById("log-title").textContent = `Build log of #${body.id} (${body.bot}, ${body.state})`;
+        document.getElementById("log").textContent = body.log;
+    },
+
+    async upload() {
+        const result = document.getElementById("upload-result");
+        const file = document.getElementById("archive").files[0];
+        const bot = document.getElementById("bot").value;
+        try {
+            const { body } = await api(`/api/submissions?bot=${encodeURIComponent(bot)}`, {
+                method: "POST", auth: true, body: file,
+                headers: { "Content-Type": "application/octet-stream" },
+            });
+            result.textContent = `Submission #${body.id} is building.`;
+            this.load();
+        } catch (e) {
+            result.textContent = e.message;
+        }
+    },
+};
+
+// --- Standings: overall, per map, crosstable and progress, polled while matches end ---------
+
+function fixed(value, digits) { return typeof value === "number" ? value.toFixed(digits) : "–"; }
+
+function botLink(name) { return el("a", { href: `/bot?name=${encodeURIComponent(name)}` }, name); }
+
+function standingRows(rows) {
+    return rows.map((r, i) => el("tr", { "data-bot": r.bot },
+        el("td", { class: "num" }, r.rated ? i + 1 : ""),
+        el("td", {}, botLink(r.bot)),
+        el("td", { class: "num" }, r.version),
+        el("td", { class: "num" }, r.rated ? fixed(r.elo, 0) : "not rated"),
+        el("td", {}, r.rated ? `${fixed(r.elo_low, 0)} … ${fixed(r.elo_high, 0)}` : ""),
+        el("td", { class: "num" }, r.matches === 0 ? "no matches" : r.matches),
+        el("td", { class: "num" }, fixed(r.points, 1)),
+        el("td", { class: "num" }, r.wins),
+        el("td", { class: "num" }, r.draws),
+        el("td", { class: "num" }, r.losses),
+        el("td", { class: "num" }, fixed(r.average_place, 2))));
+}
+
+const StandingsPage = {
+    tables: null,
+
+    start() {
+        document.getElementById("map").addEventListener("change", () => this.showMap());
+        poll("/api/standings", (tables) => this.show(tables));
+    },
+
+    show(tables) {
+        this.tables = tables;
+        const p = tables.progress || { needed: 0, done: 0, running: 0 };
+        const share = p.needed ? p.done / p.needed : 1;
+        document.getElementById("progress-bar").style.width = `${(100 * share).toFixed(1)}%`;
+        document.getElementById("progress-text").textContent =
+            `${p.done} of ${p.needed} matches played, ${p.running} running, ${Math.max(0, p.needed - p.done - p.running)} waiting`;
+        replaceRows(document.getElementById("queue"), (tables.queue || []).map((q) => el("tr", {},
+            el("td", {}, q.id), el("td", {}, q.running ? "running" : "waiting"), el("td", {}, q.map),
+            el("td", {}, q.bots.join(" · ")))));
+        replaceRows(document.getElementById("standings"), standingRows(tables.standings));
+        this.mapChoices(tables.maps);
+        this.showMap();
+        this.crosstable(tables.crosstable);
+        replaceRows(document.getElementById("aborted"), tables.aborted.map((a) => el("tr", {},
+            el("td", {}, el("a", { href: `/match/${encodeURIComponent(a.match)}` }, a.match)),
+            el("td", {}, a.end), el("td", {}, a.reason))));
+        document.body.dataset.matches = tables.matches;
+    },
+
+    mapChoices(maps) {
+        const select = document.getElementById("map");
+        const chosen = select.value;
+        select.replaceChildren(...maps.map((m) => el("option", { value: String(m.map_id) }, m.map)));
+        if (maps.some((m) => String(m.map_id) === chosen)) select.value = chosen;
+    },
+
+    showMap() {
+        const id = document.getElementById("map").value;
+        const map = (this.tables ? this.tables.maps : []).find((m) => String(m.map_id) === id);
+        replaceRows(document.getElementById("map-standings"), map ? standingRows(map.standings) : []);
+    },
+
+    crosstable(cross) {
+        const table = document.getElementById("crosstable");
+        table.tHead.replaceChildren(el("tr", {}, el("th", {}), ...cross.bots.map((b) => el("th", {}, b))));
+        replaceRows(table, cross.cells.map((row, i) => el("tr", {}, el("th", {}, cross.bots[i]),
+            ...row.map((c) => el("td", { class: "num" }, c ? `${fixed(c.score, 1)} / ${c.matches}` : "")))));
+    },
+};
+
+// --- A bot: versions with their ratings, standing, disqualifications, latest matches ----------
+
+const BotPage = {
+    start() {
+        const name = new URLSearchParams(location.search).get("name") || "";
+        document.getElementById("name").textContent = name;
+        document.title = `Bot ${name}`;
+        poll(`/api/bots/${encodeURIComponent(name)}`, (bot) => this.show(bot));
+    },
+
+    show(bot) {
+        replaceRows(document.getElementById("versions"), bot.versions.map((v) => el("tr", {},
+            el("td", { class: "num" }, v.version), el("td", {}, el("code", {}, v.command)),
+            el("td", {}, v.current ? "yes" : ""), el("td", { class: "num" }, v.matches),
+            el("td", { class: "num" }, fixed(v.elo, 0)))));
+        replaceRows(document.getElementById("standing"), bot.standings.map((r) => el("tr", {},
+            el("td", { class: "num" }, r.version), el("td", { class: "num" }, r.rated ? fixed(r.elo, 0) : "not rated"),
+            el("td", {}, r.rated ? `${fixed(r.elo_low, 0)} … ${fixed(r.elo_high, 0)}` : ""),
+            el("td", { class: "num" }, r.matches), el("td", { class: "num" }, fixed(r.points, 1)),
+            el("td", { class: "num" }, fixed(r.average_place, 2)))));
+        const matchLink = (id) => el("a", { href: `/match/${encodeURIComponent(id)}` }, id);
+        replaceRows(document.getElementById("disqualifications"), bot.disqualifications.map((d) =>
+            el("tr", {}, el("td", {}, matchLink(d.match)), el("td", { class: "num" }, d.seat), el("td", {}, d.reason))));
+        replaceRows(document.getElementById("matches"), bot.matches.map((m) => el("tr", {},
+            el("td", {}, matchLink(m.id)), el("td", {}, m.end),
+            el("td", {}, m.seats.map((s) => `${s.bot} (${s.rank}, ${s.score}${s.disqualified ? ", out" : ""})`).join(" · ")))));
+    },
+};
+
+const pages = { team: TeamPage, standings: StandingsPage, bot: BotPage };
+const page = pages[document.body.dataset.page];
+if (page) page.start();
