@@ -1,7 +1,5 @@
 #include "PlanCommand.h"
 
-#include "Arena.h"
-#include "Logging.h"
 #include "LongOption.h"
 #include "PlayLine.h"
 #include "Tournament.h"
@@ -10,7 +8,10 @@
 
 namespace {
 
-const Logging::Logger& logger = Arena::logger();
+/// Standard output carries only what a job runner reads; every message goes to standard error.
+void note(const std::string& text) {
+    std::cerr << "arena plan: " << text << '\n';
+}
 
 } // namespace
 
@@ -29,7 +30,7 @@ bool PlanCommand::doRun() {
     std::string error;
     PlayLine play;
     if (!play.prepare(m_dir, error)) {
-        LOG(logger, lumber::ERR) << error;
+        note(error);
         return false;
     }
     Tournament tournament;
@@ -38,12 +39,12 @@ bool PlanCommand::doRun() {
         nlohmann::json plan;
         if (!Tournament::loadConfig(m_config, config, error) ||
             !Tournament::makePlan(config, plan, error) || !tournament.create(m_dir, plan, error)) {
-            LOG(logger, lumber::ERR) << error;
+            note(error);
             return false;
         }
     }
     if (!tournament.open(m_dir, error)) {
-        LOG(logger, lumber::ERR) << error;
+        note(error);
         return false;
     }
     // A match whose id cannot be written plainly is named and left out; the others still run.
@@ -53,7 +54,7 @@ bool PlanCommand::doRun() {
         if (play.line(m["id"].get<std::string>(), line, error)) {
             std::cout << line << '\n';
         } else {
-            LOG(logger, lumber::ERR) << error;
+            note(error);
             all = false;
         }
     }
