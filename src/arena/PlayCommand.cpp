@@ -7,7 +7,6 @@
 #include "RecordFile.h"
 #include "Tournament.h"
 
-#include <filesystem>
 #include <iostream>
 
 namespace {
@@ -54,10 +53,6 @@ bool PlayCommand::doRun() {
         LOG(logger, lumber::INFO) << "Match " << m_id << " has a record already";
         return true;
     }
-    // On a worker that was sent only the plan (GNU parallel's --basefile) the folder for the
-    // records does not exist yet.
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(m_dir) / "matches", ec);
     tournament.serverProgram = Arena::serverProgram(m_server);
     tournament.clientProgram = Arena::clientProgram(m_client);
     const unsigned base = tournament.plan()["config"]["base_port"];

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
@@ -20,6 +21,14 @@ bool RecordFile::writeText(const std::string& path, const std::string& text, std
         path + ".tmp." + std::to_string(getpid()) + "." + std::to_string(serial++);
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out.is_open()) {
+            // Someone removed the folder while it was empty: GNU parallel's --cleanup does
+            // that on a worker that runs several matches at once. The temporary file in it
+            // keeps it from going again before the rename.
+            std::error_code ec;
+            std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+            out.open(temp, std::ios::binary | std::ios::trunc);
+        }
         out << text;
         out.close();
         if (!out) {

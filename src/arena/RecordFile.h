@@ -7,7 +7,8 @@
 class RecordFile {
 public:
     /// Writes the document to a temporary file next to `path`, then renames it over `path`:
-    /// readers see the old file or the whole new one, never a part.
+    /// readers see the old file or the whole new one, never a part. A missing folder of `path`
+    /// is made.
     static bool write(const std::string& path, const nlohmann::json& document, std::string& error);
     /// The same for any text.
     static bool writeText(const std::string& path, const std::string& text, std::string& error);

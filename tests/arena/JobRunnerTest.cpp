@@ -4,6 +4,7 @@
 #include "ArenaTestUtil.h"
 
 #include "PlayLine.h"
+#include "RecordFile.h"
 #include "SlurmCommand.h"
 
 #include <filesystem>
@@ -156,4 +157,16 @@ TEST(JobRunner, SubmitPrintsTheJobIdOrWhySbatchRefused) {
                                     "/slurm-array.sh failed (exit status 1): invalid partition\n"),
               std::string::npos)
         << refused.errors();
+}
+
+TEST(JobRunner, RecordFolderRemovedWhileEmptyIsMadeAgain) {
+    // GNU parallel's --cleanup removes a worker's matches folder once it is empty, while other
+    // matches there still play.
+    TempDir dir;
+    std::string error;
+    EXPECT_TRUE(RecordFile::writeText(dir.path() + "/out/matches/r1.json", "{}\n", error)) << error;
+    EXPECT_EQ(readText(dir.path() + "/out/matches/r1.json"), "{}\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() + "/out/matches"),
+                            fs::directory_iterator()),
+              1);
 }

@@ -140,12 +140,25 @@ def check_all_recorded(folder):
     return played
 
 
+def summary(engine, wall, folder, slots=2):
+    """Prints the wall time and what each match cost beyond its own duration in its slot."""
+    matches = os.path.join(folder, "matches")
+    durations = []
+    for name in os.listdir(matches):
+        with open(os.path.join(matches, name)) as f:
+            durations.append(json.load(f)["duration_s"])
+    overhead = (wall * slots - sum(durations)) / len(durations)
+    print(f"{engine}: {len(durations)} matches, {slots} at once, in {wall:.1f} s; "
+          f"{sum(durations) / len(durations):.2f} s per match, "
+          f"{overhead:.2f} s overhead per match")
+
+
 def compare_with_local(arena, config, played, folder):
     """Plays the same tournament here, two at once, and checks the same matches gave the
     same results and moves."""
     started = time.monotonic()
-    run([arena, "tournament", config, "--out", folder, "-j", "2"])
-    print(f"played here, two at once, in {time.monotonic() - started:.1f} s")
+    run([arena, "tournament", config, "--out", folder, "-j", "2"], timeout=600)
+    summary("here", time.monotonic() - started, folder)
     local = check_all_recorded(folder)
     assert sorted(local) == sorted(played), f"local {sorted(local)}, cluster {sorted(played)}"
     for match_id in local:

@@ -12,6 +12,7 @@ import shutil
 import socket
 import subprocess
 import tempfile
+import time
 
 import cluster_common as common
 
@@ -98,7 +99,7 @@ class Cluster:
                     text += f"--- {name}\n" + "".join(f.readlines()[-30:])
         return text
 
-    def run_array(self, command):
+    def run_array(self, command, timeout):
         """Submits with the arena, waits for every task to end, and returns the most tasks
         seen running at once."""
         job = common.run(command, env=self.env).strip()
@@ -112,7 +113,7 @@ class Cluster:
             most = max(most, states.count("RUNNING"))
             return not states
 
-        common.wait_for(f"job array {job}", ended, 90)
+        common.wait_for(f"job array {job}", ended, timeout)
         return most
 
     def stop(self):
@@ -123,13 +124,14 @@ class Cluster:
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--arena", required=True)
+    parser.add_argument("--rounds", type=int, default=2, help="4 matches each")
     args = parser.parse_args()
     common.require(["unshare", "mungekey", "munged", "slurmctld", "slurmd", "sbatch",
                     "squeue", "sinfo"])
     tmp = tempfile.mkdtemp(prefix="arena-slurm-")
     cluster = None
     try:
-        config = common.write_tournament(tmp, rounds=2, base_port=31000)
+        config = common.write_tournament(tmp, rounds=args.rounds, base_port=31000)
         out = os.path.join(tmp, "out")
         common.run([args.arena, "plan", out, "--config", config])
         broken = common.planned_ids(out)[2]
@@ -138,14 +140,21 @@ def main():
         cluster.start()
         submit = [args.arena, "slurm", out, "--max-running", str(MAX_RUNNING), "--time", "5",
                   "--submit"]
-        most = cluster.run_array(submit)
+        # Generous: a few seconds per match, on a machine that may be busy.
+        timeout = 60 + 15 * len(common.planned_ids(out))
+        started = time.monotonic()
+        most = cluster.run_array(submit, timeout)
+        first = time.monotonic() - started
         assert 1 <= most <= MAX_RUNNING, f"{most} tasks ran at once"
         pending = common.run([args.arena, "plan", out]).splitlines()
         assert pending == [f"{os.path.realpath(args.arena)} play {out} {broken}"], pending
 
         os.rmdir(os.path.join(out, "matches", broken + ".json"))
-        cluster.run_array(submit)
+        started = time.monotonic()
+        cluster.run_array(submit, timeout)
+        second = time.monotonic() - started
         played = common.check_all_recorded(out)
+        common.summary("slurm", first + second, out)
         outputs = os.listdir(os.path.join(out, "slurm"))
         assert len(outputs) == len(played) + 1, f"task outputs: {sorted(outputs)}"
         common.compare_with_local(args.arena, config, played, os.path.join(tmp, "local"))

@@ -104,13 +104,14 @@ def start_sshd(tmp, remote, out):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--arena", required=True)
+    parser.add_argument("--rounds", type=int, default=2, help="4 matches each")
     args = parser.parse_args()
     common.require(["unshare", "mount", "/usr/sbin/sshd", "ssh", "ssh-keygen", "parallel",
                     "rsync"])
     tmp = tempfile.mkdtemp(prefix="arena-ssh-")
     sshd = None
     try:
-        config = common.write_tournament(tmp, rounds=2, base_port=36000)
+        config = common.write_tournament(tmp, rounds=args.rounds, base_port=36000)
         out = os.path.join(tmp, "out")
         remote = os.path.join(tmp, "remote")
         os.mkdir(remote)
@@ -118,10 +119,11 @@ def main():
         sshd = start_sshd(tmp, remote, out)
         command = documented_command().replace("arena plan", args.arena + " plan", 1)
         started = time.monotonic()
-        common.run(["bash", "-euo", "pipefail", "-c", command], cwd=tmp)
-        print(f"played through ssh in {time.monotonic() - started:.1f} s")
+        common.run(["bash", "-euo", "pipefail", "-c", command], cwd=tmp, timeout=600)
+        wall = time.monotonic() - started
 
         played = common.check_all_recorded(out)
+        common.summary("ssh", wall, out)
         assert not os.path.exists(os.path.join(out, "logs")), "played here, not on the worker"
         assert sorted(os.listdir(os.path.join(remote, "logs"))) == sorted(played)
         left = [os.path.join(d, f) for d, _, files in os.walk(remote) for f in files
