@@ -67,13 +67,14 @@ const Rules = (() => {
         return {players, overrides, bombs, strength, width, height, cells, transitions};
     }
 
-    // The step table: for cell i and direction d, the cell one step away (-1 for none) and the
-    // direction of travel after the step. Holes of the starting board have no neighbours; cells
+    // The step table: for cell i and direction d, the cell one step away (-1 for none), the
+    // direction of travel after the step and the transition it crosses (-1 for none). Holes of the starting board have no neighbours; cells
     // that become holes later keep theirs, so every walk tests the content it reaches.
     function stepTable(map) {
         const {width: w, height: h, cells} = map;
         const next = new Int32Array(w * h * 8).fill(-1);
         const dir = new Uint8Array(w * h * 8);
+        const via = new Int32Array(w * h * 8).fill(-1);
         for (let i = 0; i < w * h; ++i) {
             const x = i % w, y = Math.floor(i / w);
             for (let d = 0; d < 8; ++d) {
@@ -84,14 +85,16 @@ const Rules = (() => {
                 if (cells[j] !== HOLE) next[i * 8 + d] = j;
             }
         }
-        for (const t of map.transitions) {
+        map.transitions.forEach((t, k) => {
             const a = t.y1 * w + t.x1, b = t.y2 * w + t.x2;
             next[a * 8 + t.d1] = b;
             dir[a * 8 + t.d1] = (t.d2 + 4) % 8;
+            via[a * 8 + t.d1] = k;
             next[b * 8 + t.d2] = a;
             dir[b * 8 + t.d2] = (t.d1 + 4) % 8;
-        }
-        return {next, dir};
+            via[b * 8 + t.d2] = k;
+        });
+        return {next, dir, via};
     }
 
     function int(value, what, low, high) {
@@ -135,7 +138,7 @@ const Rules = (() => {
         const meta = () => ({overrides: overrides.slice(), bombs: bombs.slice(), stones: stones.slice(0, n + 1)});
         const states = [meta()];
         const moves = record.moves.map((m, k) => {
-            const what = `move ${k + 1}`;
+            const what = `move ${k}`;
             if (!m || typeof m !== "object") fail(`${what} is not an object`);
             const seat = int(m.seat, `the seat of ${what}`, 1, n);
             const x = int(m.x, `the x of ${what}`, 0, map.width - 1);
@@ -143,6 +146,7 @@ const Rules = (() => {
             const choice = m.choice === undefined ? 0 : int(m.choice, `the choice of ${what}`, 0, 255);
             const bomb = m.phase === "bomb";
             if (!Array.isArray(m.changes)) fail(`${what} has no list of changes`);
+            if (m.changes.length > size) fail(`${what} changes more cells than the board has`);
             const index = y * map.width + x;
             const before = cells[index];
             const changes = m.changes.map((c) => {
@@ -167,16 +171,23 @@ const Rules = (() => {
                 if (before === "b" && choice === CHOICE_OVERRIDE) ++overrides[seat];
             }
             states.push(meta());
+            // `number` counts from 0 as the console and the record do; `after` is the number
+            // of moves made once this one is, the index of the position it leads to.
             return {
-                n: k + 1, seat, x, y, index, choice, bomb, changes,
-                timeMs: m.time_ms, leftMs: m.left_ms,
+                number: k, after: k + 1, seat, x, y, index, before, choice, bomb, changes,
+                timeMs: Number.isFinite(m.time_ms) ? m.time_ms : null,
+                leftMs: Number.isFinite(m.left_ms) ? m.left_ms : null,
             };
         });
-        const disqualifications = (record.disqualifications || []).map((d) => ({
-            seat: d.seat, atMove: Number.isInteger(d.at_move) ? d.at_move : moves.length,
-            reason: String(d.reason === undefined ? "" : d.reason),
-            detail: d.detail === undefined || d.detail === null ? "" : String(d.detail),
-        }));
+        const text = (v) => (v === undefined || v === null ? "" : typeof v === "string" ? v : JSON.stringify(v));
+        const disqualifications = (record.disqualifications || []).map((d, k) => {
+            if (!d || typeof d !== "object") fail(`disqualification ${k} is not an object`);
+            return {
+                seat: int(d.seat, `the seat of disqualification ${k}`, 1, n),
+                atMove: Number.isInteger(d.at_move) ? Math.max(0, Math.min(moves.length, d.at_move)) : moves.length,
+                reason: text(d.reason), detail: text(d.detail),
+            };
+        });
         return {
             record, map, size, step: stepTable(map), start: map.cells.slice(), final: cells,
             moves, states, disqualifications,
@@ -212,6 +223,36 @@ const Rules = (() => {
         return false;
     }
 
+    // The transitions that the captures of the move leading to position n (n >= 1) followed,
+    // given the cells of position n: every line from the move's cell that captured, walked in
+    // the position before the move.
+    function moveTransitions(game, cells, n) {
+        const m = game.moves[n - 1];
+        if (!m || m.bomb) return [];
+        const before = new Map();
+        for (const c of m.changes) if (!before.has(c.i)) before.set(c.i, c.old);
+        const at = (i) => (before.has(i) ? before.get(i) : cells[i]);
+        const {next, dir, via} = game.step;
+        const colour = String(m.seat), used = new Set();
+        for (let d0 = 0; d0 < 8; ++d0) {
+            const crossed = [];
+            let i = m.index, d = d0, passed = 0;
+            for (let guard = game.size * 8; guard > 0; --guard) {
+                const j = next[i * 8 + d];
+                if (j < 0 || j === m.index || !isOccupied(at(j))) break;
+                if (via[i * 8 + d] >= 0) crossed.push(via[i * 8 + d]);
+                if (at(j) === colour) {
+                    if (passed > 0) for (const t of crossed) used.add(t);
+                    break;
+                }
+                d = dir[i * 8 + d];
+                i = j;
+                ++passed;
+            }
+        }
+        return Array.from(used).sort((a, b) => a - b);
+    }
+
     // The legal stone moves or bomb targets of `seat` in the position after `n` moves.
     function legalMoves(game, cells, n, seat, bomb) {
         const state = game.states[n];
@@ -245,7 +286,8 @@ const Rules = (() => {
         return load(record);
     }
 
-    return {DX, DY, HOLE, RecordError, isColour, parse, parseMap, load, seek, legalMoves};
+    return {DX, DY, HOLE, CHOICE_BOMB, CHOICE_OVERRIDE, RecordError, isColour, isOccupied, parse, parseMap, load, seek,
+            legalMoves, moveTransitions};
 })();
 
 if (typeof module !== "undefined") module.exports = Rules;

@@ -4,8 +4,9 @@
 #include "Logging.h"
 #include "LongOption.h"
 #include "Map.h"
+#include "MapFile.h"
 #include "MatchRunner.h"
-#include "RecordFile.h"
+#include "RecordsFolder.h"
 
 #include <filesystem>
 #include <iomanip>
@@ -82,9 +83,13 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
 
 bool MatchCommand::doRun() {
     Map map;
+    std::string mapError;
+    if (!MapFile::read(m_map, map, mapError)) {
+        LOG(logger, lumber::ERR) << mapError;
+        return false;
+    }
     // A map the game model refuses still goes to the server, so that the record says why.
-    const unsigned seats =
-        map.loadFromFile(m_map) ? map.getPlayers() : static_cast<unsigned>(m_bots.size());
+    const unsigned seats = map.isValid() ? map.getPlayers() : static_cast<unsigned>(m_bots.size());
     MatchSetup setup;
     setup.id = std::filesystem::path(m_map).stem().string();
     setup.mapFile = m_map;
@@ -133,7 +138,7 @@ bool MatchCommand::doRun() {
     }
     if (!m_record.empty()) {
         std::string error;
-        if (!RecordFile::write(m_record, record, error)) {
+        if (!RecordsFolder::writeText(m_record, record.dump(1) + '\n', error)) {
             LOG(logger, lumber::ERR) << error;
             return false;
         }

@@ -1,6 +1,8 @@
 #include "MatchPage.h"
 
-#include "RecordFile.h"
+#include "BoundedFile.h"
+#include "MatchRecord.h"
+#include "RecordsFolder.h"
 
 #include "WebAssets.h"
 
@@ -10,13 +12,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <filesystem>
 #include <iostream>
-#include <sstream>
 
 namespace {
-
-constexpr std::string_view kRecordFormat = "reversi-match-1";
 
 // Replaces the one occurrence of `from` in page by `to`; the embedded pages are ours, so a
 // missing tag is a fault of the build, not of the input.
@@ -72,52 +71,30 @@ std::string MatchPage::build(std::string_view recordText) {
     return fill("match.html", "record", recordText);
 }
 
-std::string MatchPage::checkRecord(std::string_view text) {
-    const nlohmann::json record = nlohmann::json::parse(text, nullptr, false);
-    if (record.is_discarded()) {
-        return "not valid JSON, perhaps cut short";
-    }
-    if (!record.is_object() || record.value("format", "") != kRecordFormat) {
-        return "not a match record of the format \"" + std::string(kRecordFormat) + "\"";
-    }
-    if (!record.contains("map") || !record["map"].is_object() || !record["map"].contains("text") ||
-        !record["map"]["text"].is_string()) {
-        return "a record without a map text";
-    }
-    if (!record.contains("seats") || !record["seats"].is_array()) {
-        return "a record without seats";
-    }
-    if (!record.contains("moves") || !record["moves"].is_array()) {
-        return "a record without moves";
-    }
-    return {};
-}
-
 bool MatchPage::writeAtomically(const std::string& path, const std::string& text,
                                 std::string& error) {
     if (path == "-") {
         std::cout << text << std::flush;
         return static_cast<bool>(std::cout);
     }
-    return RecordFile::writeText(path, text, error);
+    return RecordsFolder::writeText(path, text, error);
 }
 
 bool MatchPage::writeFile(const std::string& recordPath, const std::string& outPath,
                           std::string& error) {
-    std::ifstream in(recordPath, std::ios::binary);
-    if (!in) {
-        error = "cannot read " + recordPath + ": " + std::strerror(errno);
+    std::error_code ec;
+    if (outPath != "-" && std::filesystem::equivalent(recordPath, outPath, ec)) {
+        error = "the page would overwrite its record " + recordPath + "; name another output";
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!writeAtomically(outPath, build(text.str()), error)) {
+    nlohmann::json document;
+    MatchRecord record;
+    if (!BoundedFile::readJson(recordPath, RecordsFolder::MAX_RECORD_BYTES, document, error)) {
+        error = recordPath + ": " + error;
         return false;
     }
-    const std::string fault = checkRecord(text.str());
-    if (!fault.empty()) {
-        error = recordPath + " is " + fault + "; the page shows the fault instead of a match";
+    if (!MatchRecord::fromJson(document, recordPath, record, error)) {
         return false;
     }
-    return true;
+    return writeAtomically(outPath, build(record.toJson().dump()), error);
 }

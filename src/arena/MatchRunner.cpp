@@ -1,6 +1,7 @@
 #include "MatchRunner.h"
 
 #include "Map.h"
+#include "MapFile.h"
 #include "Replay.h"
 #include "ServerLog.h"
 #include "Subprocess.h"
@@ -19,6 +20,18 @@
 
 std::atomic<bool> MatchRunner::s_stop{false};
 
+/// A child's output going to its log file, bounded or not, read line by line for the server.
+struct MatchRunner::Channel {
+    std::unique_ptr<Subprocess> process;
+    std::ofstream log;
+    size_t limit = 0; // 0: keep everything
+    size_t written = 0;
+    size_t dropped = 0;
+    std::string partial;
+    bool eof = false;
+    std::ostream* echo = nullptr;
+};
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -31,20 +44,8 @@ constexpr int BOT_GRACE_MS = 1000;
 /// connects twice is caught rather than taking the next seat unnoticed.
 constexpr int SEAT_SETTLE_MS = 100;
 
-/// A child's output going to its log file, bounded or not, read line by line for the server.
-struct Channel {
-    std::unique_ptr<Subprocess> process;
-    std::ofstream log;
-    size_t limit = 0; // 0: keep everything
-    size_t written = 0;
-    size_t dropped = 0;
-    std::string partial;
-    bool eof = false;
-    std::ostream* echo = nullptr;
-};
-
 /// Reads what the pipe holds now; feeds whole lines to `onLine` when given.
-void drain(Channel& c, ServerLog* parser) {
+void drain(MatchRunner::Channel& c, ServerLog* parser) {
     if (c.eof || !c.process || c.process->outputFd() < 0) {
         return;
     }
@@ -91,9 +92,9 @@ void drain(Channel& c, ServerLog* parser) {
     }
 }
 
-void pollChannels(std::vector<Channel*>& channels, int timeoutMs) {
+void pollChannels(const std::vector<MatchRunner::Channel*>& channels, int timeoutMs) {
     std::vector<pollfd> fds;
-    for (Channel* c : channels) {
+    for (MatchRunner::Channel* c : channels) {
         if (!c->eof && c->process && c->process->outputFd() >= 0) {
             fds.push_back({c->process->outputFd(), POLLIN, 0});
         }
@@ -164,9 +165,11 @@ json ranksOf(const std::vector<int>& scores) {
 
 MatchRunner::MatchRunner(MatchSetup setup) : m_setup(std::move(setup)) {}
 
+MatchRunner::~MatchRunner() = default;
+
 double MatchRunner::defaultTimeout(const std::string& mapFile, unsigned timeMs) {
     Map map;
-    if (!map.loadFromFile(mapFile)) {
+    if (!MapFile::load(mapFile, map)) {
         return 60;
     }
     // Every move fills a cell or throws a bomb; each costs the time limit at worst, plus the
@@ -177,227 +180,240 @@ double MatchRunner::defaultTimeout(const std::string& mapFile, unsigned timeMs) 
 }
 
 MatchOutcome MatchRunner::run(json& record) {
-    const auto startedWall = std::chrono::system_clock::now();
-    const auto started = Clock::now();
-    std::filesystem::create_directories(m_setup.logDir);
+    prepare(record);
+    startServer();
+    watch();
+    endProcesses();
+    if (m_interrupted) {
+        return MatchOutcome::Interrupted;
+    }
+    writeSeats(record);
+    writeEvents(record);
+    writeResult(record);
+    record["duration_s"] =
+        std::round(std::chrono::duration<double>(Clock::now() - m_started).count() * 1000) / 1000;
+    return MatchOutcome::Recorded;
+}
 
-    const std::string fileText = readFile(m_setup.mapFile);
-    Replay replay;
-    std::string mapError;
+void MatchRunner::prepare(json& record) {
+    m_started = Clock::now();
+    std::filesystem::create_directories(m_setup.logDir);
+    std::string mapText = readFile(m_setup.mapFile);
     Map probe;
     const bool mapValid = probe.loadFromFile(m_setup.mapFile);
-    std::string mapText = fileText;
     if (mapValid) {
         std::ostringstream os;
         os << probe;
         mapText = os.str();
-        replay.start(mapText, mapError);
+        std::string mapError;
+        m_replay.start(mapText, mapError);
     }
     // A map the model refuses is still handed to the server, whose refusal the record keeps.
-    const unsigned players =
-        mapValid ? probe.getPlayers() : static_cast<unsigned>(m_setup.bots.size());
-    const double timeout = m_setup.matchTimeout > 0
-                               ? m_setup.matchTimeout
-                               : defaultTimeout(m_setup.mapFile, m_setup.timeMs);
+    m_players = mapValid ? probe.getPlayers() : static_cast<unsigned>(m_setup.bots.size());
+    m_timeout = m_setup.matchTimeout > 0 ? m_setup.matchTimeout
+                                         : defaultTimeout(m_setup.mapFile, m_setup.timeMs);
+    m_deadline = m_started + std::chrono::milliseconds(static_cast<long long>(m_timeout * 1000));
 
     record = json::object();
     record["format"] = "reversi-match-1";
     record["id"] = m_setup.id;
-    record["started"] = isoTime(startedWall);
+    record["started"] = isoTime(std::chrono::system_clock::now());
     record["map"] = {{"file", m_setup.mapFile}, {"text", mapText}};
     record["limits"] = {{"time_ms", m_setup.timeMs != 0 ? json(m_setup.timeMs) : json(nullptr)},
                         {"depth", m_setup.depth != 0 ? json(m_setup.depth) : json(nullptr)}};
+}
 
-    std::vector<std::string> serverArgv{m_setup.serverProgram, m_setup.mapFile};
+void MatchRunner::startServer() {
+    std::vector<std::string> argv{m_setup.serverProgram, m_setup.mapFile};
     if (m_setup.timeMs != 0) {
         std::ostringstream secs;
         secs << m_setup.timeMs / 1000 << '.'
              << std::to_string(1000 + m_setup.timeMs % 1000).substr(1);
-        serverArgv.insert(serverArgv.end(), {"-t", secs.str()});
+        argv.insert(argv.end(), {"-t", secs.str()});
     } else {
-        serverArgv.insert(serverArgv.end(), {"-d", std::to_string(m_setup.depth)});
+        argv.insert(argv.end(), {"-d", std::to_string(m_setup.depth)});
     }
-    serverArgv.insert(serverArgv.end(), {"-b", std::to_string(m_setup.basePort)});
+    argv.insert(argv.end(), {"-b", std::to_string(m_setup.basePort)});
 
-    ServerLog log;
-    Channel server;
-    server.process = std::make_unique<Subprocess>();
-    server.echo = m_setup.echo;
-    server.log.open(m_setup.logDir + "/server.log", std::ios::binary | std::ios::trunc);
-    std::vector<Channel> seats(players);
-    std::vector<Clock::time_point> seatStart(players);
-    std::vector<std::vector<std::string>> seatArgv(players);
-
-    std::string end = "final";
-    std::string abortReason;
-    json silentSeat = nullptr;
-    bool interrupted = false;
-
+    m_server = std::make_unique<Channel>();
+    m_server->process = std::make_unique<Subprocess>();
+    m_server->echo = m_setup.echo;
+    m_server->log.open(m_setup.logDir + "/server.log", std::ios::binary | std::ios::trunc);
+    for (unsigned k = 0; k < m_players; ++k) {
+        m_seats.push_back(std::make_unique<Channel>());
+    }
     std::string error;
-    if (!server.process->start(serverArgv, "", {}, error)) {
-        end = "server_failed";
-        abortReason = error;
+    if (!m_server->process->start(argv, Subprocess::Options(), error)) {
+        m_end = "server_failed";
+        m_reason = error;
     }
+}
 
-    unsigned started_seats = 0;
-    unsigned seenAdmitted = 0;
-    auto admittedAt = Clock::now();
-    const auto deadline =
-        started + std::chrono::milliseconds(static_cast<long long>(timeout * 1000));
-    while (end == "final") {
-        if (stopRequested()) {
-            interrupted = true;
-            break;
-        }
-        std::vector<Channel*> channels{&server};
-        for (Channel& s : seats) {
-            channels.push_back(&s);
-        }
-        drain(server, &log);
-        for (Channel& s : seats) {
-            drain(s, nullptr);
-        }
-        if (server.eof && !server.process->running()) {
-            break;
-        }
-        const auto now = Clock::now();
-        if (log.admitted() != seenAdmitted) {
-            seenAdmitted = log.admitted();
-            admittedAt = now;
-        }
-        if (now >= deadline) {
-            end = "aborted";
-            unsigned silent = log.awaitingGroup() ? log.awaitingGroup() : log.awaitingMove();
-            if (silent == 0 && log.admitted() < started_seats) {
-                silent = log.admitted() + 1;
-            }
-            std::ostringstream why;
-            why << "match timeout after " << timeout << " s";
-            if (silent != 0) {
-                silentSeat = silent;
-                why << ": seat " << silent << " (" << m_setup.bots[silent - 1].name() << ") "
-                    << (log.awaitingGroup()  ? "never sent its group id"
-                        : log.awaitingMove() ? "never answered its move request"
-                                             : "never connected");
-            }
-            abortReason = why.str();
-            break;
-        }
-        if (log.admitted() > started_seats) {
-            end = "aborted";
-            silentSeat = started_seats;
-            abortReason = "seat " + std::to_string(started_seats) + " (" +
-                          m_setup.bots[started_seats - 1].name() + ") connected more than once";
-            break;
-        }
-        if (started_seats > 0 && log.admitted() < started_seats) {
-            const unsigned k = started_seats;
-            Channel& seat = seats[k - 1];
-            if (!seat.process->running()) {
-                drain(seat, nullptr);
-                end = "aborted";
-                silentSeat = k;
-                abortReason = "seat " + std::to_string(k) + " (" + m_setup.bots[k - 1].name() +
-                              ") ended before connecting (" + seat.process->describeEnd() + ")";
-                break;
-            }
-            if (now - seatStart[k - 1] >
-                std::chrono::milliseconds(static_cast<long long>(m_setup.connectTimeout * 1000))) {
-                end = "aborted";
-                silentSeat = k;
-                abortReason = "seat " + std::to_string(k) + " (" + m_setup.bots[k - 1].name() +
-                              ") did not connect within " +
-                              std::to_string(static_cast<int>(m_setup.connectTimeout)) + " s";
-                break;
-            }
-        }
-        if (log.port() != 0 && started_seats < players && log.admitted() == started_seats &&
-            (started_seats == 0 || now - admittedAt >= std::chrono::milliseconds(SEAT_SETTLE_MS))) {
-            // Seats are the order of connection: the next bot starts once this one is in.
-            const unsigned k = started_seats + 1;
-            const BotCommand& bot = m_setup.bots[k - 1];
-            Channel& seat = seats[k - 1];
-            seat.limit = m_setup.botLogLimit;
-            seat.log.open(m_setup.logDir + "/seat" + std::to_string(k) + ".log",
-                          std::ios::binary | std::ios::trunc);
-            seat.process = std::make_unique<Subprocess>();
-            seatArgv[k - 1] =
-                bot.argv(m_setup.clientProgram, HOST, log.port(), m_setup.seed + k - 1);
-            const std::vector<std::string> env{std::string("REVERSI_HOST=") + HOST,
-                                               "REVERSI_PORT=" + std::to_string(log.port())};
-            seatStart[k - 1] = now;
-            started_seats = k;
-            if (!seat.process->start(seatArgv[k - 1], bot.workDir(), env, error)) {
-                end = "aborted";
-                silentSeat = k;
-                abortReason = "seat " + std::to_string(k) + " (" + bot.name() + "): " + error;
-                break;
-            }
-            continue;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
-        pollChannels(channels, static_cast<int>(std::min<long long>(POLL_MS, left.count() + 1)));
+void MatchRunner::watch() {
+    m_admittedAt = Clock::now();
+    while (m_end == "final" && watchOnce()) {
     }
+}
 
+bool MatchRunner::watchOnce() {
+    if (stopRequested()) {
+        m_interrupted = true;
+        return false;
+    }
+    drain(*m_server, &m_log);
+    std::vector<Channel*> channels{m_server.get()};
+    for (auto& s : m_seats) {
+        drain(*s, nullptr);
+        channels.push_back(s.get());
+    }
+    if (m_server->eof && !m_server->process->running()) {
+        return false;
+    }
+    const auto now = Clock::now();
+    if (m_log.admitted() != m_seenAdmitted) {
+        m_seenAdmitted = m_log.admitted();
+        m_admittedAt = now;
+    }
+    if (!checkDeadline(now) || !checkSeats(now)) {
+        return false;
+    }
+    if (admitNextBot(now)) {
+        return m_end == "final";
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - now);
+    pollChannels(channels, static_cast<int>(std::min<long long>(POLL_MS, left.count() + 1)));
+    return true;
+}
+
+bool MatchRunner::checkDeadline(Clock::time_point now) {
+    if (now < m_deadline) {
+        return true;
+    }
+    unsigned silent = m_log.awaitingGroup() ? m_log.awaitingGroup() : m_log.awaitingMove();
+    if (silent == 0 && m_log.admitted() < m_startedSeats) {
+        silent = m_log.admitted() + 1;
+    }
+    std::ostringstream why;
+    why << "match timeout after " << m_timeout << " s";
+    if (silent != 0) {
+        why << ": " << seatName(silent) << ' '
+            << (m_log.awaitingGroup()  ? "never sent its group id"
+                : m_log.awaitingMove() ? "never answered its move request"
+                                       : "never connected");
+    }
+    abort(silent, why.str());
+    return false;
+}
+
+bool MatchRunner::checkSeats(Clock::time_point now) {
+    if (m_log.admitted() > m_startedSeats) {
+        // A connection nobody started a bot for: the last bot started, if any, is the one
+        // that may have connected twice.
+        if (m_startedSeats == 0) {
+            abort(0, "a process outside the line-up connected before any bot was started");
+        } else {
+            abort(m_startedSeats, seatName(m_startedSeats) + " connected more than once");
+        }
+        return false;
+    }
+    if (m_startedSeats == 0 || m_log.admitted() >= m_startedSeats) {
+        return true;
+    }
+    const unsigned k = m_startedSeats;
+    Channel& seat = *m_seats[k - 1];
+    if (!seat.process->running()) {
+        drain(seat, nullptr);
+        abort(k, seatName(k) + " ended before connecting (" + seat.process->describeEnd() + ")");
+        return false;
+    }
+    if (now - m_seatStart >
+        std::chrono::milliseconds(static_cast<long long>(m_setup.connectTimeout * 1000))) {
+        abort(k, seatName(k) + " did not connect within " +
+                     std::to_string(static_cast<int>(m_setup.connectTimeout)) + " s");
+        return false;
+    }
+    return true;
+}
+
+bool MatchRunner::admitNextBot(Clock::time_point now) {
+    // Seats are the order of connection: the next bot starts once this one is in and its
+    // admission has stood long enough for a second connection to show.
+    if (m_log.port() == 0 || m_startedSeats >= m_players || m_startedSeats >= m_setup.bots.size() ||
+        m_log.admitted() != m_startedSeats ||
+        (m_startedSeats != 0 && now - m_admittedAt < std::chrono::milliseconds(SEAT_SETTLE_MS))) {
+        return false;
+    }
+    const unsigned k = m_startedSeats + 1;
+    const BotCommand& bot = m_setup.bots[k - 1];
+    Channel& seat = *m_seats[k - 1];
+    seat.limit = m_setup.botLogLimit;
+    seat.log.open(m_setup.logDir + "/seat" + std::to_string(k) + ".log",
+                  std::ios::binary | std::ios::trunc);
+    seat.process = std::make_unique<Subprocess>();
+    const std::vector<std::string> argv =
+        bot.argv(m_setup.clientProgram, HOST, m_log.port(), m_setup.seed + k - 1);
+    const std::vector<std::string> env{std::string("REVERSI_HOST=") + HOST,
+                                       "REVERSI_PORT=" + std::to_string(m_log.port())};
+    m_seatStart = now;
+    m_startedSeats = k;
+    Subprocess::Options options;
+    options.workDir = bot.workDir();
+    options.env = env;
+    std::string error;
+    if (!seat.process->start(argv, options, error)) {
+        abort(k, seatName(k) + ": " + error);
+    }
+    return true;
+}
+
+void MatchRunner::endProcesses() {
     // Let the bots end by themselves after a played match, then end whatever is left.
-    if (!interrupted && end == "final") {
-        const auto grace = Clock::now() + std::chrono::milliseconds(BOT_GRACE_MS);
-        for (;;) {
-            bool any = false;
-            for (Channel& s : seats) {
-                drain(s, nullptr);
-                any = any || (s.process && s.process->running());
-            }
-            if (!any || Clock::now() >= grace || stopRequested()) {
-                break;
-            }
-            std::vector<Channel*> channels;
-            channels.reserve(seats.size());
-            for (Channel& s : seats) {
-                channels.push_back(&s);
-            }
-            pollChannels(channels, 20);
+    const auto grace = Clock::now() + std::chrono::milliseconds(BOT_GRACE_MS);
+    while (!m_interrupted && m_end == "final" && Clock::now() < grace && !stopRequested()) {
+        bool any = false;
+        std::vector<Channel*> channels;
+        for (auto& s : m_seats) {
+            drain(*s, nullptr);
+            any = any || (s->process && s->process->running());
+            channels.push_back(s.get());
+        }
+        if (!any) {
+            break;
+        }
+        pollChannels(channels, 20);
+    }
+    if (m_server) {
+        m_server->process->stop(BOT_GRACE_MS);
+        drain(*m_server, &m_log);
+    }
+    for (auto& s : m_seats) {
+        if (s->process) {
+            s->process->stop(BOT_GRACE_MS);
+            drain(*s, nullptr);
         }
     }
-    server.process->stop(BOT_GRACE_MS);
-    drain(server, &log);
-    for (Channel& s : seats) {
-        if (s.process) {
-            s.process->stop(BOT_GRACE_MS);
-            drain(s, nullptr);
-        }
-    }
-    if (interrupted) {
-        return MatchOutcome::Interrupted;
-    }
+}
 
-    const int serverExit = server.process->ended() && WIFEXITED(server.process->waitStatus())
-                               ? WEXITSTATUS(server.process->waitStatus())
-                               : -1;
-    if (end == "final" && !(log.finalReached() && serverExit == 0)) {
-        end = "server_failed";
-        abortReason = lastMessage(log.tail());
-    }
-
+void MatchRunner::writeSeats(json& record) const {
     json seatList = json::array();
-    bool anyUntimed = false;
-    for (unsigned k = 1; k <= players; ++k) {
-        auto group = log.groups().find(k);
-        for (const LoggedEvent& e : log.events()) {
+    for (unsigned k = 1; k <= m_players; ++k) {
+        auto group = m_log.groups().find(k);
+        for (const LoggedEvent& e : m_log.events()) {
             // The server reports group 0 for a seat whose group id never came.
             if (!e.isMove && e.player == k && e.reason == "Failed to receive group id") {
-                group = log.groups().end();
+                group = m_log.groups().end();
             }
         }
-        const bool untimed = group != log.groups().end() && group->second == 255;
-        anyUntimed = anyUntimed || untimed;
+        const bool known = group != m_log.groups().end();
+        const bool untimed = known && group->second == 255;
+        const BotCommand* bot = k <= m_setup.bots.size() ? &m_setup.bots[k - 1] : nullptr;
         json seat = {{"seat", k},
-                     {"bot", m_setup.bots[k - 1].name()},
-                     {"command", m_setup.bots[k - 1].command()},
-                     {"group", group != log.groups().end() ? json(group->second) : json(nullptr)},
+                     {"bot", bot != nullptr ? bot->name() : std::string()},
+                     {"command", bot != nullptr ? bot->command() : std::string()},
+                     {"group", known ? json(group->second) : json(nullptr)},
                      {"untimed", untimed},
                      {"log", "seat" + std::to_string(k) + ".log"}};
-        const Channel& c = seats[k - 1];
+        const Channel& c = *m_seats[k - 1];
         seat["exit"] =
             c.process && c.process->ended() ? json(c.process->describeEnd()) : json(nullptr);
         if (c.dropped != 0) {
@@ -406,30 +422,32 @@ MatchOutcome MatchRunner::run(json& record) {
         seatList.push_back(seat);
     }
     record["seats"] = seatList;
+}
 
+void MatchRunner::writeEvents(json& record) {
     // The moves and disqualifications in the server's order, replayed on the game model.
-    bool consistent = replay.started();
+    m_consistent = m_replay.started();
     json moves = json::array();
     json disqualifications = json::array();
     unsigned applied = 0;
-    for (const LoggedEvent& e : log.events()) {
+    for (const LoggedEvent& e : m_log.events()) {
         if (e.isMove) {
             const LoggedMove& m = e.move;
             json move = {
                 {"n", m.number}, {"seat", m.player}, {"x", m.x}, {"y", m.y}, {"choice", m.choice}};
-            move["phase"] = replay.started() ? json(replay.phase()) : json(nullptr);
+            move["phase"] = m_replay.started() ? json(m_replay.phase()) : json(nullptr);
             if (m_setup.timeMs != 0) {
                 move["time_ms"] = m.leftBefore >= m.leftAfter ? m.leftBefore - m.leftAfter : 0;
                 move["left_ms"] = m.leftAfter;
             }
             std::vector<CellChange> changes;
             json changeList = json::array();
-            if (replay.started() && replay.play(m.x, m.y, m.choice, m.player, changes)) {
+            if (m_replay.started() && m_replay.play(m.x, m.y, m.choice, m.player, changes)) {
                 for (const CellChange& c : changes) {
                     changeList.push_back({c.x, c.y, c.token});
                 }
             } else {
-                consistent = false;
+                m_consistent = false;
             }
             move["changes"] = changeList;
             moves.push_back(move);
@@ -439,26 +457,35 @@ MatchOutcome MatchRunner::run(json& record) {
         json d = {{"seat", e.player}, {"at_move", applied}, {"reason", e.reason}};
         if (e.hasAnswer) {
             d["move"] = {{"x", e.move.x}, {"y", e.move.y}, {"choice", e.move.choice}};
-            if (replay.started()) {
+            if (m_replay.started()) {
                 const std::string detail =
-                    replay.fault(e.move.x, e.move.y, e.move.choice, e.move.player);
+                    m_replay.fault(e.move.x, e.move.y, e.move.choice, e.move.player);
                 d["detail"] = detail.empty() ? "legal on the replayed board" : detail;
             }
         }
-        if (replay.started()) {
-            replay.disqualify(e.player);
+        if (m_replay.started()) {
+            m_replay.disqualify(e.player);
         }
         disqualifications.push_back(d);
     }
     record["moves"] = moves;
     record["disqualifications"] = disqualifications;
+}
 
-    json result = {{"end", end}, {"server_exit", serverExit}};
-    if (end == "final") {
+void MatchRunner::writeResult(json& record) {
+    const int serverExit = m_server->process->ended() && WIFEXITED(m_server->process->waitStatus())
+                               ? WEXITSTATUS(m_server->process->waitStatus())
+                               : -1;
+    if (m_end == "final" && !(m_log.finalReached() && serverExit == 0)) {
+        m_end = "server_failed";
+        m_reason = lastMessage(m_log.tail());
+    }
+    json result = {{"end", m_end}, {"server_exit", serverExit}};
+    if (m_end == "final") {
         std::vector<int> scores;
-        for (unsigned k = 1; k <= players; ++k) {
-            const auto s = log.scores().find(k);
-            scores.push_back(s != log.scores().end() ? s->second : -1);
+        for (unsigned k = 1; k <= m_players; ++k) {
+            const auto s = m_log.scores().find(k);
+            scores.push_back(s != m_log.scores().end() ? s->second : -1);
         }
         json scoreList = json::array();
         for (int s : scores) {
@@ -466,17 +493,29 @@ MatchOutcome MatchRunner::run(json& record) {
         }
         result["scores"] = scoreList;
         result["ranks"] = ranksOf(scores);
-        consistent = consistent && replay.started() && replay.scores() == scores;
+        m_consistent = m_consistent && m_replay.scores() == scores;
     } else {
-        result["reason"] = abortReason;
-        result["silent_seat"] = silentSeat;
+        result["reason"] = m_reason;
+        result["silent_seat"] = m_silentSeat;
     }
     record["result"] = result;
-    record["consistent"] = consistent;
-    if (anyUntimed) {
-        record["warnings"] = json::array({"a seat announced group 255 and was not timed"});
+    record["consistent"] = m_consistent;
+    for (const json& seat : record["seats"]) {
+        if (seat["untimed"].get<bool>()) {
+            record["warnings"] = json::array({"a seat announced group 255 and was not timed"});
+        }
     }
-    record["duration_s"] =
-        std::round(std::chrono::duration<double>(Clock::now() - started).count() * 1000) / 1000;
-    return MatchOutcome::Recorded;
+}
+
+void MatchRunner::abort(unsigned seat, const std::string& reason) {
+    m_end = "aborted";
+    m_reason = reason;
+    m_silentSeat = seat != 0 ? json(seat) : json(nullptr);
+}
+
+std::string MatchRunner::seatName(unsigned seat) const {
+    const std::string name = seat >= 1 && seat <= m_setup.bots.size()
+                                 ? m_setup.bots[seat - 1].name()
+                                 : std::string("no bot");
+    return "seat " + std::to_string(seat) + " (" + name + ")";
 }

@@ -3,7 +3,12 @@
 
 #include "BotCommand.h"
 
+#include "Replay.h"
+#include "ServerLog.h"
+
 #include <atomic>
+#include <chrono>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
@@ -40,6 +45,9 @@ enum class MatchOutcome { Recorded, Interrupted };
 class MatchRunner {
 public:
     explicit MatchRunner(MatchSetup setup);
+    ~MatchRunner();
+    MatchRunner(const MatchRunner&) = delete;
+    MatchRunner& operator=(const MatchRunner&) = delete;
 
     /// Plays the match and fills the record ("reversi-match-1"). Interrupted when stop() was
     /// requested meanwhile; every child has ended and been reaped either way.
@@ -52,7 +60,47 @@ public:
     /// The match timeout used when none is given: generous, from the map's size and stocks.
     static double defaultTimeout(const std::string& mapFile, unsigned timeMs);
 
+    /// A child's output on its way into its log (defined with the runner's steps).
+    struct Channel;
+
 private:
+    using Clock = std::chrono::steady_clock;
+
+    /// The steps of run(), in order.
+    void prepare(nlohmann::json& record);
+    void startServer();
+    void watch();
+    /// False when the match must end now (m_end and m_reason say why).
+    bool watchOnce();
+    bool checkDeadline(Clock::time_point now);
+    bool checkSeats(Clock::time_point now);
+    bool admitNextBot(Clock::time_point now);
+    void endProcesses();
+    void writeSeats(nlohmann::json& record) const;
+    void writeEvents(nlohmann::json& record);
+    void writeResult(nlohmann::json& record);
+
+    void abort(unsigned seat, const std::string& reason);
+    std::string seatName(unsigned seat) const;
+
     static std::atomic<bool> s_stop;
     MatchSetup m_setup;
+    Clock::time_point m_started;
+    unsigned m_players = 0;
+    double m_timeout = 0;
+    Replay m_replay;
+    ServerLog m_log;
+    std::unique_ptr<Channel> m_server;
+    std::vector<std::unique_ptr<Channel>> m_seats;
+    /// Bots started so far; seat k is started once seats 1..k-1 were admitted.
+    unsigned m_startedSeats = 0;
+    unsigned m_seenAdmitted = 0;
+    Clock::time_point m_admittedAt;
+    Clock::time_point m_seatStart;
+    Clock::time_point m_deadline;
+    std::string m_end = "final";
+    std::string m_reason;
+    nlohmann::json m_silentSeat;
+    bool m_interrupted = false;
+    bool m_consistent = false;
 };

@@ -3,6 +3,7 @@
 #include "LongOption.h"
 #include "PlayLine.h"
 #include "Tournament.h"
+#include "TournamentConfig.h"
 
 #include <iostream>
 
@@ -35,10 +36,13 @@ bool PlanCommand::doRun() {
     }
     Tournament tournament;
     if (!m_config.empty()) {
-        nlohmann::json config;
+        // The writer lets go of the folder once the plan is there: the lines printed below
+        // may start playing at once.
+        TournamentConfig config;
         nlohmann::json plan;
-        if (!Tournament::loadConfig(m_config, config, error) ||
-            !Tournament::makePlan(config, plan, error) || !tournament.create(m_dir, plan, error)) {
+        Tournament writer;
+        if (!config.load(m_config, error) || !config.makePlan(plan, error) ||
+            !writer.create(m_dir, plan, error)) {
             note(error);
             return false;
         }

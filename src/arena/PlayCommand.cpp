@@ -4,7 +4,7 @@
 #include "Logging.h"
 #include "LongOption.h"
 #include "MatchCommand.h"
-#include "RecordFile.h"
+#include "ServerFacts.h"
 #include "Tournament.h"
 
 #include <iostream>
@@ -13,7 +13,8 @@ namespace {
 
 const Logging::Logger& logger = Arena::logger();
 
-/// Matches played at once by a job runner get ports 101 apart, by their plan index.
+/// Matches played at once by a job runner get ports a server's search width apart, by their
+/// plan index.
 constexpr unsigned PORT_SLOTS = 400;
 
 } // namespace
@@ -48,17 +49,27 @@ bool PlayCommand::doRun() {
         LOG(logger, lumber::ERR) << "No match " << m_id << " in " << m_dir << "/plan.json";
         return false;
     }
-    nlohmann::json record;
-    if (RecordFile::read(tournament.recordPath(m_id), record, error)) {
+    if (!tournament.claim(m_id, error)) {
+        LOG(logger, lumber::ERR) << error;
+        return false;
+    }
+    if (tournament.recorded(m_id)) {
         LOG(logger, lumber::INFO) << "Match " << m_id << " has a record already";
         return true;
     }
+    // On a worker that was sent only the plan (GNU parallel's --basefile) the folder for the
+    // records does not exist yet.
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(m_dir) / "matches", ec);
+    nlohmann::json record;
     tournament.serverProgram = Arena::serverProgram(m_server);
     tournament.clientProgram = Arena::clientProgram(m_client);
-    const unsigned base = tournament.plan()["config"]["base_port"];
-    const unsigned slots = std::min(PORT_SLOTS, std::max(1u, (65000 - base) / 101));
+    const unsigned base = tournament.config().basePort;
+    const unsigned width = ServerFacts::PORT_SEARCH_WIDTH;
+    const unsigned slots =
+        std::min(PORT_SLOTS, std::max(1u, (TournamentConfig::TOP_PORT - base) / width));
     const unsigned port =
-        m_basePort != 0 ? m_basePort : base + (match["index"].get<unsigned>() % slots) * 101;
+        m_basePort != 0 ? m_basePort : base + (match["index"].get<unsigned>() % slots) * width;
     Arena::catchInterrupts();
     error.clear();
     if (tournament.play(match, port, record, error) != MatchOutcome::Recorded) {

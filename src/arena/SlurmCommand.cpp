@@ -2,7 +2,7 @@
 
 #include "LongOption.h"
 #include "PlayLine.h"
-#include "RecordFile.h"
+#include "RecordsFolder.h"
 #include "Subprocess.h"
 #include "Tournament.h"
 
@@ -169,7 +169,7 @@ bool SlurmCommand::pendingIds(const PlayLine& play, std::vector<std::string>& id
 bool SlurmCommand::submit(const std::string& scriptPath) const {
     Subprocess sbatch;
     std::string error;
-    if (!sbatch.start({"sbatch", "--parsable", scriptPath}, "", {}, error)) {
+    if (!sbatch.start({"sbatch", "--parsable", scriptPath}, Subprocess::Options{}, error)) {
         note(error);
         return false;
     }
@@ -204,7 +204,7 @@ bool SlurmCommand::doRun() {
     const std::string path = play.dir() + "/slurm-array.sh";
     std::error_code ec;
     std::filesystem::create_directories(play.dir() + "/slurm", ec);
-    if (ec || !RecordFile::writeText(path, script(play, ids), error)) {
+    if (ec || !RecordsFolder::writeText(path, script(play, ids), error)) {
         note(ec ? "cannot make " + play.dir() + "/slurm: " + ec.message() : error);
         return false;
     }

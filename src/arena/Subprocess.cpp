@@ -5,88 +5,179 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <spawn.h>
+#include <grp.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+
+namespace {
+
+constexpr unsigned NOBODY = 65534;
+
+/// Everything the child needs, made before fork: after it, only system calls.
+struct Prepared {
+    std::string program;
+    std::vector<std::string> args;
+    std::vector<std::string> envStrings;
+    std::vector<char*> argp;
+    std::vector<char*> envp;
+};
+
+std::string findProgram(const std::string& name) {
+    if (name.find('/') != std::string::npos) {
+        return name;
+    }
+    const char* path = getenv("PATH");
+    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
+    for (size_t start = 0; start <= dirs.size();) {
+        size_t end = dirs.find(':', start);
+        end = end == std::string::npos ? dirs.size() : end;
+        const std::string candidate =
+            (end == start ? std::string(".") : dirs.substr(start, end - start)) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+        start = end + 1;
+    }
+    return name;
+}
+
+void prepare(const std::vector<std::string>& argv, const Subprocess::Options& options,
+             Prepared& p) {
+    p.program = findProgram(argv[0]);
+    p.args = argv;
+    if (!options.cleanEnv) {
+        for (char** e = environ; *e != nullptr; ++e) {
+            p.envStrings.emplace_back(*e);
+        }
+    }
+    for (const std::string& add : options.env) {
+        const std::string name = add.substr(0, add.find('=') + 1);
+        for (std::string& e : p.envStrings) {
+            if (e.compare(0, name.size(), name) == 0) {
+                e.clear();
+            }
+        }
+        p.envStrings.push_back(add);
+    }
+    for (std::string& e : p.envStrings) {
+        if (!e.empty()) {
+            p.envp.push_back(e.data());
+        }
+    }
+    p.envp.push_back(nullptr);
+    for (std::string& a : p.args) {
+        p.argp.push_back(a.data());
+    }
+    p.argp.push_back(nullptr);
+}
+
+/// Reports errno through the status pipe and ends the child.
+[[noreturn]] void fail(int statusFd) {
+    const int e = errno;
+    (void)!write(statusFd, &e, sizeof e);
+    _exit(127);
+}
+
+/// In the child, between fork and exec.
+[[noreturn]] void becomeChild(const Prepared& p, const Subprocess::Options& options, pid_t parent,
+                              int devNull, int outFd, int statusFd) {
+    setpgid(0, 0);
+    // The parent may have ended between fork and prctl: then nobody would kill us.
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) {
+        _exit(127);
+    }
+    if ((options.userNamespaceFd >= 0 && setns(options.userNamespaceFd, CLONE_NEWUSER) != 0) ||
+        (options.netNamespaceFd >= 0 && setns(options.netNamespaceFd, CLONE_NEWNET) != 0)) {
+        fail(statusFd);
+    }
+    if (options.dropPrivileges &&
+        (setgroups(0, nullptr) != 0 || setresgid(NOBODY, NOBODY, NOBODY) != 0 ||
+         setresuid(NOBODY, NOBODY, NOBODY) != 0)) {
+        fail(statusFd);
+    }
+    if (dup2(devNull, 0) < 0 || dup2(outFd, 1) < 0 || dup2(outFd, 2) < 0) {
+        fail(statusFd);
+    }
+    if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) {
+        fail(statusFd);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int sig : {SIGPIPE, SIGINT, SIGTERM}) {
+        signal(sig, SIG_DFL);
+    }
+    // Only the standard streams and the status pipe (close-on-exec) stay.
+    if (statusFd > 3) {
+        syscall(SYS_close_range, 3U, static_cast<unsigned>(statusFd - 1), 0U);
+    }
+    syscall(SYS_close_range, static_cast<unsigned>(statusFd + 1), ~0U, 0U);
+    execve(p.program.c_str(), p.argp.data(), p.envp.data());
+    fail(statusFd);
+}
+
+} // namespace
 
 Subprocess::~Subprocess() {
     stop(500);
     closeOutput();
 }
 
-bool Subprocess::start(const std::vector<std::string>& argv, const std::string& workDir,
-                       const std::vector<std::string>& env, std::string& error) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
+bool Subprocess::start(const std::vector<std::string>& argv, const Options& options,
+                       std::string& error) {
+    Prepared p;
+    prepare(argv, options, p);
+    int out[2];
+    int status[2];
+    const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (devNull < 0 || pipe2(out, O_CLOEXEC) != 0) {
         error = std::string("cannot make a pipe: ") + std::strerror(errno);
         return false;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    // dup2 clears close-on-exec on the copies; the originals close at exec.
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-    if (!workDir.empty()) {
-        posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
-    }
-
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    // The arena ignores SIGPIPE and catches SIGINT; children start with the defaults.
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGTERM);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setpgroup(&attr, 0);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
-                                        POSIX_SPAWN_SETSIGMASK);
-
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e != nullptr; ++e) {
-        envStrings.emplace_back(*e);
-    }
-    for (const std::string& add : env) {
-        const std::string name = add.substr(0, add.find('=') + 1);
-        for (std::string& e : envStrings) {
-            if (e.compare(0, name.size(), name) == 0) {
-                e.clear();
-            }
-        }
-        envStrings.push_back(add);
-    }
-    std::vector<char*> envp;
-    for (std::string& e : envStrings) {
-        if (!e.empty()) {
-            envp.push_back(e.data());
-        }
-    }
-    envp.push_back(nullptr);
-    std::vector<std::string> args = argv;
-    std::vector<char*> argp;
-    argp.reserve(args.size() + 1);
-    for (std::string& a : args) {
-        argp.push_back(a.data());
-    }
-    argp.push_back(nullptr);
-
-    const int rc = posix_spawnp(&m_pid, argp[0], &actions, &attr, argp.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    close(fds[1]);
-    if (rc != 0) {
-        close(fds[0]);
-        m_pid = -1;
-        error = "cannot start " + argv[0] + ": " + std::strerror(rc);
+    if (pipe2(status, O_CLOEXEC) != 0) {
+        error = std::string("cannot make a pipe: ") + std::strerror(errno);
+        close(out[0]);
+        close(out[1]);
+        close(devNull);
         return false;
     }
-    m_out = fds[0];
+    const pid_t parent = getpid();
+    m_pid = fork();
+    if (m_pid == 0) {
+        becomeChild(p, options, parent, devNull, out[1], status[1]);
+    }
+    const int forkErrno = errno;
+    if (m_pid > 0) {
+        // Also here, so that stopping the group works however soon it is asked.
+        setpgid(m_pid, m_pid);
+    }
+    close(devNull);
+    close(out[1]);
+    close(status[1]);
+    int childErrno = m_pid < 0 ? forkErrno : 0;
+    if (m_pid > 0) {
+        ssize_t n = 0;
+        while ((n = read(status[0], &childErrno, sizeof childErrno)) < 0 && errno == EINTR) {
+        }
+        if (n != static_cast<ssize_t>(sizeof childErrno)) {
+            childErrno = 0;
+        }
+    }
+    close(status[0]);
+    if (childErrno != 0) {
+        if (m_pid > 0) {
+            waitpid(m_pid, nullptr, 0);
+        }
+        close(out[0]);
+        m_pid = -1;
+        error = "cannot start " + argv[0] + ": " + std::strerror(childErrno);
+        return false;
+    }
+    m_out = out[0];
     fcntl(m_out, F_SETFL, fcntl(m_out, F_GETFL) | O_NONBLOCK);
     m_ended = false;
     return true;
@@ -97,6 +188,22 @@ void Subprocess::closeOutput() {
         close(m_out);
         m_out = -1;
     }
+}
+
+bool Subprocess::readSome(std::string& out) {
+    if (m_out < 0) {
+        return false;
+    }
+    char buffer[4096];
+    const ssize_t n = read(m_out, buffer, sizeof buffer);
+    if (n > 0) {
+        out.append(buffer, static_cast<size_t>(n));
+        return true;
+    }
+    if (n == 0) {
+        closeOutput();
+    }
+    return false;
 }
 
 bool Subprocess::running() {

@@ -5,26 +5,43 @@
 #include <sys/types.h>
 #include <vector>
 
-/// Starts a program with posix_spawn: standard input from /dev/null, standard output and error
-/// into one close-on-exec pipe that the caller drains, in a new process group so that ending it
-/// ends the children it started too. The destructor ends and reaps it.
+/// Starts a program with fork and exec: standard input from /dev/null, standard output and
+/// error into one close-on-exec pipe that the caller drains, in a new process group so that
+/// ending it ends the children it started too, with no other descriptor open, and killed when
+/// the thread that started it ends (parent-death signal). The destructor ends and reaps it.
 class Subprocess {
 public:
+    /// How the child starts.
+    struct Options {
+        /// Folder to start in (empty: the current one).
+        std::string workDir;
+        /// "NAME=value" variables added to the environment.
+        std::vector<std::string> env;
+        /// Start from an empty environment instead of the arena's.
+        bool cleanEnv = false;
+        /// Namespaces to join before exec (-1: none): a match's user and network namespace.
+        int userNamespaceFd = -1;
+        int netNamespaceFd = -1;
+        /// When the arena runs as root: run as the unprivileged id 65534.
+        bool dropPrivileges = false;
+    };
+
     Subprocess() = default;
     ~Subprocess();
     Subprocess(const Subprocess&) = delete;
     Subprocess& operator=(const Subprocess&) = delete;
 
-    /// Starts argv[0] (searched on PATH) in workDir (empty: the current one), with the
-    /// variables "NAME=value" of `env` added to the environment. False, with the reason, when
-    /// it could not be started.
-    bool start(const std::vector<std::string>& argv, const std::string& workDir,
-               const std::vector<std::string>& env, std::string& error);
+    /// Starts argv[0] (searched on PATH when it has no '/'). False, with the reason, when it
+    /// could not be started (the reason of a failed exec included).
+    bool start(const std::vector<std::string>& argv, const Options& options, std::string& error);
 
     pid_t pid() const { return m_pid; }
     /// The read end of the output pipe (non-blocking), or -1 once it has been closed.
     int outputFd() const { return m_out; }
     void closeOutput();
+    /// Appends what the pipe holds now to `out`; closes the pipe at its end. False when
+    /// nothing was read.
+    bool readSome(std::string& out);
     /// Reaps the child if it has ended; true while it runs.
     bool running();
     /// Whether it ended, and its wait status then.

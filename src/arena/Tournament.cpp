@@ -1,15 +1,20 @@
 #include "Tournament.h"
 
 #include "Arena.h"
+#include "JsonFields.h"
 #include "Logging.h"
 #include "Map.h"
-#include "RecordFile.h"
+#include "MapFile.h"
+#include "RecordsFolder.h"
+#include "ServerFacts.h"
+#include "SmallFile.h"
 
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
-#include <functional>
+#include <limits>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -20,147 +25,28 @@ namespace {
 
 const Logging::Logger& logger = Arena::logger();
 
-constexpr unsigned DEFAULT_BASE_PORT = 20000;
-constexpr unsigned TOP_PORT = 65000;
-/// The server tries its base port and the 100 above it.
-constexpr unsigned PORTS_PER_SERVER = 101;
+constexpr size_t MAX_ID_BYTES = 128;
+constexpr unsigned MAX_UNSIGNED = std::numeric_limits<unsigned>::max();
 
-/// Every multiset of `size` bots out of n in which each bot appears when n < size, every
-/// plain combination otherwise; each as ascending bot indices.
-void lineups(unsigned n, unsigned size, std::vector<std::vector<unsigned>>& out) {
-    std::vector<unsigned> pick;
-    const bool repeat = n < size;
-    std::function<void(unsigned)> extend = [&](unsigned from) {
-        if (pick.size() == size) {
-            if (repeat) {
-                for (unsigned b = 0; b < n; ++b) {
-                    if (std::find(pick.begin(), pick.end(), b) == pick.end()) {
-                        return;
-                    }
-                }
-            }
-            out.push_back(pick);
-            return;
-        }
-        for (unsigned b = from; b < n; ++b) {
-            pick.push_back(b);
-            extend(repeat ? b : b + 1);
-            pick.pop_back();
-        }
-    };
-    extend(0);
+/// A match id names files: a word of letters, digits, '.', '_' and '-' that starts with a
+/// letter or digit, so that it never leaves its folder.
+bool isMatchId(const std::string& id) {
+    return !id.empty() && id.size() <= MAX_ID_BYTES &&
+           std::isalnum(static_cast<unsigned char>(id[0])) &&
+           std::all_of(id.begin(), id.end(), [](char c) {
+               return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' ||
+                      c == '-';
+           });
 }
 
-std::string absolute(const fs::path& base, const std::string& path) {
-    const fs::path p(path);
-    return fs::weakly_canonical(p.is_absolute() ? p : base / p).string();
+/// Plans are equal when their matches are: the concurrency may change between runs.
+bool samePlan(json a, json b) {
+    a["config"].erase("concurrency");
+    b["config"].erase("concurrency");
+    return a == b;
 }
 
 } // namespace
-
-bool Tournament::loadConfig(const std::string& file, json& config, std::string& error) {
-    if (!RecordFile::read(file, config, error)) {
-        error = file + ": " + error;
-        return false;
-    }
-    const fs::path base = fs::absolute(fs::path(file)).parent_path();
-    try {
-        if (!config.is_object() || !config["bots"].is_array() || config["bots"].empty()) {
-            error = "the configuration needs a list \"bots\"";
-            return false;
-        }
-        if (!config["maps"].is_array() || config["maps"].empty()) {
-            error = "the configuration needs a list \"maps\"";
-            return false;
-        }
-        const bool timed = config.contains("time");
-        if (timed == config.contains("depth")) {
-            error = "the configuration needs exactly one of \"time\" (seconds) and \"depth\"";
-            return false;
-        }
-        if (timed && !(config["time"].get<double>() >= 0.2)) {
-            error = "\"time\" must be at least 0.2 seconds";
-            return false;
-        }
-        std::vector<std::string> names;
-        for (json& bot : config["bots"]) {
-            const std::string name = bot.at("name").get<std::string>();
-            if (name.empty() || name.find_first_of("/ \t") != std::string::npos ||
-                std::find(names.begin(), names.end(), name) != names.end()) {
-                error = "bot names must be unique words without '/': \"" + name + "\"";
-                return false;
-            }
-            names.push_back(name);
-            bot.at("command").get<std::string>();
-            bot["dir"] = absolute(base, bot.value("dir", "."));
-        }
-        for (json& map : config["maps"]) {
-            map = absolute(base, map.get<std::string>());
-        }
-        config["rounds"] = config.value("rounds", 1u);
-        config["concurrency"] = config.value("concurrency", 1u);
-        config["seed"] = config.value("seed", 1u);
-        config["base_port"] = config.value("base_port", DEFAULT_BASE_PORT);
-        const unsigned port = config["base_port"];
-        if (port < 1024 || port + PORTS_PER_SERVER > TOP_PORT) {
-            error = "\"base_port\" must lie between 1024 and " +
-                    std::to_string(TOP_PORT - PORTS_PER_SERVER);
-            return false;
-        }
-    } catch (const json::exception& e) {
-        error = std::string("the configuration is not usable: ") + e.what();
-        return false;
-    }
-    return true;
-}
-
-bool Tournament::makePlan(const json& config, json& plan, std::string& error) {
-    plan = {{"format", "reversi-plan-1"}, {"config", config}, {"matches", json::array()}};
-    const unsigned bots = static_cast<unsigned>(config["bots"].size());
-    std::vector<unsigned> seats;
-    std::vector<std::string> stems;
-    for (const json& file : config["maps"]) {
-        Map map;
-        // A map the model refuses still gets its matches: their records say what was wrong.
-        const unsigned players = map.loadFromFile(file.get<std::string>()) ? map.getPlayers() : 2;
-        seats.push_back(players);
-        std::string stem = fs::path(file.get<std::string>()).stem().string();
-        if (std::find(stems.begin(), stems.end(), stem) != stems.end()) {
-            stem += "_" + std::to_string(stems.size() + 1);
-        }
-        stems.push_back(stem);
-    }
-    unsigned index = 0;
-    for (unsigned round = 1; round <= config["rounds"].get<unsigned>(); ++round) {
-        for (size_t m = 0; m < seats.size(); ++m) {
-            std::vector<std::vector<unsigned>> ups;
-            lineups(bots, seats[m], ups);
-            for (size_t u = 0; u < ups.size(); ++u) {
-                for (unsigned r = 0; r < seats[m]; ++r) {
-                    json names = json::array();
-                    for (unsigned s = 0; s < seats[m]; ++s) {
-                        names.push_back(config["bots"][ups[u][(s + r) % seats[m]]]["name"]);
-                    }
-                    std::ostringstream id;
-                    id << 'r' << round << '-' << stems[m] << '-' << (u + 1) << '-' << (r + 1);
-                    plan["matches"].push_back(
-                        {{"id", id.str()},
-                         {"index", index},
-                         {"round", round},
-                         {"map", config["maps"][m]},
-                         {"bots", names},
-                         {"seed", config["seed"].get<unsigned>() + 10 * index}});
-                    ++index;
-                }
-            }
-        }
-    }
-    if (index == 0) {
-        error = "the configuration gives no match";
-        return false;
-    }
-    return true;
-}
 
 bool Tournament::create(const std::string& dir, const json& plan, std::string& error) {
     m_dir = dir;
@@ -170,48 +56,113 @@ bool Tournament::create(const std::string& dir, const json& plan, std::string& e
         error = "cannot make " + dir + "/matches: " + ec.message();
         return false;
     }
+    if (!m_folderLock.acquire(dir + "/arena.lock", true, error)) {
+        return false;
+    }
     const std::string file = dir + "/plan.json";
-    if (fs::exists(file)) {
+    if (fs::exists(file) || fs::is_symlink(file)) {
         json old;
-        if (!RecordFile::read(file, old, error)) {
+        if (!SmallFile::readJson(file, old, error)) {
             error = file + ": " + error;
             return false;
         }
-        // The concurrency may change between runs; the matches may not.
-        json a = old;
-        json b = plan;
-        a["config"].erase("concurrency");
-        b["config"].erase("concurrency");
-        if (a != b) {
+        if (!old.is_object() || !samePlan(old, plan)) {
             error = dir + " holds another tournament (its plan.json differs); choose another --out";
             return false;
         }
-    } else if (!RecordFile::write(file, plan, error)) {
+    } else if (!RecordsFolder::writeText(file, plan.dump(1) + '\n', error)) {
         return false;
     }
     m_plan = plan;
-    return true;
+    return check(file, error);
 }
 
 bool Tournament::open(const std::string& dir, std::string& error) {
     m_dir = dir;
-    if (!RecordFile::read(dir + "/plan.json", m_plan, error)) {
-        error = dir + "/plan.json: " + error;
+    const std::string file = dir + "/plan.json";
+    if (!SmallFile::readJson(file, m_plan, error)) {
+        error = file + ": " + error;
         return false;
     }
+    return check(file, error);
+}
+
+bool Tournament::check(const std::string& file, std::string& error) {
     if (!m_plan.is_object() || m_plan.value("format", "") != "reversi-plan-1") {
-        error = dir + "/plan.json is not a tournament plan";
+        error = file + " is not a tournament plan";
         return false;
+    }
+    if (!m_plan.contains("config") || !m_config.read(m_plan["config"], "", error)) {
+        error = file + ": \"config\": " + (error.empty() ? "missing" : error);
+        return false;
+    }
+    const json& matches = m_plan.contains("matches") ? m_plan["matches"] : json();
+    if (!matches.is_array() || matches.size() > TournamentConfig::MAX_MATCHES) {
+        error = file + ": \"matches\" must be a list of at most " +
+                std::to_string(TournamentConfig::MAX_MATCHES) + " matches";
+        return false;
+    }
+    std::set<std::string> ids;
+    for (size_t i = 0; i < matches.size(); ++i) {
+        if (!checkMatch(matches[i], i, error)) {
+            error = file + ": " + error;
+            return false;
+        }
+        if (!ids.insert(matches[i]["id"].get<std::string>()).second) {
+            error = file + ": two matches have the id " + matches[i]["id"].get<std::string>();
+            return false;
+        }
     }
     return true;
+}
+
+bool Tournament::checkMatch(const json& match, size_t index, std::string& error) const {
+    JsonFields fields(match, "\"matches\"[" + std::to_string(index) + "]");
+    std::string id;
+    std::string map;
+    unsigned number = 0;
+    fields.text("id", MAX_ID_BYTES, id, true);
+    if (fields.ok() && !isMatchId(id)) {
+        fields.fail("id",
+                    "must be a word of letters, digits, '.', '_' and '-', not \"" + id + "\"");
+    }
+    fields.whole("index", 0u, MAX_UNSIGNED, number, true);
+    fields.whole("round", 1u, MAX_UNSIGNED, number, true);
+    fields.whole("seed", 0u, MAX_UNSIGNED, number, true);
+    fields.text("map", TournamentConfig::MAX_TEXT_BYTES, map, true);
+    const json* names = fields.array("bots", 1, static_cast<size_t>(Player::P_MAX));
+    for (size_t s = 0; names != nullptr && s < names->size() && fields.ok(); ++s) {
+        const auto& bots = m_config.bots;
+        if (std::none_of(bots.begin(), bots.end(),
+                         [&](const TournamentConfig::Bot& b) { return (*names)[s] == b.name; })) {
+            fields.fail("bots", "names a bot the configuration does not have: " +
+                                    (*names)[s].dump().substr(0, 40));
+        }
+    }
+    fields.refuseUnknown();
+    error = fields.error();
+    return fields.ok();
+}
+
+bool Tournament::claim(const std::string& id, std::string& error) {
+    // Beside the match's log folder, where nothing reads every file.
+    std::error_code ec;
+    fs::create_directories(m_dir + "/logs", ec);
+    return m_folderLock.acquire(m_dir + "/arena.lock", false, error) &&
+           m_matchLock.acquire(m_dir + "/logs/" + id + ".lock", true, error);
+}
+
+bool Tournament::recorded(const std::string& id) const {
+    MatchRecord record;
+    std::string error;
+    // A placeholder, a record cut short or one of another match is played again.
+    return RecordsFolder(m_dir + "/matches").readMatch(id, record, error);
 }
 
 std::vector<json> Tournament::pending() const {
     std::vector<json> out;
     for (const json& m : m_plan["matches"]) {
-        json record;
-        std::string error;
-        if (!RecordFile::read(recordPath(m["id"]), record, error)) {
+        if (!recorded(m["id"])) {
             out.push_back(m);
         }
     }
@@ -231,50 +182,93 @@ json Tournament::match(const std::string& id) const {
     return nullptr;
 }
 
-MatchOutcome Tournament::play(const json& match, unsigned basePort, json& record,
-                              std::string& error) const {
-    const json& config = m_plan["config"];
-    MatchSetup setup;
+bool Tournament::prepare(const json& match, MatchSetup& setup, std::string& error) const {
     setup.id = match["id"];
     setup.mapFile = match["map"];
     for (const json& name : match["bots"]) {
-        for (const json& bot : config["bots"]) {
-            if (bot["name"] == name) {
-                setup.bots.emplace_back(bot["name"], bot["command"], bot["dir"]);
+        for (const TournamentConfig::Bot& bot : m_config.bots) {
+            if (bot.name == name) {
+                setup.bots.emplace_back(bot.name, bot.command, bot.dir);
             }
         }
     }
-    if (config.contains("time")) {
-        setup.timeMs = static_cast<unsigned>(config["time"].get<double>() * 1000.0);
-    } else {
-        setup.depth = config["depth"];
+    Map map;
+    if (!MapFile::read(setup.mapFile, map, error)) {
+        error = "match " + setup.id + ": " + error;
+        return false;
     }
+    if (map.isValid() && map.getPlayers() != setup.bots.size()) {
+        error = "match " + setup.id + ": the map " + setup.mapFile + " has " +
+                std::to_string(map.getPlayers()) + " seats, the plan " +
+                std::to_string(setup.bots.size()) +
+                " bots; the map changed after planning: plan the tournament anew";
+        return false;
+    }
+    setup.logDir = m_dir + "/logs/" + setup.id;
+    std::error_code ec;
+    fs::create_directories(setup.logDir, ec);
+    if (ec || !fs::is_directory(setup.logDir)) {
+        error = "match " + setup.id + ": cannot make its log folder " + setup.logDir + ": " +
+                (ec ? ec.message() : "not a folder");
+        return false;
+    }
+    return true;
+}
+
+MatchOutcome Tournament::play(const json& match, unsigned basePort, json& record,
+                              std::string& error) const {
+    MatchSetup setup;
+    if (!prepare(match, setup, error)) {
+        return MatchOutcome::Interrupted;
+    }
+    setup.timeMs = static_cast<unsigned>(m_config.time * 1000.0);
+    setup.depth = m_config.depth;
     setup.basePort = basePort;
     setup.seed = match["seed"];
-    setup.matchTimeout = config.value("match_timeout", 0.0);
-    setup.connectTimeout = config.value("connect_timeout", 30.0);
-    setup.botLogLimit = config.value("bot_log_limit", size_t{1} << 20);
-    setup.logDir = m_dir + "/logs/" + setup.id;
-    setup.serverProgram = config.value("server", serverProgram);
-    setup.clientProgram = config.value("client", clientProgram);
+    setup.matchTimeout = m_config.matchTimeout;
+    setup.connectTimeout = m_config.connectTimeout;
+    setup.botLogLimit = m_config.botLogLimit;
+    setup.serverProgram = m_config.server.empty() ? serverProgram : m_config.server;
+    setup.clientProgram = m_config.client.empty() ? clientProgram : m_config.client;
     const MatchOutcome outcome = MatchRunner(setup).run(record);
     if (outcome == MatchOutcome::Recorded) {
         record["round"] = match["round"];
         record["index"] = match["index"];
-        if (!RecordFile::write(recordPath(setup.id), record, error)) {
+        MatchRecord typed;
+        if (!MatchRecord::fromJson(record, setup.id, typed, error) ||
+            !RecordsFolder(m_dir + "/matches").write(setup.id, typed, error)) {
             return MatchOutcome::Interrupted;
         }
     }
     return outcome;
 }
 
+void Tournament::report(const json& record, size_t done, size_t total) const {
+    std::ostringstream line;
+    line << '[' << done << '/' << total << "] " << record["id"].get<std::string>() << ": ";
+    const json& result = record["result"];
+    if (result["end"] == "final") {
+        for (size_t s = 0; s < record["seats"].size(); ++s) {
+            line << (s ? ", " : "") << record["seats"][s]["bot"].get<std::string>() << ' '
+                 << (result["scores"][s].is_null()
+                         ? std::string("disqualified")
+                         : std::to_string(result["scores"][s].get<int>()));
+        }
+    } else {
+        line << result["end"].get<std::string>() << ": " << result["reason"].get<std::string>();
+    }
+    LOG(logger, lumber::INFO) << line.str();
+}
+
 bool Tournament::run(unsigned concurrency, const std::string& resumeHint) {
+    RecordsFolder(m_dir + "/matches").removeStaleTemporaries();
     const std::vector<json> todo = pending();
     const size_t total = m_plan["matches"].size();
-    const unsigned base = m_plan["config"]["base_port"];
+    const unsigned base = m_config.basePort;
     concurrency = std::max(1u, std::min<unsigned>(concurrency, static_cast<unsigned>(todo.size())));
     const unsigned stride =
-        std::max(1u, std::min(PORTS_PER_SERVER, (TOP_PORT - base) / concurrency));
+        std::max(1u, std::min(ServerFacts::PORT_SEARCH_WIDTH,
+                              (TournamentConfig::TOP_PORT - base) / concurrency));
     LOG(logger, lumber::INFO) << total - todo.size() << " of " << total
                               << " matches have records; playing " << todo.size() << ", "
                               << concurrency << " at once";
@@ -283,8 +277,7 @@ bool Tournament::run(unsigned concurrency, const std::string& resumeHint) {
     std::atomic<bool> failed{false};
     std::mutex print;
     auto worker = [&](unsigned slot) {
-        for (size_t i = next++; i < todo.size() && !MatchRunner::stopRequested() && !failed;
-             i = next++) {
+        for (size_t i = next++; i < todo.size() && !MatchRunner::stopRequested(); i = next++) {
             json record;
             std::string error;
             const MatchOutcome outcome = play(todo[i], base + slot * stride, record, error);
@@ -293,25 +286,9 @@ bool Tournament::run(unsigned concurrency, const std::string& resumeHint) {
                 LOG(logger, lumber::ERR) << error;
                 failed = true;
             }
-            if (outcome != MatchOutcome::Recorded) {
-                continue;
+            if (outcome == MatchOutcome::Recorded) {
+                report(record, ++done, total);
             }
-            std::ostringstream line;
-            line << '[' << ++done << '/' << total << "] " << record["id"].get<std::string>()
-                 << ": ";
-            const json& result = record["result"];
-            if (result["end"] == "final") {
-                for (size_t s = 0; s < record["seats"].size(); ++s) {
-                    line << (s ? ", " : "") << record["seats"][s]["bot"].get<std::string>() << ' '
-                         << (result["scores"][s].is_null()
-                                 ? std::string("disqualified")
-                                 : std::to_string(result["scores"][s].get<int>()));
-                }
-            } else {
-                line << result["end"].get<std::string>() << ": "
-                     << result["reason"].get<std::string>();
-            }
-            LOG(logger, lumber::INFO) << line.str();
         }
     };
     std::vector<std::thread> threads;

@@ -4,6 +4,7 @@
 #include "Logging.h"
 #include "LongOption.h"
 #include "Tournament.h"
+#include "TournamentConfig.h"
 
 namespace {
 
@@ -31,19 +32,19 @@ bool TournamentCommand::parseOptions(knob::ArgumentParser& parser) {
 }
 
 bool TournamentCommand::doRun() {
-    nlohmann::json config;
+    TournamentConfig config;
     nlohmann::json plan;
     std::string error;
     Tournament tournament;
-    if (!Tournament::loadConfig(m_config, config, error) ||
-        !Tournament::makePlan(config, plan, error) || !tournament.create(m_out, plan, error)) {
+    if (!config.load(m_config, error) || !config.makePlan(plan, error) ||
+        !tournament.create(m_out, plan, error)) {
         LOG(logger, lumber::ERR) << error;
         return false;
     }
     tournament.serverProgram = Arena::serverProgram(m_server);
     tournament.clientProgram = Arena::clientProgram(m_client);
     Arena::catchInterrupts();
-    const unsigned jobs = m_jobs != 0 ? m_jobs : config["concurrency"].get<unsigned>();
+    const unsigned jobs = m_jobs != 0 ? m_jobs : config.concurrency;
     const bool ok = tournament.run(jobs, "arena tournament " + m_config + " --out " + m_out);
     Arena::interrupted() = MatchRunner::stopRequested();
     if (ok) {

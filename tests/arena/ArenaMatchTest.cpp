@@ -52,7 +52,7 @@ TEST(ArenaMatch, ScriptedBotAgainstReferenceClientRecordMatchesTheGameModel) {
     ASSERT_EQ(arena.wait(LONG_WAIT), 0) << arena.output();
     EXPECT_NE(arena.output().find("Place  Seat"), std::string::npos) << arena.output();
 
-    const json r = readJson(dir.path() + "/r.json");
+    const json r = readRecord(dir.path() + "/r.json");
     ASSERT_FALSE(r.is_discarded());
     EXPECT_EQ(r["format"], "reversi-match-1");
     EXPECT_EQ(r["result"]["end"], "final");
@@ -161,7 +161,7 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
         const Case& c = cases[i];
         const int status = runs[i]->wait(LONG_WAIT);
         EXPECT_EQ(status, c.end == "final" ? 0 : 1) << c.name << runs[i]->output();
-        const json r = readJson(dir.path() + "/" + c.name + ".json");
+        const json r = readRecord(dir.path() + "/" + c.name + ".json");
         ASSERT_FALSE(r.is_discarded()) << c.name << runs[i]->output();
         EXPECT_EQ(r["result"]["end"], c.end) << c.name << r["result"];
         std::string said = r["result"].value("reason", "");
@@ -173,7 +173,7 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
                   std::string::npos)
             << c.name << runs[i]->output();
     }
-    const json flood = readJson(dir.path() + "/flood.json");
+    const json flood = readRecord(dir.path() + "/flood.json");
     EXPECT_GE(flood["seats"][0]["log_dropped_bytes"].get<long>(), 3000000 - 1000)
         << flood["seats"][0];
     std::ifstream log(dir.path() + "/flood/seat1.log", std::ios::binary | std::ios::ate);
@@ -185,6 +185,6 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
     std::ifstream stat("/proc/" + std::to_string(leftover) + "/stat");
     std::string pid, name, state;
     EXPECT_TRUE(!(stat >> pid >> name >> state) || state == "Z") << "still running: " << leftover;
-    const json hang = readJson(dir.path() + "/hang-depth.json");
+    const json hang = readRecord(dir.path() + "/hang-depth.json");
     EXPECT_EQ(hang["result"]["silent_seat"], 2);
 }

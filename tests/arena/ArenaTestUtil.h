@@ -1,11 +1,13 @@
 #pragma once
 // Running the arena program from tests, and the small maps they play on.
 
+#include "MatchRecord.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
 #include <chrono>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -31,11 +33,26 @@ inline bool startArena(ChildProcess& child, const std::vector<std::string>& args
     return child.start(REVERSI_ARENA_BIN, arenaArgs(args), {"", outFile, ""});
 }
 
-inline nlohmann::json readJson(const std::string& path) {
-    std::ifstream in(path);
+inline std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
-    return nlohmann::json::parse(text.str(), nullptr, false);
+    return text.str();
+}
+
+inline nlohmann::json readJson(const std::string& path) {
+    return nlohmann::json::parse(readText(path), nullptr, false);
+}
+
+/// A record the arena wrote: it must load as a MatchRecord and write back byte for byte.
+inline nlohmann::json readRecord(const std::string& path) {
+    const std::string text = readText(path);
+    const nlohmann::json document = nlohmann::json::parse(text, nullptr, false);
+    MatchRecord record;
+    std::string error;
+    EXPECT_TRUE(MatchRecord::fromJson(document, path, record, error)) << error;
+    EXPECT_EQ(record.text(), text) << path;
+    return document;
 }
 
 constexpr std::chrono::seconds LONG_WAIT{240};

@@ -57,7 +57,7 @@ int runArena(Subprocess& arena, std::string& output) {
 std::map<std::string, std::vector<std::string>> lineups(const std::string& dir) {
     std::map<std::string, std::vector<std::string>> out;
     for (const std::string& f : files(dir + "/matches")) {
-        const json r = readJson(dir + "/matches/" + f);
+        const json r = readRecord(dir + "/matches/" + f);
         EXPECT_FALSE(r.is_discarded()) << f;
         EXPECT_EQ(r["result"]["end"], "final") << f;
         for (const json& s : r["seats"]) {
@@ -95,7 +95,7 @@ TEST(ArenaTournament, InterruptedThenResumedWithoutDuplicates) {
 
     Subprocess first;
     std::string error;
-    ASSERT_TRUE(first.start(argv, "", {}, error)) << error;
+    ASSERT_TRUE(first.start(argv, Subprocess::Options(), error)) << error;
     // Interrupt once the first record is there (no time limit on the wait: the test's own).
     while (first.running() && (!fs::exists(out + "/matches") || files(out + "/matches").empty())) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -113,7 +113,7 @@ TEST(ArenaTournament, InterruptedThenResumedWithoutDuplicates) {
     }
 
     Subprocess second;
-    ASSERT_TRUE(second.start(argv, "", {}, error)) << error;
+    ASSERT_TRUE(second.start(argv, Subprocess::Options(), error)) << error;
     said.clear();
     EXPECT_EQ(runArena(second, said), 0) << said;
     EXPECT_NE(said.find(std::to_string(kept.size()) + " of 9 matches have records"),

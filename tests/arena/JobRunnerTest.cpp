@@ -4,7 +4,7 @@
 #include "ArenaTestUtil.h"
 
 #include "PlayLine.h"
-#include "RecordFile.h"
+#include "RecordsFolder.h"
 #include "SlurmCommand.h"
 
 #include <filesystem>
@@ -38,13 +38,6 @@ int arena(ChildProcess& child, const TempDir& dir, const std::string& words,
     EXPECT_TRUE(child.start("/bin/sh", {"sh", "-c", command},
                             {"", dir.path() + "/arena.out", dir.path() + "/arena.err"}));
     return child.wait(LONG_WAIT);
-}
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 std::string arenaProgram() {
@@ -92,8 +85,8 @@ TEST(JobRunner, PathsWithBlanksAreRefusedByName) {
 TEST(JobRunner, SlurmScriptHasOneTaskPerPendingMatch) {
     TempDir dir;
     const std::string out = plannedFolder(dir, "out");
-    // A usable record: that match is no longer pending.
-    dir.write("out/matches/r1-tiny2-1-1.json", "{}");
+    ChildProcess play;
+    ASSERT_EQ(arena(play, dir, "play " + out + " r1-tiny2-1-1"), 0) << play.output();
     ChildProcess child;
     ASSERT_EQ(arena(child, dir, "slurm " + out + "/ --max-running 2 --time 1:00:00 -p short"), 0)
         << child.errors();
@@ -124,7 +117,8 @@ TEST(JobRunner, SlurmScriptHasOneTaskPerPendingMatch) {
                   "exec " +
                   arenaProgram() + " play " + out + " \"$id\"\n");
 
-    dir.write("out/matches/r1-tiny2-1-2.json", "{}");
+    ChildProcess again;
+    ASSERT_EQ(arena(again, dir, "play " + out + " r1-tiny2-1-2"), 0) << again.output();
     ChildProcess none;
     EXPECT_EQ(arena(none, dir, "slurm " + out + " --submit"), 0);
     EXPECT_EQ(none.output(), "");
@@ -164,7 +158,8 @@ TEST(JobRunner, RecordFolderRemovedWhileEmptyIsMadeAgain) {
     // matches there still play.
     TempDir dir;
     std::string error;
-    EXPECT_TRUE(RecordFile::writeText(dir.path() + "/out/matches/r1.json", "{}\n", error)) << error;
+    EXPECT_TRUE(RecordsFolder::writeText(dir.path() + "/out/matches/r1.json", "{}\n", error))
+        << error;
     EXPECT_EQ(readText(dir.path() + "/out/matches/r1.json"), "{}\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() + "/out/matches"),
                             fs::directory_iterator()),

@@ -1,6 +1,7 @@
 // The game model's side of the Python rules test: plays a random game on a map and prints,
 // for every position, the player in turn, the phase, the board, the stocks, every legal move
-// with the board it leads to, and the move played (or a player disqualified).
+// with the board it leads to, and the move played (or a player disqualified), sometimes followed
+// by a player dropped right after the move.
 //
 // Usage: rules_oracle MAPFILE SEED MAXPLIES
 
@@ -98,6 +99,13 @@ int main(int argc, char** argv) {
         if (!game.makeMove(chosen)) {
             std::cerr << "rules_oracle: the game refused an enumerated move\n";
             return 1;
+        }
+        // As the server drops a player its announcement of the move could not reach.
+        if (game.get_valid_players() > 2 && random() % DISQUALIFY_ONE_IN == 0) {
+            const std::vector<Player>& valid = game.getValidPlayers();
+            const Player out = valid[random() % valid.size()];
+            std::cout << "dropped " << out << '\n';
+            game.disqualify(out);
         }
     }
     std::cout << "position " << game.getCurrentPlayer() << ' ' << phaseName(game) << '\n';

@@ -1,6 +1,7 @@
 """The kit's rules against the game model: random games on random maps with transitions,
 special squares and bombs; at every position the player in turn, the phase, every legal move
-and the board each one leads to must be the same on both sides."""
+and the board each one leads to must be the same on both sides. Players are disqualified
+between moves and, as the server drops a player it cannot tell of a move, right after one."""
 
 import os
 import random
@@ -8,7 +9,8 @@ import subprocess
 import tempfile
 import unittest
 
-from reversi_bot import Board, Move, parse_map
+from reversi_bot import Board, Bot, Client, Move, parse_map
+from reversi_bot.protocol import Disqualification, MoveAnnouncement
 from reversi_bot.gamemap import DIRECTION_STEPS
 
 ORACLE = os.environ.get("REVERSI_RULES_ORACLE")
@@ -39,7 +41,7 @@ def random_map(rng: random.Random) -> str:
 
 def stock(board: Board) -> str:
     return "stock " + " ".join(f"{board.bombs[p]} {board.overrides[p]}"
-                                for p in range(1, board.players + 1))
+                               for p in range(1, board.players + 1))
 
 
 class OracleReader:
@@ -53,6 +55,9 @@ class OracleReader:
     def line(self) -> str:
         self.at += 1
         return self.lines[self.at - 1]
+
+    def peek(self) -> str:
+        return self.lines[self.at]
 
     def board(self) -> str:
         rows = [self.line() for _ in range(self.height)]
@@ -97,8 +102,20 @@ class RulesAgainstTheGameModel(unittest.TestCase):
             word, *values = oracle.line().split()
             if word == "disqualify":
                 board.disqualify(int(values[0]))
-            else:
-                board.play(Move(*map(int, values)))
+                continue
+            move = Move(*map(int, values))
+            if not oracle.peek().startswith("dropped"):
+                board.play(move)
+                continue
+            # The players after the dropped one hear of it before the move: the client must
+            # put the two back in the server's order.
+            dropped = int(oracle.line().split()[1])
+            client = Client(Bot(), connection=None)
+            client.board, client.me, client.started = board, 0, True
+            mover = board.to_move
+            for message in (Disqualification(dropped),
+                            MoveAnnouncement(move.x, move.y, move.choice, mover)):
+                self.assertTrue(client._handle(message))
 
     @staticmethod
     def after(board: Board, move: Move) -> str:

@@ -45,29 +45,6 @@ TEST(MatchPage, PageInlinesEveryFileAndTheRecord) {
     EXPECT_NE(report.find(std::string(WebAssets::find("report.js"))), std::string::npos);
 }
 
-TEST(MatchPage, CheckRecordNamesTheFault) {
-    const std::string valid = kRecord;
-    const struct {
-        std::string text;
-        std::string fault;
-    } cases[] = {
-        {valid, ""},
-        {valid.substr(0, valid.size() / 2), "not valid JSON, perhaps cut short"},
-        {"[]", "not a match record of the format \"reversi-match-1\""},
-        {R"({"format": "reversi-match-2"})",
-         "not a match record of the format \"reversi-match-1\""},
-        {R"({"format": "reversi-match-1", "map": {"file": "m"}, "seats": [], "moves": []})",
-         "a record without a map text"},
-        {R"({"format": "reversi-match-1", "map": {"text": ""}, "moves": []})",
-         "a record without seats"},
-        {R"({"format": "reversi-match-1", "map": {"text": ""}, "seats": [], "moves": {}})",
-         "a record without moves"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(MatchPage::checkRecord(c.text), c.fault) << c.text;
-    }
-}
-
 TEST(ReportPage, MatchPagesLiveBesideTheReport) {
     EXPECT_EQ(ReportPage::matchFolder("out/league.html"), "out/league-matches");
     EXPECT_EQ(ReportPage::matchFolder("report.html"), "report-matches");

@@ -3,12 +3,12 @@
 // the page with, and how many cells the player in turn may play in the building phase. Usage:
 // record_board RECORD N... ; a move the model refuses gives status 1.
 
+#include "MatchRecord.h"
+#include "RecordsFolder.h"
 #include "Replay.h"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
-#include <fstream>
+#include <filesystem>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -42,10 +42,11 @@ int main(int argc, char** argv) {
         std::cerr << "usage: record_board RECORD N...\n";
         return 1;
     }
-    std::ifstream in(argv[1]);
-    const nlohmann::json record = nlohmann::json::parse(in, nullptr, false);
-    if (record.is_discarded()) {
-        std::cerr << argv[1] << ": not valid JSON\n";
+    const std::filesystem::path path(argv[1]);
+    MatchRecord record;
+    std::string error;
+    if (!RecordsFolder(path.parent_path().string()).read(path.filename().string(), record, error)) {
+        std::cerr << error << "\n";
         return 1;
     }
     std::vector<unsigned> wanted;
@@ -53,12 +54,11 @@ int main(int argc, char** argv) {
         wanted.push_back(static_cast<unsigned>(std::stoul(argv[k])));
     }
     Replay replay;
-    std::string error;
-    if (!replay.start(record["map"]["text"].get<std::string>(), error)) {
+    if (!replay.start(record.map.text, error)) {
         std::cerr << argv[1] << ": " << error << "\n";
         return 1;
     }
-    const nlohmann::json& moves = record["moves"];
+    const std::vector<RecordMove>& moves = record.moves;
     const unsigned last = *std::max_element(wanted.begin(), wanted.end());
     std::vector<CellChange> changes;
     for (unsigned n = 0;; ++n) {
@@ -76,14 +76,13 @@ int main(int argc, char** argv) {
         if (n == last || n >= moves.size()) {
             break;
         }
-        for (const auto& d : record.value("disqualifications", nlohmann::json::array())) {
-            if (d.value("at_move", -1) == static_cast<int>(n)) {
-                replay.disqualify(d["seat"].get<unsigned>());
+        for (const RecordDisqualification& d : record.disqualifications) {
+            if (d.atMove == n) {
+                replay.disqualify(d.seat);
             }
         }
-        const nlohmann::json& m = moves[n];
-        if (!replay.play(m["x"].get<uint16_t>(), m["y"].get<uint16_t>(),
-                         m.value("choice", uint8_t{0}), m["seat"].get<unsigned>(), changes)) {
+        const RecordMove& m = moves[n];
+        if (!replay.play(m.x, m.y, m.choice, m.seat, changes)) {
             std::cerr << argv[1] << ": the model refuses move " << n + 1 << "\n";
             return 1;
         }

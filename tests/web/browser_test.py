@@ -176,21 +176,17 @@ def check_broken(browser, tools, fixture, scratch, failures):
         status = subprocess.run([tools.arena, "view", record, "-o", page], stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL,
                                 timeout=60).returncode
+        if case != "script-in-name":
+            # Not a record: the arena names the fault and writes no page.
+            failures.check(status == 1, f"{case}: arena view answers {status}, not 1")
+            failures.check(not os.path.exists(page), f"{case}: a page was written")
+            continue
         raw = browser.dom(page)
         dom = Page(raw)
-        if case == "script-in-name":
-            failures.check(status == 0 and dom.board is not None and dom.cells,
-                           "a record holding </script> is not drawn")
-            failures.check("disqualified: Invalid move: &lt;/script&gt; <em>(captures nothing)</em>"
-                           in raw, "the disqualification is not in the move list")
-            continue
-        failures.check(status == 1, f"{case}: arena view answers {status}, not 1")
-        failures.check(dom.body.get("data-error") == "true" and "hidden" not in dom.ids["error"],
-                       f"{case}: no error page")
-        failures.check("hidden" in dom.ids["viewer"], f"{case}: the viewer is shown")
-        words = "not valid JSON" if case == "cut-short" else '"reversi-match-1"'
-        failures.check(words in dom.texts.get("error-text", ""),
-                       f"{case}: the error text {dom.texts.get('error-text')!r} lacks {words}")
+        failures.check(status == 0 and dom.board is not None and dom.cells,
+                       "a record holding </script> is not drawn")
+        failures.check("disqualified: Invalid move: &lt;/script&gt; <em>(captures nothing)</em>"
+                       in raw, "the disqualification is not in the move list")
 
 
 def check_report(browser, tools, fixtures, scratch, failures):

@@ -14,16 +14,20 @@ The smallest bot::
 
 from .board import (BOMB, BONUS, CHOICE, EMPTY, EXPANSION, HOLE, INVERSION, NO_CHOICE, OVERRIDE,
                     Board, IllegalMove, Move, Phase)
-from .bot import BOTS, Bot, GreedyBot, RandomBot
+from .bot import BOTS, Bot, GreedyBot, RandomBot, as_move, load_bot
 from .cli import main, run
 from .client import Client
 from .gamemap import GameMap, MapError, Transition, parse_map
-from .protocol import Connection, MessageTimeout, ConnectionClosed, ProtocolError
+from .referee import LocalMatch
+from .logger import log, setup_logging
+from .protocol import Connection, ConnectionClosed, MessageTimeout, ProtocolError
+from .timing import Deadline
 
 __all__ = [
     "BOMB", "BONUS", "CHOICE", "EMPTY", "EXPANSION", "HOLE", "INVERSION", "NO_CHOICE",
     "OVERRIDE", "Board", "IllegalMove", "Move", "Phase", "BOTS", "Bot", "GreedyBot", "RandomBot",
-    "main", "run", "Client", "GameMap", "MapError", "Transition", "parse_map", "Connection",
-    "MessageTimeout", "ConnectionClosed", "ProtocolError",
+    "as_move", "load_bot", "main", "run", "Client", "GameMap", "MapError", "Transition",
+    "parse_map", "LocalMatch", "log", "setup_logging", "Connection", "ConnectionClosed",
+    "MessageTimeout", "ProtocolError", "Deadline",
 ]
 __version__ = "1.0.0"

@@ -86,16 +86,58 @@ class Board:
         """The player whose turn it is (after the end: whoever was next)."""
         self._cells_left = sum(1 for c in self.cells if c != HOLE)
         self._step_to, self._step_dir = self._step_table()
+        self._history: List[tuple] = []
         self._pass_turn()
 
     def copy(self) -> "Board":
+        """An independent board in the same position, with no moves to pop."""
         other = Board.__new__(Board)
         other.__dict__.update(self.__dict__)
         other.cells = list(self.cells)
         other.bombs = list(self.bombs)
         other.overrides = list(self.overrides)
         other.disqualified = set(self.disqualified)
+        other._history = []
         return other
+
+    # Search: play and take back
+
+    def push(self, move: Move, player: Optional[int] = None) -> None:
+        """Plays the move like play() and remembers the position before it, so that pop()
+        takes it back; IllegalMove, with the board unchanged and nothing remembered, when the
+        rules refuse it. Cheaper than after() in a search: only the board is saved, not built."""
+        saved = self._snapshot()
+        self.play(move, player)
+        self._history.append(saved)
+
+    def pop(self) -> None:
+        """Takes back the last move played with push(); IndexError when there is none."""
+        if not self._history:
+            raise IndexError("pop() without a move pushed")
+        (cells, self.bombs, self.overrides, self.disqualified, self.phase, self.to_move,
+         self._cells_left) = self._history.pop()
+        self.cells = cells
+
+    def _snapshot(self) -> tuple:
+        return (list(self.cells), list(self.bombs), list(self.overrides), set(self.disqualified),
+                self.phase, self.to_move, self._cells_left)
+
+    # The end
+
+    def is_over(self) -> bool:
+        """The game is over: nobody left can move, or at most one player is left."""
+        return self.phase is Phase.FINAL
+
+    def leader(self) -> Optional[int]:
+        """The player ahead now, as the server names it: most stones among the players still in
+        the game, the lowest number on a tie; None when every player is disqualified."""
+        scores = self.scores()
+        best = max(scores)
+        return None if best < 0 else scores.index(best) + 1
+
+    def winner(self) -> Optional[int]:
+        """The leader once the game is over; None while it goes on."""
+        return self.leader() if self.is_over() else None
 
     # Cells
 
@@ -114,6 +156,9 @@ class Board:
         return self.cells[i]
 
     def stones(self, player: int) -> int:
+        """The stones the player owns; ValueError for a number outside 1 to `players`."""
+        if not 1 <= player <= self.players:
+            raise ValueError(f"there is no player {player} on a map for {self.players}")
         return self.cells.count(player)
 
     def scores(self) -> List[int]:

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import importlib
 import random
 from typing import Optional
 
@@ -11,7 +12,16 @@ from .board import Board, Move
 class Bot:
     """A player. Subclass it and implement choose_move; nothing else is needed."""
 
-    name = "bot"
+    name = ""
+    """The bot's name in the log; empty: the name of its class."""
+
+    def label(self) -> str:
+        """How the log names the bot: "the greedy bot", or "the bot mybot.MyBot" for a class
+        without a name of its own."""
+        if self.name:
+            return f"the {self.name} bot"
+        cls = type(self)
+        return f"the bot {cls.__module__}.{cls.__qualname__}"
 
     def choose_move(self, board: Board, time_left_ms: int, depth: int) -> Move:
         """The move to play on `board`, a copy the bot may change; the bot plays as
@@ -55,3 +65,31 @@ class GreedyBot(Bot):
 
 BOTS = {"random": RandomBot, "greedy": GreedyBot}
 """The example bots by name."""
+
+
+def as_move(answer) -> Optional[Move]:
+    """A bot's answer as a Move: a Move, or a tuple (x, y) or (x, y, choice), of whole numbers;
+    None for anything else."""
+    if isinstance(answer, Move):
+        answer = (answer.x, answer.y, answer.choice)
+    if isinstance(answer, tuple) and len(answer) in (2, 3) and all(
+            isinstance(v, int) for v in answer):
+        return Move(*answer)
+    return None
+
+
+def load_bot(name: str, seed: Optional[int] = None) -> Bot:
+    """A new bot: an example bot by its name in BOTS (`seed` seeds the random one), or a Bot
+    subclass of your own as "module:Class"; ValueError with the reason otherwise."""
+    if name in BOTS:
+        return BOTS[name](seed) if name == "random" else BOTS[name]()
+    module_name, _, class_name = name.partition(":")
+    if not module_name or not class_name:
+        raise ValueError(f"unknown bot {name!r}: choose {', '.join(BOTS)} or module:Class")
+    try:
+        cls = getattr(importlib.import_module(module_name), class_name)
+    except (ImportError, AttributeError) as error:
+        raise ValueError(f"cannot load the bot {name}: {error}") from None
+    if not (isinstance(cls, type) and issubclass(cls, Bot)):
+        raise ValueError(f"{name} is not a subclass of reversi_bot.Bot")
+    return cls()

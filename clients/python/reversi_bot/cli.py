@@ -3,19 +3,26 @@
 from __future__ import annotations
 
 import argparse
-import importlib
-import logging
+import os
 import sys
-from typing import List, Optional
+from typing import Callable, List, Mapping, Optional
 
-from .bot import BOTS, Bot
+from .bot import BOTS, Bot, load_bot
 from .client import Client
+from .logger import LOG_LEVELS, log, setup_logging
 from .protocol import Connection
 
-LOG_LEVELS = ("debug", "info", "warning", "error")
+DEFAULT_HOST = "localhost"
+DEFAULT_PORT = 7777
+HOST_VARIABLE = "REVERSI_HOST"
+"""The environment variable that gives the server's name when --host does not."""
+PORT_VARIABLE = "REVERSI_PORT"
+"""The environment variable that gives the server's port when --port does not."""
+HIGHEST_PORT = 65535
+HIGHEST_GROUP = 255
 
 
-class _Parser(argparse.ArgumentParser):
+class Parser(argparse.ArgumentParser):
     """Refuses bad input with a message and status 1."""
 
     def error(self, message: str) -> None:
@@ -23,7 +30,8 @@ class _Parser(argparse.ArgumentParser):
         self.exit(1, f"{self.prog}: error: {message}\n")
 
 
-def _ranged(low: int, high: int, what: str):
+def ranged(low: int, high: int, what: str) -> Callable[[str], int]:
+    """An argparse type: a whole number from low to high, else a message naming `what`."""
     def convert(text: str) -> int:
         try:
             value = int(text)
@@ -35,20 +43,22 @@ def _ranged(low: int, high: int, what: str):
     return convert
 
 
-def _parser(with_bot: bool) -> argparse.ArgumentParser:
-    parser = _Parser(prog="python3 -m reversi_bot",
-                     description="Connects a bot to a match server and plays one match. "
-                     "Exit status 0 after the game was played to its end, 1 otherwise.")
-    parser.add_argument("--host", default="localhost",
-                        help="server name or address (default: %(default)s)")
-    parser.add_argument("--port", type=_ranged(1, 65535, "the port"), default=7777,
+def _parser(with_bot: bool, env: Mapping[str, str]) -> argparse.ArgumentParser:
+    parser = Parser(prog="python3 -m reversi_bot",
+                    description="Connects a bot to a match server and plays one match. "
+                    "Exit status 0 after the game was played to its end, 1 otherwise.")
+    parser.add_argument("--host", default=env.get(HOST_VARIABLE) or DEFAULT_HOST,
+                        help=f"server name or address (default: ${HOST_VARIABLE}, else "
+                        f"{DEFAULT_HOST})")
+    parser.add_argument("--port", type=ranged(1, HIGHEST_PORT, "the port"),
+                        default=env.get(PORT_VARIABLE) or str(DEFAULT_PORT),
                         help="server port, as the server prints it in \"OK. Port number is "
-                        "N\" (default: %(default)s)")
+                        f"N\" (default: ${PORT_VARIABLE}, else {DEFAULT_PORT})")
     if with_bot:
         parser.add_argument("--bot", default="greedy", metavar="NAME|MODULE:CLASS",
-                            help="the bot: random, greedy, or a Bot subclass of your own as "
-                            "module:Class, e.g. mybot:MyBot (default: %(default)s)")
-    parser.add_argument("--group", type=_ranged(0, 255, "the group id"), default=1,
+                            help=f"the bot: {', '.join(BOTS)}, or a Bot subclass of your own "
+                            "as module:Class, e.g. mybot:MyBot (default: %(default)s)")
+    parser.add_argument("--group", type=ranged(0, HIGHEST_GROUP, "the group id"), default=1,
                         help="group id sent to the server, 0 to 255; 255 marks a human "
                         "player, whose time the server does not limit (default: %(default)s)")
     parser.add_argument("--seed", type=int, default=None,
@@ -62,35 +72,19 @@ def _parser(with_bot: bool) -> argparse.ArgumentParser:
     return parser
 
 
-def _load_bot(name: str, seed: Optional[int]) -> Bot:
-    """The named example bot, or module:Class; ValueError with the reason."""
-    if name in BOTS:
-        return BOTS[name](seed) if name == "random" else BOTS[name]()
-    module_name, _, class_name = name.partition(":")
-    if not module_name or not class_name:
-        raise ValueError(f"unknown bot {name!r}: choose {', '.join(BOTS)} or module:Class")
-    try:
-        cls = getattr(importlib.import_module(module_name), class_name)
-    except (ImportError, AttributeError) as error:
-        raise ValueError(f"cannot load the bot {name}: {error}") from None
-    if not (isinstance(cls, type) and issubclass(cls, Bot)):
-        raise ValueError(f"{name} is not a subclass of reversi_bot.Bot")
-    return cls()
-
-
-def main(argv: Optional[List[str]] = None, bot: Optional[Bot] = None) -> int:
+def main(argv: Optional[List[str]] = None, bot: Optional[Bot] = None,
+         env: Optional[Mapping[str, str]] = None) -> int:
     """Runs the command line (default: sys.argv[1:]) and returns the exit status. With `bot`
-    given, the --bot option is left out and that bot plays."""
-    parser = _parser(with_bot=bot is None)
+    given, the --bot option is left out and that bot plays. `env` (default: os.environ) gives
+    REVERSI_HOST and REVERSI_PORT; the options win over them."""
+    parser = _parser(with_bot=bot is None, env=os.environ if env is None else env)
     args = parser.parse_args(argv)
     if bot is None:
         try:
-            bot = _load_bot(args.bot, args.seed)
+            bot = load_bot(args.bot, args.seed)
         except ValueError as error:
             parser.error(str(error))
-    logging.basicConfig(level=args.log_level.upper(), stream=sys.stderr,
-                        format="[%(levelname)5s] %(asctime)s %(message)s", datefmt="%H:%M:%S")
-    log = logging.getLogger("reversi_bot")
+    setup_logging(args.log_level)
     log.info("Connecting to %s port %d", args.host, args.port)
     try:
         connection = Connection.connect(args.host, args.port, args.connect_timeout)

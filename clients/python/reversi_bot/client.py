@@ -3,19 +3,17 @@ step with the announcements, and the bot asked for every move."""
 
 from __future__ import annotations
 
-import logging
 import threading
 import time
-from typing import Optional
+from typing import List, Optional
 
 from .board import Board, IllegalMove, Move, Phase
-from .bot import Bot
+from .bot import Bot, as_move
 from .gamemap import MapError, parse_map
+from .logger import log
 from .protocol import (Connection, Disqualification, Fin, MapText, MoveAnnouncement,
                        MoveRequest, PlayerNumber, ProtocolError, Terminal, encode_group_id,
                        encode_move)
-
-log = logging.getLogger("reversi_bot")
 
 # An answer this close to the end of the budget may arrive late at the server.
 NEAR_LIMIT_MS = 20
@@ -33,6 +31,11 @@ class Client:
         self.me: Optional[int] = None
         self.trouble: Optional[str] = None
         """What the package saw go wrong with the bot's last answer, if anything."""
+        self.pending: List[int] = []
+        """Players dropped whose disqualification came before a move announcement: the
+        server may have dropped them while announcing that move, after it was applied."""
+        self.started = False
+        """A move was requested or announced: disqualifications are no longer admission's."""
 
     def play(self) -> bool:
         """True after the server's end message; False when the server went away, broke the
@@ -56,6 +59,13 @@ class Client:
             return self._on_map(message.text)
         if isinstance(message, Disqualification):
             return self._on_disqualification(message.player)
+        if isinstance(message, MoveAnnouncement) and self.board is not None and \
+                message.player == self.board.to_move:
+            # The move was pending when the players were dropped: the server applied it first.
+            accepted = self._on_announcement(message)
+            self._apply_pending()
+            return accepted
+        self._apply_pending()
         if self.board is None:
             log.error("The server sent %s before the map", type(message).__name__)
             return False
@@ -64,7 +74,7 @@ class Client:
                 log.error("The server sent an unexpected player number %d", message.player)
                 return False
             self.me = message.player
-            log.info("Playing as player %d with the %s bot", self.me, self.bot.name)
+            log.info("Playing as player %d with %s", self.me, self.bot.label())
             return True
         if isinstance(message, MoveRequest):
             return self._on_request(message)
@@ -94,6 +104,7 @@ class Client:
 
     def _on_request(self, request: MoveRequest) -> bool:
         received = time.monotonic()
+        self.started = True
         if self.me is None:
             log.error("The server asked for a move before sending the player number")
             return False
@@ -129,11 +140,9 @@ class Client:
         """The bot's move as it can go on the wire, with every problem the package can see
         logged (and kept for the report if the server disqualifies this bot)."""
         self.trouble = None
-        if isinstance(move, tuple) and len(move) in (2, 3) and all(
-                isinstance(v, int) for v in move):
-            move = Move(*move)
-        if not isinstance(move, Move):
-            self.trouble = f"the bot answered {move!r} instead of a Move"
+        answer, move = move, as_move(move)
+        if move is None:
+            self.trouble = f"the bot answered {answer!r} instead of a Move"
             log.error("%s; sending (0, 0)", self.trouble)
             return Move(0, 0)
         reason = self.board.why_illegal(move, self.me)
@@ -157,6 +166,7 @@ class Client:
         return move
 
     def _on_announcement(self, ann: MoveAnnouncement) -> bool:
+        self.started = True
         move = Move(ann.x, ann.y, ann.choice)
         if not 1 <= ann.player <= self.board.players:
             log.error("The server announced a move of an unknown player %d", ann.player)
@@ -179,14 +189,25 @@ class Client:
             cause = f" (the package saw: {self.trouble})" if self.trouble else ""
             log.error("This bot was disqualified by the server%s", cause)
             return False
-        self.board.disqualify(player)
         log.info("Player %d was disqualified", player)
+        if self.started:
+            # Applied with the next message: after a move announcement of the player in turn
+            # that follows it, before anything else.
+            self.pending.append(player)
+        else:
+            self.board.disqualify(player)
         return True
+
+    def _apply_pending(self) -> None:
+        for player in self.pending:
+            self.board.disqualify(player)
+        self.pending.clear()
 
     def _finish(self) -> bool:
         if self.board is None:
             log.error("The server ended before the game began")
             return False
+        self._apply_pending()
         log.info("The game is over. Final board:\n%s", self.board.text().rstrip("\n"))
         for p, score in enumerate(self.board.scores(), start=1):
             mark = " (this bot)" if p == self.me else ""

@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 from dataclasses import dataclass
-from typing import List, Sequence, Tuple
+from typing import List, Optional, Sequence, Tuple
 
 MAX_PLAYERS = 8
 MAX_SIZE = 50
@@ -12,6 +12,12 @@ MAX_STOCK = 255
 
 TILES = "-0123456789cibx"
 HOLE_TOKEN = "-"
+SPACE = " \t\n\v\f\r"
+"""The characters that separate tokens; no others (a no-break space is not one)."""
+DIGITS = "0123456789"
+"""The digits of a number; no others (a superscript or Arabic-Indic digit is not one)."""
+END_OF_FILE_MARK = "\x1a"
+"""Where a transition would start, ends the map: whatever follows is ignored."""
 
 # Directions by number: 0 north, then clockwise.
 DIRECTION_NAMES = ("N", "NE", "E", "SE", "S", "SW", "W", "NW")
@@ -88,18 +94,24 @@ class _Scanner:
         self.at = 0
 
     def skip_space(self) -> None:
-        while self.at < len(self.text) and self.text[self.at].isspace():
+        while self.at < len(self.text) and self.text[self.at] in SPACE:
             self.at += 1
 
     def at_end(self) -> bool:
+        """Only separators are left (they are skipped)."""
         self.skip_space()
         return self.at >= len(self.text)
+
+    def peek(self) -> str:
+        """The next character after separators, "" at the end."""
+        self.skip_space()
+        return self.text[self.at:self.at + 1]
 
     def number(self) -> int:
         """An unsigned decimal number; ValueError when there is none."""
         self.skip_space()
         start = self.at
-        while self.at < len(self.text) and self.text[self.at].isdigit():
+        while self.at < len(self.text) and self.text[self.at] in DIGITS:
             self.at += 1
         if start == self.at:
             raise ValueError("no number")
@@ -114,7 +126,7 @@ class _Scanner:
         if c in "-0bcix":
             self.at += 1
             return c
-        if c.isdigit():
+        if c in DIGITS:
             value = self.number()
             if 1 <= value <= MAX_PLAYERS:
                 return str(value)
@@ -123,7 +135,7 @@ class _Scanner:
     def word(self) -> str:
         self.skip_space()
         start = self.at
-        while self.at < len(self.text) and not self.text[self.at].isspace():
+        while self.at < len(self.text) and self.text[self.at] not in SPACE:
             self.at += 1
         return self.text[start:self.at]
 
@@ -168,14 +180,18 @@ def parse_map(text: str) -> GameMap:
 
     game_map = GameMap(players, overrides, bombs, strength, height, width, tuple(rows), ())
     transitions = []
-    while not scan.at_end():
+    while not scan.at_end() and scan.peek() != END_OF_FILE_MARK:
         transition = _read_transition(scan)
+        if transition is None:
+            break
         problems = []
         for (x, y, d) in transition.endpoints():
             if not (x < width and y < height):
                 problems.append(f"({x}, {y}) lies off the board")
             elif not game_map.is_gap(x, y, d):
                 problems.append(f"({x}, {y}) does not face a hole or the edge in direction {d}")
+        if transition.endpoints()[0] == transition.endpoints()[1]:
+            problems.append("it leads back to its own endpoint")
         if problems:
             faults.append(f"transition {transition}: " + ", ".join(problems))
         transitions.append(transition)
@@ -191,18 +207,25 @@ def parse_map(text: str) -> GameMap:
                    tuple(transitions))
 
 
-def _read_transition(scan: _Scanner) -> Transition:
+def _read_transition(scan: _Scanner) -> Optional[Transition]:
+    """The next transition; None when the text ends inside it (the server drops such a last
+    transition, even one whose last number is out of range, and accepts the map). MapError
+    for a malformed transition with more text after it."""
     values = []
     for item in ("x1", "y1", "d1", "<->", "x2", "y2", "d2"):
-        if item == "<->":
-            if scan.word() != "<->":
-                raise MapError(["Transition separator invalid: write x1 y1 d1 <-> x2 y2 d2"])
-            continue
         try:
+            if item == "<->":
+                if scan.word() != "<->":
+                    raise ValueError("Transition separator invalid: write x1 y1 d1 <-> x2 y2 d2")
+                continue
             value = scan.number()
-        except ValueError:
-            raise MapError([f"Transition {item} invalid"]) from None
-        if item.startswith("d") and value >= len(DIRECTION_NAMES):
-            raise MapError([f"Transition {item} invalid: directions run from 0 to 7"])
+            if item.startswith("d") and value >= len(DIRECTION_NAMES):
+                raise ValueError(f"Transition {item} invalid: directions run from 0 to 7")
+        except ValueError as error:
+            if scan.at >= len(scan.text):
+                return None
+            text = str(error)
+            raise MapError([text if text.startswith("Transition") else
+                            f"Transition {item} invalid"]) from None
         values.append(value)
     return Transition(*values)

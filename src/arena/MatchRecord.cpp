@@ -1,0 +1,486 @@
+#include "MatchRecord.h"
+
+#include <cmath>
+#include <limits>
+
+using json = nlohmann::json;
+
+namespace {
+
+constexpr unsigned MAX_GROUP = 255;
+constexpr int MIN_EXIT = -1;
+constexpr int MAX_EXIT = 255;
+constexpr unsigned MAX_COORDINATE = std::numeric_limits<uint16_t>::max();
+constexpr unsigned MAX_CHOICE = std::numeric_limits<uint8_t>::max();
+constexpr uint32_t MAX_U32 = std::numeric_limits<uint32_t>::max();
+/// A year: bounds the number; no match runs that long.
+constexpr double MAX_DURATION_S = 86400.0 * 365;
+
+/// The first fault found while reading; every look-up after it is skipped.
+class Faults {
+public:
+    void add(const std::string& path, const std::string& what) {
+        if (m_first.empty()) {
+            m_first = path + ": " + what;
+        }
+    }
+    bool any() const { return !m_first.empty(); }
+    const std::string& first() const { return m_first; }
+
+private:
+    std::string m_first;
+};
+
+/// One value of the document and its path ("seats[2].bot"), read with checks. A missing or
+/// faulty value gives a default and records the fault; later calls see the fault and do
+/// nothing, so a reader can go on without testing each step.
+class Field {
+public:
+    Field(const json* value, std::string path, Faults& faults)
+        : m_value(value), m_path(std::move(path)), m_faults(faults) {}
+
+    /// The member `key` of this object; a missing member is a fault unless `optional`.
+    Field at(const char* key, bool optional = false) const {
+        const std::string path = m_path.empty() ? key : m_path + "." + key;
+        if (!ok() || !isObject()) {
+            return Field(nullptr, path, m_faults);
+        }
+        const auto found = m_value->find(key);
+        if (found == m_value->end()) {
+            if (!optional) {
+                m_faults.add(path, "missing");
+            }
+            return Field(nullptr, path, m_faults);
+        }
+        return Field(&*found, path, m_faults);
+    }
+    bool present() const { return m_value != nullptr && !m_faults.any(); }
+    bool isNull() const { return m_value != nullptr && m_value->is_null(); }
+
+    bool isObject() const {
+        if (m_value == nullptr || !m_value->is_object()) {
+            fail("not an object");
+            return false;
+        }
+        return true;
+    }
+    /// The number of items of an array of at most `most` items; 0 after a fault.
+    size_t items(size_t most) const {
+        if (!ok()) {
+            return 0;
+        }
+        if (!m_value->is_array()) {
+            fail("not an array");
+            return 0;
+        }
+        if (m_value->size() > most) {
+            fail(std::to_string(m_value->size()) + " items, more than " + std::to_string(most));
+            return 0;
+        }
+        return m_value->size();
+    }
+    Field item(size_t i) const {
+        const std::string path = m_path + "[" + std::to_string(i) + "]";
+        return Field(ok() ? &(*m_value)[i] : nullptr, path, m_faults);
+    }
+
+    std::string text(size_t maxBytes = MatchRecord::MAX_TEXT_BYTES) const {
+        if (!ok()) {
+            return {};
+        }
+        if (!m_value->is_string()) {
+            fail("not a string");
+            return {};
+        }
+        const auto& s = m_value->get_ref<const std::string&>();
+        if (s.size() > maxBytes) {
+            fail("a text of " + std::to_string(s.size()) + " bytes, more than " +
+                 std::to_string(maxBytes));
+            return {};
+        }
+        return s;
+    }
+    bool flag() const {
+        if (!ok()) {
+            return false;
+        }
+        if (!m_value->is_boolean()) {
+            fail("not true or false");
+            return false;
+        }
+        return m_value->get<bool>();
+    }
+    /// An integer within lo..hi, compared before it is converted.
+    int64_t integer(int64_t lo, int64_t hi) const {
+        if (!ok()) {
+            return lo;
+        }
+        if (!m_value->is_number_integer()) {
+            fail(m_value->is_number() ? "not an integer" : "not a number");
+            return lo;
+        }
+        // A number past int64_t is unsigned in the document; compare it as it is.
+        const bool inRange =
+            m_value->is_number_unsigned()
+                ? m_value->get<uint64_t>() <= static_cast<uint64_t>(hi) &&
+                      (lo <= 0 || m_value->get<uint64_t>() >= static_cast<uint64_t>(lo))
+                : m_value->get<int64_t>() >= lo && m_value->get<int64_t>() <= hi;
+        if (!inRange) {
+            fail(m_value->dump() + " is out of range " + std::to_string(lo) + ".." +
+                 std::to_string(hi));
+            return lo;
+        }
+        return m_value->get<int64_t>();
+    }
+    unsigned whole(unsigned lo, unsigned hi) const {
+        return static_cast<unsigned>(integer(lo, hi));
+    }
+    double real(double lo, double hi) const {
+        if (!ok()) {
+            return lo;
+        }
+        if (!m_value->is_number()) {
+            fail("not a number");
+            return lo;
+        }
+        const double v = m_value->get<double>();
+        if (!(v >= lo && v <= hi)) {
+            fail(m_value->dump() + " is out of range");
+            return lo;
+        }
+        return v;
+    }
+    /// An optional text: null gives none.
+    std::optional<std::string> textOrNull(size_t maxBytes = MatchRecord::MAX_TEXT_BYTES) const {
+        if (!ok() || m_value->is_null()) {
+            return std::nullopt;
+        }
+        return text(maxBytes);
+    }
+    std::optional<unsigned> wholeOrNull(unsigned lo, unsigned hi) const {
+        if (!ok() || m_value->is_null()) {
+            return std::nullopt;
+        }
+        return whole(lo, hi);
+    }
+    /// An object kept as it is, of at most maxBytes written out.
+    json object(size_t maxBytes) const {
+        if (!ok() || m_value->is_null()) {
+            return nullptr;
+        }
+        if (!isObject()) {
+            return nullptr;
+        }
+        const size_t size = m_value->dump().size();
+        if (size > maxBytes) {
+            fail("an object of " + std::to_string(size) + " bytes, more than " +
+                 std::to_string(maxBytes));
+            return nullptr;
+        }
+        return *m_value;
+    }
+
+    void fail(const std::string& what) const { m_faults.add(m_path, what); }
+
+private:
+    bool ok() const { return m_value != nullptr && !m_faults.any(); }
+
+    const json* m_value;
+    std::string m_path;
+    Faults& m_faults;
+};
+
+RecordMap readMap(const Field& f) {
+    return {f.at("file").text(), f.at("text").text(MatchRecord::MAX_MAP_BYTES)};
+}
+
+RecordLimits readLimits(const Field& f) {
+    RecordLimits limits;
+    limits.timeMs = f.at("time_ms").wholeOrNull(1, MAX_U32);
+    limits.depth = f.at("depth").wholeOrNull(1, MAX_U32);
+    return limits;
+}
+
+RecordSeat readSeat(const Field& f, unsigned k) {
+    RecordSeat seat;
+    seat.seat = f.at("seat").whole(k, k);
+    seat.bot = f.at("bot").text();
+    seat.command = f.at("command").text();
+    seat.group = f.at("group").wholeOrNull(0, MAX_GROUP);
+    seat.untimed = f.at("untimed").flag();
+    seat.exit = f.at("exit").textOrNull();
+    seat.log = f.at("log").text();
+    const Field dropped = f.at("log_dropped_bytes", true);
+    if (dropped.present()) {
+        seat.logDroppedBytes =
+            static_cast<uint64_t>(dropped.integer(0, std::numeric_limits<int64_t>::max()));
+    }
+    seat.sandbox = f.at("sandbox", true).object(MatchRecord::MAX_SANDBOX_BYTES);
+    return seat;
+}
+
+RecordChange readChange(const Field& f) {
+    RecordChange change;
+    if (f.items(3) != 3) {
+        f.fail("not [x, y, token]");
+        return change;
+    }
+    change.x = static_cast<uint16_t>(f.item(0).whole(0, MAX_COORDINATE));
+    change.y = static_cast<uint16_t>(f.item(1).whole(0, MAX_COORDINATE));
+    change.token = f.item(2).text(4);
+    return change;
+}
+
+RecordMove readMove(const Field& f, unsigned seats) {
+    RecordMove move;
+    move.n = f.at("n").whole(0, MAX_U32);
+    move.seat = f.at("seat").whole(1, seats);
+    move.x = static_cast<uint16_t>(f.at("x").whole(0, MAX_COORDINATE));
+    move.y = static_cast<uint16_t>(f.at("y").whole(0, MAX_COORDINATE));
+    move.choice = static_cast<uint8_t>(f.at("choice").whole(0, MAX_CHOICE));
+    move.phase = f.at("phase").textOrNull();
+    const Field time = f.at("time_ms", true);
+    if (time.present()) {
+        move.timeMs = time.whole(0, MAX_U32);
+        move.leftMs = f.at("left_ms").whole(0, MAX_U32);
+    }
+    const Field changes = f.at("changes");
+    const size_t count = changes.items(MatchRecord::MAX_CHANGES);
+    for (size_t i = 0; i < count; ++i) {
+        move.changes.push_back(readChange(changes.item(i)));
+    }
+    return move;
+}
+
+RecordDisqualification readDisqualification(const Field& f, unsigned seats, size_t moves) {
+    RecordDisqualification d;
+    d.seat = f.at("seat").whole(1, seats);
+    d.atMove = f.at("at_move").whole(0, static_cast<unsigned>(moves));
+    d.reason = f.at("reason").text();
+    const Field move = f.at("move", true);
+    if (move.present()) {
+        d.move = RecordAnswer{static_cast<uint16_t>(move.at("x").whole(0, MAX_COORDINATE)),
+                              static_cast<uint16_t>(move.at("y").whole(0, MAX_COORDINATE)),
+                              static_cast<uint8_t>(move.at("choice").whole(0, MAX_CHOICE))};
+    }
+    const Field detail = f.at("detail", true);
+    if (detail.present()) {
+        d.detail = detail.text();
+    }
+    return d;
+}
+
+MatchEnd readEnd(const Field& f) {
+    const std::string end = f.text();
+    for (MatchEnd e : {MatchEnd::Final, MatchEnd::Aborted, MatchEnd::ServerFailed}) {
+        if (end == MatchRecord::endName(e)) {
+            return e;
+        }
+    }
+    f.fail("\"" + end.substr(0, 40) + "\" is not final, aborted or server_failed");
+    return MatchEnd::Final;
+}
+
+/// A final result has a score and a rank per seat; any other end its reason.
+RecordResult readResult(const Field& f, unsigned seats) {
+    RecordResult result;
+    result.end = readEnd(f.at("end"));
+    result.serverExit = static_cast<int>(f.at("server_exit").integer(MIN_EXIT, MAX_EXIT));
+    if (!result.final()) {
+        result.reason = f.at("reason").text();
+        result.silentSeat = f.at("silent_seat").wholeOrNull(1, seats);
+        return result;
+    }
+    const Field scores = f.at("scores");
+    const Field ranks = f.at("ranks");
+    if (scores.items(seats) != seats) {
+        scores.fail("not one per seat");
+    }
+    if (ranks.items(seats) != seats) {
+        ranks.fail("not one per seat");
+    }
+    for (unsigned s = 0; s < seats; ++s) {
+        const Field score = scores.item(s);
+        result.scores.push_back(
+            score.isNull() ? std::nullopt
+                           : std::optional<unsigned>(score.whole(0, MatchRecord::MAX_SCORE)));
+        result.ranks.push_back(ranks.item(s).whole(1, seats));
+    }
+    return result;
+}
+
+/// The parts that hold lists, each bounded before it is walked.
+void readLists(const Field& root, MatchRecord& r) {
+    const Field seats = root.at("seats");
+    const size_t seatCount = seats.items(MatchRecord::MAX_SEATS);
+    for (size_t k = 0; k < seatCount; ++k) {
+        r.seats.push_back(readSeat(seats.item(k), static_cast<unsigned>(k + 1)));
+    }
+    const auto n = static_cast<unsigned>(r.seats.size());
+    const Field moves = root.at("moves");
+    const size_t moveCount = moves.items(MatchRecord::MAX_MOVES);
+    for (size_t i = 0; i < moveCount; ++i) {
+        r.moves.push_back(readMove(moves.item(i), n));
+    }
+    const Field dqs = root.at("disqualifications");
+    const size_t dqCount = dqs.items(MatchRecord::MAX_DISQUALIFICATIONS);
+    for (size_t i = 0; i < dqCount; ++i) {
+        r.disqualifications.push_back(readDisqualification(dqs.item(i), n, r.moves.size()));
+    }
+    r.result = readResult(root.at("result"), n);
+    const Field warnings = root.at("warnings", true);
+    const size_t warningCount = warnings.present() ? warnings.items(MatchRecord::MAX_WARNINGS) : 0;
+    for (size_t i = 0; i < warningCount; ++i) {
+        r.warnings.push_back(warnings.item(i).text());
+    }
+}
+
+json numberOrNull(const std::optional<unsigned>& v) {
+    return v ? json(*v) : json(nullptr);
+}
+
+json seatJson(const RecordSeat& s) {
+    json seat = {{"seat", s.seat},
+                 {"bot", s.bot},
+                 {"command", s.command},
+                 {"group", numberOrNull(s.group)},
+                 {"untimed", s.untimed},
+                 {"log", s.log},
+                 {"exit", s.exit ? json(*s.exit) : json(nullptr)}};
+    if (s.logDroppedBytes) {
+        seat["log_dropped_bytes"] = *s.logDroppedBytes;
+    }
+    if (s.sandbox.is_object()) {
+        seat["sandbox"] = s.sandbox;
+    }
+    return seat;
+}
+
+json moveJson(const RecordMove& m) {
+    json move = {{"n", m.n}, {"seat", m.seat}, {"x", m.x}, {"y", m.y}, {"choice", m.choice}};
+    move["phase"] = m.phase ? json(*m.phase) : json(nullptr);
+    if (m.timeMs) {
+        move["time_ms"] = *m.timeMs;
+        move["left_ms"] = m.leftMs.value_or(0);
+    }
+    json changes = json::array();
+    for (const RecordChange& c : m.changes) {
+        changes.push_back({c.x, c.y, c.token});
+    }
+    move["changes"] = changes;
+    return move;
+}
+
+json disqualificationJson(const RecordDisqualification& d) {
+    json out = {{"seat", d.seat}, {"at_move", d.atMove}, {"reason", d.reason}};
+    if (d.move) {
+        out["move"] = {{"x", d.move->x}, {"y", d.move->y}, {"choice", d.move->choice}};
+    }
+    if (d.detail) {
+        out["detail"] = *d.detail;
+    }
+    return out;
+}
+
+json resultJson(const RecordResult& r) {
+    json result = {{"end", MatchRecord::endName(r.end)}, {"server_exit", r.serverExit}};
+    if (!r.final()) {
+        result["reason"] = r.reason;
+        result["silent_seat"] = numberOrNull(r.silentSeat);
+        return result;
+    }
+    json scores = json::array();
+    for (const auto& s : r.scores) {
+        scores.push_back(numberOrNull(s));
+    }
+    result["scores"] = scores;
+    result["ranks"] = r.ranks;
+    return result;
+}
+
+} // namespace
+
+const char* MatchRecord::endName(MatchEnd end) {
+    switch (end) {
+    case MatchEnd::Final:
+        return "final";
+    case MatchEnd::Aborted:
+        return "aborted";
+    case MatchEnd::ServerFailed:
+        return "server_failed";
+    }
+    return "final";
+}
+
+bool MatchRecord::fromJson(const json& document, const std::string& source, MatchRecord& record,
+                           std::string& error) {
+    Faults faults;
+    const Field root(&document, "", faults);
+    record = MatchRecord();
+    if (!document.is_object() || !document.contains("format") || document["format"] != FORMAT) {
+        error = source + ": not a match record of the format \"" + FORMAT + "\"";
+        return false;
+    }
+    record.id = root.at("id").text();
+    record.started = root.at("started").text();
+    record.durationS = root.at("duration_s").real(0, MAX_DURATION_S);
+    const Field round = root.at("round", true);
+    const Field index = root.at("index", true);
+    if (round.present()) {
+        record.round = round.whole(0, MAX_U32);
+    }
+    if (index.present()) {
+        record.index = index.whole(0, MAX_U32);
+    }
+    record.map = readMap(root.at("map"));
+    record.limits = readLimits(root.at("limits"));
+    readLists(root, record);
+    record.consistent = root.at("consistent").flag();
+    if (faults.any()) {
+        error = source + ": " + faults.first();
+        return false;
+    }
+    return true;
+}
+
+json MatchRecord::toJson() const {
+    json record = {{"format", FORMAT},
+                   {"id", id},
+                   {"started", started},
+                   {"duration_s", durationS},
+                   {"map", {{"file", map.file}, {"text", map.text}}},
+                   {"limits",
+                    {{"time_ms", limits.timeMs ? json(*limits.timeMs) : json(nullptr)},
+                     {"depth", limits.depth ? json(*limits.depth) : json(nullptr)}}},
+                   {"consistent", consistent}};
+    if (round) {
+        record["round"] = *round;
+    }
+    if (index) {
+        record["index"] = *index;
+    }
+    json seatList = json::array();
+    for (const RecordSeat& s : seats) {
+        seatList.push_back(seatJson(s));
+    }
+    record["seats"] = seatList;
+    json moveList = json::array();
+    for (const RecordMove& m : moves) {
+        moveList.push_back(moveJson(m));
+    }
+    record["moves"] = moveList;
+    json dqs = json::array();
+    for (const RecordDisqualification& d : disqualifications) {
+        dqs.push_back(disqualificationJson(d));
+    }
+    record["disqualifications"] = dqs;
+    record["result"] = resultJson(result);
+    if (!warnings.empty()) {
+        record["warnings"] = warnings;
+    }
+    return record;
+}
+
+std::string MatchRecord::text() const {
+    return toJson().dump(1) + '\n';
+}

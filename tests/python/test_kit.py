@@ -1,0 +1,197 @@
+"""The kit's own API: take-backs, the end of the game, the clock helper, the local match
+runner, the server's address from the environment, the bot's name in the log, and the turn
+after a player dropped while a move was being announced."""
+
+import contextlib
+import io
+import os
+import tempfile
+import time
+import unittest
+
+from reversi_bot import (Board, Bot, Client, Deadline, IllegalMove, Move, Phase, as_move,
+                         main, parse_map)
+from reversi_bot.local import main as local_main
+from reversi_bot.protocol import (Disqualification, Fin, MapText, MoveAnnouncement,
+                                  PlayerNumber)
+
+# Player 1 plays (0, 4), is in turn again and plays (1, 0); then only player 3 can place a
+# stone, at (0, 0).
+DROP_MAP = "4\n0\n1 0\n5 3\n0 0 3\n- 2 -\n- 1 -\n- - -\n0 2 1\n"
+LINE = "2 0 0 0 1 4 0 2 1 0"
+
+
+class Scripted:
+    """A connection that hands out a fixed list of messages and keeps what is sent."""
+
+    def __init__(self, messages):
+        self.messages = list(messages)
+        self.sent = []
+
+    def send(self, data):
+        self.sent.append(data)
+
+    def receive(self, timeout=None):
+        return self.messages.pop(0)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        pass
+
+
+class Board_(unittest.TestCase):
+    def test_push_and_pop_restore_every_part_of_the_position(self):
+        board = Board(parse_map("2 1 1 1 1 5 0 2 1 2 b"))
+        before = (board.text(), board.to_move, board.phase, list(board.bombs),
+                  list(board.overrides))
+        board.push(Move(4, 0, 20))
+        self.assertEqual((board.to_move, board.bombs[1]), (2, 2))
+        board.push(Move(4, 0))  # over a stone of player 1: player 2's override stone
+        self.assertNotEqual(board.text(), before[0])
+        board.pop()
+        board.pop()
+        self.assertEqual((board.text(), board.to_move, board.phase, board.bombs,
+                          board.overrides), before)
+        with self.assertRaises(IllegalMove):
+            board.push(Move(1, 0))
+        with self.assertRaises(IndexError):
+            board.pop()
+        self.assertEqual(board.copy()._history, [])
+
+    def test_the_end_the_winner_and_the_leader(self):
+        board = Board(parse_map(LINE))
+        self.assertEqual((board.is_over(), board.winner(), board.leader()), (False, None, 1))
+        board.play(Move(0, 0))
+        self.assertEqual((board.is_over(), board.winner(), board.scores()), (True, 1, [3, 0]))
+        tie = Board(parse_map("3 0 0 0 1 6 1 2 3 0 2 3"))
+        tie.disqualify(1)
+        self.assertEqual(tie.leader(), 2)  # 2 and 3 hold two stones each: the lower number
+
+    def test_stones_of_a_player_the_map_does_not_have_is_an_error(self):
+        board = Board(parse_map(LINE))
+        self.assertEqual(board.stones(2), 1)
+        for player in (0, 3, 9):
+            with self.assertRaises(ValueError):
+                board.stones(player)
+
+
+class DeadlineHelper(unittest.TestCase):
+    def test_budget_and_expiry(self):
+        self.assertEqual(Deadline.for_move(1000).budget_ms, 470)
+        self.assertEqual(Deadline.for_move(40).budget_ms, 0)
+        self.assertTrue(Deadline.for_move(40).expired())
+        unlimited = Deadline.for_move(0)
+        self.assertFalse(unlimited.expired())
+        self.assertEqual(unlimited.left_ms(), float("inf"))
+        short = Deadline(20)
+        self.assertFalse(short.expired())
+        time.sleep(0.03)
+        self.assertTrue(short.expired())
+
+
+class Raiser(Bot):
+    def choose_move(self, board, time_left_ms, depth):
+        raise RuntimeError("no idea")
+
+
+class AnswersOfBots(unittest.TestCase):
+    def test_only_whole_numbers_make_a_move(self):
+        cases = [(Move(1, 2), Move(1, 2)), ((1, 2), Move(1, 2)), ((1, 2, 21), Move(1, 2, 21)),
+                 (Move(1.5, 2), None), ((1, "2"), None), ((1,), None), ([1, 2], None),
+                 (None, None)]
+        for answer, move in cases:
+            self.assertEqual(as_move(answer), move, answer)
+
+
+class LocalRunner(unittest.TestCase):
+    def run_local(self, map_text, *argv):
+        with tempfile.NamedTemporaryFile("w", suffix=".map", delete=False) as out:
+            out.write(map_text)
+        self.addCleanup(os.unlink, out.name)
+        stdout, stderr = io.StringIO(), io.StringIO()
+        with contextlib.redirect_stdout(stdout), contextlib.redirect_stderr(stderr):
+            try:
+                status = local_main([out.name, *argv])
+            except SystemExit as leaving:
+                status = leaving.code
+        return status, stdout.getvalue(), stderr.getvalue()
+
+    def test_plays_to_the_end_and_reports(self):
+        status, out, _ = self.run_local(LINE, "greedy", "random", "--seed", "1", "-t", "1000")
+        self.assertEqual(status, 0)
+        self.assertEqual(out, "1110\nPlayer 1 (the greedy bot): 3 stones\n"
+                         "Player 2 (the random bot): 0 stones\nWinner: player 1\n")
+
+    def test_a_failing_bot_is_disqualified_and_bad_input_refused(self):
+        with self.assertLogs("reversi_bot") as logs:
+            status, out, err = self.run_local(LINE, "test_kit:Raiser", "greedy")
+        self.assertEqual(status, 0)
+        self.assertIn("Player 1 (the bot test_kit.Raiser): disqualified", out)
+        self.assertIn("Player 1 disqualified: the bot raised an exception", "\n".join(logs.output))
+        cases = [((LINE, "greedy"), "the map is for 2 players, not 1"),
+                 (("2 0 0 0 1 2 1 9", "greedy", "greedy"), "Cannot load the map"),
+                 (("2 0 0 0 1 2 1 2", "greedy", "greedy"), "Nobody can move on the map")]
+        for args, text in cases:
+            status, _, err = self.run_local(*args)
+            self.assertEqual(status, 1, args)
+            self.assertIn(text, err, args)
+
+
+class Environment(unittest.TestCase):
+    def test_host_and_port_come_from_the_environment_unless_given(self):
+        env = {"REVERSI_HOST": "127.0.0.1", "REVERSI_PORT": "1"}
+        cases = [([], "Connecting to 127.0.0.1 port 1"),
+                 (["--port", "2"], "Connecting to 127.0.0.1 port 2"),
+                 (["--host", "localhost"], "Connecting to localhost port 1")]
+        for argv, text in cases:
+            with self.assertLogs("reversi_bot") as logs:
+                status = main(argv + ["--connect-timeout", "1"], Bot(), env)
+            self.assertEqual(status, 1)
+            self.assertIn(text, "\n".join(logs.output))
+        with contextlib.redirect_stderr(io.StringIO()) as err, self.assertRaises(SystemExit):
+            main([], Bot(), {"REVERSI_PORT": "seven"})
+        self.assertIn("the port must be a whole number, not 'seven'", err.getvalue())
+
+
+class Named(Bot):
+    name = "careful"
+
+
+class ClientTurns(unittest.TestCase):
+    def play(self, bot, messages):
+        client = Client(bot, Scripted(messages + [Fin()]))
+        with self.assertLogs("reversi_bot") as logs:
+            self.assertTrue(client.play())
+        return client, "\n".join(logs.output)
+
+    def test_the_log_names_the_bot(self):
+        start = [MapText(LINE), PlayerNumber(2)]
+        for bot, text in [(Bot(), "with the bot reversi_bot.bot.Bot"),
+                          (Named(), "with the careful bot")]:
+            self.assertIn(f"Playing as player 2 {text}", self.play(bot, start)[1])
+
+    def test_a_player_dropped_while_a_move_is_announced_leaves_the_turn_as_the_server_does(self):
+        # The server applies player 1's move (the turn goes to player 3), fails to send it to
+        # player 3 and drops it: the bombing phase begins after player 3, with player 4.
+        # Player 4 hears of the drop before the move.
+        start = [MapText(DROP_MAP), PlayerNumber(4), MoveAnnouncement(0, 4, 0, 1)]
+        client, log = self.play(Bot(), start + [Disqualification(3),
+                                                MoveAnnouncement(1, 0, 0, 1)])
+        self.assertEqual((client.board.phase, client.board.to_move), (Phase.BOMBING, 4))
+        self.assertNotIn("local board", log)
+        # Player 2 hears of it after the move: the same turn.
+        client, _ = self.play(Bot(), [MapText(DROP_MAP), PlayerNumber(2),
+                                      MoveAnnouncement(0, 4, 0, 1), MoveAnnouncement(1, 0, 0, 1),
+                                      Disqualification(3)])
+        self.assertEqual((client.board.phase, client.board.to_move), (Phase.BOMBING, 4))
+        # A player dropped in turn, then the next player's move: the drop came first.
+        client, log = self.play(Bot(), start + [MoveAnnouncement(1, 0, 0, 1),
+                                                Disqualification(3), MoveAnnouncement(0, 0, 0, 4)])
+        self.assertEqual((client.board.to_move, client.board.cells[:3]), (1, [255, 1, 3]))
+        self.assertNotIn("local board", log)
+
+
+if __name__ == "__main__":
+    unittest.main()
