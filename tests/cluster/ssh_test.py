@@ -125,10 +125,12 @@ def main():
         played = common.check_all_recorded(out)
         common.summary("ssh", wall, out)
         assert not os.path.exists(os.path.join(out, "logs")), "played here, not on the worker"
-        assert sorted(os.listdir(os.path.join(remote, "logs"))) == sorted(played)
-        left = [os.path.join(d, f) for d, _, files in os.walk(remote) for f in files
-                if not d.startswith(os.path.join(remote, "logs"))]
-        assert not left, f"--cleanup left {left}"
+        logs = sorted(e.name for e in os.scandir(os.path.join(remote, "logs")) if e.is_dir())
+        assert logs == sorted(played), f"logs on the worker: {logs}"
+        matches = os.path.join(remote, "matches")
+        left = os.listdir(matches) if os.path.isdir(matches) else []
+        assert not left and not os.path.exists(os.path.join(remote, "plan.json")), \
+            f"--cleanup left the plan or records {left}"
         common.compare_with_local(args.arena, config, played, os.path.join(tmp, "local"))
     except BaseException:
         if sshd and os.path.exists(os.path.join(tmp, "sshd.log")):
