@@ -7,6 +7,7 @@
 // string is ever parsed as markup, so another page can reuse these functions with data it got
 // from elsewhere. The controller keeps the current move number and updates only what a step
 // changes.
+/* global Rules */
 "use strict";
 
 // Eight stone colours whose pairwise distance (CIE76) is at least 49, each with a digit colour
@@ -34,7 +35,7 @@ function boardLayout(map) {
     const margin = map.transitions.length ? 1.5 : 0.3;
     const band = long ? 2.2 : 0.9;
     const left = -(margin + band), top = -(margin + band);
-    return {margin, band, step: long ? 5 : 1, font: long ? 1.4 : 0.4, left, top,
+    return {margin, band, step: long ? 5 : 1, font: long ? 1.1 : 0.4, left, top,
             width: map.width + 2 * margin + band, height: map.height + 2 * margin + band};
 }
 
@@ -214,6 +215,12 @@ function legendEntries(game) {
     return entries;
 }
 
+// Is a colour "#rrggbb" light enough to vanish on white?
+function light(colour) {
+    const [r, g, b] = [1, 3, 5].map((k) => parseInt(colour.slice(k, k + 2), 16) / 255);
+    return 0.2126 * r + 0.7152 * g + 0.0722 * b > 0.7;
+}
+
 // One polyline per seat of its stones after every move, in chart units (move, stones).
 function chartSvg(game) {
     const n = game.map.players, last = game.moves.length;
@@ -222,6 +229,8 @@ function chartSvg(game) {
     let s = `<rect class="frame" x="0" y="0" width="${Math.max(last, 1)}" height="${top}"/>`;
     for (let p = 1; p <= n; ++p) {
         const pts = game.states.map((st, k) => `${k},${top - st.stones[p]}`).join(" ");
+        // A light colour (seat 7's white, seat 5's yellow) gets a dark edge to show on white.
+        if (light(STONE[p][0])) s += `<polyline class="series halo" points="${pts}"/>`;
         s += `<polyline class="series" data-seat="${p}" stroke="${STONE[p][0]}" points="${pts}"/>`;
     }
     s += `<line id="chart-cursor" x1="0" x2="0" y1="0" y2="${top}"/>`;
@@ -251,7 +260,7 @@ function moveRows(game) {
         byMove.get(d.atMove).push(d);
     }
     const dq = (k) => (byMove.get(k) || []).map((d) => ({dq: true, seat: d.seat, reason: d.reason, detail: d.detail}));
-    const rows = [{n: 0, label: "start"}];
+    const rows = [{n: 0, label: "start: the position before move 0"}];
     game.moves.forEach((m, k) => {
         rows.push(...dq(k));
         rows.push({n: m.after, number: m.number, seat: m.seat, square: `${m.x}, ${m.y}`, kind: moveKind(m),
@@ -297,14 +306,15 @@ function moveRowElement(row) {
         return el("tr", {class: "dq"}, el("td"), el("td", null, swatch(row.seat), row.seat),
             el("td", {colspan: 4}, `disqualified: ${row.reason}`, row.detail ? [" ", el("em", null, `(${row.detail})`)] : null));
     }
-    if (row.label) return el("tr", {class: "move", "data-n": row.n}, el("td"), el("td", {colspan: 5}, row.label));
+    if (row.label) return el("tr", {class: "move", "data-n": row.n}, el("td", {colspan: 6, class: "kind"}, row.label));
     return el("tr", {class: "move", "data-n": row.n},
         el("td", null, row.number), el("td", null, swatch(row.seat), row.seat), el("td", null, row.square),
         el("td", {class: "kind"}, row.kind), el("td", null, ms(row.timeMs)), el("td", null, ms(row.leftMs)));
 }
 
 function moveListElements(game) {
-    return [el("tr", null, ["move", "seat", "square", "kind", "ms used", "ms left"].map((h) => el("th", null, h))),
+    return [el("tr", null, ["move", "seat", "square", "kind", "ms used", "ms left"]
+        .map((h) => el("th", h === "kind" ? {class: "kind"} : null, h))),
             ...moveRows(game).map(moveRowElement)];
 }
 

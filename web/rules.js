@@ -1,6 +1,7 @@
 // The game model of the match page: reading a match record, the board's step table with its
 // transitions, the positions after every move, and the legal moves of the player in turn.
 // Nothing here touches the DOM, so the page and a script can use it alike.
+/* global module */
 "use strict";
 
 const Rules = (() => {

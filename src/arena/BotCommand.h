@@ -1,7 +1,10 @@
 #pragma once
 // A bot of a match: its name, its command line and where it runs.
 
+#include "Jail.h"
+
 #include <string>
+#include <utility>
 #include <vector>
 
 /// Turns a bot's command into the program line to start for one match.
@@ -13,6 +16,15 @@ public:
     const std::string& name() const { return m_name; }
     const std::string& command() const { return m_command; }
     const std::string& workDir() const { return m_workDir; }
+
+    /// How it is jailed when the match is: its limits, and variables added to its
+    /// environment.
+    const JailLimits& limits() const { return m_limits; }
+    void setLimits(const JailLimits& limits) { m_limits = limits; }
+    const std::vector<std::pair<std::string, std::string>>& env() const { return m_env; }
+    void addEnv(const std::string& name, const std::string& value) {
+        m_env.emplace_back(name, value);
+    }
 
     /// Whether the command is a shorthand for the reference client: "random", "greedy" or
     /// "search", each with an optional ":SEED".
@@ -27,4 +39,6 @@ private:
     std::string m_name;
     std::string m_command;
     std::string m_workDir;
+    JailLimits m_limits;
+    std::vector<std::pair<std::string, std::string>> m_env;
 };

@@ -146,6 +146,30 @@ void JsonFields::text(const std::string& key, size_t maxLength, std::string& out
     out = *s;
 }
 
+void JsonFields::flag(const std::string& key, bool& out) {
+    const nlohmann::json* value = member(key, false);
+    if (value == nullptr) {
+        return;
+    }
+    if (!value->is_boolean()) {
+        wrongValue(key, "true or false");
+        return;
+    }
+    out = value->get<bool>();
+}
+
+const nlohmann::json* JsonFields::object(const std::string& key, size_t maxSize) {
+    const nlohmann::json* value = member(key, false);
+    if (value == nullptr) {
+        return nullptr;
+    }
+    if (!value->is_object() || value->size() > maxSize) {
+        wrongValue(key, "an object {...} of at most " + std::to_string(maxSize) + " members");
+        return nullptr;
+    }
+    return value;
+}
+
 const nlohmann::json* JsonFields::array(const std::string& key, size_t minSize, size_t maxSize) {
     const nlohmann::json* value = member(key, true);
     if (value == nullptr) {

@@ -36,6 +36,10 @@ public:
     void number(const std::string& key, double min, double max, double& out, bool required = false);
     /// A string of 1 to maxLength bytes without control characters.
     void text(const std::string& key, size_t maxLength, std::string& out, bool required = false);
+    /// true or false. Absent: `out` is kept.
+    void flag(const std::string& key, bool& out);
+    /// An object of at most maxSize members, or null when absent or faulty.
+    const nlohmann::json* object(const std::string& key, size_t maxSize);
     /// An array of minSize to maxSize elements, or null when absent or faulty.
     const nlohmann::json* array(const std::string& key, size_t minSize, size_t maxSize);
     /// Takes the fault of a reader of a nested object, when this one has none yet.

@@ -1,6 +1,9 @@
 #include "MatchCommand.h"
 
 #include "Arena.h"
+#include "BotList.h"
+#include "Jail.h"
+#include "LiveView.h"
 #include "Logging.h"
 #include "LongOption.h"
 #include "Map.h"
@@ -11,12 +14,28 @@
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
+#include <memory>
 #include <random>
+#include <sstream>
 #include <unistd.h>
 
 namespace {
 
 const Logging::Logger& logger = Arena::logger();
+
+/// The arena's live view of the match on standard output.
+std::unique_ptr<LiveView> liveView(const Map& map, const MatchSetup& setup) {
+    std::ostringstream mapText;
+    if (map.getPlayers() != 0) {
+        mapText << map;
+    }
+    std::vector<std::string> names;
+    for (const BotCommand& bot : setup.bots) {
+        names.push_back(bot.name());
+    }
+    return std::make_unique<LiveView>(std::cout, LiveView::terminalColumns(STDOUT_FILENO),
+                                      mapText.str(), names, setup.timeMs);
+}
 
 } // namespace
 
@@ -25,8 +44,9 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     map.valuename("mapfile");
     std::string bot;
     LongOption<std::string> bots(
-        "Start this command for the next seat ({host}, {port} replaced; random, greedy, "
-        "search[:SEED] name the reference client; the list repeats when shorter than the seats)",
+        "Start this command for the next seat, named NAME when given as NAME=CMD ({host}, {port} "
+        "replaced; random, greedy, search[:SEED] name the reference client; the list repeats "
+        "when shorter than the seats)",
         bot, "bot", "command");
     bots.many(true);
     bots.check_typed([this](const knob::TypedArgument<std::string>&, const std::string& command) {
@@ -61,6 +81,10 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     LongOption<std::string> client("The reference client program", m_client, "client", "path");
 
     knob::Argument show("Show the server's console while the match runs ($show)");
+    knob::Argument sandbox("Run the match in a network of its own and each bot in a jail "
+                           "($sandbox; see docs/arena.md)");
+    knob::Argument noSandbox("Run the bots as yourself, unjailed (the default; $no-sandbox)");
+    knob::Argument quiet("Show only the result, no live view ($quiet)");
     parser.add(+map);
     parser.add(+bots);
     parser.add(+(time ^ depth));
@@ -73,11 +97,14 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     parser.add(logLimit);
     parser.add(server);
     parser.add(client);
-    parser.add(show);
+    parser.add(show ^ quiet);
+    parser.add(sandbox ^ noSandbox);
     if (!Tool::parseOptions(parser)) {
         return false;
     }
     m_show = show.count() != 0;
+    m_quiet = quiet.count() != 0;
+    m_sandbox = sandbox.count() != 0;
     return true;
 }
 
@@ -93,11 +120,7 @@ bool MatchCommand::doRun() {
     MatchSetup setup;
     setup.id = std::filesystem::path(m_map).stem().string();
     setup.mapFile = m_map;
-    // Fewer commands than seats: the list repeats.
-    for (unsigned k = 0; k < seats; ++k) {
-        const std::string& command = m_bots[k % m_bots.size()];
-        setup.bots.emplace_back(command, command);
-    }
+    setup.bots = BotList::forSeats(m_bots, seats);
     if (m_bots.size() > seats) {
         LOG(logger, lumber::ERR) << "The map has " << seats << " seats, but " << m_bots.size()
                                  << " bots were given";
@@ -128,10 +151,24 @@ bool MatchCommand::doRun() {
     }
     setup.logDir = m_logs;
     setup.echo = m_show ? &std::cout : nullptr;
+    setup.sandbox = m_sandbox;
+    std::string error;
+    if (m_sandbox && !Jail::available(error)) {
+        LOG(logger, lumber::ERR) << error;
+        return false;
+    }
+    const std::unique_ptr<LiveView> live = m_show || m_quiet ? nullptr : liveView(map, setup);
+    if (live) {
+        setup.echo = &live->sink();
+    }
 
     Arena::catchInterrupts();
     nlohmann::json record;
-    if (MatchRunner(setup).run(record) == MatchOutcome::Interrupted) {
+    const MatchOutcome outcome = MatchRunner(setup).run(record);
+    if (live) {
+        live->finish();
+    }
+    if (outcome == MatchOutcome::Interrupted) {
         std::cerr << "Interrupted; the logs are in " << m_logs << '\n';
         Arena::interrupted() = true;
         return false;

@@ -32,4 +32,6 @@ private:
     std::string m_server;
     std::string m_client;
     bool m_show = false;
+    bool m_quiet = false;
+    bool m_sandbox = false;
 };

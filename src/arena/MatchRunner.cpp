@@ -1,5 +1,6 @@
 #include "MatchRunner.h"
 
+#include "Jail.h"
 #include "Map.h"
 #include "MapFile.h"
 #include "Replay.h"
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -43,6 +45,27 @@ constexpr int BOT_GRACE_MS = 1000;
 /// How long a seat's admission must stand before the next bot starts, so that a bot that
 /// connects twice is caught rather than taking the next seat unnoticed.
 constexpr int SEAT_SETTLE_MS = 100;
+/// Seconds the server waits for a connection beyond the arena's own connect time-out, so that
+/// the arena names the silent seat first and the server still ends without it.
+constexpr int SERVER_WAIT_MARGIN_S = 5;
+
+/// What a jailed program prints when a limit refuses it, and the limit named for the record.
+struct LimitText {
+    const char* said;
+    const char* limit;
+};
+const LimitText LIMIT_TEXTS[] = {
+    {"MemoryError", "exceeded its memory limit"},
+    {"bad_alloc", "exceeded its memory limit"},
+    {"Cannot allocate memory", "exceeded its memory limit"},
+    {"out of memory", "exceeded its memory limit"},
+    {"fork: retry", "too many processes"},
+    {"Cannot fork", "too many processes"},
+    {"Resource temporarily unavailable", "too many processes"},
+    {"No space left on device", "filled its writable folder"},
+    {"Too many open files", "too many open files"},
+    {"File too large", "exceeded its file size limit"},
+};
 
 /// Reads what the pipe holds now; feeds whole lines to `onLine` when given.
 void drain(MatchRunner::Channel& c, ServerLog* parser) {
@@ -221,6 +244,16 @@ void MatchRunner::prepare(json& record) {
     record["map"] = {{"file", m_setup.mapFile}, {"text", mapText}};
     record["limits"] = {{"time_ms", m_setup.timeMs != 0 ? json(m_setup.timeMs) : json(nullptr)},
                         {"depth", m_setup.depth != 0 ? json(m_setup.depth) : json(nullptr)}};
+    record["sandbox"] = m_setup.sandbox;
+    for (unsigned k = 0; k < m_players; ++k) {
+        m_seats.push_back(std::make_unique<Channel>());
+    }
+    m_how.assign(m_players, json(nullptr));
+    std::string error;
+    if (m_setup.sandbox && !m_network.open(error)) {
+        m_end = "server_failed";
+        m_reason = error;
+    }
 }
 
 void MatchRunner::startServer() {
@@ -233,17 +266,21 @@ void MatchRunner::startServer() {
     } else {
         argv.insert(argv.end(), {"-d", std::to_string(m_setup.depth)});
     }
-    argv.insert(argv.end(), {"-b", std::to_string(m_setup.basePort)});
+    const int wait = static_cast<int>(std::ceil(m_setup.connectTimeout)) + SERVER_WAIT_MARGIN_S;
+    argv.insert(argv.end(), {"-b", std::to_string(m_setup.basePort), "-w", std::to_string(wait)});
 
     m_server = std::make_unique<Channel>();
     m_server->process = std::make_unique<Subprocess>();
     m_server->echo = m_setup.echo;
     m_server->log.open(m_setup.logDir + "/server.log", std::ios::binary | std::ios::trunc);
-    for (unsigned k = 0; k < m_players; ++k) {
-        m_seats.push_back(std::make_unique<Channel>());
+    if (m_end != "final") {
+        return;
     }
+    Subprocess::Options options;
+    options.userNamespaceFd = m_network.userNamespaceFd();
+    options.netNamespaceFd = m_network.netNamespaceFd();
     std::string error;
-    if (!m_server->process->start(argv, Subprocess::Options(), error)) {
+    if (!m_server->process->start(argv, options, error)) {
         m_end = "server_failed";
         m_reason = error;
     }
@@ -273,6 +310,9 @@ bool MatchRunner::watchOnce() {
     if (m_log.admitted() != m_seenAdmitted) {
         m_seenAdmitted = m_log.admitted();
         m_admittedAt = now;
+        if (!proveSeats()) {
+            return false;
+        }
     }
     if (!checkDeadline(now) || !checkSeats(now)) {
         return false;
@@ -307,7 +347,10 @@ bool MatchRunner::checkDeadline(Clock::time_point now) {
 
 bool MatchRunner::checkSeats(Clock::time_point now) {
     if (m_log.admitted() > m_startedSeats) {
-        // A connection nobody started a bot for: the last bot started, if any, is the one
+        if (!proveSeats()) {
+            return false;
+        }
+        // A connection the proof could not place: the last bot started, if any, is the one
         // that may have connected twice.
         if (m_startedSeats == 0) {
             abort(0, "a process outside the line-up connected before any bot was started");
@@ -323,7 +366,10 @@ bool MatchRunner::checkSeats(Clock::time_point now) {
     Channel& seat = *m_seats[k - 1];
     if (!seat.process->running()) {
         drain(seat, nullptr);
-        abort(k, seatName(k) + " ended before connecting (" + seat.process->describeEnd() + ")");
+        seat.log.flush();
+        const std::string limit = limitMet(k);
+        abort(k, seatName(k) + " ended before connecting (" + seat.process->describeEnd() + ")" +
+                     (limit.empty() ? "" : ": it " + limit));
         return false;
     }
     if (now - m_seatStart >
@@ -344,26 +390,103 @@ bool MatchRunner::admitNextBot(Clock::time_point now) {
         return false;
     }
     const unsigned k = m_startedSeats + 1;
-    const BotCommand& bot = m_setup.bots[k - 1];
     Channel& seat = *m_seats[k - 1];
     seat.limit = m_setup.botLogLimit;
     seat.log.open(m_setup.logDir + "/seat" + std::to_string(k) + ".log",
                   std::ios::binary | std::ios::trunc);
     seat.process = std::make_unique<Subprocess>();
-    const std::vector<std::string> argv =
-        bot.argv(m_setup.clientProgram, HOST, m_log.port(), m_setup.seed + k - 1);
-    const std::vector<std::string> env{std::string("REVERSI_HOST=") + HOST,
-                                       "REVERSI_PORT=" + std::to_string(m_log.port())};
+    Subprocess::Options options;
+    const std::vector<std::string> argv = botLine(k, options, m_how[k - 1]);
     m_seatStart = now;
     m_startedSeats = k;
-    Subprocess::Options options;
-    options.workDir = bot.workDir();
-    options.env = env;
     std::string error;
     if (!seat.process->start(argv, options, error)) {
         abort(k, seatName(k) + ": " + error);
     }
     return true;
+}
+
+std::vector<std::string> MatchRunner::botLine(unsigned k, Subprocess::Options& options,
+                                              json& how) const {
+    const BotCommand& bot = m_setup.bots[k - 1];
+    const std::string port = std::to_string(m_log.port());
+    const std::string client =
+        std::filesystem::weakly_canonical(std::filesystem::absolute(m_setup.clientProgram))
+            .string();
+    const std::vector<std::string> line =
+        bot.argv(client, HOST, m_log.port(), m_setup.seed + k - 1);
+    if (!m_setup.sandbox) {
+        options.workDir = bot.workDir();
+        options.env = {std::string("REVERSI_HOST=") + HOST, "REVERSI_PORT=" + port};
+        for (const auto& [name, value] : bot.env()) {
+            options.env.push_back(name + "=" + value);
+        }
+        how = {{"jailed", false}};
+        return line;
+    }
+    Jail jail;
+    const std::string folder =
+        bot.workDir().empty() ? std::filesystem::current_path().string() : bot.workDir();
+    jail.showReadOnly(folder);
+    jail.setWorkDir(folder);
+    if (bot.isShorthand()) {
+        jail.showReadOnly(client);
+    }
+    for (const auto& [name, value] : bot.env()) {
+        jail.setEnv(name, value);
+    }
+    jail.setEnv("REVERSI_HOST", HOST);
+    jail.setEnv("REVERSI_PORT", port);
+    jail.setLimits(bot.limits());
+    options.cleanEnv = true;
+    options.env = {"PATH=/usr/bin:/bin"};
+    options.userNamespaceFd = m_network.userNamespaceFd();
+    options.netNamespaceFd = m_network.netNamespaceFd();
+    options.dropPrivileges = Jail::dropsPrivileges();
+    how = jail.describe();
+    return jail.argv(line);
+}
+
+bool MatchRunner::proveSeats() {
+    if (m_log.port() == 0) {
+        return true;
+    }
+    std::vector<pid_t> bots;
+    for (const auto& s : m_seats) {
+        bots.push_back(s->process ? s->process->pid() : -1);
+    }
+    unsigned culprit = 0;
+    std::string what;
+    const pid_t netPid = m_setup.sandbox ? m_network.anchor() : getpid();
+    if (m_proof.check(netPid, m_log.port(), bots, culprit, what)) {
+        return true;
+    }
+    abort(culprit, culprit != 0 ? seatName(culprit) + " " + what : what);
+    return false;
+}
+
+std::string MatchRunner::limitMet(unsigned k) const {
+    const Channel& c = *m_seats[k - 1];
+    if (!m_setup.sandbox || !c.process || !c.process->ended()) {
+        return "";
+    }
+    // The jail passes a signal that ended the bot on as 128 + its number.
+    const int status = c.process->waitStatus();
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 0;
+    const int signal = WIFSIGNALED(status) ? WTERMSIG(status) : code > 128 ? code - 128 : 0;
+    if (signal == SIGXCPU) {
+        return "exceeded its CPU time limit";
+    }
+    if (signal == SIGXFSZ) {
+        return "exceeded its file size limit";
+    }
+    const std::string said = readFile(m_setup.logDir + "/seat" + std::to_string(k) + ".log");
+    for (const LimitText& t : LIMIT_TEXTS) {
+        if (said.find(t.said) != std::string::npos) {
+            return t.limit;
+        }
+    }
+    return "";
 }
 
 void MatchRunner::endProcesses() {
@@ -419,6 +542,11 @@ void MatchRunner::writeSeats(json& record) const {
         if (c.dropped != 0) {
             seat["log_dropped_bytes"] = c.dropped;
         }
+        seat["run"] = m_how[k - 1];
+        const std::string limit = limitMet(k);
+        if (!limit.empty()) {
+            seat["stopped_by"] = limit;
+        }
         seatList.push_back(seat);
     }
     record["seats"] = seatList;
@@ -461,6 +589,12 @@ void MatchRunner::writeEvents(json& record) {
                 const std::string detail =
                     m_replay.fault(e.move.x, e.move.y, e.move.choice, e.move.player);
                 d["detail"] = detail.empty() ? "legal on the replayed board" : detail;
+            }
+        }
+        if (e.player >= 1 && e.player <= m_players) {
+            const std::string limit = limitMet(e.player);
+            if (!limit.empty()) {
+                d["limit"] = limit;
             }
         }
         if (m_replay.started()) {

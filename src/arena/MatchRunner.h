@@ -2,9 +2,12 @@
 // Runs one match: the server and one bot per seat as child processes, then its record.
 
 #include "BotCommand.h"
+#include "MatchNetwork.h"
 
 #include "Replay.h"
+#include "SeatProof.h"
 #include "ServerLog.h"
+#include "Subprocess.h"
 
 #include <atomic>
 #include <chrono>
@@ -35,6 +38,8 @@ struct MatchSetup {
     std::string logDir;
     std::string serverProgram;
     std::string clientProgram;
+    /// Runs the match in a network of its own and every bot in a jail (see Jail).
+    bool sandbox = false;
     /// When set, the server's console is copied here as it comes.
     std::ostream* echo = nullptr;
 };
@@ -75,6 +80,13 @@ private:
     bool checkDeadline(Clock::time_point now);
     bool checkSeats(Clock::time_point now);
     bool admitNextBot(Clock::time_point now);
+    /// Every connection so far from the bot started for its seat (see SeatProof).
+    bool proveSeats();
+    /// The options and the command line that start seat k's bot, jailed or not.
+    std::vector<std::string> botLine(unsigned k, Subprocess::Options& options,
+                                     nlohmann::json& how) const;
+    /// "exceeded its memory limit" and the like when seat k's bot met a limit, else "".
+    std::string limitMet(unsigned k) const;
     void endProcesses();
     void writeSeats(nlohmann::json& record) const;
     void writeEvents(nlohmann::json& record);
@@ -103,4 +115,8 @@ private:
     nlohmann::json m_silentSeat;
     bool m_interrupted = false;
     bool m_consistent = false;
+    MatchNetwork m_network;
+    SeatProof m_proof;
+    /// How each seat's bot was run, for the record.
+    std::vector<nlohmann::json> m_how;
 };

@@ -7,6 +7,7 @@
 #include "ServerFacts.h"
 #include "Tournament.h"
 
+#include <filesystem>
 #include <iostream>
 
 namespace {

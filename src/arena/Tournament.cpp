@@ -1,6 +1,7 @@
 #include "Tournament.h"
 
 #include "Arena.h"
+#include "Jail.h"
 #include "JsonFields.h"
 #include "Logging.h"
 #include "Map.h"
@@ -41,8 +42,11 @@ bool isMatchId(const std::string& id) {
 
 /// Plans are equal when their matches are: the concurrency may change between runs.
 bool samePlan(json a, json b) {
-    a["config"].erase("concurrency");
-    b["config"].erase("concurrency");
+    // Neither do how the bots are jailed and whether they are.
+    for (const char* key : {"concurrency", "sandbox", "limits"}) {
+        a["config"].erase(key);
+        b["config"].erase(key);
+    }
     return a == b;
 }
 
@@ -182,13 +186,26 @@ json Tournament::match(const std::string& id) const {
     return nullptr;
 }
 
+BotCommand Tournament::botOf(const TournamentConfig::Bot& bot) const {
+    BotCommand command(bot.name, bot.command, bot.dir);
+    command.setLimits(m_config.limitsOf(bot));
+    for (const auto& [name, value] : bot.env) {
+        command.addEnv(name, value);
+    }
+    return command;
+}
+
 bool Tournament::prepare(const json& match, MatchSetup& setup, std::string& error) const {
     setup.id = match["id"];
     setup.mapFile = match["map"];
+    setup.sandbox = m_config.sandbox;
+    if (setup.sandbox && !Jail::available(error)) {
+        return false;
+    }
     for (const json& name : match["bots"]) {
         for (const TournamentConfig::Bot& bot : m_config.bots) {
             if (bot.name == name) {
-                setup.bots.emplace_back(bot.name, bot.command, bot.dir);
+                setup.bots.push_back(botOf(bot));
             }
         }
     }
@@ -269,6 +286,11 @@ bool Tournament::run(unsigned concurrency, const std::string& resumeHint) {
     const unsigned stride =
         std::max(1u, std::min(ServerFacts::PORT_SEARCH_WIDTH,
                               (TournamentConfig::TOP_PORT - base) / concurrency));
+    std::string error;
+    if (m_config.sandbox && !Jail::available(error)) {
+        LOG(logger, lumber::ERR) << error;
+        return false;
+    }
     LOG(logger, lumber::INFO) << total - todo.size() << " of " << total
                               << " matches have records; playing " << todo.size() << ", "
                               << concurrency << " at once";

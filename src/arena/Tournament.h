@@ -53,6 +53,8 @@ private:
     bool check(const std::string& file, std::string& error);
     bool checkMatch(const nlohmann::json& match, size_t index, std::string& error) const;
     bool prepare(const nlohmann::json& match, MatchSetup& setup, std::string& error) const;
+    /// A bot of the configuration, with its limits and environment.
+    BotCommand botOf(const TournamentConfig::Bot& bot) const;
     void report(const nlohmann::json& record, size_t done, size_t total) const;
 
     std::string m_dir;

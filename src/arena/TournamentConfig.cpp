@@ -27,6 +27,7 @@ constexpr uint64_t MAX_BOT_LOG_LIMIT = uint64_t{1} << 30;
 constexpr unsigned SEED_STRIDE = 10;
 /// A map's name in a match id keeps at most this many bytes.
 constexpr size_t MAX_STEM_BYTES = 64;
+const char* const ENV_NAME_CHARS = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_";
 
 /// Every multiset of `size` bots out of n in which each bot appears when n < size, every
 /// plain combination otherwise; each as ascending bot indices.
@@ -118,6 +119,7 @@ void TournamentConfig::readKeys(JsonFields& fields) {
     readMaps(fields);
     readLimit(fields);
     readRun(fields);
+    readSandbox(fields);
 }
 
 void TournamentConfig::readBots(JsonFields& fields) {
@@ -137,6 +139,7 @@ void TournamentConfig::readBot(const json& entry, const std::string& path, JsonF
     bot.text("name", MAX_NAME_BYTES, b.name, true);
     bot.text("command", MAX_TEXT_BYTES, b.command, true);
     bot.text("dir", MAX_TEXT_BYTES, b.dir);
+    readBotJail(bot, b);
     bot.refuseUnknown();
     const bool clash = std::any_of(bots.begin(), bots.end(),
                                    [&](const Bot& other) { return other.name == b.name; });
@@ -194,6 +197,50 @@ void TournamentConfig::readRun(JsonFields& fields) {
         m_document["seed"] = seed;
         m_document["base_port"] = basePort;
     }
+}
+
+void TournamentConfig::readSandbox(JsonFields& fields) {
+    fields.flag("sandbox", sandbox);
+    const json* given = fields.object("limits", MAX_ENV_VARIABLES);
+    std::string error;
+    if (given != nullptr && !limits.update(*given, error)) {
+        fields.fail("limits", error);
+    }
+}
+
+void TournamentConfig::readBotJail(JsonFields& bot, Bot& b) {
+    const json* given = bot.object("limits", MAX_ENV_VARIABLES);
+    JailLimits check;
+    std::string error;
+    if (given != nullptr) {
+        b.limits = *given;
+        if (!check.update(*given, error)) {
+            bot.fail("limits", error);
+        }
+    }
+    const json* env = bot.object("env", MAX_ENV_VARIABLES);
+    if (env == nullptr) {
+        return;
+    }
+    for (const auto& [name, value] : env->items()) {
+        const std::string* text = value.template get_ptr<const std::string*>();
+        if (name.empty() || name.find_first_not_of(ENV_NAME_CHARS) != std::string::npos ||
+            name.rfind("REVERSI_", 0) == 0 || text == nullptr || text->size() > MAX_TEXT_BYTES) {
+            bot.fail("env", "\"" + name.substr(0, MAX_NAME_BYTES) +
+                                "\" must be a name of A-Z, 0-9 and _ (not REVERSI_...) with a "
+                                "text value");
+            return;
+        }
+        b.env.emplace_back(name, *text);
+    }
+}
+
+JailLimits TournamentConfig::limitsOf(const Bot& bot) const {
+    JailLimits own = limits;
+    std::string error;
+    // Checked when the configuration was read.
+    own.update(bot.limits, error);
+    return own;
 }
 
 uint64_t TournamentConfig::planSize(size_t bots, const std::vector<unsigned>& seats,

@@ -1,6 +1,7 @@
 #pragma once
 // A tournament configuration: read once, every key checked, and the plan of its matches.
 
+#include "Jail.h"
 #include "JsonFields.h"
 
 #include <cstdint>
@@ -18,6 +19,10 @@ public:
         std::string command;
         /// Absolute; the configuration's folder when not given.
         std::string dir;
+        /// The bot's own "limits" (checked), over the tournament's.
+        nlohmann::json limits = nlohmann::json::object();
+        /// The bot's own "env": NAME=value added to its jail's environment.
+        std::vector<std::pair<std::string, std::string>> env;
     };
 
     /// Bounds of a configuration; documented in docs/arena.md.
@@ -28,6 +33,7 @@ public:
     static constexpr unsigned MAX_CONCURRENCY = 1024;
     static constexpr size_t MAX_NAME_BYTES = 64;
     static constexpr size_t MAX_TEXT_BYTES = 4096;
+    static constexpr size_t MAX_ENV_VARIABLES = 64;
     static constexpr unsigned DEFAULT_BASE_PORT = 20000;
     static constexpr unsigned LOWEST_BASE_PORT = 1024;
     /// No server of a tournament searches ports above this one.
@@ -70,9 +76,16 @@ public:
     double matchTimeout = 0;
     double connectTimeout = 30;
     uint64_t botLogLimit = uint64_t{1} << 20;
+    /// Bots run jailed (the default) or as the organiser.
+    bool sandbox = true;
+    /// The tournament's jail limits; a bot's own override them (limitsOf).
+    JailLimits limits;
     /// Empty: the arena's own server and client.
     std::string server;
     std::string client;
+
+    /// The jail limits of one bot: the tournament's, with the bot's own over them.
+    JailLimits limitsOf(const Bot& bot) const;
 
 protected:
     /// Reads every key of the configuration from `fields`. A derived configuration calls this
@@ -87,6 +100,8 @@ private:
     void readMaps(JsonFields& fields);
     void readLimit(JsonFields& fields);
     void readRun(JsonFields& fields);
+    void readSandbox(JsonFields& fields);
+    static void readBotJail(JsonFields& bot, Bot& b);
     bool mapSeats(std::vector<unsigned>& seats, std::string& error) const;
     std::vector<std::string> matchStems() const;
 

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 #include <memory>
+#include <regex>
+#include <sstream>
 
 using namespace arenatest;
 using nlohmann::json;
@@ -103,11 +105,11 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
         {"crash",
          {map, "--bot", "exit 3", "--bot", "random", "-t", "1"},
          "aborted",
-         "seat 1 (exit 3) ended before connecting (exit status 3)"},
+         "seat 1 (exit) ended before connecting (exit status 3)"},
         {"never",
          {map, "--bot", "random", "--bot", "sleep 60", "-t", "1", "--connect-timeout", "1"},
          "aborted",
-         "seat 2 (sleep 60) did not connect within 1 s"},
+         "seat 2 (sleep) did not connect within 1 s"},
         {"twice",
          {map, "--bot", fake + "twice", "--bot", "random", "-t", "1"},
          "aborted",
@@ -115,7 +117,7 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
         {"hang-depth",
          {map, "--bot", "random", "--bot", fake + "hang", "-d", "2", "--match-timeout", "4"},
          "aborted",
-         "seat 2 (" + fake + "hang) never answered its move request"},
+         "seat 2 (fakebot.py) never answered its move request"},
         {"hang-time",
          {map, "--bot", fake + "hang", "--bot", "random", "-t", "0.3"},
          "final",
@@ -187,4 +189,69 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
     EXPECT_TRUE(!(stat >> pid >> name >> state) || state == "Z") << "still running: " << leftover;
     const json hang = readRecord(dir.path() + "/hang-depth.json");
     EXPECT_EQ(hang["result"]["silent_seat"], 2);
+}
+
+TEST(ArenaMatch, LiveViewByDefaultServerConsoleWithShowOnlyTheResultWhenQuiet) {
+    TempDir dir;
+    const std::string map = dir.write("tiny.map", TINY2);
+    const std::vector<std::string> views{"live", "show", "quiet"};
+    std::vector<std::unique_ptr<ChildProcess>> runs;
+    for (const std::string& view : views) {
+        std::vector<std::string> args{
+            "match",  map,  "--bot", "me=greedy", "--bot",
+            "greedy", "-t", "1",     "--record",  dir.path() + "/" + view + ".json"};
+        if (view != "live") {
+            args.push_back("--" + view);
+        }
+        runs.push_back(std::make_unique<ChildProcess>());
+        ASSERT_TRUE(startArena(*runs.back(), args, dir.path() + "/" + view + ".out"));
+    }
+    for (auto& run : runs) {
+        ASSERT_EQ(run->wait(LONG_WAIT), 0) << run->output();
+    }
+    const std::string live = runs[0]->output();
+    const std::string show = runs[1]->output();
+    const std::string quiet = runs[2]->output();
+    // The server's console only with --show.
+    for (const std::string& out : {live, quiet}) {
+        EXPECT_EQ(out.find("Sending move request"), std::string::npos) << out;
+        EXPECT_EQ(out.find("Board"), std::string::npos) << out;
+    }
+    EXPECT_NE(show.find("Sending move request to player 1"), std::string::npos) << show;
+    EXPECT_NE(show.find("\nBoard\n"), std::string::npos) << show;
+    EXPECT_EQ(show.find("\nmove 0: seat"), std::string::npos) << show;
+    EXPECT_EQ(quiet.find("\nmove 0: seat"), std::string::npos) << quiet;
+    EXPECT_NE(quiet.find("Place  Seat  Bot     Score"), std::string::npos) << quiet;
+
+    // The live view: a header, one line per recorded move, a summary, then the result table.
+    const json r = readJson(dir.path() + "/live.json");
+    ASSERT_FALSE(r.is_discarded()) << live;
+    EXPECT_EQ(r["seats"][0]["bot"], "me");
+    EXPECT_EQ(r["seats"][0]["command"], "greedy");
+    EXPECT_EQ(r["seats"][1]["bot"], "greedy");
+    std::istringstream lines(live);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "Seats: 1 me, 2 greedy");
+    const std::regex status(
+        R"(move (\d+): seat (\d) \((\d),(\d)\)  stones (\d+) (\d+)  clocks \d\.\ds \d\.\ds)");
+    std::string last;
+    for (const json& m : r["moves"]) {
+        std::getline(lines, line);
+        std::smatch got;
+        ASSERT_TRUE(std::regex_match(line, got, status)) << line;
+        EXPECT_EQ(got[1].str() + got[2].str() + got[3].str() + got[4].str(),
+                  m["n"].dump() + m["seat"].dump() + m["x"].dump() + m["y"].dump());
+        if (m["n"] == 0) {
+            // Every opening move on this board turns exactly one stone.
+            EXPECT_EQ(got[5].str() + " " + got[6].str(), "4 1");
+        }
+        last = got[5].str() + " " + got[6].str();
+    }
+    EXPECT_EQ(last, r["result"]["scores"][0].dump() + " " + r["result"]["scores"][1].dump());
+    std::getline(lines, line);
+    const std::string summary =
+        "Game over after " + std::to_string(r["moves"].size()) + " moves: stones " + last;
+    EXPECT_EQ(line.substr(0, summary.size() + 9), summary + "  clocks ") << line;
+    EXPECT_NE(live.find("Place  Seat  Bot     Score\n1"), std::string::npos) << live;
 }

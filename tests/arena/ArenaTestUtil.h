@@ -6,6 +6,7 @@
 #include "support/TempDir.h"
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -56,5 +57,13 @@ inline nlohmann::json readRecord(const std::string& path) {
 }
 
 constexpr std::chrono::seconds LONG_WAIT{240};
+
+/// Lets jailed bots into the test's folder: run as root, the arena runs them as uid 65534.
+inline void openToJailedBots(const TempDir& dir) {
+    std::filesystem::permissions(
+        dir.path(), std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                        std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                        std::filesystem::perms::others_exec);
+}
 
 } // namespace arenatest

@@ -87,6 +87,7 @@ void expectWholeTournament(const std::string& dir) {
 
 TEST(ArenaTournament, InterruptedThenResumedWithoutDuplicates) {
     TempDir dir;
+    openToJailedBots(dir);
     const std::string config = writeConfig(dir);
     const std::string out = dir.path() + "/out";
     const std::vector<std::string> args = arenaArgs({"tournament", config, "--out", out});
@@ -147,6 +148,7 @@ TEST(ArenaTournament, PlanRunThroughGnuParallel) {
         GTEST_SKIP() << "GNU parallel is not installed";
     }
     TempDir dir;
+    openToJailedBots(dir);
     const std::string config = writeConfig(dir);
     const std::string out = dir.path() + "/out";
     const std::string plan =

@@ -1,0 +1,205 @@
+#include "Jail.h"
+
+#include "Subprocess.h"
+
+#include <filesystem>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+
+namespace {
+
+constexpr uint64_t MIB = uint64_t{1} << 20;
+
+/// What of /etc programs under /usr need: the loader's cache, alternatives links, names of
+/// users and hosts, the time zone. The rest of /etc (keys, passwords) stays out.
+const char* const ETC_FILES[] = {"/etc/ld.so.cache",  "/etc/ld.so.conf",    "/etc/ld.so.conf.d",
+                                 "/etc/alternatives", "/etc/localtime",     "/etc/passwd",
+                                 "/etc/group",        "/etc/nsswitch.conf", "/etc/hosts"};
+/// Top-level folders that are links into /usr on a merged system, or folders of their own.
+const char* const SYSTEM_DIRS[] = {"/bin", "/sbin", "/lib", "/lib32", "/lib64"};
+
+struct LimitKey {
+    const char* name;
+    uint64_t scale;
+};
+
+bool readWhole(const json& value, uint64_t& out) {
+    if (!value.is_number_unsigned()) {
+        return false;
+    }
+    out = value.get<uint64_t>();
+    return true;
+}
+
+} // namespace
+
+json JailLimits::toJson() const {
+    return {{"memory_mb", memoryBytes / MIB},
+            {"processes", processes},
+            {"open_files", openFiles},
+            {"file_size_mb", fileSizeBytes / MIB},
+            {"cpu_s", cpuSeconds},
+            {"writable_mb", writableBytes / MIB}};
+}
+
+bool JailLimits::update(const json& given, std::string& error) {
+    if (!given.is_object()) {
+        error = "\"limits\" must be an object";
+        return false;
+    }
+    for (const auto& [key, value] : given.items()) {
+        uint64_t n = 0;
+        if (!readWhole(value, n) || n > (uint64_t{1} << 40)) {
+            error = "limit \"" + key + "\" must be a whole number";
+            return false;
+        }
+        if (key == "memory_mb") {
+            memoryBytes = n * MIB;
+        } else if (key == "processes") {
+            processes = static_cast<unsigned>(n);
+        } else if (key == "open_files") {
+            openFiles = static_cast<unsigned>(n);
+        } else if (key == "file_size_mb") {
+            fileSizeBytes = n * MIB;
+        } else if (key == "cpu_s") {
+            cpuSeconds = static_cast<unsigned>(n);
+        } else if (key == "writable_mb") {
+            writableBytes = n * MIB;
+        } else {
+            error = "unknown limit \"" + key +
+                    "\" (known: memory_mb, processes, open_files, file_size_mb, cpu_s, "
+                    "writable_mb)";
+            return false;
+        }
+    }
+    return true;
+}
+
+Jail::Jail() {
+    setEnv("PATH", "/usr/local/bin:/usr/bin:/bin");
+    setEnv("HOME", WRITABLE);
+    setEnv("TMPDIR", WRITABLE);
+    setEnv("LANG", "C.UTF-8");
+}
+
+void Jail::showReadOnly(const std::string& path) {
+    if (!path.empty() &&
+        std::find(m_readOnly.begin(), m_readOnly.end(), path) == m_readOnly.end()) {
+        m_readOnly.push_back(path);
+    }
+}
+
+void Jail::setEnv(const std::string& name, const std::string& value) {
+    for (auto& [n, v] : m_env) {
+        if (n == name) {
+            v = value;
+            return;
+        }
+    }
+    m_env.emplace_back(name, value);
+}
+
+std::vector<std::string> Jail::argv(const std::vector<std::string>& command) const {
+    std::vector<std::string> a{"bwrap",
+                               "--unshare-pid",
+                               "--unshare-ipc",
+                               "--unshare-uts",
+                               "--unshare-cgroup-try",
+                               "--new-session",
+                               "--die-with-parent",
+                               "--ro-bind",
+                               "/usr",
+                               "/usr"};
+    for (const char* dir : SYSTEM_DIRS) {
+        std::error_code ec;
+        if (fs::is_symlink(dir, ec)) {
+            a.insert(a.end(), {"--symlink", fs::read_symlink(dir, ec).string(), dir});
+        } else if (fs::is_directory(dir, ec)) {
+            a.insert(a.end(), {"--ro-bind", dir, dir});
+        }
+    }
+    for (const char* file : ETC_FILES) {
+        a.insert(a.end(), {"--ro-bind-try", file, file});
+    }
+    a.insert(a.end(), {"--proc", "/proc", "--dev", "/dev", "--size",
+                       std::to_string(m_limits.writableBytes), "--tmpfs", WRITABLE});
+    for (const std::string& path : m_readOnly) {
+        a.insert(a.end(), {"--ro-bind", path, path});
+    }
+    a.insert(a.end(), {"--chdir", m_workDir.empty() ? WRITABLE : m_workDir, "--clearenv"});
+    for (const auto& [name, value] : m_env) {
+        a.insert(a.end(), {"--setenv", name, value});
+    }
+    // The limits are set inside, after the jail's own user namespace exists, so that the
+    // process count is this bot's alone.
+    a.insert(a.end(), {"--", "/usr/bin/prlimit"});
+    const std::pair<const char*, uint64_t> limits[] = {{"--as=", m_limits.memoryBytes},
+                                                       {"--nproc=", m_limits.processes},
+                                                       {"--nofile=", m_limits.openFiles},
+                                                       {"--fsize=", m_limits.fileSizeBytes},
+                                                       {"--cpu=", m_limits.cpuSeconds}};
+    for (const auto& [option, value] : limits) {
+        if (value != 0) {
+            a.push_back(option + std::to_string(value));
+        }
+    }
+    a.emplace_back("--");
+    a.insert(a.end(), command.begin(), command.end());
+    return a;
+}
+
+json Jail::describe() const {
+    json env = json::array();
+    for (const auto& entry : m_env) {
+        env.push_back(entry.first);
+    }
+    return {{"jailed", true},
+            {"read_only", m_readOnly},
+            {"writable", WRITABLE},
+            {"work_dir", m_workDir.empty() ? WRITABLE : m_workDir},
+            {"env", env},
+            {"uid", dropsPrivileges() ? UNPRIVILEGED_ID : getuid()},
+            {"limits", m_limits.toJson()}};
+}
+
+bool Jail::dropsPrivileges() {
+    return geteuid() == 0;
+}
+
+bool Jail::available(std::string& error) {
+    static std::once_flag once;
+    static std::string reason;
+    std::call_once(once, [] {
+        Jail probe;
+        Subprocess p;
+        Subprocess::Options options;
+        options.dropPrivileges = dropsPrivileges();
+        std::string startError;
+        if (!p.start(probe.argv({"/usr/bin/true"}), options, startError)) {
+            reason = "cannot jail bots: bwrap is missing (install the package bubblewrap: "
+                     "tools/setup does), or run with --no-sandbox / \"sandbox\": false";
+            return;
+        }
+        std::string said;
+        while (p.running() || p.outputFd() >= 0) {
+            if (!p.readSome(said)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        }
+        if (p.waitStatus() != 0) {
+            while (!said.empty() && said.back() == '\n') {
+                said.pop_back();
+            }
+            reason = "cannot jail bots: bwrap refused (" + said +
+                     "); allow unprivileged user namespaces "
+                     "(sysctl kernel.unprivileged_userns_clone=1, user.max_user_namespaces > 0) "
+                     "or run with --no-sandbox / \"sandbox\": false";
+        }
+    });
+    error = reason;
+    return reason.empty();
+}

@@ -1,0 +1,65 @@
+#pragma once
+// A bot's jail: what it sees, what it may write, its limits and environment, as data.
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+/// Limits of one jailed program; 0 leaves that limit off. The defaults are far above what a
+/// bot playing by the rules needs.
+struct JailLimits {
+    uint64_t memoryBytes = uint64_t{2} << 30;
+    unsigned processes = 64;
+    unsigned openFiles = 256;
+    uint64_t fileSizeBytes = uint64_t{64} << 20;
+    unsigned cpuSeconds = 3600;
+    /// Size of the private writable folder.
+    uint64_t writableBytes = uint64_t{64} << 20;
+
+    nlohmann::json toJson() const;
+    /// Overrides the limits that `given` names ("memory_mb", "processes", "open_files",
+    /// "file_size_mb", "cpu_s", "writable_mb"); false, with the reason, on an unknown key or a
+    /// value that is not a whole number.
+    bool update(const nlohmann::json& given, std::string& error);
+};
+
+/// Describes one jailed run and turns it into a bubblewrap command line (one argument per
+/// word, never a shell line): the system read-only, the named folders read-only, one
+/// size-bounded private writable folder as HOME and TMPDIR, its own process namespace and
+/// session, killed with its parent, a clean environment, and the limits applied inside.
+class Jail {
+public:
+    /// The private writable folder inside the jail.
+    static constexpr const char* WRITABLE = "/tmp";
+
+    Jail();
+
+    /// Shows this host path (a folder or a file) read-only at the same path.
+    void showReadOnly(const std::string& path);
+    /// The folder the program starts in (inside the jail; empty: the writable folder).
+    void setWorkDir(const std::string& dir) { m_workDir = dir; }
+    /// Sets a variable of the jail's environment (the rest of the arena's is not passed).
+    void setEnv(const std::string& name, const std::string& value);
+    void setLimits(const JailLimits& limits) { m_limits = limits; }
+    const JailLimits& limits() const { return m_limits; }
+
+    /// The whole command line that runs `command` in the jail.
+    std::vector<std::string> argv(const std::vector<std::string>& command) const;
+    /// The jail as the record keeps it: folders shown, environment names, limits.
+    nlohmann::json describe() const;
+
+    /// Whether jails can be made here: false with one line saying what to install or allow.
+    /// Checked once per process (the answer is kept).
+    static bool available(std::string& error);
+    /// The uid a jailed program runs as when the arena runs as root (65534, "nobody"), so that
+    /// its process limit counts; the arena's own uid otherwise.
+    static bool dropsPrivileges();
+    static constexpr unsigned UNPRIVILEGED_ID = 65534;
+
+private:
+    std::vector<std::string> m_readOnly;
+    std::string m_workDir;
+    std::vector<std::pair<std::string, std::string>> m_env;
+    JailLimits m_limits;
+};
