@@ -95,6 +95,8 @@ def write_tournament(folder, rounds, base_port):
         "rounds": rounds,
         "seed": 7,
         "base_port": base_port,
+        # The jail does not start inside the PID namespaces the tests keep their daemons in.
+        "sandbox": False,
     }
     path = os.path.join(folder, "tournament.json")
     with open(path, "w") as f:
@@ -122,6 +124,7 @@ def records(folder):
         out[record["id"]] = {
             "bots": [s["bot"] for s in record["seats"]],
             "end": record["result"]["end"],
+            "reason": record["result"].get("reason"),
             "scores": record["result"].get("scores"),
             "ranks": record["result"].get("ranks"),
             "moves": [(m["seat"], m["x"], m["y"], m.get("choice")) for m in record["moves"]],
@@ -136,7 +139,7 @@ def check_all_recorded(folder):
     assert names == [i + ".json" for i in ids], f"records {names}, planned {ids}"
     played = records(folder)
     for match_id, record in played.items():
-        assert record["end"] == "final", f"{match_id} ended {record['end']}"
+        assert record["end"] == "final", f"{match_id} ended {record['end']}: {record['reason']}"
     return played
 
 
