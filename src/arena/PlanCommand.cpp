@@ -11,7 +11,10 @@
 
 namespace {
 
-const Logging::Logger& logger = Arena::logger();
+/// Standard output carries only what a job runner reads; every message goes to standard error.
+void note(const std::string& text) {
+    std::cerr << "arena plan: " << text << '\n';
+}
 
 } // namespace
 
@@ -32,7 +35,7 @@ bool PlanCommand::doRun() {
     std::string error;
     PlayLine play;
     if (!play.prepare(m_dir, error)) {
-        LOG(logger, lumber::ERR) << error;
+        note(error);
         return false;
     }
     Tournament tournament;
@@ -44,12 +47,12 @@ bool PlanCommand::doRun() {
         Tournament writer;
         if (!config.load(m_config, error) || !config.makePlan(plan, error) ||
             !writer.create(m_dir, plan, error)) {
-            LOG(logger, lumber::ERR) << error;
+            note(error);
             return false;
         }
     }
     if (!tournament.open(m_dir, error)) {
-        LOG(logger, lumber::ERR) << error;
+        note(error);
         return false;
     }
     // A match whose id cannot be written plainly is named and left out; the others still run.
@@ -59,7 +62,7 @@ bool PlanCommand::doRun() {
         if (play.line(m["id"].get<std::string>(), line, error)) {
             std::cout << line << '\n';
         } else {
-            LOG(logger, lumber::ERR) << error;
+            note(error);
             all = false;
         }
     }

@@ -123,6 +123,14 @@ bool RecordsFolder::writeText(const std::string& path, const std::string& text,
         path + TEMPORARY_MARK + std::to_string(getpid()) + "." + std::to_string(serial++);
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out.is_open()) {
+            // Someone removed the folder while it was empty: GNU parallel's --cleanup does
+            // that on a worker that runs several matches at once. The temporary file in it
+            // keeps it from going again before the rename.
+            std::error_code ec;
+            fs::create_directories(fs::path(path).parent_path(), ec);
+            out.open(temp, std::ios::binary | std::ios::trunc);
+        }
         out << text;
         out.close();
         if (!out) {

@@ -42,7 +42,8 @@ public:
     unsigned removeStaleTemporaries() const;
 
     /// Writes text to a temporary file next to `path`, then renames it over `path`: readers see
-    /// the old file or the whole new one, never a part. False, with why, when it cannot.
+    /// the old file or the whole new one, never a part. A missing folder of `path` is made.
+    /// False, with why, when it cannot.
     static bool writeText(const std::string& path, const std::string& text, std::string& error);
     /// Whether a file name is one of writeText's temporary files.
     static bool isTemporary(const std::string& fileName);

@@ -18,7 +18,10 @@
 
 namespace {
 
-const Logging::Logger& logger = Arena::logger();
+/// Standard output carries only what a job runner reads; every message goes to standard error.
+void note(const std::string& text) {
+    std::cerr << "arena slurm: " << text << '\n';
+}
 
 constexpr size_t MAX_NAME = 64;
 constexpr size_t MAX_SBATCH_OUTPUT = size_t{64} * 1024;
@@ -149,7 +152,7 @@ bool SlurmCommand::pendingIds(const PlayLine& play, std::vector<std::string>& id
     std::string error;
     Tournament tournament;
     if (!tournament.open(play.dir(), error)) {
-        LOG(logger, lumber::ERR) << error;
+        note(error);
         return false;
     }
     bool all = true;
@@ -158,7 +161,7 @@ bool SlurmCommand::pendingIds(const PlayLine& play, std::vector<std::string>& id
         std::string id = m["id"].get<std::string>();
         std::string line;
         if (!play.line(id, line, error)) {
-            LOG(logger, lumber::ERR) << error;
+            note(error);
             all = false;
         } else if (ids.size() < MAX_TASKS) {
             ids.push_back(std::move(id));
@@ -173,7 +176,7 @@ bool SlurmCommand::submit(const std::string& scriptPath) const {
     Subprocess sbatch;
     std::string error;
     if (!sbatch.start({"sbatch", "--parsable", scriptPath}, Subprocess::Options{}, error)) {
-        LOG(logger, lumber::ERR) << error;
+        note(error);
         return false;
     }
     std::string output;
@@ -182,8 +185,7 @@ bool SlurmCommand::submit(const std::string& scriptPath) const {
         output.pop_back();
     }
     if (!ok) {
-        LOG(logger, lumber::ERR) << "sbatch " << scriptPath << " failed (" << sbatch.describeEnd()
-                                 << "): " << output;
+        note("sbatch " + scriptPath + " failed (" + sbatch.describeEnd() + "): " + output);
         return false;
     }
     // --parsable prints "JOBID" or "JOBID;CLUSTER".
@@ -195,28 +197,27 @@ bool SlurmCommand::doRun() {
     PlayLine play;
     std::string error;
     if (!play.prepare(m_dir, error)) {
-        LOG(logger, lumber::ERR) << error;
+        note(error);
         return false;
     }
     std::vector<std::string> ids;
     size_t left = 0;
     const bool all = pendingIds(play, ids, left);
     if (ids.empty()) {
-        LOG(logger, lumber::INFO) << "No pending match in " << play.dir() << " to submit";
+        note("no pending match in " + play.dir() + " to submit");
         return all;
     }
     const std::string path = play.dir() + "/slurm-array.sh";
     std::error_code ec;
     std::filesystem::create_directories(play.dir() + "/slurm", ec);
     if (ec || !RecordsFolder::writeText(path, script(play, ids), error)) {
-        LOG(logger, lumber::ERR) << (ec ? "cannot make " + play.dir() + "/slurm: " + ec.message()
-                                        : error);
+        note(ec ? "cannot make " + play.dir() + "/slurm: " + ec.message() : error);
         return false;
     }
-    LOG(logger, lumber::INFO) << "Wrote " << path << ": " << ids.size() << " pending matches"
-                              << (left != 0 ? ", " + std::to_string(left) +
-                                                  " more for a later array once these are done"
-                                            : std::string());
+    note("wrote " + path + ": " + std::to_string(ids.size()) +
+         (ids.size() == 1 ? " pending match" : " pending matches") +
+         (left != 0 ? ", " + std::to_string(left) + " more for a later array once these are done"
+                    : std::string()));
     if (!m_submit) {
         std::cout << "sbatch " << path << '\n';
         return all;
