@@ -2,9 +2,9 @@
 // and read as a record; a record read must write back to a text that reads as the same record,
 // and its finish must give ratings.
 
+#include "BoundedFile.h"
 #include "MatchRecord.h"
 #include "Ratings.h"
-#include "BoundedFile.h"
 
 #include <cstdlib>
 #include <map>

@@ -1,8 +1,8 @@
 #include "MatchPage.h"
 
+#include "BoundedFile.h"
 #include "MatchRecord.h"
 #include "RecordsFolder.h"
-#include "BoundedFile.h"
 
 #include "WebAssets.h"
 
