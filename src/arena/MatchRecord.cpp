@@ -215,7 +215,7 @@ RecordSeat readSeat(const Field& f, unsigned k) {
         seat.logDroppedBytes =
             static_cast<uint64_t>(dropped.integer(0, std::numeric_limits<int64_t>::max()));
     }
-    const Field run = f.at("run", true);
+    const Field run = f.at("sandbox", true);
     if (run.present()) {
         seat.run = run.object(MatchRecord::MAX_RUN_BYTES);
     }
@@ -358,7 +358,7 @@ json seatJson(const RecordSeat& s) {
         seat["log_dropped_bytes"] = *s.logDroppedBytes;
     }
     if (s.run) {
-        seat["run"] = *s.run;
+        seat["sandbox"] = *s.run;
     }
     if (s.stoppedBy) {
         seat["stopped_by"] = *s.stoppedBy;

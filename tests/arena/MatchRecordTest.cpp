@@ -35,9 +35,9 @@ TEST(MatchRecord, HostileShapesAreNamedByFileAndField) {
         {"how a jailed bot ran",
          [](json& r) {
              r["sandbox"] = true;
-             r["seats"][0]["run"] = {{"jailed", true}, {"memory_mb", 512}};
+             r["seats"][0]["sandbox"] = {{"jailed", true}, {"memory_mb", 512}};
              r["seats"][0]["stopped_by"] = "exceeded its CPU time limit";
-             r["seats"][1]["run"] = nullptr;
+             r["seats"][1]["sandbox"] = nullptr;
          },
          ""},
         {"a tournament's round", [](json& r) { r["round"] = 2; }, ""},
@@ -86,8 +86,8 @@ TEST(MatchRecord, HostileShapesAreNamedByFileAndField) {
          "moves[0].changes[0]: not [x, y, token]"},
         {"a long name", [](json& r) { r["seats"][0]["bot"] = std::string(70000, 'x'); },
          "seats[0].bot: a text of 70000 bytes, more than 65536"},
-        {"a run string", [](json& r) { r["seats"][0]["run"] = "x"; },
-         "seats[0].run: not an object"},
+        {"a sandbox string", [](json& r) { r["seats"][0]["sandbox"] = "x"; },
+         "seats[0].sandbox: not an object"},
         {"sandbox a string", [](json& r) { r["sandbox"] = "yes"; }, "sandbox: not true or false"},
         {"map null", [](json& r) { r["map"] = nullptr; }, "map: not an object"},
         {"other format", [](json& r) { r["format"] = "reversi-match-0"; },
@@ -138,7 +138,7 @@ TEST(MatchRecord, FilesThatAreNotRecordsAreRefusedWithoutReadingThemWhole) {
     dir.write("r1.json", makeRecord("r1", {"a", "b"}, {1, 2}).dump());
 
     EXPECT_EQ(readFault(dir, "cut.json"), "cut.json: not valid JSON (truncated?)");
-    EXPECT_EQ(readFault(dir, "deep.json"), "deep.json: nested deeper than 64 levels");
+    EXPECT_EQ(readFault(dir, "deep.json"), "deep.json: nested more than 64 deep");
     EXPECT_EQ(readFault(dir, "shallow.json"),
               "shallow.json: not a match record of the format \"reversi-match-1\"");
     EXPECT_EQ(readFault(dir, "fifo.json"), "fifo.json: not a regular file");
