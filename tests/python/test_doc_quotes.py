@@ -22,7 +22,7 @@ CLIENT = os.environ.get("REVERSI_CLIENT_BIN")
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir)
 DOCUMENTS = ["README.md", "docs/protocol.md", "docs/rules.md", "maps/README.md"]
 
-# Reasons only a send that fails gives: the test finds them in the server's sources instead.
+# Reasons only a failed send gives: the test finds them in the server's sources instead.
 SEND_FAILURES = {"Failed to propagate move", "Failed to send TERM to player",
                  "Failed to send FIN to player", "Failed to send moverequest to player",
                  "Failed to propagate disqualification to player", "Failed to send board"}
@@ -160,10 +160,13 @@ def pattern_of(quote: str) -> str:
 
 
 def server_sources() -> str:
+    """The server's sources and the shared header that holds its reason texts."""
     folder = os.path.join(ROOT, "src", "server")
+    files = [os.path.join(folder, name) for name in sorted(os.listdir(folder))]
+    files.append(os.path.join(ROOT, "src", "common", "ServerFacts.h"))
     text = ""
-    for name in sorted(os.listdir(folder)):
-        with open(os.path.join(folder, name)) as source:
+    for path in files:
+        with open(path) as source:
             text += source.read()
     return text
 
