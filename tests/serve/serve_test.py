@@ -23,10 +23,12 @@ SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file_
 
 
 def write_league(folder, bots=("greedy", "random"), time_s=0.5):
-    """A league of reference clients on the classic map; matches end within seconds."""
+    """A league of reference clients on the classic map; matches end within seconds. The bots
+    run unjailed: the test's private temporary folders are not readable by the jail's user."""
     config = {"bots": [{"name": b, "command": b} for b in bots],
               "maps": [os.path.join(SOURCE, "maps", "classic8.map")],
-              "time": time_s, "rounds": 1, "concurrency": 2, "connect_timeout": 5}
+              "time": time_s, "rounds": 1, "concurrency": 2, "connect_timeout": 5,
+              "sandbox": False}
     with open(os.path.join(folder, "league.json"), "w", encoding="utf-8") as out:
         json.dump(config, out)
 
