@@ -11,7 +11,7 @@ class LeagueRecord {
 public:
     /// Reads a "reversi-match-1" document. False with the reason when it is not one, or when
     /// it has more than MAX_SEATS seats or MAX_MOVES moves.
-    static bool read(const nlohmann::json& record, LeagueRecord& out, std::string& error);
+    static bool read(const nlohmann::json& document, LeagueRecord& out, std::string& error);
 
     MatchResult result;
     /// Per seat: the bot's name and command.

@@ -39,6 +39,23 @@ std::unique_ptr<LiveView> liveView(const Map& map, const MatchSetup& setup) {
 
 } // namespace
 
+void MatchCommand::checkTimeLimit(double seconds) {
+    if (!(seconds >= 0.2 && seconds < 4294967.0)) {
+        throw knob::exception("Please choose a timeout value >= 0.2 seconds.");
+    }
+}
+
+void MatchCommand::addLimit(const std::string& given) {
+    const size_t eq = given.find('=');
+    const std::string digits = eq == std::string::npos ? "" : given.substr(eq + 1);
+    std::string error;
+    if (digits.empty() || digits.size() > 12 ||
+        digits.find_first_not_of("0123456789") != std::string::npos ||
+        !m_limits.update({{given.substr(0, eq), std::stoull(digits)}}, error)) {
+        throw knob::exception(error.empty() ? "Please give a limit as key=number." : error);
+    }
+}
+
 bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> map("The map file", m_map);
     map.valuename("mapfile");
@@ -55,11 +72,8 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     });
     knob::VariableArgument<double> time("Give each move this &time limit (seconds, >=0.2)", m_time);
     time.valuename("seconds");
-    time.check_typed([](const knob::TypedArgument<double>&, const double& s) {
-        if (!(s >= 0.2 && s < 4294967.0)) {
-            throw knob::exception("Please choose a timeout value >= 0.2 seconds.");
-        }
-    });
+    time.check_typed(
+        [](const knob::TypedArgument<double>&, const double& s) { checkTimeLimit(s); });
     knob::VariableArgument<unsigned> depth("Play with this &depth limit instead", m_depth);
     depth.valuename("number");
     knob::VariableArgument<std::string> record("Write the match &record (JSON) to this file",
@@ -69,9 +83,8 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
                                              m_logs);
     logs.valuename("dir");
     knob::VariableArgument<double> matchTimeout(
-        "End the match after this many seconds (default: scaled to "
-        "the map)",
-        "match-timeout", m_matchTimeout);
+        "End the match after this many seconds (default: scaled to the map)", "match-timeout",
+        m_matchTimeout);
     matchTimeout.valuename("seconds");
     knob::VariableArgument<double> connectTimeout("Seconds a bot has to connect (default 30)",
                                                   "connect-timeout", m_connectTimeout);
@@ -98,14 +111,7 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     limits.valuename("key=number");
     limits.many(true);
     limits.check_typed([this](const knob::TypedArgument<std::string>&, const std::string& given) {
-        const size_t eq = given.find('=');
-        const std::string digits = eq == std::string::npos ? "" : given.substr(eq + 1);
-        std::string error;
-        if (digits.empty() || digits.size() > 12 ||
-            digits.find_first_not_of("0123456789") != std::string::npos ||
-            !m_limits.update({{given.substr(0, eq), std::stoull(digits)}}, error)) {
-            throw knob::exception(error.empty() ? "Please give a limit as key=number." : error);
-        }
+        addLimit(given);
     });
     knob::Argument show("Show the server's console while the match runs ($show)");
     knob::Argument sandbox("Run the match in a network of its own and each bot in a jail "
@@ -116,16 +122,11 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     parser.add(+map);
     parser.add(+bots);
     parser.add(+(time ^ depth));
-    parser.add(record);
-    parser.add(logs);
-    parser.add(matchTimeout);
-    parser.add(connectTimeout);
-    parser.add(port);
-    parser.add(seed);
-    parser.add(logLimit);
-    parser.add(server);
-    parser.add(client);
-    parser.add(limits);
+    for (knob::Argument* a : std::initializer_list<knob::Argument*>{
+             &record, &logs, &matchTimeout, &connectTimeout, &port, &seed, &logLimit, &server,
+             &client, &limits}) {
+        parser.add(*a);
+    }
     parser.add(show ^ quiet);
     parser.add(sandbox ^ noSandbox);
     if (!Tool::parseOptions(parser)) {
@@ -134,6 +135,33 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     m_show = show.count() != 0;
     m_quiet = quiet.count() != 0;
     m_sandbox = sandbox.count() != 0;
+    return true;
+}
+
+bool MatchCommand::fillSetup(MatchSetup& setup) {
+    setup.timeMs = static_cast<unsigned>(m_time * 1000.0);
+    setup.depth = m_depth;
+    if (m_basePort == 0) {
+        std::random_device random;
+        m_basePort = 20000 + random() % 40000;
+    }
+    setup.basePort = m_basePort;
+    setup.seed = m_seed;
+    setup.matchTimeout = m_matchTimeout;
+    setup.connectTimeout = m_connectTimeout;
+    setup.botLogLimit = m_logLimit;
+    setup.serverProgram = Arena::serverProgram(m_server);
+    setup.clientProgram = Arena::clientProgram(m_client);
+    if (m_logs.empty()) {
+        const char* tmp = getenv("TMPDIR");
+        std::string pattern = std::string(tmp != nullptr ? tmp : "/tmp") + "/arena-match.XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr) {
+            LOG(logger, lumber::ERR) << "Cannot make a log folder";
+            return false;
+        }
+        m_logs = pattern;
+    }
+    setup.logDir = m_logs;
     return true;
 }
 
@@ -158,30 +186,10 @@ bool MatchCommand::doRun() {
                                  << " bots were given";
         return false;
     }
-    setup.timeMs = static_cast<unsigned>(m_time * 1000.0);
-    setup.depth = m_depth;
-    if (m_basePort == 0) {
-        std::random_device random;
-        m_basePort = 20000 + random() % 40000;
-    }
-    setup.basePort = m_basePort;
-    setup.seed = m_seed;
-    setup.matchTimeout = m_matchTimeout;
-    setup.connectTimeout = m_connectTimeout;
-    setup.botLogLimit = m_logLimit;
-    setup.serverProgram = Arena::serverProgram(m_server);
-    setup.clientProgram = Arena::clientProgram(m_client);
     const bool ownLogs = m_logs.empty();
-    if (ownLogs) {
-        const char* tmp = getenv("TMPDIR");
-        std::string pattern = std::string(tmp != nullptr ? tmp : "/tmp") + "/arena-match.XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) {
-            LOG(logger, lumber::ERR) << "Cannot make a log folder";
-            return false;
-        }
-        m_logs = pattern;
+    if (!fillSetup(setup)) {
+        return false;
     }
-    setup.logDir = m_logs;
     setup.echo = m_show ? &std::cout : nullptr;
     setup.sandbox = m_sandbox;
     std::string error;
@@ -205,6 +213,10 @@ bool MatchCommand::doRun() {
         Arena::interrupted() = true;
         return false;
     }
+    return finish(record, ownLogs);
+}
+
+bool MatchCommand::finish(const nlohmann::json& record, bool ownLogs) {
     if (!m_record.empty()) {
         std::string error;
         if (!RecordsFolder::writeText(m_record, record.dump(1) + '\n', error)) {

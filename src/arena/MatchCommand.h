@@ -2,6 +2,7 @@
 // "arena match": one match of any bots on one map.
 
 #include "Jail.h"
+#include "MatchRunner.h"
 #include "Tool.h"
 
 #include <nlohmann/json.hpp>
@@ -19,6 +20,16 @@ protected:
     bool doRun() override;
 
 private:
+    /// Throws the option's refusal for a time limit outside 0.2 s to 4294967 s.
+    static void checkTimeLimit(double seconds);
+    /// Reads "--limit KEY=N" into the jail's limits; throws the option's refusal.
+    void addLimit(const std::string& given);
+    /// Limits, ports, programs and the log folder (made when none was given) of the match.
+    bool fillSetup(MatchSetup& setup);
+    /// Writes the record when asked, prints the result and removes the arena's own logs of a
+    /// match played to its end. True when it was.
+    bool finish(const nlohmann::json& record, bool ownLogs);
+
     std::string m_map;
     std::vector<std::string> m_bots;
     double m_time = 0;
