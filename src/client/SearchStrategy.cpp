@@ -240,6 +240,45 @@ bool SearchStrategy::outOfTime() {
     return m_aborted;
 }
 
+bool SearchStrategy::probeTable(uint64_t key, unsigned depth, int alpha, int beta,
+                                Candidate& tableMove, int& value) {
+    const TranspositionTable::Entry* entry = m_table.probe(key);
+    if (entry == nullptr) {
+        return false;
+    }
+    tableMove = entry->best;
+    if (entry->depth < depth && !entry->complete) {
+        return false;
+    }
+    value = entry->value;
+    const bool usable = entry->bound == TranspositionTable::Bound::EXACT ||
+                        (entry->bound == TranspositionTable::Bound::LOWER && value >= beta) ||
+                        (entry->bound == TranspositionTable::Bound::UPPER && value <= alpha);
+    if (usable) {
+        m_hitHorizon = m_hitHorizon || !entry->complete;
+    }
+    return usable;
+}
+
+int SearchStrategy::searchChild(const Position& child, unsigned depth, int alpha, int beta,
+                                unsigned ply, bool first, bool maximizing) {
+    if (first) {
+        return search(child, depth - 1, alpha, beta, ply + 1);
+    }
+    // A null window around the side to move's bound first; the full window only when the
+    // move may be better.
+    if (maximizing) {
+        const int value = search(child, depth - 1, alpha, alpha + 1, ply + 1);
+        return value > alpha && value < beta && !m_aborted
+                   ? search(child, depth - 1, alpha, beta, ply + 1)
+                   : value;
+    }
+    const int value = search(child, depth - 1, beta - 1, beta, ply + 1);
+    return value < beta && value > alpha && !m_aborted
+               ? search(child, depth - 1, alpha, beta, ply + 1)
+               : value;
+}
+
 int SearchStrategy::search(const Position& position, unsigned depth, int alpha, int beta,
                            unsigned ply) {
     ++m_nodes;
@@ -255,19 +294,9 @@ int SearchStrategy::search(const Position& position, unsigned depth, int alpha, 
     }
     const uint64_t key = m_keys.of(position);
     Candidate tableMove;
-    if (const TranspositionTable::Entry* entry = m_table.probe(key)) {
-        tableMove = entry->best;
-        if (entry->depth >= depth || entry->complete) {
-            const int value = entry->value;
-            const bool usable =
-                entry->bound == TranspositionTable::Bound::EXACT ||
-                (entry->bound == TranspositionTable::Bound::LOWER && value >= beta) ||
-                (entry->bound == TranspositionTable::Bound::UPPER && value <= alpha);
-            if (usable) {
-                m_hitHorizon = m_hitHorizon || !entry->complete;
-                return value;
-            }
-        }
+    int known = 0;
+    if (probeTable(key, depth, alpha, beta, tableMove, known)) {
+        return known;
     }
     // One move list per ply, whose room is kept from node to node.
     std::vector<Candidate>& moves = m_moveLists[ply];
@@ -290,20 +319,7 @@ int SearchStrategy::search(const Position& position, unsigned depth, int alpha, 
     for (const Candidate& candidate : moves) {
         Position child(position);
         child.play(candidate);
-        int value = 0;
-        if (first) {
-            value = search(child, depth - 1, alpha, beta, ply + 1);
-        } else if (maximizing) {
-            value = search(child, depth - 1, alpha, alpha + 1, ply + 1);
-            if (value > alpha && value < beta && !m_aborted) {
-                value = search(child, depth - 1, alpha, beta, ply + 1);
-            }
-        } else {
-            value = search(child, depth - 1, beta - 1, beta, ply + 1);
-            if (value < beta && value > alpha && !m_aborted) {
-                value = search(child, depth - 1, alpha, beta, ply + 1);
-            }
-        }
+        const int value = searchChild(child, depth, alpha, beta, ply, first, maximizing);
         first = false;
         if (m_aborted) {
             return 0;

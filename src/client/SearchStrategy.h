@@ -46,6 +46,14 @@ private:
     /// Paranoid alpha-beta (fail-soft) from this player's point of view; `ply` counts from the
     /// root.
     int search(const Position& position, unsigned depth, int alpha, int beta, unsigned ply);
+    /// The table's value of the position when it decides this window (true), and its best
+    /// move for ordering either way.
+    bool probeTable(uint64_t key, unsigned depth, int alpha, int beta, Candidate& tableMove,
+                    int& value);
+    /// The value of one child: the first with the full window, the others with a null window
+    /// first and searched again when they may improve.
+    int searchChild(const Position& child, unsigned depth, int alpha, int beta, unsigned ply,
+                    bool first, bool maximizing);
     /// Heuristic value of a position from this player's point of view.
     int evaluate(const Position& position) const;
     /// Exact value of a final position: a win or loss outweighs any heuristic value.
