@@ -1,6 +1,7 @@
 #include "LeaguePlanner.h"
 
 #include "MapRepository.h"
+#include "TournamentConfig.h"
 
 #include <algorithm>
 #include <functional>
@@ -11,32 +12,6 @@ namespace {
 constexpr std::int64_t SEED_MASK = 0x7fffffff;
 
 } // namespace
-
-std::vector<std::vector<unsigned>> LeaguePlanner::lineups(unsigned n, unsigned size) {
-    std::vector<std::vector<unsigned>> out;
-    std::vector<unsigned> pick;
-    const bool repeat = n < size;
-    std::function<void(unsigned)> extend = [&](unsigned from) {
-        if (pick.size() == size) {
-            for (unsigned b = 0; repeat && b < n; ++b) {
-                if (std::find(pick.begin(), pick.end(), b) == pick.end()) {
-                    return;
-                }
-            }
-            out.push_back(pick);
-            return;
-        }
-        for (unsigned b = from; b < n; ++b) {
-            pick.push_back(b);
-            extend(repeat ? b : b + 1);
-            pick.pop_back();
-        }
-    };
-    if (n > 0 && size > 0) {
-        extend(0);
-    }
-    return out;
-}
 
 std::string LeaguePlanner::key(std::int64_t mapId, int round, int timeMs, int depth,
                                const std::vector<std::int64_t>& versions) {
@@ -57,7 +32,7 @@ std::vector<PlannedMatch> LeaguePlanner::plan(const std::vector<std::int64_t>& v
     for (size_t r = 0; r < rounds.size(); ++r) {
         for (const PlanMap& map : rounds[r]) {
             const auto k = static_cast<unsigned>(map.seats);
-            for (const std::vector<unsigned>& up : lineups(n, k)) {
+            for (const std::vector<unsigned>& up : TournamentConfig::lineups(n, k)) {
                 for (unsigned rotation = 0; rotation < k; ++rotation) {
                     PlannedMatch m;
                     m.mapId = map.mapId;

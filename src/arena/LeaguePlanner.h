@@ -24,6 +24,4 @@ public:
     /// The key that names a match for good: map, round, limit and versions by seat.
     static std::string key(std::int64_t mapId, int round, int timeMs, int depth,
                            const std::vector<std::int64_t>& versions);
-    /// Line-ups as ascending indices into n versions, for `size` seats.
-    static std::vector<std::vector<unsigned>> lineups(unsigned n, unsigned size);
 };

@@ -30,32 +30,6 @@ constexpr unsigned SEED_STRIDE = 10;
 constexpr size_t MAX_STEM_BYTES = 64;
 const char* const ENV_NAME_CHARS = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_";
 
-/// Every multiset of `size` bots out of n in which each bot appears when n < size, every
-/// plain combination otherwise; each as ascending bot indices.
-void lineups(unsigned n, unsigned size, std::vector<std::vector<unsigned>>& out) {
-    std::vector<unsigned> pick;
-    const bool repeat = n < size;
-    std::function<void(unsigned)> extend = [&](unsigned from) {
-        if (pick.size() == size) {
-            if (repeat) {
-                for (unsigned b = 0; b < n; ++b) {
-                    if (std::find(pick.begin(), pick.end(), b) == pick.end()) {
-                        return;
-                    }
-                }
-            }
-            out.push_back(pick);
-            return;
-        }
-        for (unsigned b = from; b < n; ++b) {
-            pick.push_back(b);
-            extend(repeat ? b : b + 1);
-            pick.pop_back();
-        }
-    };
-    extend(0);
-}
-
 /// n choose k in floating point: exact while small, and large enough to compare with a bound.
 double choose(double n, unsigned k) {
     double result = 1;
@@ -244,6 +218,32 @@ JailLimits TournamentConfig::limitsOf(const Bot& bot) const {
     return own;
 }
 
+std::vector<std::vector<unsigned>> TournamentConfig::lineups(unsigned n, unsigned size) {
+    std::vector<std::vector<unsigned>> out;
+    std::vector<unsigned> pick;
+    const bool repeat = n < size;
+    std::function<void(unsigned)> extend = [&](unsigned from) {
+        if (pick.size() == size) {
+            for (unsigned b = 0; repeat && b < n; ++b) {
+                if (std::find(pick.begin(), pick.end(), b) == pick.end()) {
+                    return;
+                }
+            }
+            out.push_back(pick);
+            return;
+        }
+        for (unsigned b = from; b < n; ++b) {
+            pick.push_back(b);
+            extend(repeat ? b : b + 1);
+            pick.pop_back();
+        }
+    };
+    if (n > 0 && size > 0) {
+        extend(0);
+    }
+    return out;
+}
+
 uint64_t TournamentConfig::planSize(size_t bots, const std::vector<unsigned>& seats,
                                     unsigned rounds) {
     double total = 0;
@@ -312,8 +312,8 @@ bool TournamentConfig::makePlan(json& plan, std::string& error) const {
     unsigned index = 0;
     for (unsigned round = 1; round <= rounds; ++round) {
         for (size_t m = 0; m < seats.size(); ++m) {
-            std::vector<std::vector<unsigned>> ups;
-            lineups(static_cast<unsigned>(bots.size()), seats[m], ups);
+            const std::vector<std::vector<unsigned>> ups =
+                lineups(static_cast<unsigned>(bots.size()), seats[m]);
             for (size_t u = 0; u < ups.size(); ++u) {
                 for (unsigned r = 0; r < seats[m]; ++r) {
                     json names = json::array();

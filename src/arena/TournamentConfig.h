@@ -61,6 +61,9 @@ public:
     /// map's seats, each in all rotations of its seats. Refused without building anything
     /// when it would hold more than MAX_MATCHES, or when a map file cannot be read.
     bool makePlan(nlohmann::json& plan, std::string& error) const;
+    /// Every multiset of `size` bots out of n in which each bot appears when n < size, every
+    /// plain combination otherwise; each as ascending bot indices.
+    static std::vector<std::vector<unsigned>> lineups(unsigned n, unsigned size);
     /// The number of matches of that plan (more than MAX_MATCHES: some larger number).
     static uint64_t planSize(size_t bots, const std::vector<unsigned>& seats, unsigned rounds);
 
