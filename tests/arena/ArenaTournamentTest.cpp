@@ -18,14 +18,23 @@ namespace fs = std::filesystem;
 
 namespace {
 
+/// The jail bounds a bot's address space; a reference client built with AddressSanitizer
+/// reserves terabytes of it, so that limit is off in the sanitizer build.
+#ifdef REVERSI_SANITIZED
+constexpr const char* JAIL_LIMITS = R"(, "limits": {"memory_mb": 0})";
+#else
+constexpr const char* JAIL_LIMITS = "";
+#endif
+
 std::string writeConfig(const TempDir& dir) {
     dir.write("tiny2.map", TINY2);
     dir.write("tiny3.map", TINY3);
-    return dir.write("cfg.json", R"({"bots": [{"name": "r", "command": "random"},
+    return dir.write("cfg.json", std::string(R"({"bots": [{"name": "r", "command": "random"},
                                              {"name": "g", "command": "greedy"},
                                              {"name": "s", "command": "search:1"}],
                                     "maps": ["tiny2.map", "tiny3.map"], "time": 0.5,
-                                    "concurrency": 3, "seed": 4})");
+                                    "concurrency": 3, "seed": 4)") +
+                                     JAIL_LIMITS + "}");
 }
 
 std::vector<std::string> files(const std::string& dir) {
