@@ -103,6 +103,18 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> client("The reference client program", "client", m_client);
     client.valuename("path");
 
+    parser.add(+map);
+    parser.add(+bots);
+    parser.add(+(time ^ depth));
+    for (knob::Argument* a :
+         std::initializer_list<knob::Argument*>{&record, &logs, &matchTimeout, &connectTimeout,
+                                                &port, &seed, &logLimit, &server, &client}) {
+        parser.add(*a);
+    }
+    return parseViewAndJail(parser);
+}
+
+bool MatchCommand::parseViewAndJail(knob::ArgumentParser& parser) {
     std::string limit;
     knob::VariableArgument<std::string> limits("Set a limit of the jailed bots (memory_mb, "
                                                "processes, open_files, file_size_mb, cpu_s, "
@@ -119,14 +131,7 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
                            "sandbox");
     knob::Argument noSandbox("Run the bots as yourself, unjailed (the default)", "no-sandbox");
     knob::Argument quiet("Show only the result, no live view ($quiet)");
-    parser.add(+map);
-    parser.add(+bots);
-    parser.add(+(time ^ depth));
-    for (knob::Argument* a : std::initializer_list<knob::Argument*>{
-             &record, &logs, &matchTimeout, &connectTimeout, &port, &seed, &logLimit, &server,
-             &client, &limits}) {
-        parser.add(*a);
-    }
+    parser.add(limits);
     parser.add(show ^ quiet);
     parser.add(sandbox ^ noSandbox);
     if (!Tool::parseOptions(parser)) {

@@ -24,6 +24,9 @@ private:
     static void checkTimeLimit(double seconds);
     /// Reads "--limit KEY=N" into the jail's limits; throws the option's refusal.
     void addLimit(const std::string& given);
+    /// Adds the options of the view (--show, --quiet) and of the jail (--sandbox,
+    /// --no-sandbox, --limit) to those already declared, then parses the command line.
+    bool parseViewAndJail(knob::ArgumentParser& parser);
     /// Limits, ports, programs and the log folder (made when none was given) of the match.
     bool fillSetup(MatchSetup& setup);
     /// Writes the record when asked, prints the result and removes the arena's own logs of a

@@ -242,7 +242,7 @@ def check_report(browser, tools, fixtures, scratch, failures):
 PROBE = r"""
 <script>
 (() => {
-  const spec = JSON.parse(document.getElementById("probe-spec").textContent);
+  const plan = JSON.parse(document.getElementById("probe-plan").textContent);
   const out = {pwned: window.__pwned === undefined ? null : String(window.__pwned),
                error: document.body.getAttribute("data-error"),
                prototype: Object.getOwnPropertyNames(Object.prototype).length,
@@ -289,7 +289,7 @@ PROBE = r"""
     const transitions = () =>
         Array.from(board.querySelectorAll(".transition")).filter(visible).length;
     out.moves = [];
-    for (const n of spec.moves) {
+    for (const n of plan.moves) {
       Viewer.go(n);
       const digits = new Map();
       Viewer.stoneEls.forEach((g, i) => {
@@ -330,15 +330,15 @@ PROBE = r"""
 """
 
 
-def probe(browser, page, spec, window=(1280, 800)):
+def probe(browser, page, plan, window=(1280, 800)):
     """The page with the probe added, opened at the given width: what the probe measured."""
     with open(page) as f:
         text = f.read()
     probed = page.replace(".html", "-probe.html")
-    data = json.dumps(spec).replace("<", "\\u003c")
+    data = json.dumps(plan).replace("<", "\\u003c")
     at = text.rindex("</body>")
     with open(probed, "w") as f:
-        f.write(text[:at] + f'<script type="application/json" id="probe-spec">{data}</script>' +
+        f.write(text[:at] + f'<script type="application/json" id="probe-plan">{data}</script>' +
                 PROBE + text[at:])
     dom = Page(browser.dom(probed, window=window))
     return json.loads(dom.texts.get("probe") or "{}")
@@ -395,18 +395,18 @@ def all_moves(fixture):
 
 def check_drawing(browser, tools, fixtures, scratch, failures):
     """Coordinates, legal marks clear of digits, legend, transitions, big cells, seat colours."""
-    eight, specials, bombs = (fixtures[k] for k in ("eight", "specials", "bombs"))
+    eight, squares, bombs = (fixtures[k] for k in ("eight", "squares", "bombs"))
     pages = {name: view(tools, path, scratch, name + "-drawn") for name, path in
-             (("eight", eight), ("specials", specials), ("bombs", bombs))}
+             (("eight", eight), ("squares", squares), ("bombs", bombs))}
     pages["big"] = embed(pages["eight"], "record", big_record(),
                          os.path.join(scratch, "big-drawn.html"))
-    cases = (("eight", eight), ("specials", specials), ("bombs", bombs), ("big", None))
+    cases = (("eight", eight), ("squares", squares), ("bombs", bombs), ("big", None))
     with concurrent.futures.ThreadPoolExecutor(len(cases)) as pool:
         found = pool.map(lambda c: probe(browser, pages[c[0]],
                                          {"moves": all_moves(c[1]) if c[1] else [0]}), cases)
         seen = dict(zip((name for name, _ in cases), found))
     # Coordinates: every column and row on small boards, every fifth on long sides.
-    for name, xs, ys in (("eight", range(10), range(10)), ("specials", range(6), range(6)),
+    for name, xs, ys in (("eight", range(10), range(10)), ("squares", range(6), range(6)),
                          ("bombs", range(9), range(8)), ("big", range(0, 50, 5), range(0, 50, 5))):
         want = {"x": [str(v) for v in xs], "y": [str(v) for v in ys]}
         failures.check(seen[name].get("coords") == want,
@@ -414,21 +414,21 @@ def check_drawing(browser, tools, fixtures, scratch, failures):
         failures.check(not seen[name].get("misplaced", ["none measured"]),
                        f"{name}: labels beside other cells: {seen[name].get('misplaced')}")
     # Legal marks never cover a stone's digit, and override moves were drawn at all.
-    for name in ("eight", "specials", "bombs"):
+    for name in ("eight", "squares", "bombs"):
         moves = seen[name].get("moves", [])
         bad = [m["n"] for m in moves if m["overlaps"]]
         failures.check(moves and not bad, f"{name}: legal marks over digits after moves {bad}")
         failures.check(sum(m["over"] for m in moves) > 0, f"{name}: no override move was marked")
     # The legend names each special square of the map and the marks.
-    for name, kinds in (("specials", {"choice", "inversion", "bonus", "expansion", "legal",
-                                      "legal-override", "last", "turned", "blast", "transition"}),
+    for name, kinds in (("squares", {"choice", "inversion", "bonus", "expansion", "legal",
+                                     "legal-override", "last", "turned", "blast", "transition"}),
                         ("eight", {"legal", "legal-override", "last", "turned", "blast"}),
                         ("big", {"legal", "last", "turned"})):
         got = set(seen[name].get("legend", []))
         failures.check(got == kinds, f"{name}: legend {sorted(got)}, wanted {sorted(kinds)}")
     # Transitions: all of a few; of many, none at the start, only those of the move shown
     # (some moves follow one), and all of them once asked for.
-    for name, total, shown_first in (("bombs", 5, True), ("specials", 22, False)):
+    for name, total, shown_first in (("bombs", 5, True), ("squares", 22, False)):
         s = seen[name]
         first = s["moves"][0]["transitions"]
         failures.check(s.get("transitionsTotal") == total and s.get("defaultAll") == shown_first,
@@ -567,7 +567,7 @@ def main():
         fixtures = [os.path.join(tools.fixtures, f) for f in ("transitions-bombs.json",
                                                               "eight-players.json")]
         named = {"bombs": fixtures[0], "eight": fixtures[1],
-                 "specials": os.path.join(tools.fixtures, "torus-specials.json")}
+                 "squares": os.path.join(tools.fixtures, "torus-squares.json")}
         # Each check writes its own files and starts its own browsers: they run side by side.
         with concurrent.futures.ThreadPoolExecutor(5) as pool:
             runs = [pool.submit(check_record, browser, tools, f, scratch, failures)
@@ -578,9 +578,9 @@ def main():
             for run in runs:
                 run.result()
             report_page, seen = report.result(), drawing.result()
-        check_move_kinds(named["specials"], seen["specials"].get("kinds", []), failures)
-        check_injection(browser, tools, named["specials"], report_page,
-                        seen["specials"]["prototype"], scratch, failures)
+        check_move_kinds(named["squares"], seen["squares"].get("kinds", []), failures)
+        check_injection(browser, tools, named["squares"], report_page,
+                        seen["squares"]["prototype"], scratch, failures)
     for f in failures:
         print("FAIL:", f)
     print("ok" if not failures else f"{len(failures)} failures")
