@@ -8,6 +8,7 @@
 #include "Logging.h"
 #include "MatchRunner.h"
 #include "RecordsFolder.h"
+#include "RunOptions.h"
 
 #include "knob/SwitchArgument.h"
 
@@ -90,11 +91,6 @@ bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
                                               "to write records to",
                                               m_third);
     third.valuename("dir");
-    knob::VariableArgument<unsigned> jobs(
-        "Play this many matches at once (default: the configuration's "
-        "concurrency)",
-        "jobs", m_jobs);
-    jobs.valuename("number").alias('j');
     knob::SwitchArgument json("Print the tables as JSON", m_json);
     json.alias("json");
     knob::VariableArgument<std::string> html("Write the tables as an HTML page to this file",
@@ -105,15 +101,12 @@ bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
     top.valuename("rows");
     knob::VariableArgument<std::string> match("export: only this match (mID)", "match", m_match);
     match.valuename("id");
-    knob::VariableArgument<std::string> server("The server program", "server", m_server);
-    server.valuename("path");
-    knob::VariableArgument<std::string> client("The reference client program", "client", m_client);
-    client.valuename("path");
+    RunOptions run(m_jobs, m_server, m_client);
     parser.add(+first);
     parser.add(second);
     parser.add(third);
-    for (knob::Argument* a : std::initializer_list<knob::Argument*>{&jobs, &json, &html, &top,
-                                                                    &match, &server, &client}) {
+    run.addTo(parser);
+    for (knob::Argument* a : std::initializer_list<knob::Argument*>{&json, &html, &top, &match}) {
         parser.add(*a);
     }
     return Tool::parseOptions(parser);

@@ -4,6 +4,7 @@
 #include "HttpServer.h"
 #include "LeagueConfig.h"
 #include "MatchRunner.h"
+#include "RunOptions.h"
 #include "ServeApi.h"
 #include "ServeLeague.h"
 #include "SubmissionQueue.h"
@@ -59,19 +60,9 @@ bool ServeCommand::parseOptions(knob::ArgumentParser& parser) {
     parser.add(action);
     parser.add(name);
     parser.add(listen);
-    knob::VariableArgument<unsigned> jobs(
-        "Play this many matches at once (default: the configuration's "
-        "concurrency)",
-        "jobs", m_jobs);
-    jobs.valuename("number").alias('j');
-    knob::VariableArgument<std::string> server("The server program", "server", m_server);
-    server.valuename("path");
-    knob::VariableArgument<std::string> client("The reference client program", "client", m_client);
-    client.valuename("path");
+    RunOptions run(m_jobs, m_server, m_client);
     parser.add(buildSeconds);
-    parser.add(jobs);
-    parser.add(server);
-    parser.add(client);
+    run.addTo(parser);
     return Tool::parseOptions(parser);
 }
 

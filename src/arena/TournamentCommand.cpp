@@ -2,6 +2,7 @@
 
 #include "Arena.h"
 #include "Logging.h"
+#include "RunOptions.h"
 #include "Tournament.h"
 #include "TournamentConfig.h"
 #include "knob/VariableArgument.h"
@@ -18,20 +19,10 @@ bool TournamentCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> out("Keep the plan, records and logs in this &out folder",
                                             m_out);
     out.valuename("dir");
-    knob::VariableArgument<unsigned> jobs(
-        "Play this many matches at once (default: the configuration's "
-        "concurrency)",
-        "jobs", m_jobs);
-    jobs.valuename("number").alias('j');
-    knob::VariableArgument<std::string> server("The server program", "server", m_server);
-    server.valuename("path");
-    knob::VariableArgument<std::string> client("The reference client program", "client", m_client);
-    client.valuename("path");
+    RunOptions run(m_jobs, m_server, m_client);
     parser.add(+config);
     parser.add(+out);
-    parser.add(jobs);
-    parser.add(server);
-    parser.add(client);
+    run.addTo(parser);
     return Tool::parseOptions(parser);
 }
 

@@ -137,7 +137,9 @@ def add_team(folder, name):
     return token
 
 
-class ServeTest(unittest.TestCase):
+class SiteCase(unittest.TestCase):
+    """A league of reference bots, teams alpha and beta, and its site running."""
+
     def setUp(self):
         self.scratch = tempfile.TemporaryDirectory()
         self.folder = os.path.join(self.scratch.name, "league")
@@ -151,6 +153,8 @@ class ServeTest(unittest.TestCase):
         self.site.stop()
         self.scratch.cleanup()
 
+
+class ServeTest(SiteCase):
     def test_tokens_guard_every_team_route_and_a_refused_request_changes_nothing(self):
         good = tar_of({"run": "echo hi\n"})
         for token, expected in [(None, 401), ("", 401), ("0" * 64, 401), (self.alpha + "0", 401)]:
@@ -241,22 +245,9 @@ def wait_for(what, check, seconds=120):
     raise AssertionError(f"{what} within {seconds} s")
 
 
-class LeagueSiteTest(unittest.TestCase):
+class LeagueSiteTest(SiteCase):
     """The whole round: a team's bot uploaded, built, scheduled, played and rated; the
     league's pages and logs; a restart that loses nothing and replays nothing."""
-
-    def setUp(self):
-        self.scratch = tempfile.TemporaryDirectory()
-        self.folder = os.path.join(self.scratch.name, "league")
-        os.mkdir(self.folder)
-        write_league(self.folder)
-        self.alpha = add_team(self.folder, "alpha")
-        self.beta = add_team(self.folder, "beta")
-        self.site = Site(self.folder)
-
-    def tearDown(self):
-        self.site.stop()
-        self.scratch.cleanup()
 
     def standings(self):
         return self.site.request("GET", "/api/standings")[2]
