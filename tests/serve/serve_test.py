@@ -140,6 +140,15 @@ def add_team(folder, name):
 class SiteCase(unittest.TestCase):
     """A league of reference bots, teams alpha and beta, and its site running."""
 
+    def run(self, result=None):
+        """A failure shows what the site printed, which is where the league says why."""
+        result = result or self.defaultTestResult()
+        before = len(result.failures) + len(result.errors)
+        super().run(result)
+        if len(result.failures) + len(result.errors) > before and getattr(self, "site", None):
+            sys.stderr.write("arena serve printed:\n" + "".join(self.site.output[-200:]))
+        return result
+
     def setUp(self):
         self.scratch = tempfile.TemporaryDirectory()
         self.folder = os.path.join(self.scratch.name, "league")
