@@ -1,5 +1,6 @@
 #include "BotCommand.h"
 
+#include <filesystem>
 #include <utility>
 
 namespace {
@@ -29,6 +30,26 @@ bool splitShorthand(const std::string& command, std::string& strategy, std::stri
 
 BotCommand::BotCommand(std::string name, std::string command, std::string workDir)
     : m_name(std::move(name)), m_command(std::move(command)), m_workDir(std::move(workDir)) {}
+
+std::string BotCommand::folder() const {
+    return m_workDir.empty() ? std::filesystem::current_path().string() : m_workDir;
+}
+
+bool BotCommand::visibleInJail(const std::string& clientProgram, std::string& error) const {
+    std::string blocked;
+    std::string what;
+    if (!Jail::readable(folder(), blocked)) {
+        what = "its folder " + folder();
+    } else if (isShorthand() && !Jail::readable(clientProgram, blocked)) {
+        what = "the reference client " + clientProgram;
+    } else {
+        return true;
+    }
+    error = "bot " + m_name + ": the jail's user (uid " + std::to_string(Jail::jailUid()) +
+            ") cannot read " + what + " (" + blocked +
+            "); make it readable, or run unjailed (--no-sandbox / \"sandbox\": false)";
+    return false;
+}
 
 bool BotCommand::isShorthand() const {
     std::string strategy;

@@ -2,8 +2,13 @@
 
 #include "Subprocess.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <iomanip>
 #include <mutex>
+#include <sstream>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -26,6 +31,15 @@ struct LimitKey {
     const char* name;
     uint64_t scale;
 };
+
+/// Whether the jail's user (its uid and group 65534, no other group) has all the `need` bits
+/// (4 read, 1 search) on this file.
+bool grants(const struct stat& info, unsigned need) {
+    const unsigned shift = info.st_uid == Jail::UNPRIVILEGED_ID   ? 6U
+                           : info.st_gid == Jail::UNPRIVILEGED_ID ? 3U
+                                                                  : 0U;
+    return ((info.st_mode >> shift) & need) == need;
+}
 
 bool readWhole(const json& value, uint64_t& out) {
     if (!value.is_number_unsigned()) {
@@ -93,6 +107,13 @@ void Jail::showReadOnly(const std::string& path) {
     }
 }
 
+void Jail::showWritable(const std::string& path) {
+    if (!path.empty() &&
+        std::find(m_writable.begin(), m_writable.end(), path) == m_writable.end()) {
+        m_writable.push_back(path);
+    }
+}
+
 void Jail::setEnv(const std::string& name, const std::string& value) {
     for (auto& [n, v] : m_env) {
         if (n == name) {
@@ -130,6 +151,12 @@ std::vector<std::string> Jail::argv(const std::vector<std::string>& command) con
     for (const std::string& path : m_readOnly) {
         a.insert(a.end(), {"--ro-bind", path, path});
     }
+    for (const std::string& path : m_writable) {
+        a.insert(a.end(), {"--bind", path, path});
+    }
+    if (m_ownNetwork) {
+        a.insert(a.begin() + 1, "--unshare-net");
+    }
     a.insert(a.end(), {"--chdir", m_workDir.empty() ? WRITABLE : m_workDir, "--clearenv"});
     for (const auto& [name, value] : m_env) {
         a.insert(a.end(), {"--setenv", name, value});
@@ -162,12 +189,53 @@ json Jail::describe() const {
             {"writable", WRITABLE},
             {"work_dir", m_workDir.empty() ? WRITABLE : m_workDir},
             {"env", env},
-            {"uid", dropsPrivileges() ? UNPRIVILEGED_ID : getuid()},
+            {"uid", jailUid()},
             {"limits", m_limits.toJson()}};
 }
 
 bool Jail::dropsPrivileges() {
     return geteuid() == 0;
+}
+
+unsigned Jail::jailUid() {
+    return dropsPrivileges() ? UNPRIVILEGED_ID : getuid();
+}
+
+bool Jail::readable(const std::string& path, std::string& blocked) {
+    std::error_code ec;
+    const fs::path real = fs::canonical(path, ec);
+    if (ec) {
+        blocked = path + ": " + ec.message();
+        return false;
+    }
+    // Running as the arena's own user, the kernel answers for it.
+    if (!dropsPrivileges()) {
+        const bool ok = access(real.c_str(), fs::is_directory(real, ec) ? R_OK | X_OK : R_OK) == 0;
+        blocked = ok ? "" : real.string() + ": " + std::strerror(errno);
+        return ok;
+    }
+    std::vector<fs::path> chain{real.root_path()};
+    for (const fs::path& part : real.relative_path()) {
+        chain.push_back(chain.back() / part);
+    }
+    for (const fs::path& at : chain) {
+        struct stat info {};
+        if (stat(at.c_str(), &info) != 0) {
+            blocked = at.string() + ": " + std::strerror(errno);
+            return false;
+        }
+        // Folders on the way need search; the path itself, reading (and listing).
+        const bool last = at == chain.back();
+        const unsigned need = !last ? 1U : S_ISDIR(info.st_mode) ? 5U : 4U;
+        if (!grants(info, need)) {
+            std::ostringstream mode;
+            mode << std::oct << std::setw(4) << std::setfill('0') << (info.st_mode & 07777);
+            blocked = at.string() + " is mode " + mode.str();
+            return false;
+        }
+    }
+    blocked.clear();
+    return true;
 }
 
 bool Jail::available(std::string& error) {

@@ -37,6 +37,11 @@ public:
 
     /// Shows this host path (a folder or a file) read-only at the same path.
     void showReadOnly(const std::string& path);
+    /// Shows this host folder writable at the same path: a build writes beside its sources.
+    void showWritable(const std::string& path);
+    /// Gives the program a network of its own with only a loopback interface, for a run that
+    /// joins no match's network: it reaches nothing outside the jail.
+    void isolateNetwork() { m_ownNetwork = true; }
     /// The folder the program starts in (inside the jail; empty: the writable folder).
     void setWorkDir(const std::string& dir) { m_workDir = dir; }
     /// Sets a variable of the jail's environment (the rest of the arena's is not passed).
@@ -56,9 +61,17 @@ public:
     /// its process limit counts; the arena's own uid otherwise.
     static bool dropsPrivileges();
     static constexpr unsigned UNPRIVILEGED_ID = 65534;
+    /// The uid a jailed program runs as here.
+    static unsigned jailUid();
+    /// Whether the jail's user may read `path` (and list it, when a folder) and pass through
+    /// every folder above it, as bubblewrap needs to show it. False, with what shuts it out
+    /// ("/x is mode 0700", or why the path cannot be found), otherwise.
+    static bool readable(const std::string& path, std::string& blocked);
 
 private:
     std::vector<std::string> m_readOnly;
+    std::vector<std::string> m_writable;
+    bool m_ownNetwork = false;
     std::string m_workDir;
     std::vector<std::pair<std::string, std::string>> m_env;
     JailLimits m_limits;

@@ -141,6 +141,11 @@ bool LeagueCommand::play() {
     LeagueRunner runner(*league, config);
     runner.serverProgram = Arena::serverProgram(m_server);
     runner.clientProgram = Arena::clientProgram(m_client);
+    std::string error;
+    if (!LeagueRunner::jailReady(config, runner.clientProgram, error)) {
+        LOG(logger, lumber::ERR) << error;
+        return false;
+    }
     runner.onStandings = [&] { printTables(*league, TOP_ROWS); };
     Arena::catchInterrupts();
     const unsigned jobs = m_jobs != 0 ? m_jobs : config.concurrency;

@@ -1,6 +1,7 @@
 #include "LeagueRunner.h"
 
 #include "Arena.h"
+#include "Jail.h"
 #include "Logging.h"
 #include "MatchRunner.h"
 #include "RecordsFolder.h"
@@ -58,6 +59,37 @@ std::string progressBar(size_t done, size_t needed, double perMinute) {
 LeagueRunner::LeagueRunner(League& league, const LeagueConfig& config)
     : m_league(league), m_config(config) {}
 
+BotCommand LeagueRunner::botOf(const BotVersion& version) const {
+    BotCommand command(version.bot, version.command, version.dir);
+    // A bot of the configuration is jailed as it says; a team's bot, with the league's limits.
+    command.setLimits(m_config.limits);
+    for (const TournamentConfig::Bot& bot : m_config.bots) {
+        if (bot.name == version.bot) {
+            command.setLimits(m_config.limitsOf(bot));
+            for (const auto& [name, value] : bot.env) {
+                command.addEnv(name, value);
+            }
+        }
+    }
+    return command;
+}
+
+bool LeagueRunner::jailReady(const LeagueConfig& config, const std::string& clientProgram,
+                             std::string& error) {
+    if (!config.sandbox) {
+        return true;
+    }
+    if (!Jail::available(error)) {
+        return false;
+    }
+    const std::string client = config.client.empty() ? clientProgram : config.client;
+    return std::all_of(config.bots.begin(), config.bots.end(),
+                       [&](const TournamentConfig::Bot& bot) {
+                           return BotCommand(bot.name, bot.command, bot.dir)
+                               .visibleInJail(client, error);
+                       });
+}
+
 bool LeagueRunner::setupOf(const LeagueMatch& match, MatchSetup& setup) {
     std::vector<BotVersion> versions;
     std::vector<LeagueMap> maps;
@@ -81,8 +113,9 @@ bool LeagueRunner::setupOf(const LeagueMatch& match, MatchSetup& setup) {
         if (v == versions.end()) {
             return false;
         }
-        setup.bots.emplace_back(v->bot, v->command, v->dir);
+        setup.bots.push_back(botOf(*v));
     }
+    setup.sandbox = m_config.sandbox;
     setup.id = "m" + std::to_string(match.id);
     setup.timeMs = static_cast<unsigned>(match.timeMs);
     setup.depth = static_cast<unsigned>(match.depth);

@@ -2,6 +2,7 @@
 // Plays a league's needed matches: claims one at a time per slot, keeps the claims alive while
 // the matches run, and stores each result.
 
+#include "BotCommand.h"
 #include "League.h"
 #include "LeagueConfig.h"
 
@@ -19,6 +20,11 @@ public:
     /// interrupted or when the database fails.
     bool run(unsigned concurrency);
 
+    /// Whether the league's bots can be jailed here, when it jails them, and the jail's user
+    /// can read what each bot of the configuration needs; false with one line saying why.
+    static bool jailReady(const LeagueConfig& config, const std::string& clientProgram,
+                          std::string& error);
+
     std::string serverProgram;
     std::string clientProgram;
     /// Called every `standingsEverySeconds` while playing, and once at the end.
@@ -29,6 +35,8 @@ private:
     void slot(unsigned index, unsigned basePort);
     bool playOne(const std::string& worker, const LeagueMatch& match, unsigned basePort);
     bool setupOf(const LeagueMatch& match, struct MatchSetup& setup);
+    /// A version as a match starts it: jailed as the configuration says.
+    BotCommand botOf(const BotVersion& version) const;
     void keepClaims();
     void reportDone(const LeagueMatch& match, const nlohmann::json& record);
     bool waitForOthers();

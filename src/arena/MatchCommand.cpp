@@ -11,6 +11,7 @@
 #include "RecordsFolder.h"
 #include "knob/VariableArgument.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
@@ -198,7 +199,11 @@ bool MatchCommand::doRun() {
     setup.echo = m_show ? &std::cout : nullptr;
     setup.sandbox = m_sandbox;
     std::string error;
-    if (m_sandbox && !Jail::available(error)) {
+    if (m_sandbox &&
+        (!Jail::available(error) ||
+         !std::all_of(setup.bots.begin(), setup.bots.end(), [&](const BotCommand& bot) {
+             return bot.visibleInJail(setup.clientProgram, error);
+         }))) {
         LOG(logger, lumber::ERR) << error;
         return false;
     }

@@ -424,8 +424,7 @@ std::vector<std::string> MatchRunner::botLine(unsigned k, Subprocess::Options& o
         return line;
     }
     Jail jail;
-    const std::string folder =
-        bot.workDir().empty() ? std::filesystem::current_path().string() : bot.workDir();
+    const std::string folder = bot.folder();
     jail.showReadOnly(folder);
     jail.setWorkDir(folder);
     if (bot.isShorthand()) {

@@ -2,6 +2,8 @@
 
 #include "Arena.h"
 #include "HttpServer.h"
+#include "Jail.h"
+#include "LeagueRunner.h"
 #include "LeagueConfig.h"
 #include "MatchRunner.h"
 #include "RunOptions.h"
@@ -27,6 +29,24 @@ bool openStore(const std::string& league, LeagueConfig& config, TeamStore& store
     std::string error;
     if (!config.loadLeague(league, error) || !store.open(config.database, error)) {
         LOG(logger, lumber::ERR) << error;
+        return false;
+    }
+    return true;
+}
+
+/// The teams' bots are built and played in the league's folder: the jail's user must reach it.
+bool jailReady(const LeagueConfig& config, const std::string& client) {
+    std::string error;
+    std::string blocked;
+    if (!LeagueRunner::jailReady(config, client, error)) {
+        LOG(logger, lumber::ERR) << error;
+        return false;
+    }
+    if (config.sandbox && !Jail::readable(config.folder, blocked)) {
+        LOG(logger, lumber::ERR) << "the jail's user (uid " << Jail::jailUid()
+                                 << ") cannot read the league's folder " << config.folder << " ("
+                                 << blocked << "), where the teams' bots are built and run; make "
+                                 << "it readable, or run them unjailed (\"sandbox\": false)";
         return false;
     }
     return true;
@@ -109,10 +129,17 @@ bool ServeCommand::serve() {
         LOG(logger, lumber::ERR) << (error.empty() ? league.league().error() : error);
         return false;
     }
+    const std::string client = Arena::clientProgram(m_client);
+    if (!jailReady(config, client)) {
+        return false;
+    }
     SubmissionBuild::Limits buildLimits;
     buildLimits.seconds = static_cast<int>(m_buildSeconds);
     // A version that builds joins the league at once.
-    SubmissionQueue queue(store, SubmissionBuild(buildLimits),
+    SubmissionQueue queue(store,
+                          SubmissionBuild(buildLimits, config.sandbox
+                                                           ? std::optional<JailLimits>(config.limits)
+                                                           : std::nullopt),
                           [&](const SubmissionRow&) { league.schedule(); });
     const Submission::Limits limits;
     ServeApi api(league, store, queue, limits);
@@ -124,7 +151,7 @@ bool ServeCommand::serve() {
     Arena::catchInterrupts();
     queue.start();
     const unsigned jobs = m_jobs != 0 ? m_jobs : config.concurrency;
-    league.start(jobs, Arena::serverProgram(m_server), Arena::clientProgram(m_client));
+    league.start(jobs, Arena::serverProgram(m_server), client);
     std::atomic<bool> done{false};
     std::thread watcher([&] {
         while (!done && !MatchRunner::stopRequested()) {

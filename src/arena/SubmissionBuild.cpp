@@ -3,7 +3,10 @@
 #include "Submission.h"
 #include "Subprocess.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
@@ -15,6 +18,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int stopGraceMs = 500;
 constexpr size_t readBytes = 65536;
+/// A folder handed to the jail holds an upload (a few thousand files at most) and what
+/// earlier builds of it left.
+constexpr size_t maxHandedEntries = 100000;
 
 /// Drains the build's output into the log until it ends or meets a limit; the reason it was
 /// stopped, or "" when it ended by itself.
@@ -52,6 +58,43 @@ std::string drain(Subprocess& build, const SubmissionBuild::Limits& limits, std:
     return "";
 }
 
+/// Makes the jail's user the owner of the bot's folder and all in it, so that the build can
+/// write there and the bot read it later. Links are changed themselves, never followed: the
+/// folder came from a checked upload, with no link leaving it, and a build sees nothing else
+/// of the host to link to.
+bool handToJail(const std::string& folder, std::string& error) {
+    if (!Jail::dropsPrivileges()) {
+        return true;
+    }
+    namespace fs = std::filesystem;
+    const auto own = [&](const fs::path& path) {
+        if (fchownat(AT_FDCWD, path.c_str(), Jail::UNPRIVILEGED_ID, Jail::UNPRIVILEGED_ID,
+                     AT_SYMLINK_NOFOLLOW) != 0) {
+            error = "cannot hand " + path.string() + " to the jail's user: " + std::strerror(errno);
+            return false;
+        }
+        return true;
+    };
+    std::error_code ec;
+    if (!own(folder)) {
+        return false;
+    }
+    size_t entries = 0;
+    for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (++entries > maxHandedEntries) {
+            error = folder + " holds more than " + std::to_string(maxHandedEntries) + " files";
+            return false;
+        }
+        if (!own(it->path())) {
+            return false;
+        }
+    }
+    if (ec) {
+        error = "cannot hand " + folder + " to the jail's user: " + ec.message();
+    }
+    return !ec;
+}
+
 bool startsWithInterpreterLine(const std::filesystem::path& script) {
     std::ifstream in(script, std::ios::binary);
     char start[2] = {0, 0};
@@ -61,8 +104,32 @@ bool startsWithInterpreterLine(const std::filesystem::path& script) {
 
 } // namespace
 
-SubmissionBuild::SubmissionBuild(Limits limits, Wrapper wrapper)
-    : m_limits(limits), m_wrapper(std::move(wrapper)) {}
+SubmissionBuild::SubmissionBuild(Limits limits, std::optional<JailLimits> jail)
+    : m_limits(limits), m_jail(jail) {}
+
+bool SubmissionBuild::confine(const std::string& folder, std::vector<std::string>& argv,
+                              Subprocess::Options& options, std::string& error) const {
+    std::string blocked;
+    if (!handToJail(folder, error)) {
+        return false;
+    }
+    if (!Jail::readable(folder, blocked)) {
+        error = "the jail's user (uid " + std::to_string(Jail::jailUid()) + ") cannot read " +
+                folder + " (" + blocked + ")";
+        return false;
+    }
+    Jail jail;
+    jail.showWritable(folder);
+    jail.setWorkDir(folder);
+    jail.isolateNetwork();
+    jail.setLimits(*m_jail);
+    argv = jail.argv(argv);
+    options.workDir.clear();
+    options.cleanEnv = true;
+    options.env = {"PATH=/usr/bin:/bin"};
+    options.dropPrivileges = Jail::dropsPrivileges();
+    return true;
+}
 
 bool SubmissionBuild::run(const std::string& folder, std::string& log) const {
     log.clear();
@@ -75,14 +142,12 @@ bool SubmissionBuild::run(const std::string& folder, std::string& log) const {
     if (!startsWithInterpreterLine(std::filesystem::path(folder) / Submission::buildFile)) {
         argv.insert(argv.begin(), "/bin/sh");
     }
-    if (m_wrapper) {
-        argv = m_wrapper(argv, folder);
-    }
     Subprocess build;
     std::string error;
     Subprocess::Options options;
     options.workDir = folder;
-    if (!build.start(argv, options, error)) {
+    if ((m_jail && !confine(folder, argv, options, error)) ||
+        !build.start(argv, options, error)) {
         log = "the build could not start: " + error + "\n";
         return false;
     }

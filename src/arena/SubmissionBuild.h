@@ -1,7 +1,10 @@
 #pragma once
 // Running a submission's build script once, bounded in time and output.
 
-#include <functional>
+#include "Jail.h"
+#include "Subprocess.h"
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,18 +17,20 @@ public:
         int seconds = 300;                    ///< wall time of the whole build
         size_t outputBytes = size_t{1} << 20; ///< standard output and error together
     };
-    /// Turns the build's command into the command that runs it confined (the bot's jail); the
-    /// default runs it as it is.
-    using Wrapper = std::function<std::vector<std::string>(const std::vector<std::string>& argv,
-                                                           const std::string& folder)>;
-
-    explicit SubmissionBuild(Limits limits, Wrapper wrapper = {});
+    /// `jail`: when given, the build runs in the bot's jail with these limits (see Jail), its
+    /// own folder writable and nothing else of the host, with no network; the folder is first
+    /// handed to the jail's user. Without it the build runs as the arena.
+    explicit SubmissionBuild(Limits limits, std::optional<JailLimits> jail = std::nullopt);
 
     /// Builds the bot in `folder`: true when there is no build script or it exited with status
     /// 0 within its limits. `log` receives the output and, at its end, a line on how it ended.
     bool run(const std::string& folder, std::string& log) const;
 
 private:
+    /// Turns the build's command into the jailed one; false with the reason it cannot be.
+    bool confine(const std::string& folder, std::vector<std::string>& argv,
+                 Subprocess::Options& options, std::string& error) const;
+
     Limits m_limits;
-    Wrapper m_wrapper;
+    std::optional<JailLimits> m_jail;
 };

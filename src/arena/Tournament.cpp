@@ -277,6 +277,17 @@ void Tournament::report(const json& record, size_t done, size_t total) const {
     LOG(logger, lumber::INFO) << line.str();
 }
 
+bool Tournament::jailReady(std::string& error) const {
+    if (!Jail::available(error)) {
+        return false;
+    }
+    const std::string client = m_config.client.empty() ? clientProgram : m_config.client;
+    return std::all_of(m_config.bots.begin(), m_config.bots.end(),
+                       [&](const TournamentConfig::Bot& bot) {
+                           return botOf(bot).visibleInJail(client, error);
+                       });
+}
+
 bool Tournament::run(unsigned concurrency, const std::string& resumeHint) {
     RecordsFolder(m_dir + "/matches").removeStaleTemporaries();
     const std::vector<json> todo = pending();
@@ -287,7 +298,7 @@ bool Tournament::run(unsigned concurrency, const std::string& resumeHint) {
         std::max(1u, std::min(ServerFacts::PORT_SEARCH_WIDTH,
                               (TournamentConfig::TOP_PORT - base) / concurrency));
     std::string error;
-    if (m_config.sandbox && !Jail::available(error)) {
+    if (m_config.sandbox && !jailReady(error)) {
         LOG(logger, lumber::ERR) << error;
         return false;
     }

@@ -56,6 +56,8 @@ private:
     /// A bot of the configuration, with its limits and environment.
     BotCommand botOf(const TournamentConfig::Bot& bot) const;
     void report(const nlohmann::json& record, size_t done, size_t total) const;
+    /// Whether the bots can be jailed here and the jail's user can read what each needs.
+    bool jailReady(std::string& error) const;
 
     std::string m_dir;
     nlohmann::json m_plan;
