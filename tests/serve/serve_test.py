@@ -8,6 +8,8 @@ import io
 import json
 import os
 import re
+import shutil
+import socket
 import subprocess
 import sys
 import tarfile
@@ -22,13 +24,31 @@ ARENA = None
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
+def jail_problem():
+    """Why bots cannot be jailed here, or None. Run as root the arena jails them as uid 65534,
+    so the probe runs as that user too."""
+    if not shutil.which("bwrap"):
+        return "bwrap is not installed"
+    probe = ["bwrap", "--unshare-pid", "--unshare-net", "--ro-bind", "/", "/", "true"]
+    if os.geteuid() == 0:
+        probe = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"] + probe
+    done = subprocess.run(probe, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                          check=False)
+    return None if done.returncode == 0 else "bwrap refused: " + done.stdout.strip()
+
+
+JAIL_PROBLEM = None
+
+
 def write_league(folder, bots=("greedy", "random"), time_s=0.5):
     """A league of reference clients on the classic map; matches end within seconds. The bots
-    run unjailed: the test's private temporary folders are not readable by the jail's user."""
+    and the builds are jailed where jails work; elsewhere the league runs unjailed, and says
+    so once."""
     config = {"bots": [{"name": b, "command": b} for b in bots],
               "maps": [os.path.join(SOURCE, "maps", "classic8.map")],
-              "time": time_s, "rounds": 1, "concurrency": 2, "connect_timeout": 5,
-              "sandbox": False}
+              "time": time_s, "rounds": 1, "concurrency": 2, "connect_timeout": 5}
+    if JAIL_PROBLEM:
+        config["sandbox"] = False
     with open(os.path.join(folder, "league.json"), "w", encoding="utf-8") as out:
         json.dump(config, out)
 
@@ -72,10 +92,10 @@ def hostile(kind):
 class Site:
     """One "arena serve" process on a free loopback port, over a league folder."""
 
-    def __init__(self, folder):
+    def __init__(self, folder, build_time=2):
         self.folder = folder
         self.process = subprocess.Popen(
-            [ARENA, "serve", folder, "--listen", "127.0.0.1:0", "--build-time", "2"],
+            [ARENA, "serve", folder, "--listen", "127.0.0.1:0", "--build-time", str(build_time)],
             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         self.drain = None
         self.output = []
@@ -149,14 +169,18 @@ class SiteCase(unittest.TestCase):
             sys.stderr.write("arena serve printed:\n" + "".join(self.site.output[-200:]))
         return result
 
+    build_time = 2
+
     def setUp(self):
         self.scratch = tempfile.TemporaryDirectory()
+        # The jail's user passes through to the bots' folders.
+        os.chmod(self.scratch.name, 0o755)
         self.folder = os.path.join(self.scratch.name, "league")
         os.mkdir(self.folder)
         write_league(self.folder)
         self.alpha = add_team(self.folder, "alpha")
         self.beta = add_team(self.folder, "beta")
-        self.site = Site(self.folder)
+        self.site = Site(self.folder, self.build_time)
 
     def tearDown(self):
         self.site.stop()
@@ -195,7 +219,7 @@ class ServeTest(SiteCase):
         status, _, built = self.site.upload(self.alpha, tar_of({"run": "true\n"}), "b2")
         self.assertEqual(self.site.wait_built(self.alpha, built["id"])["state"], "built")
         self.site.stop()
-        self.site = Site(self.folder)
+        self.site = Site(self.folder, self.build_time)
         listing = self.site.request("GET", "/api/submissions", self.alpha)[2]["submissions"]
         self.assertEqual([(s["bot"], s["state"]) for s in listing],
                          [("b2", "built"), ("b1", "failed")])
@@ -256,7 +280,11 @@ def wait_for(what, check, seconds=120):
 
 class LeagueSiteTest(SiteCase):
     """The whole round: a team's bot uploaded, built, scheduled, played and rated; the
-    league's pages and logs; a restart that loses nothing and replays nothing."""
+    league's pages and logs; a restart that loses nothing and replays nothing. Builds in the
+    bot's jail: they write their own folder and nothing else, and reach no network."""
+
+    # Generous: a loaded machine must not fail the kit's build for time.
+    build_time = 30
 
     def standings(self):
         return self.site.request("GET", "/api/standings")[2]
@@ -267,6 +295,54 @@ class LeagueSiteTest(SiteCase):
         progress = tables["progress"]
         done = progress["done"] == progress["needed"] and set(rows) == set(bots)
         return tables if done and all(rows[b]["rated"] for b in bots) else None
+
+    def test_a_jailed_build_writes_its_own_folder_alone_and_reaches_no_network(self):
+        if JAIL_PROBLEM:
+            self.skipTest(JAIL_PROBLEM)
+        ident = self.site.upload(self.beta, tar_of({"run": "true\n"}), "other")[2]["id"]
+        self.assertEqual(self.site.wait_built(self.beta, ident)["state"], "built")
+        beta = os.path.join(self.folder, "submissions", "beta")
+        other = os.path.join(beta, os.listdir(beta)[0])
+        league_json = os.path.join(self.folder, "league.json")
+        with open(league_json, encoding="utf-8") as config:
+            config_before = config.read()
+        listener = socket.create_server(("127.0.0.1", 0))
+        listener.setblocking(False)
+        port = listener.getsockname()[1]
+        mark = f"escape-{os.getpid()}"
+        connect = (f"python3 -c 'import socket; socket.create_connection((\"127.0.0.1\", {port}),"
+                   f" timeout=3)' 2>/dev/null && echo reached || echo no network\n")
+        cases = [
+            ("its own folder", "echo made > product && cat product\n", "made\n"),
+            ("the team's folder", f"(echo x > ../{mark}) 2>/dev/null; echo tried\n", "tried\n"),
+            ("another team's bot", f"(echo x > {other}/run) 2>/dev/null; echo tried\n",
+             "tried\n"),
+            ("the league's files", f"(echo x >> {league_json}; touch {self.folder}/logs/{mark})"
+             " 2>/dev/null; echo tried\n", "tried\n"),
+            ("the host", f"(echo x > /tmp/../root/{mark}; echo x > /var/tmp/{mark}) 2>/dev/null;"
+             " echo tried\n", "tried\n"),
+            ("the host's loopback", connect, "no network\n"),
+        ]
+        for name, script, said in cases:
+            with self.subTest(name):
+                sent = self.site.upload(self.alpha, tar_of({"run": "true\n", "build": script}),
+                                        "probe")
+                done = self.site.wait_built(self.alpha, sent[2]["id"])
+                self.assertEqual(done["log"], said + "build succeeded\n")
+        with self.assertRaises(BlockingIOError):
+            listener.accept()
+        listener.close()
+        with open(os.path.join(other, "run"), encoding="utf-8") as run:
+            self.assertEqual(run.read(), "true\n")
+        with open(league_json, encoding="utf-8") as config:
+            self.assertEqual(config.read(), config_before)
+        escaped = [os.path.join(d, f) for d, _, files in os.walk(self.scratch.name)
+                   for f in files if f == mark]
+        escaped += [p for p in (f"/root/{mark}", f"/var/tmp/{mark}") if os.path.exists(p)]
+        self.assertEqual(escaped, [])
+        alpha = os.path.join(self.folder, "submissions", "alpha")
+        products = [f for d in os.listdir(alpha) for f in os.listdir(os.path.join(alpha, d))]
+        self.assertIn("product", products)
 
     def test_a_team_bot_is_built_scheduled_played_and_rated_and_a_restart_keeps_all(self):
         first = self.standings()
@@ -303,7 +379,7 @@ class LeagueSiteTest(SiteCase):
         self.assertEqual(self.site.request("GET", other, self.alpha)[0], 403)
 
         self.site.stop()
-        self.site = Site(self.folder)
+        self.site = Site(self.folder, self.build_time)
         again = wait_for("the tables after a restart", lambda: self.played(
             {"greedy", "random", "alpha.kit"}), 30)
         for key in ("standings", "crosstable", "maps", "matches"):
@@ -317,4 +393,7 @@ if __name__ == "__main__":
     parser.add_argument("--arena", required=True)
     options, rest = parser.parse_known_args()
     ARENA = options.arena
+    JAIL_PROBLEM = jail_problem()
+    if JAIL_PROBLEM:
+        print(f"{JAIL_PROBLEM}: the league runs unjailed", file=sys.stderr)
     unittest.main(argv=[sys.argv[0], *rest])

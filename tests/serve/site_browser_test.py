@@ -164,12 +164,17 @@ def main():
     parser.add_argument("--arena", required=True)
     options = parser.parse_args()
     serve_test.ARENA = options.arena
+    serve_test.JAIL_PROBLEM = serve_test.jail_problem()
+    if serve_test.JAIL_PROBLEM:
+        print(f"{serve_test.JAIL_PROBLEM}: the league runs unjailed")
     chromium = next((shutil.which(n) for n in (os.environ.get("CHROMIUM"), "chromium",
                                                "chromium-browser") if n and shutil.which(n)), None)
     if not chromium:
         print("no Chromium installed: skipped")
         return SKIP
     with tempfile.TemporaryDirectory() as scratch:
+        # The jail's user passes through to the bots' folders.
+        os.chmod(scratch, 0o755)
         test = SiteBrowserTest(chromium, scratch)
         try:
             test.check_live_update()
