@@ -83,11 +83,10 @@ bool LeagueRunner::jailReady(const LeagueConfig& config, const std::string& clie
         return false;
     }
     const std::string client = config.client.empty() ? clientProgram : config.client;
-    return std::all_of(config.bots.begin(), config.bots.end(),
-                       [&](const TournamentConfig::Bot& bot) {
-                           return BotCommand(bot.name, bot.command, bot.dir)
-                               .visibleInJail(client, error);
-                       });
+    return std::all_of(
+        config.bots.begin(), config.bots.end(), [&](const TournamentConfig::Bot& bot) {
+            return BotCommand(bot.name, bot.command, bot.dir).visibleInJail(client, error);
+        });
 }
 
 bool LeagueRunner::setupOf(const LeagueMatch& match, MatchSetup& setup) {

@@ -3,8 +3,8 @@
 #include "Arena.h"
 #include "HttpServer.h"
 #include "Jail.h"
-#include "LeagueRunner.h"
 #include "LeagueConfig.h"
+#include "LeagueRunner.h"
 #include "MatchRunner.h"
 #include "RunOptions.h"
 #include "ServeApi.h"
@@ -136,11 +136,11 @@ bool ServeCommand::serve() {
     SubmissionBuild::Limits buildLimits;
     buildLimits.seconds = static_cast<int>(m_buildSeconds);
     // A version that builds joins the league at once.
-    SubmissionQueue queue(store,
-                          SubmissionBuild(buildLimits, config.sandbox
-                                                           ? std::optional<JailLimits>(config.limits)
-                                                           : std::nullopt),
-                          [&](const SubmissionRow&) { league.schedule(); });
+    SubmissionQueue queue(
+        store,
+        SubmissionBuild(buildLimits,
+                        config.sandbox ? std::optional<JailLimits>(config.limits) : std::nullopt),
+        [&](const SubmissionRow&) { league.schedule(); });
     const Submission::Limits limits;
     ServeApi api(league, store, queue, limits);
     HttpServer server(api.routes(), limits.archiveBytes);

@@ -146,8 +146,7 @@ bool SubmissionBuild::run(const std::string& folder, std::string& log) const {
     std::string error;
     Subprocess::Options options;
     options.workDir = folder;
-    if ((m_jail && !confine(folder, argv, options, error)) ||
-        !build.start(argv, options, error)) {
+    if ((m_jail && !confine(folder, argv, options, error)) || !build.start(argv, options, error)) {
         log = "the build could not start: " + error + "\n";
         return false;
     }

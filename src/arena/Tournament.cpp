@@ -282,10 +282,9 @@ bool Tournament::jailReady(std::string& error) const {
         return false;
     }
     const std::string client = m_config.client.empty() ? clientProgram : m_config.client;
-    return std::all_of(m_config.bots.begin(), m_config.bots.end(),
-                       [&](const TournamentConfig::Bot& bot) {
-                           return botOf(bot).visibleInJail(client, error);
-                       });
+    return std::all_of(
+        m_config.bots.begin(), m_config.bots.end(),
+        [&](const TournamentConfig::Bot& bot) { return botOf(bot).visibleInJail(client, error); });
 }
 
 bool Tournament::run(unsigned concurrency, const std::string& resumeHint) {

@@ -273,3 +273,49 @@ TEST(Jail, JailedTournamentGivesTheSameResults) {
     EXPECT_EQ(plain.size(), 6u);
     EXPECT_EQ(plain, jailed);
 }
+
+TEST(Jail, ABotFolderTheJailCannotReadIsNamedBeforeAnyMatch) {
+    std::string error;
+    if (!Jail::available(error)) {
+        GTEST_SKIP() << error;
+    }
+    if (!Jail::dropsPrivileges()) {
+        GTEST_SKIP() << "the jail runs as the arena's own user here, who can read its folders";
+    }
+    TempDir dir;
+    openToJailedBots(dir);
+    dir.write("tiny.map", TINY2);
+    fs::create_directories(dir.path() + "/shut/bot");
+    fs::create_directories(dir.path() + "/open/bot");
+    fs::permissions(dir.path() + "/shut", fs::perms::owner_all | fs::perms::group_exec);
+    fs::permissions(dir.path() + "/open/bot", fs::perms::owner_all);
+    const std::string tail =
+        "; make it readable, or run unjailed (--no-sandbox / \"sandbox\": false)";
+    const struct {
+        std::string bot;
+        std::string says;
+    } table[] = {
+        {"shut/bot", "cannot read its folder " + dir.path() + "/shut/bot (" + dir.path() +
+                         "/shut is mode 0710)" + tail},
+        {"open/bot", "cannot read its folder " + dir.path() + "/open/bot (" + dir.path() +
+                         "/open/bot is mode 0700)" + tail},
+        {"missing", "cannot read its folder " + dir.path() + "/missing (" + dir.path() +
+                        "/missing: No such file or directory)" + tail},
+    };
+    for (const auto& c : table) {
+        const json config = {{"bots",
+                              {{{"name", "r"}, {"command", "random"}},
+                               {{"name", "b"}, {"command", "random"}, {"dir", c.bot}}}},
+                             {"maps", {"tiny.map"}},
+                             {"depth", 1}};
+        const std::string cfg = dir.write("t.json", config.dump());
+        const std::string out = dir.path() + "/out-" + std::to_string(&c - table);
+        ChildProcess arena;
+        ASSERT_TRUE(startArena(arena, {"tournament", cfg, "--out", out}, out + ".txt"));
+        EXPECT_NE(arena.wait(LONG_WAIT), 0) << c.bot;
+        EXPECT_NE(arena.output().find("bot b: the jail's user (uid 65534) " + c.says + "\n"),
+                  std::string::npos)
+            << arena.output();
+        EXPECT_TRUE(fs::is_empty(out + "/matches")) << c.bot;
+    }
+}

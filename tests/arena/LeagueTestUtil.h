@@ -53,9 +53,8 @@ inline int runLeague(const TempDir& dir, std::string& output,
 /// and the site's tests play jailed leagues.
 inline void writeLeague(const TempDir& dir, const std::string& database, const nlohmann::json& bots,
                         const nlohmann::json& maps) {
-    nlohmann::json config = {{"bots", bots},           {"maps", maps}, {"depth", 1},
-                             {"seed", 5},              {"connect_timeout", 5},
-                             {"sandbox", false}};
+    nlohmann::json config = {{"bots", bots}, {"maps", maps},         {"depth", 1},
+                             {"seed", 5},    {"connect_timeout", 5}, {"sandbox", false}};
     if (!database.empty()) {
         config["database"] = database;
     }
