@@ -8,8 +8,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -96,10 +96,18 @@ bool handToJail(const std::string& folder, std::string& error) {
 }
 
 bool startsWithInterpreterLine(const std::filesystem::path& script) {
-    std::ifstream in(script, std::ios::binary);
+    // An earlier build may have left anything under that name (a FIFO would block an
+    // ordinary open): only a regular file is read.
+    const int fd = open(script.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat info {};
     char start[2] = {0, 0};
-    in.read(start, sizeof start);
-    return start[0] == '#' && start[1] == '!';
+    const bool read2 = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                       read(fd, start, sizeof start) == sizeof start;
+    close(fd);
+    return read2 && start[0] == '#' && start[1] == '!';
 }
 
 } // namespace
