@@ -100,8 +100,9 @@ class SiteBrowserTest:
         self.site.stop()
 
     def page_matches(self):
-        value = self.browser.evaluate("document.body.dataset.matches || '-1'")
-        return int(value)
+        # While the page loads there may be no body yet.
+        value = self.browser.evaluate("(document.body && document.body.dataset.matches) || '-1'")
+        return int(value or -1)
 
     def check_live_update(self):
         self.browser.open(self.site.base + "/")
