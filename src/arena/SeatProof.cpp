@@ -13,6 +13,8 @@ namespace {
 /// match makes, they bound the work a hostile bot can cause.
 constexpr size_t MAX_LINES = 100000;
 constexpr int MAX_DEPTH = 1000;
+/// Processes of one bot's tree searched for a socket (a jailed bot may start 64).
+constexpr size_t MAX_TREE = 4096;
 constexpr unsigned ESTABLISHED = 1;
 
 /// "0100007F:4E20" into its address and port; an IPv4 address mapped into IPv6 (as a dual-stack
@@ -150,6 +152,59 @@ pid_t SeatProof::ownerOf(unsigned long inode) {
     return owner;
 }
 
+unsigned SeatProof::seatOf(unsigned long inode, const std::vector<pid_t>& bots) {
+    // Only the bots' own trees are searched, a few processes each, rather than every process
+    // of the machine; the whole search is the fallback where the kernel lists no children.
+    bool complete = true;
+    for (unsigned k = 1; k <= bots.size(); ++k) {
+        if (bots[k - 1] <= 0) {
+            continue;
+        }
+        for (const pid_t pid : treeOf(bots[k - 1], complete)) {
+            if (socketsOf(pid).count(inode) != 0) {
+                return k;
+            }
+        }
+    }
+    if (complete) {
+        return 0;
+    }
+    const pid_t owner = ownerOf(inode);
+    for (unsigned k = 1; k <= bots.size() && owner > 0; ++k) {
+        if (bots[k - 1] > 0 && descends(owner, bots[k - 1])) {
+            return k;
+        }
+    }
+    return 0;
+}
+
+std::vector<pid_t> SeatProof::treeOf(pid_t root, bool& complete) {
+    std::vector<pid_t> tree{root};
+    for (size_t i = 0; i < tree.size() && tree.size() < MAX_TREE; ++i) {
+        const std::string tasks = "/proc/" + std::to_string(tree[i]) + "/task";
+        DIR* dir = opendir(tasks.c_str());
+        if (dir == nullptr) {
+            continue; // ended meanwhile
+        }
+        for (dirent* t = readdir(dir); t != nullptr; t = readdir(dir)) {
+            if (t->d_name[0] == '.') {
+                continue;
+            }
+            std::ifstream children(tasks + "/" + t->d_name + "/children");
+            if (!children) {
+                complete = false;
+                break;
+            }
+            for (pid_t child = 0; children >> child && tree.size() < MAX_TREE;) {
+                tree.push_back(child);
+            }
+        }
+        closedir(dir);
+    }
+    complete = complete && tree.size() < MAX_TREE;
+    return tree;
+}
+
 bool SeatProof::descends(pid_t pid, pid_t ancestor) {
     for (int depth = 0; pid > 1 && depth < MAX_DEPTH; ++depth) {
         if (pid == ancestor) {
@@ -166,11 +221,7 @@ bool SeatProof::check(pid_t netPid, pid_t server, unsigned port, const std::vect
         if (m_seen.count(inode) != 0) {
             continue;
         }
-        const pid_t owner = ownerOf(inode);
-        unsigned seat = 0;
-        for (unsigned k = 1; k <= bots.size() && seat == 0 && owner > 0; ++k) {
-            seat = bots[k - 1] > 0 && descends(owner, bots[k - 1]) ? k : 0;
-        }
+        const unsigned seat = seatOf(inode, bots);
         if (seat == 0) {
             const std::vector<unsigned long> now = clients(netPid, server, port);
             if (std::find(now.begin(), now.end(), inode) == now.end()) {

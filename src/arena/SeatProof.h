@@ -24,6 +24,9 @@ public:
     /// The socket inodes of the clients, in that namespace, of the connections that the
     /// process `server` accepted on `port` (bounded).
     static std::vector<unsigned long> clients(pid_t netPid, pid_t server, unsigned port);
+    /// The seat k whose bot `bots[k - 1]`, or a process it started, holds the socket; 0 when
+    /// none does.
+    static unsigned seatOf(unsigned long inode, const std::vector<pid_t>& bots);
     /// The process holding the socket, or -1.
     static pid_t ownerOf(unsigned long inode);
     /// Whether `pid` is `ancestor` or descends from it.
@@ -41,6 +44,9 @@ private:
     static std::vector<Connection> connections(pid_t netPid);
     /// The socket inodes among a process's descriptors (bounded).
     static std::set<unsigned long> socketsOf(pid_t pid);
+    /// A process and its descendants (bounded); `complete` turns false when the kernel does
+    /// not list children or the bound was met.
+    static std::vector<pid_t> treeOf(pid_t root, bool& complete);
 
     /// Connections seen, by inode, and the seat each belongs to.
     std::map<unsigned long, unsigned> m_seen;

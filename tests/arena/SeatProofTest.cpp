@@ -88,6 +88,11 @@ TEST(SeatProof, ClientsAreThoseOfTheServerNotOfItsPortNumber) {
     EXPECT_EQ(SeatProof::clients(getpid(), old, port),
               std::vector<unsigned long>{inodeOf(oldPlayer)});
     EXPECT_EQ(SeatProof::ownerOf(inodeOf(player)), getpid());
+    EXPECT_EQ(SeatProof::seatOf(inodeOf(player), {old, -1, getpid()}), 3u);
+    EXPECT_EQ(SeatProof::seatOf(inodeOf(oldPlayer), {old, getpid()}), 2u);
+    EXPECT_EQ(SeatProof::seatOf(inodeOf(player), {old, -1}), 0u);
+    // A process started by a bot counts for that bot.
+    EXPECT_EQ(SeatProof::seatOf(inodeOf(player), {old, getppid()}), 2u);
 
     kill(old, SIGKILL);
     waitpid(old, nullptr, 0);
