@@ -61,16 +61,18 @@ LeagueRunner::LeagueRunner(League& league, const LeagueConfig& config)
 
 BotCommand LeagueRunner::botOf(const BotVersion& version) const {
     BotCommand command(version.bot, version.command, version.dir);
-    // A bot of the configuration is jailed as it says; a team's bot, with the league's limits.
-    command.setLimits(m_config.limits);
+    // A bot of the configuration keeps its own limits and variables; a team's upload has the
+    // league's limits.
+    JailLimits limits = m_config.limits;
     for (const TournamentConfig::Bot& bot : m_config.bots) {
         if (bot.name == version.bot) {
-            command.setLimits(m_config.limitsOf(bot));
+            limits = m_config.limitsOf(bot);
             for (const auto& [name, value] : bot.env) {
                 command.addEnv(name, value);
             }
         }
     }
+    command.setLimits(limits);
     return command;
 }
 
@@ -255,6 +257,11 @@ void LeagueRunner::keepClaims() {
 }
 
 bool LeagueRunner::run(unsigned concurrency) {
+    std::string error;
+    if (m_config.sandbox && !Jail::available(error)) {
+        LOG(logger, lumber::ERR) << error;
+        return false;
+    }
     const unsigned base = m_config.basePort;
     concurrency = std::max(1u, concurrency);
     const unsigned stride =

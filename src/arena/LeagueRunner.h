@@ -2,7 +2,6 @@
 // Plays a league's needed matches: claims one at a time per slot, keeps the claims alive while
 // the matches run, and stores each result.
 
-#include "BotCommand.h"
 #include "League.h"
 #include "LeagueConfig.h"
 
@@ -35,8 +34,8 @@ private:
     void slot(unsigned index, unsigned basePort);
     bool playOne(const std::string& worker, const LeagueMatch& match, unsigned basePort);
     bool setupOf(const LeagueMatch& match, struct MatchSetup& setup);
-    /// A version as a match starts it: jailed as the configuration says.
-    BotCommand botOf(const BotVersion& version) const;
+    /// How a version plays: its command and folder, jailed with its limits and variables.
+    class BotCommand botOf(const BotVersion& version) const;
     void keepClaims();
     void reportDone(const LeagueMatch& match, const nlohmann::json& record);
     bool waitForOthers();

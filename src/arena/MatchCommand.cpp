@@ -200,7 +200,7 @@ bool MatchCommand::doRun() {
     setup.sandbox = m_sandbox;
     std::string error;
     if (m_sandbox &&
-        (!Jail::available(error) ||
+        (!Jail::installed(error) ||
          !std::all_of(setup.bots.begin(), setup.bots.end(), [&](const BotCommand& bot) {
              return bot.visibleInJail(setup.clientProgram, error);
          }))) {

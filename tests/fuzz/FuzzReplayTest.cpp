@@ -2,6 +2,7 @@
 // own entry points. An input that breaks an invariant ends this program (abort), one that
 // corrupts memory is caught by the sanitizer build.
 
+#include "FuzzArenaEntries.h"
 #include "FuzzEntries.h"
 
 #include <gtest/gtest.h>
@@ -59,4 +60,12 @@ TEST(FuzzReplay, ProtocolReceiveSurvivesEveryKeptInput) {
 
 TEST(FuzzReplay, ArgumentParserSurvivesEveryKeptInput) {
     replay("arguments", fuzzing::argumentParser);
+}
+
+TEST(FuzzReplay, ConfigReaderSurvivesEveryKeptInput) {
+    replay("config", fuzzing::configReader);
+}
+
+TEST(FuzzReplay, RecordReaderSurvivesEveryKeptInput) {
+    replay("record", fuzzing::recordReader);
 }
