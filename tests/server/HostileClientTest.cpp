@@ -56,19 +56,8 @@ public:
 
     /// Connects in the calling thread, so that the order of calls is the order of players.
     bool connect(uint16_t port) {
-        const int sock = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int sock = connectToLoopback(port, m_receiveBuffer);
         if (sock < 0) {
-            return false;
-        }
-        if (m_receiveBuffer > 0) {
-            ::setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &m_receiveBuffer, sizeof m_receiveBuffer);
-        }
-        sockaddr_in6 address{};
-        address.sin6_family = AF_INET6;
-        address.sin6_port = htons(port);
-        address.sin6_addr = in6addr_loopback;
-        if (::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            ::close(sock);
             return false;
         }
         m_socket = new TcpSocket(sock);
@@ -523,16 +512,13 @@ namespace {
 // holdMsecs, and returns how many the system let through to the server's queue.
 unsigned flood(uint16_t port, unsigned count, unsigned holdMsecs) {
     std::vector<int> socks;
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_port = htons(port);
-    address.sin6_addr = in6addr_loopback;
+    const sockaddr_in6 address = loopbackAddress(port);
     for (unsigned i = 0; i < count; ++i) {
         const int sock = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         if (sock < 0) {
             continue;
         }
-        ::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::connect(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address);
         socks.push_back(sock);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(holdMsecs));
