@@ -101,7 +101,7 @@ bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
     top.valuename("rows");
     knob::VariableArgument<std::string> match("export: only this match (mID)", "match", m_match);
     match.valuename("id");
-    RunOptions run(m_jobs, m_server, m_client);
+    RunOptions run(&m_jobs, m_server, m_client);
     parser.add(+first);
     parser.add(second);
     parser.add(third);
