@@ -174,6 +174,20 @@ private:
     std::vector<std::chrono::steady_clock::time_point> m_arrivals;
 };
 
+/// Connects the clients to port in this order, so that they become players 1, 2, ..., then
+/// starts them all; false when one could not connect.
+template <class... Clients> bool connectThenStart(uint16_t port, Clients&... clients) {
+    if (!(clients.connect(port) && ...)) {
+        return false;
+    }
+    (clients.start(), ...);
+    return true;
+}
+
+template <class... Clients> void joinAll(Clients&... clients) {
+    (clients.join(), ...);
+}
+
 /// Starts the server on map with args (and a free base port), lets `connectAll` connect and
 /// start the clients in its order, and returns the outcome once the server has ended (it is
 /// killed after MATCH_MSECS). `whileRunning`, when given, runs after the clients started.
@@ -298,17 +312,18 @@ struct LaneMatch {
         : hostile(std::move(script), receiveBuffer), p2(2, {Answer::move(0, 2)}),
           p3(3, {Answer::move(0, 4)}) {
         result = runMatch(map, std::move(args), [this](uint16_t port) {
-            if (!hostile.connect(port) || !p2.connect(port) || !p3.connect(port)) {
-                return false;
-            }
-            hostile.start();
-            p2.start();
-            p3.start();
-            return true;
+            return connectThenStart(port, hostile, p2, p3);
         });
-        hostile.join();
-        p2.join();
-        p3.join();
+        joinAll(hostile, p2, p3);
+    }
+    // Expects a match that ended normally after player 1 was put out for `reason` before its
+    // first move, the others asked to move with `request`.
+    void expectFirstOut(const std::string& request, const std::string& reason) const {
+        ASSERT_TRUE(result.exited);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(p2.messages(), laneTwoAfterOneIsOut(request));
+        EXPECT_EQ(p3.messages(), laneThreeAfterOneIsOut(request));
+        expectDisqualified(result.out, "1", reason);
     }
     HostileClient hostile;
     ScriptedClient p2;
@@ -339,11 +354,8 @@ TEST(HostileClient, GarbageInsteadOfTheGroupIdIsPutOut) {
             },
             {"-d", "3"});
 
-        ASSERT_TRUE(match.result.exited);
-        EXPECT_EQ(match.result.status, 0);
-        EXPECT_EQ(match.p2.messages(), laneTwoAfterOneIsOut("MOVEREQUEST 0 3"));
-        EXPECT_EQ(match.p3.messages(), laneThreeAfterOneIsOut("MOVEREQUEST 0 3"));
-        expectDisqualified(match.result.out, "1", "Failed to receive group id");
+        ASSERT_NO_FATAL_FAILURE(
+            match.expectFirstOut("MOVEREQUEST 0 3", "Failed to receive group id"));
     }
 }
 
@@ -380,11 +392,7 @@ TEST(HostileClient, MalformedAnswerIsPutOut) {
             },
             {"-t", "2"});
 
-        ASSERT_TRUE(match.result.exited);
-        EXPECT_EQ(match.result.status, 0);
-        EXPECT_EQ(match.p2.messages(), laneTwoAfterOneIsOut("MOVEREQUEST 2000 0"));
-        EXPECT_EQ(match.p3.messages(), laneThreeAfterOneIsOut("MOVEREQUEST 2000 0"));
-        expectDisqualified(match.result.out, "1", c.reason);
+        ASSERT_NO_FATAL_FAILURE(match.expectFirstOut("MOVEREQUEST 2000 0", c.reason));
         // The offender heard of the request; its own notice may be lost when the server
         // drops the bytes it did not read.
         const Messages& got = match.hostile.messages();
@@ -432,11 +440,7 @@ TEST(HostileClient, SlowOrSilentAnswerIsPutOutWhenTheBudgetEnds) {
             },
             {"-t", "0.5"});
 
-        ASSERT_TRUE(match.result.exited);
-        EXPECT_EQ(match.result.status, 0);
-        EXPECT_EQ(match.p2.messages(), laneTwoAfterOneIsOut("MOVEREQUEST 500 0"));
-        EXPECT_EQ(match.p3.messages(), laneThreeAfterOneIsOut("MOVEREQUEST 500 0"));
-        expectDisqualified(match.result.out, "1", "timeout during move");
+        ASSERT_NO_FATAL_FAILURE(match.expectFirstOut("MOVEREQUEST 500 0", "timeout during move"));
         EXPECT_NE(withoutTimes(match.result.out).find("[ INFO] timeout detected!\n"),
                   std::string::npos);
         // Put out when the budget ran out, not when the last byte came (or never).
@@ -465,11 +469,8 @@ TEST(HostileClient, SilentClientKeepsAdmissionWaitingForItsGroupId) {
             },
             args);
 
-        ASSERT_TRUE(match.result.exited);
-        EXPECT_EQ(match.result.status, 0);
-        expectDisqualified(match.result.out, "1", "Failed to receive group id");
-        EXPECT_EQ(match.p2.messages(), laneTwoAfterOneIsOut("MOVEREQUEST 0 3"));
-        EXPECT_EQ(match.p3.messages(), laneThreeAfterOneIsOut("MOVEREQUEST 0 3"));
+        ASSERT_NO_FATAL_FAILURE(
+            match.expectFirstOut("MOVEREQUEST 0 3", "Failed to receive group id"));
         // The others heard nothing until the silent client went away.
         ASSERT_FALSE(match.p2.arrivals().empty());
         ASSERT_FALSE(match.p3.arrivals().empty());
@@ -539,15 +540,13 @@ TEST(HostileClient, ConnectionsBeyondThePlayersAreTurnedAway) {
     ScriptedClient p2(2, {Answer::move(0, 2)});
     ScriptedClient p3(3, {Answer::move(0, 4)});
     const ServerResult result = runMatch(THREE_PLAYER_MAP, {"-d", "3"}, [&](uint16_t port) {
-        if (!connectAndStart({&p1, &p2, &p3}, port)) {
+        if (!connectThenStart(port, p1, p2, p3)) {
             return false;
         }
         flood(port, 40, 300);
         return true;
     });
-    p1.join();
-    p2.join();
-    p3.join();
+    joinAll(p1, p2, p3);
 
     ASSERT_TRUE(result.exited);
     EXPECT_EQ(result.status, 0);
@@ -610,17 +609,9 @@ TEST(HostileClient, ClientThatNeverReadsAMapBeyondTheSocketBuffersIsPutOut) {
     HostileClient p2(honest(2, 2));
     HostileClient p3(honest(3, 4));
     const ServerResult result = runMatch(bigLaneMap(), {"-t", "0.5"}, [&](uint16_t port) {
-        if (!p1.connect(port) || !p2.connect(port) || !p3.connect(port)) {
-            return false;
-        }
-        p1.start();
-        p2.start();
-        p3.start();
-        return true;
+        return connectThenStart(port, p1, p2, p3);
     });
-    p1.join();
-    p2.join();
-    p3.join();
+    joinAll(p1, p2, p3);
 
     ASSERT_TRUE(result.exited);
     EXPECT_EQ(result.status, 0);
