@@ -1,5 +1,6 @@
 // Clients that break the rules of the match are put out; the others play on to the end.
 
+#include "LaneTranscripts.h"
 #include "ScriptedClient.h"
 #include "ServerProcess.h"
 #include "TestMaps.h"
@@ -8,31 +9,6 @@
 
 #include <string>
 #include <vector>
-
-namespace {
-
-using Messages = std::vector<std::string>;
-
-// What players 2 and 3 of the three-lane map receive when player 1 is put out at its first
-// request and they make their moves.
-const Messages P2_AFTER_P1_OUT{"GAMEBOARD",
-                               "PLAYERNUM 2",
-                               "DISQUALIFICATION 1",
-                               "MOVEREQUEST 0 3",
-                               "MOVEANNOUNCE 0 2 0 2",
-                               "MOVEANNOUNCE 0 4 0 3",
-                               "FIN",
-                               "closed"};
-const Messages P3_AFTER_P1_OUT{"GAMEBOARD",
-                               "PLAYERNUM 3",
-                               "DISQUALIFICATION 1",
-                               "MOVEANNOUNCE 0 2 0 2",
-                               "MOVEREQUEST 0 3",
-                               "MOVEANNOUNCE 0 4 0 3",
-                               "FIN",
-                               "closed"};
-
-} // namespace
 
 TEST(Disqualification, IllegalMoveIsPutOut) {
     struct Case {
@@ -55,12 +31,11 @@ TEST(Disqualification, IllegalMoveIsPutOut) {
         ScriptedClient p3(3, {Answer::move(0, 4)});
         const ServerResult result = playMatch(THREE_PLAYER_MAP, {"-d", "3"}, {&p1, &p2, &p3});
 
-        ASSERT_TRUE(result.exited);
-        EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(p1.messages(), (Messages{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 0 3",
-                                           "DISQUALIFICATION 1", "closed"}));
-        EXPECT_EQ(p2.messages(), P2_AFTER_P1_OUT);
-        EXPECT_EQ(p3.messages(), P3_AFTER_P1_OUT);
+        expectTranscripts(result,
+                          lanesAfterFirstOut({"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 0 3",
+                                              "DISQUALIFICATION 1", "closed"},
+                                             "MOVEREQUEST 0 3"),
+                          p1, p2, p3);
         expectDisqualified(result.out, "1", c.reason);
     }
 }
@@ -71,16 +46,14 @@ TEST(Disqualification, WrongMessageTypeIsPutOut) {
     ScriptedClient p3(3, {Answer::move(0, 4)});
     const ServerResult result = playMatch(THREE_PLAYER_MAP, {"-d", "3"}, {&p1, &p2, &p3});
 
-    ASSERT_TRUE(result.exited);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(p1.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 0 3", "MOVEANNOUNCE 0 0 0 1",
-                        "DISQUALIFICATION 2", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
-    EXPECT_EQ(p2.messages(), (Messages{"GAMEBOARD", "PLAYERNUM 2", "MOVEANNOUNCE 0 0 0 1",
-                                       "MOVEREQUEST 0 3", "DISQUALIFICATION 2", "closed"}));
-    EXPECT_EQ(p3.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 3", "MOVEANNOUNCE 0 0 0 1", "DISQUALIFICATION 2",
-                        "MOVEREQUEST 0 3", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
+    expectTranscripts(result,
+                      {{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 0 3", "MOVEANNOUNCE 0 0 0 1",
+                        "DISQUALIFICATION 2", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"},
+                       {"GAMEBOARD", "PLAYERNUM 2", "MOVEANNOUNCE 0 0 0 1", "MOVEREQUEST 0 3",
+                        "DISQUALIFICATION 2", "closed"},
+                       {"GAMEBOARD", "PLAYERNUM 3", "MOVEANNOUNCE 0 0 0 1", "DISQUALIFICATION 2",
+                        "MOVEREQUEST 0 3", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}},
+                      p1, p2, p3);
     expectDisqualified(result.out, "2", "wrong message");
     EXPECT_NE(withoutTimes(result.out).find("[ INFO] Incorrect message received\n"),
               std::string::npos);
@@ -92,14 +65,12 @@ TEST(Disqualification, CorruptHeaderIsPutOut) {
     ScriptedClient p3(3, {Answer::corruptHeader()});
     const ServerResult result = playMatch(THREE_PLAYER_MAP, {"-d", "3"}, {&p1, &p2, &p3});
 
-    ASSERT_TRUE(result.exited);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(p1.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 0 3", "MOVEANNOUNCE 0 0 0 1",
-                        "MOVEANNOUNCE 0 2 0 2", "DISQUALIFICATION 3", "FIN", "closed"}));
-    EXPECT_EQ(p2.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 2", "MOVEANNOUNCE 0 0 0 1", "MOVEREQUEST 0 3",
-                        "MOVEANNOUNCE 0 2 0 2", "DISQUALIFICATION 3", "FIN", "closed"}));
+    expectTranscripts(result,
+                      {{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 0 3", "MOVEANNOUNCE 0 0 0 1",
+                        "MOVEANNOUNCE 0 2 0 2", "DISQUALIFICATION 3", "FIN", "closed"},
+                       {"GAMEBOARD", "PLAYERNUM 2", "MOVEANNOUNCE 0 0 0 1", "MOVEREQUEST 0 3",
+                        "MOVEANNOUNCE 0 2 0 2", "DISQUALIFICATION 3", "FIN", "closed"}},
+                      p1, p2);
     // The offender's own notice may be lost when the server drops its unread bytes.
     const Messages& p3Got = p3.messages();
     const Messages p3Expected{"GAMEBOARD", "PLAYERNUM 3", "MOVEANNOUNCE 0 0 0 1",
@@ -118,11 +89,10 @@ TEST(Disqualification, ClosedConnectionIsPutOut) {
     ScriptedClient p3(3, {Answer::move(0, 4)});
     const ServerResult result = playMatch(THREE_PLAYER_MAP, {"-d", "3"}, {&p1, &p2, &p3});
 
-    ASSERT_TRUE(result.exited);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(p1.messages(), (Messages{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 0 3"}));
-    EXPECT_EQ(p2.messages(), P2_AFTER_P1_OUT);
-    EXPECT_EQ(p3.messages(), P3_AFTER_P1_OUT);
+    expectTranscripts(
+        result,
+        lanesAfterFirstOut({"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 0 3"}, "MOVEREQUEST 0 3"), p1,
+        p2, p3);
     expectDisqualified(result.out, "1", "receive failed");
 }
 
@@ -132,16 +102,11 @@ TEST(Disqualification, LateAnswerIsPutOut) {
     ScriptedClient p3(3, {Answer::move(0, 4)});
     const ServerResult result = playMatch(THREE_PLAYER_MAP, {"-t", "0.5"}, {&p1, &p2, &p3});
 
-    ASSERT_TRUE(result.exited);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(p1.messages(), (Messages{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 500 0",
-                                       "DISQUALIFICATION 1", "closed"}));
-    EXPECT_EQ(p2.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 2", "DISQUALIFICATION 1", "MOVEREQUEST 500 0",
-                        "MOVEANNOUNCE 0 2 0 2", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
-    EXPECT_EQ(p3.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 3", "DISQUALIFICATION 1", "MOVEANNOUNCE 0 2 0 2",
-                        "MOVEREQUEST 500 0", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
+    expectTranscripts(result,
+                      lanesAfterFirstOut({"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 500 0",
+                                          "DISQUALIFICATION 1", "closed"},
+                                         "MOVEREQUEST 500 0"),
+                      p1, p2, p3);
     expectDisqualified(result.out, "1", "timeout during move");
     EXPECT_NE(withoutTimes(result.out).find("[ INFO] timeout detected!\n"), std::string::npos);
     // The wait ended with the budget, not with the late answer: the others heard of it about
@@ -161,20 +126,16 @@ TEST(Disqualification, PlayerInTurnLostWhenBombingPhaseIsAnnounced) {
     ScriptedClient p3(3, {Answer::move(0, 4), Answer::move(1, 0)});
     const ServerResult result = playMatch(THREE_PLAYER_BOMB_MAP, {"-d", "3"}, {&p1, &p2, &p3});
 
-    ASSERT_TRUE(result.exited) << result.out;
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(p1.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 0 3", "MOVEANNOUNCE 0 0 0 1",
-                        "MOVEANNOUNCE 0 2 0 2", "MOVEANNOUNCE 0 4 0 3"}));
-    EXPECT_EQ(p2.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 2", "MOVEANNOUNCE 0 0 0 1", "MOVEREQUEST 0 3",
-                        "MOVEANNOUNCE 0 2 0 2", "MOVEANNOUNCE 0 4 0 3", "DISQUALIFICATION 1",
-                        "TERMINAL", "MOVEREQUEST 0 3", "MOVEANNOUNCE 0 0 0 2",
-                        "MOVEANNOUNCE 1 0 0 3", "FIN", "closed"}));
-    EXPECT_EQ(p3.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 3", "MOVEANNOUNCE 0 0 0 1", "MOVEANNOUNCE 0 2 0 2",
-                        "MOVEREQUEST 0 3", "MOVEANNOUNCE 0 4 0 3", "DISQUALIFICATION 1", "TERMINAL",
-                        "MOVEANNOUNCE 0 0 0 2", "MOVEREQUEST 0 3", "MOVEANNOUNCE 1 0 0 3", "FIN",
-                        "closed"}));
+    expectTranscripts(
+        result,
+        {{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 0 3", "MOVEANNOUNCE 0 0 0 1",
+          "MOVEANNOUNCE 0 2 0 2", "MOVEANNOUNCE 0 4 0 3"},
+         {"GAMEBOARD", "PLAYERNUM 2", "MOVEANNOUNCE 0 0 0 1", "MOVEREQUEST 0 3",
+          "MOVEANNOUNCE 0 2 0 2", "MOVEANNOUNCE 0 4 0 3", "DISQUALIFICATION 1", "TERMINAL",
+          "MOVEREQUEST 0 3", "MOVEANNOUNCE 0 0 0 2", "MOVEANNOUNCE 1 0 0 3", "FIN", "closed"},
+         {"GAMEBOARD", "PLAYERNUM 3", "MOVEANNOUNCE 0 0 0 1", "MOVEANNOUNCE 0 2 0 2",
+          "MOVEREQUEST 0 3", "MOVEANNOUNCE 0 4 0 3", "DISQUALIFICATION 1", "TERMINAL",
+          "MOVEANNOUNCE 0 0 0 2", "MOVEREQUEST 0 3", "MOVEANNOUNCE 1 0 0 3", "FIN", "closed"}},
+        p1, p2, p3);
     expectDisqualified(result.out, "1", "Failed to send TERM to player");
 }

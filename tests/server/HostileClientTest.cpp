@@ -4,6 +4,7 @@
 //
 // tools/valgrind-hostile runs this suite with the server under valgrind.
 
+#include "LaneTranscripts.h"
 #include "Network.h"
 #include "Protocol.h"
 #include "ScriptedClient.h"
@@ -34,7 +35,6 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Messages = std::vector<std::string>;
 
 /// Longest wait of a hostile client for the server's next message.
 constexpr unsigned long PATIENCE_MSECS = 40000;
@@ -283,26 +283,17 @@ bool ownNetworkWithEthernetFrames() {
     return ready;
 }
 
-// Players 2 and 3 of the three-lane map once player 1 is out before its first move.
-Messages laneTwoAfterOneIsOut(const std::string& request) {
-    return {"GAMEBOARD",
-            "PLAYERNUM 2",
-            "DISQUALIFICATION 1",
-            request,
-            "MOVEANNOUNCE 0 2 0 2",
-            "MOVEANNOUNCE 0 4 0 3",
-            "FIN",
-            "closed"};
-}
-Messages laneThreeAfterOneIsOut(const std::string& request) {
-    return {"GAMEBOARD",
-            "PLAYERNUM 3",
-            "DISQUALIFICATION 1",
-            "MOVEANNOUNCE 0 2 0 2",
-            request,
-            "MOVEANNOUNCE 0 4 0 3",
-            "FIN",
-            "closed"};
+// Expects a match that ended normally after player 1 was put out for `reason` before its first
+// move, players 2 and 3 asked to move with `request`.
+template <class Client>
+void expectFirstOut(const ServerResult& result, const Client& p2, const Client& p3,
+                    const std::string& request, const std::string& reason) {
+    const std::vector<Messages> expected = lanesAfterFirstOut({}, request);
+    ASSERT_TRUE(result.exited);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(p2.messages(), expected[1]);
+    EXPECT_EQ(p3.messages(), expected[2]);
+    expectDisqualified(result.out, "1", reason);
 }
 
 // Plays the three-lane map with a hostile player 1 and honest players 2 and 3.
@@ -315,15 +306,6 @@ struct LaneMatch {
             return connectThenStart(port, hostile, p2, p3);
         });
         joinAll(hostile, p2, p3);
-    }
-    // Expects a match that ended normally after player 1 was put out for `reason` before its
-    // first move, the others asked to move with `request`.
-    void expectFirstOut(const std::string& request, const std::string& reason) const {
-        ASSERT_TRUE(result.exited);
-        EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(p2.messages(), laneTwoAfterOneIsOut(request));
-        EXPECT_EQ(p3.messages(), laneThreeAfterOneIsOut(request));
-        expectDisqualified(result.out, "1", reason);
     }
     HostileClient hostile;
     ScriptedClient p2;
@@ -354,8 +336,8 @@ TEST(HostileClient, GarbageInsteadOfTheGroupIdIsPutOut) {
             },
             {"-d", "3"});
 
-        ASSERT_NO_FATAL_FAILURE(
-            match.expectFirstOut("MOVEREQUEST 0 3", "Failed to receive group id"));
+        ASSERT_NO_FATAL_FAILURE(expectFirstOut(match.result, match.p2, match.p3, "MOVEREQUEST 0 3",
+                                               "Failed to receive group id"));
     }
 }
 
@@ -392,7 +374,8 @@ TEST(HostileClient, MalformedAnswerIsPutOut) {
             },
             {"-t", "2"});
 
-        ASSERT_NO_FATAL_FAILURE(match.expectFirstOut("MOVEREQUEST 2000 0", c.reason));
+        ASSERT_NO_FATAL_FAILURE(
+            expectFirstOut(match.result, match.p2, match.p3, "MOVEREQUEST 2000 0", c.reason));
         // The offender heard of the request; its own notice may be lost when the server
         // drops the bytes it did not read.
         const Messages& got = match.hostile.messages();
@@ -440,7 +423,8 @@ TEST(HostileClient, SlowOrSilentAnswerIsPutOutWhenTheBudgetEnds) {
             },
             {"-t", "0.5"});
 
-        ASSERT_NO_FATAL_FAILURE(match.expectFirstOut("MOVEREQUEST 500 0", "timeout during move"));
+        ASSERT_NO_FATAL_FAILURE(expectFirstOut(match.result, match.p2, match.p3,
+                                               "MOVEREQUEST 500 0", "timeout during move"));
         EXPECT_NE(withoutTimes(match.result.out).find("[ INFO] timeout detected!\n"),
                   std::string::npos);
         // Put out when the budget ran out, not when the last byte came (or never).
@@ -469,8 +453,8 @@ TEST(HostileClient, SilentClientKeepsAdmissionWaitingForItsGroupId) {
             },
             args);
 
-        ASSERT_NO_FATAL_FAILURE(
-            match.expectFirstOut("MOVEREQUEST 0 3", "Failed to receive group id"));
+        ASSERT_NO_FATAL_FAILURE(expectFirstOut(match.result, match.p2, match.p3, "MOVEREQUEST 0 3",
+                                               "Failed to receive group id"));
         // The others heard nothing until the silent client went away.
         ASSERT_FALSE(match.p2.arrivals().empty());
         ASSERT_FALSE(match.p3.arrivals().empty());
@@ -491,17 +475,8 @@ TEST(HostileClient, ClientThatNeverReadsDoesNotStallTheMatch) {
         },
         {"-t", "0.5"}, 1);
 
-    ASSERT_TRUE(match.result.exited);
-    EXPECT_EQ(match.result.status, 0);
-    EXPECT_EQ(match.hostile.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 500 0", "MOVEANNOUNCE 0 0 0 1",
-                        "MOVEANNOUNCE 0 2 0 2", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
-    EXPECT_EQ(match.p2.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 2", "MOVEANNOUNCE 0 0 0 1", "MOVEREQUEST 500 0",
-                        "MOVEANNOUNCE 0 2 0 2", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
-    EXPECT_EQ(match.p3.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 3", "MOVEANNOUNCE 0 0 0 1", "MOVEANNOUNCE 0 2 0 2",
-                        "MOVEREQUEST 500 0", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
+    expectTranscripts(match.result, lanesPlayedOut("MOVEREQUEST 500 0"), match.hostile, match.p2,
+                      match.p3);
     // The match was over before the client read its first byte.
     ASSERT_FALSE(match.p2.arrivals().empty());
     EXPECT_LT(match.p2.arrivals().back(), 3500);
@@ -548,17 +523,7 @@ TEST(HostileClient, ConnectionsBeyondThePlayersAreTurnedAway) {
     });
     joinAll(p1, p2, p3);
 
-    ASSERT_TRUE(result.exited);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(p1.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 0 3", "MOVEANNOUNCE 0 0 0 1",
-                        "MOVEANNOUNCE 0 2 0 2", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
-    EXPECT_EQ(p2.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 2", "MOVEANNOUNCE 0 0 0 1", "MOVEREQUEST 0 3",
-                        "MOVEANNOUNCE 0 2 0 2", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
-    EXPECT_EQ(p3.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 3", "MOVEANNOUNCE 0 0 0 1", "MOVEANNOUNCE 0 2 0 2",
-                        "MOVEREQUEST 0 3", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
+    expectTranscripts(result, lanesPlayedOut("MOVEREQUEST 0 3"), p1, p2, p3);
     EXPECT_EQ(withoutTimes(result.out).find("disqualified"), std::string::npos);
 }
 
@@ -613,9 +578,5 @@ TEST(HostileClient, ClientThatNeverReadsAMapBeyondTheSocketBuffersIsPutOut) {
     });
     joinAll(p1, p2, p3);
 
-    ASSERT_TRUE(result.exited);
-    EXPECT_EQ(result.status, 0);
-    expectDisqualified(result.out, "1", "Failed to send board");
-    EXPECT_EQ(p2.messages(), laneTwoAfterOneIsOut("MOVEREQUEST 500 0"));
-    EXPECT_EQ(p3.messages(), laneThreeAfterOneIsOut("MOVEREQUEST 500 0"));
+    expectFirstOut(result, p2, p3, "MOVEREQUEST 500 0", "Failed to send board");
 }
