@@ -4,24 +4,13 @@
 #include "ScriptedClient.h"
 #include "ServerProcess.h"
 #include "TestMaps.h"
+#include "support/Occurrences.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
-
-namespace {
-
-size_t occurrences(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + 1)) {
-        ++count;
-    }
-    return count;
-}
-
-} // namespace
 
 TEST(Match, TwoPlayersPlayToTheEndAndBothHearEveryMessage) {
     ScriptedClient p1(21, {Answer::move(3, 0), Answer::move(1, 0)});
