@@ -29,8 +29,9 @@ TEST(League, OpeningsGiveDeterministicBotsDistinctGamesAndCopiesAreFlagged) {
         config["rounds"] = 4;
         config["openings"] = openings;
         dir.write("league.json", config.dump());
+        std::string output;
         json t;
-        ASSERT_NO_FATAL_FAILURE(playAndTabulate(dir, t));
+        ASSERT_NO_FATAL_FAILURE(playAndTabulate(dir, output, t));
         // With openings: 4 openings in both seat orders, 8 distinct games. Without: the same
         // two games in every round, 6 copies counted once.
         EXPECT_EQ(t["matches"], openings ? 8 : 2) << openings;

@@ -136,8 +136,9 @@ TEST(League, ABotThatNeverPlayedIsUnratedAndGivesNoPoints) {
     writeLeague(dir, "",
                 {{{"name", "g"}, {"command", "greedy"}}, {{"name", "dead"}, {"command", "exit 3"}}},
                 {"a.map"});
+    std::string output;
     json t;
-    ASSERT_NO_FATAL_FAILURE(playAndTabulate(dir, t));
+    ASSERT_NO_FATAL_FAILURE(playAndTabulate(dir, output, t));
     for (const json& r : t["standings"]) {
         EXPECT_EQ(r["matches"], 0) << r;
         EXPECT_EQ(r["points"], 0.0) << r;

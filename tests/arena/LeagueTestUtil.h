@@ -71,9 +71,8 @@ inline void tablesOf(const TempDir& dir, nlohmann::json& tables) {
     ASSERT_TRUE(LeagueTables::compute(*league, tables));
 }
 
-/// Runs the league of DIR to its end, then tablesOf(dir, tables).
-inline void playAndTabulate(const TempDir& dir, nlohmann::json& tables) {
-    std::string output;
+/// Runs the league of DIR to its end (its output in `output`), then tablesOf(dir, tables).
+inline void playAndTabulate(const TempDir& dir, std::string& output, nlohmann::json& tables) {
     ASSERT_EQ(runLeague(dir, output), 0) << output;
     tablesOf(dir, tables);
 }
