@@ -129,39 +129,7 @@ private:
             m_messages.push_back("closed");
             return false;
         }
-        std::ostringstream text;
-        payload_client_playernum number{};
-        payload_moverequest request{};
-        payload_moveannounce announce{};
-        payload_disqualification disqualification{};
-        switch (type) {
-        case MsgType::GAMEBOARD:
-            text << "GAMEBOARD";
-            break;
-        case MsgType::CLIENT_PLAYERNUM:
-            m_proto->get_client_playernum(number);
-            text << "PLAYERNUM " << static_cast<unsigned>(number.player);
-            break;
-        case MsgType::MOVEREQUEST:
-            m_proto->get_moverequest(request);
-            text << "MOVEREQUEST " << request.timelimit << " "
-                 << static_cast<unsigned>(request.depthlimit);
-            break;
-        case MsgType::MOVEANNOUNCE:
-            m_proto->get_moveannounce(announce);
-            text << "MOVEANNOUNCE " << announce.x << " " << announce.y << " "
-                 << static_cast<unsigned>(announce.choice) << " "
-                 << static_cast<unsigned>(announce.player);
-            break;
-        case MsgType::DISQUALIFICATION:
-            m_proto->get_disqualification(disqualification);
-            text << "DISQUALIFICATION " << static_cast<unsigned>(disqualification.player);
-            break;
-        default:
-            text << type;
-            break;
-        }
-        m_messages.push_back(text.str());
+        m_messages.push_back(transcriptLine(*m_proto, type));
         return true;
     }
 
