@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
 #include <ostream>
 
 namespace {
@@ -36,22 +37,11 @@ struct CellText {
 };
 
 const char* playerColour(Player p) {
-    switch (p) {
-    case Player::P1:
-        return ansi::CFG_RED;
-    case Player::P2:
-        return ansi::CFG_BLUE;
-    case Player::P3:
-        return ansi::CFG_GREEN;
-    case Player::P4:
-        return ansi::CFG_YELLOW;
-    case Player::P5:
-        return ansi::CFG_CYAN;
-    case Player::P6:
-        return ansi::CFG_MAGENTA;
-    default:
-        return ansi::CFG_WHITE;
-    }
+    // Players 1 to 6 in this order; the others are white.
+    static const char* const colours[] = {ansi::CFG_RED,    ansi::CFG_BLUE, ansi::CFG_GREEN,
+                                          ansi::CFG_YELLOW, ansi::CFG_CYAN, ansi::CFG_MAGENTA};
+    const auto n = static_cast<size_t>(p);
+    return n >= 1 && n <= std::size(colours) ? colours[n - 1] : ansi::CFG_WHITE;
 }
 
 // The escape ESC "[" codes "m" of the colour module, for codes given as its constants.
