@@ -59,6 +59,22 @@ void appendNumber(CellText& cell, unsigned value) {
     cell.append(digits.c_str());
 }
 
+// The squares drawn as a letter or a sign, and the background of those that have one in
+// colour; every other square is drawn as its number.
+struct SquareLook {
+    Square square;
+    const char* background;
+    const char* token;
+};
+constexpr SquareLook SQUARE_LOOKS[] = {
+    {Square::EMPTY, nullptr, "0"},
+    {Square::EXPANSION, nullptr, "x"},
+    {Square::NONE, nullptr, "-"},
+    {Square::INVERSION, ansi::CFG_MAGENTA, "i"},
+    {Square::CHOICE, ansi::CFG_YELLOW, "c"},
+    {Square::BONUS, ansi::CFG_GREEN, "b"},
+};
+
 // The squares that are not stones, which look the same on every board: index 0 without
 // colours, index 1 with them.
 const std::array<std::array<CellText, SQUARE_VALUES>, 2>& fixedSquares() {
@@ -70,30 +86,11 @@ const std::array<std::array<CellText, SQUARE_VALUES>, 2>& fixedSquares() {
                 const Square s = static_cast<Square>(v);
                 const char* background = nullptr;
                 const char* token = nullptr;
-                switch (s) {
-                case Square::EMPTY:
-                    token = "0";
-                    break;
-                case Square::EXPANSION:
-                    token = "x";
-                    break;
-                case Square::NONE:
-                    token = "-";
-                    break;
-                case Square::INVERSION:
-                    background = ansi::CFG_MAGENTA;
-                    token = "i";
-                    break;
-                case Square::CHOICE:
-                    background = ansi::CFG_YELLOW;
-                    token = "c";
-                    break;
-                case Square::BONUS:
-                    background = ansi::CFG_GREEN;
-                    token = "b";
-                    break;
-                default:
-                    break;
+                for (const SquareLook& look : SQUARE_LOOKS) {
+                    if (look.square == s) {
+                        background = look.background;
+                        token = look.token;
+                    }
                 }
                 if (background != nullptr && colours != 0) {
                     appendEscape(cell, ansi::CBG_BLUE, background);
