@@ -10,19 +10,26 @@
 #include <string>
 #include <vector>
 
-TEST(Disqualification, IllegalMoveIsPutOut) {
+TEST(Disqualification, FaultyFirstAnswerIsPutOut) {
+    const Messages toldAndClosed{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 0 3",
+                                 "DISQUALIFICATION 1", "closed"};
     struct Case {
         Answer answer;
         std::string reason;
+        Messages first; // what player 1 receives
     };
     const Case cases[] = {
         // A stone of player 2 without an override stone.
-        {Answer::move(1, 0), "Invalid move: Player 1 (x,y)=(1,0). time left: 0 msecs"},
+        {Answer::move(1, 0), "Invalid move: Player 1 (x,y)=(1,0). time left: 0 msecs",
+         toldAndClosed},
         // A legal cell with a choice that only a bonus square takes.
         {Answer::move(0, 0, MoveChoice::BOMB),
-         "Invalid move: Player 1 (x,y)=(0,0) choice: 20. time left: 0 msecs"},
+         "Invalid move: Player 1 (x,y)=(0,0) choice: 20. time left: 0 msecs", toldAndClosed},
         // Off the board.
-        {Answer::move(7, 9), "Invalid move: Player 1 (x,y)=(7,9). time left: 0 msecs"},
+        {Answer::move(7, 9), "Invalid move: Player 1 (x,y)=(7,9). time left: 0 msecs",
+         toldAndClosed},
+        // The connection closed instead of an answer: player 1 hears nothing more.
+        {Answer::close(), "receive failed", {"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 0 3"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.reason);
@@ -31,11 +38,7 @@ TEST(Disqualification, IllegalMoveIsPutOut) {
         ScriptedClient p3(3, {Answer::move(0, 4)});
         const ServerResult result = playMatch(THREE_PLAYER_MAP, {"-d", "3"}, {&p1, &p2, &p3});
 
-        expectTranscripts(result,
-                          lanesAfterFirstOut({"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 0 3",
-                                              "DISQUALIFICATION 1", "closed"},
-                                             "MOVEREQUEST 0 3"),
-                          p1, p2, p3);
+        expectTranscripts(result, lanesAfterFirstOut(c.first, "MOVEREQUEST 0 3"), p1, p2, p3);
         expectDisqualified(result.out, "1", c.reason);
     }
 }
@@ -81,19 +84,6 @@ TEST(Disqualification, CorruptHeaderIsPutOut) {
     expectDisqualified(result.out, "3", "receive failed");
     EXPECT_NE(withoutTimes(result.out).find("[ INFO] Failed to receive message.\n"),
               std::string::npos);
-}
-
-TEST(Disqualification, ClosedConnectionIsPutOut) {
-    ScriptedClient p1(1, {Answer::close()});
-    ScriptedClient p2(2, {Answer::move(0, 2)});
-    ScriptedClient p3(3, {Answer::move(0, 4)});
-    const ServerResult result = playMatch(THREE_PLAYER_MAP, {"-d", "3"}, {&p1, &p2, &p3});
-
-    expectTranscripts(
-        result,
-        lanesAfterFirstOut({"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 0 3"}, "MOVEREQUEST 0 3"), p1,
-        p2, p3);
-    expectDisqualified(result.out, "1", "receive failed");
 }
 
 TEST(Disqualification, LateAnswerIsPutOut) {
