@@ -13,6 +13,9 @@ using json = nlohmann::json;
 namespace {
 
 constexpr uint64_t MIB = uint64_t{1} << 20;
+const char* const PRLIMIT = "/usr/bin/prlimit";
+const char* const MISSING = "cannot jail bots: bwrap is missing (install the package bubblewrap: "
+                            "tools/setup does), or run with --no-sandbox / \"sandbox\": false";
 
 /// What of /etc programs under /usr need: the loader's cache, alternatives links, names of
 /// users and hosts, the time zone. The rest of /etc (keys, passwords) stays out.
@@ -114,6 +117,9 @@ std::vector<std::string> Jail::argv(const std::vector<std::string>& command) con
                                "--ro-bind",
                                "/usr",
                                "/usr"};
+    if (m_releaseFd >= 0) {
+        a.insert(a.end(), {"--block-fd", std::to_string(m_releaseFd)});
+    }
     for (const char* dir : SYSTEM_DIRS) {
         std::error_code ec;
         if (fs::is_symlink(dir, ec)) {
@@ -136,7 +142,7 @@ std::vector<std::string> Jail::argv(const std::vector<std::string>& command) con
     }
     // The limits are set inside, after the jail's own user namespace exists, so that the
     // process count is this bot's alone.
-    a.insert(a.end(), {"--", "/usr/bin/prlimit"});
+    a.insert(a.end(), {"--", PRLIMIT});
     const std::pair<const char*, uint64_t> limits[] = {{"--as=", m_limits.memoryBytes},
                                                        {"--nproc=", m_limits.processes},
                                                        {"--nofile=", m_limits.openFiles},
@@ -180,8 +186,7 @@ bool Jail::available(std::string& error) {
         options.dropPrivileges = dropsPrivileges();
         std::string startError;
         if (!p.start(probe.argv({"/usr/bin/true"}), options, startError)) {
-            reason = "cannot jail bots: bwrap is missing (install the package bubblewrap: "
-                     "tools/setup does), or run with --no-sandbox / \"sandbox\": false";
+            reason = MISSING;
             return;
         }
         std::string said;
@@ -191,15 +196,29 @@ bool Jail::available(std::string& error) {
             }
         }
         if (p.waitStatus() != 0) {
-            while (!said.empty() && said.back() == '\n') {
-                said.pop_back();
-            }
-            reason = "cannot jail bots: bwrap refused (" + said +
-                     "); allow unprivileged user namespaces "
-                     "(sysctl kernel.unprivileged_userns_clone=1, user.max_user_namespaces > 0) "
-                     "or run with --no-sandbox / \"sandbox\": false";
+            reason = refusal(said);
         }
     });
     error = reason;
     return reason.empty();
+}
+
+bool Jail::installed(std::string& error) {
+    for (const char* dir : {"/usr/local/bin/", "/usr/bin/", "/bin/"}) {
+        if (access((std::string(dir) + "bwrap").c_str(), X_OK) == 0 && access(PRLIMIT, X_OK) == 0) {
+            return true;
+        }
+    }
+    error = MISSING;
+    return false;
+}
+
+std::string Jail::refusal(std::string said) {
+    while (!said.empty() && (said.back() == '\n' || said.back() == '\r')) {
+        said.pop_back();
+    }
+    return "cannot jail bots: bwrap refused (" + said +
+           "); allow unprivileged user namespaces "
+           "(sysctl kernel.unprivileged_userns_clone=1, user.max_user_namespaces > 0) "
+           "or run with --no-sandbox / \"sandbox\": false";
 }

@@ -42,6 +42,9 @@ public:
     /// Sets a variable of the jail's environment (the rest of the arena's is not passed).
     void setEnv(const std::string& name, const std::string& value);
     void setLimits(const JailLimits& limits) { m_limits = limits; }
+    /// Makes the jail wait, once built, until a byte arrives on (or the other end closes) this
+    /// descriptor of the jail's starter, so that it can be built ahead of its program's turn.
+    void setReleaseFd(int fd) { m_releaseFd = fd; }
     const JailLimits& limits() const { return m_limits; }
 
     /// The whole command line that runs `command` in the jail.
@@ -52,6 +55,11 @@ public:
     /// Whether jails can be made here: false with one line saying what to install or allow.
     /// Checked once per process (the answer is kept).
     static bool available(std::string& error);
+    /// The cheap half of available(): whether bwrap and prlimit are there. A jail that bwrap
+    /// then refuses says so through refusal() when it fails.
+    static bool installed(std::string& error);
+    /// The line that says bwrap refused to build a jail, from what bwrap printed.
+    static std::string refusal(std::string said);
     /// The uid a jailed program runs as when the arena runs as root (65534, "nobody"), so that
     /// its process limit counts; the arena's own uid otherwise.
     static bool dropsPrivileges();
@@ -62,4 +70,5 @@ private:
     std::string m_workDir;
     std::vector<std::pair<std::string, std::string>> m_env;
     JailLimits m_limits;
+    int m_releaseFd = -1;
 };

@@ -1,6 +1,7 @@
 #include "LeagueRunner.h"
 
 #include "Arena.h"
+#include "Jail.h"
 #include "Logging.h"
 #include "MatchRunner.h"
 #include "RecordsFolder.h"
@@ -58,6 +59,23 @@ std::string progressBar(size_t done, size_t needed, double perMinute) {
 LeagueRunner::LeagueRunner(League& league, const LeagueConfig& config)
     : m_league(league), m_config(config) {}
 
+BotCommand LeagueRunner::botOf(const BotVersion& version) const {
+    BotCommand command(version.bot, version.command, version.dir);
+    // A bot of the configuration keeps its own limits and variables; a team's upload has the
+    // league's limits.
+    JailLimits limits = m_config.limits;
+    for (const TournamentConfig::Bot& bot : m_config.bots) {
+        if (bot.name == version.bot) {
+            limits = m_config.limitsOf(bot);
+            for (const auto& [name, value] : bot.env) {
+                command.addEnv(name, value);
+            }
+        }
+    }
+    command.setLimits(limits);
+    return command;
+}
+
 bool LeagueRunner::setupOf(const LeagueMatch& match, MatchSetup& setup) {
     std::vector<BotVersion> versions;
     std::vector<LeagueMap> maps;
@@ -81,8 +99,9 @@ bool LeagueRunner::setupOf(const LeagueMatch& match, MatchSetup& setup) {
         if (v == versions.end()) {
             return false;
         }
-        setup.bots.emplace_back(v->bot, v->command, v->dir);
+        setup.bots.push_back(botOf(*v));
     }
+    setup.sandbox = m_config.sandbox;
     setup.id = "m" + std::to_string(match.id);
     setup.timeMs = static_cast<unsigned>(match.timeMs);
     setup.depth = static_cast<unsigned>(match.depth);
@@ -223,6 +242,11 @@ void LeagueRunner::keepClaims() {
 }
 
 bool LeagueRunner::run(unsigned concurrency) {
+    std::string error;
+    if (m_config.sandbox && !Jail::available(error)) {
+        LOG(logger, lumber::ERR) << error;
+        return false;
+    }
     const unsigned base = m_config.basePort;
     concurrency = std::max(1u, concurrency);
     const unsigned stride =

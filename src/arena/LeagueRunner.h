@@ -29,6 +29,8 @@ private:
     void slot(unsigned index, unsigned basePort);
     bool playOne(const std::string& worker, const LeagueMatch& match, unsigned basePort);
     bool setupOf(const LeagueMatch& match, struct MatchSetup& setup);
+    /// How a version plays: its command and folder, jailed with its limits and variables.
+    class BotCommand botOf(const BotVersion& version) const;
     void keepClaims();
     void reportDone(const LeagueMatch& match, const nlohmann::json& record);
     bool waitForOthers();

@@ -196,7 +196,7 @@ bool MatchCommand::doRun() {
     setup.echo = m_show ? &std::cout : nullptr;
     setup.sandbox = m_sandbox;
     std::string error;
-    if (m_sandbox && !Jail::available(error)) {
+    if (m_sandbox && !Jail::installed(error)) {
         LOG(logger, lumber::ERR) << error;
         return false;
     }

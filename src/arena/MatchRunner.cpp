@@ -17,13 +17,22 @@
 #include <memory>
 #include <poll.h>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 std::atomic<bool> MatchRunner::s_stop{false};
 
+using json = nlohmann::json;
+
 /// A child's output going to its log file, bounded or not, read line by line for the server.
 struct MatchRunner::Channel {
+    /// The prepared jail's release socket, until its bot's turn (-1: none).
+    int release = -1;
+    /// How the bot is run, for the record once it was released.
+    json how;
+    /// Whether the bot was let go (a prepared jail before its turn was not).
+    bool started = false;
     std::unique_ptr<Subprocess> process;
     std::ofstream log;
     size_t limit = 0; // 0: keep everything
@@ -32,12 +41,23 @@ struct MatchRunner::Channel {
     std::string partial;
     bool eof = false;
     std::ostream* echo = nullptr;
+
+    ~Channel() {
+        // The jail dies first: closing its socket would let its bot go.
+        process.reset();
+        closeRelease();
+    }
+    void closeRelease() {
+        if (release >= 0) {
+            ::close(release);
+            release = -1;
+        }
+    }
 };
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using json = nlohmann::json;
 
 const char* const HOST = "127.0.0.1";
 constexpr int POLL_MS = 100;
@@ -205,6 +225,7 @@ double MatchRunner::defaultTimeout(const std::string& mapFile, unsigned timeMs) 
 MatchOutcome MatchRunner::run(json& record) {
     prepare(record);
     startServer();
+    prepareJails();
     watch();
     endProcesses();
     if (m_interrupted) {
@@ -390,29 +411,95 @@ bool MatchRunner::admitNextBot(Clock::time_point now) {
     }
     const unsigned k = m_startedSeats + 1;
     Channel& seat = *m_seats[k - 1];
+    m_seatStart = now;
+    m_startedSeats = k;
+    if (m_setup.sandbox && m_log.port() != m_setup.basePort) {
+        abort(0, "the server listens on port " + std::to_string(m_log.port()) +
+                     " of the match's own network, not on its base port " +
+                     std::to_string(m_setup.basePort));
+        return true;
+    }
+    if (seat.release >= 0) {
+        releaseJail(k);
+        return true;
+    }
+    std::string error;
+    if (!startBot(k, -1, error)) {
+        abort(k, seatName(k) + ": " + error);
+    }
+    seat.started = true;
+    m_how[k - 1] = seat.how;
+    return true;
+}
+
+bool MatchRunner::startBot(unsigned k, int releaseFd, std::string& error) {
+    Channel& seat = *m_seats[k - 1];
     seat.limit = m_setup.botLogLimit;
     seat.log.open(m_setup.logDir + "/seat" + std::to_string(k) + ".log",
                   std::ios::binary | std::ios::trunc);
     seat.process = std::make_unique<Subprocess>();
     Subprocess::Options options;
-    const std::vector<std::string> argv = botLine(k, options, m_how[k - 1]);
-    m_seatStart = now;
-    m_startedSeats = k;
-    std::string error;
-    if (!seat.process->start(argv, options, error)) {
-        abort(k, seatName(k) + ": " + error);
+    options.inheritFd = releaseFd;
+    const std::vector<std::string> argv = botLine(k, options, seat.how);
+    return seat.process->start(argv, options, error);
+}
+
+void MatchRunner::prepareJails() {
+    // In the match's own network the server takes its base port, so each jail can be built
+    // while the server starts and the bots before it connect; only the bot waits its turn.
+    if (!m_setup.sandbox || m_end != "final") {
+        return;
     }
-    return true;
+    const size_t seats = std::min<size_t>(m_players, m_setup.bots.size());
+    for (unsigned k = 1; k <= seats; ++k) {
+        int pair[2];
+        std::string error;
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+            return; // this bot and the next start as their turns come instead
+        }
+        const bool started = startBot(k, pair[0], error);
+        ::close(pair[0]);
+        m_seats[k - 1]->release = pair[1];
+        if (!started) {
+            abort(k, seatName(k) + ": " + error);
+            return;
+        }
+    }
+}
+
+void MatchRunner::releaseJail(unsigned k) {
+    Channel& seat = *m_seats[k - 1];
+    if (!seat.process->running()) {
+        drain(seat, nullptr);
+        seat.log.flush();
+        const std::string said = readFile(m_setup.logDir + "/seat" + std::to_string(k) + ".log");
+        const std::string line = said.substr(0, said.find('\n'));
+        if (line.compare(0, 7, "bwrap: ") == 0) {
+            // No namespaces at all is the machine's refusal; anything else is this jail's.
+            const bool machine = line.find("namespace") != std::string::npos ||
+                                 line.find("uid map") != std::string::npos;
+            abort(machine ? 0 : k,
+                  machine ? Jail::refusal(line) : seatName(k) + ": its jail failed (" + line + ")");
+            return;
+        }
+    }
+    const char go = 1;
+    // A jail that already ended shows as its bot ending before connecting.
+    (void)!send(seat.release, &go, 1, MSG_NOSIGNAL);
+    seat.closeRelease();
+    seat.started = true;
+    m_how[k - 1] = seat.how;
 }
 
 std::vector<std::string> MatchRunner::botLine(unsigned k, Subprocess::Options& options,
                                               json& how) const {
     const BotCommand& bot = m_setup.bots[k - 1];
-    const std::string port = std::to_string(m_log.port());
+    const unsigned portNumber = m_setup.sandbox ? m_setup.basePort : m_log.port();
+    const std::string port = std::to_string(portNumber);
     const std::string client =
         std::filesystem::weakly_canonical(std::filesystem::absolute(m_setup.clientProgram))
             .string();
-    std::vector<std::string> line = bot.argv(client, HOST, m_log.port(), m_setup.seed + k - 1);
+    std::vector<std::string> line = bot.argv(client, HOST, portNumber, m_setup.seed + k - 1);
     if (!m_setup.sandbox) {
         options.workDir = bot.workDir();
         options.env = {std::string("REVERSI_HOST=") + HOST, "REVERSI_PORT=" + port};
@@ -437,6 +524,7 @@ std::vector<std::string> MatchRunner::botLine(unsigned k, Subprocess::Options& o
     jail.setEnv("REVERSI_HOST", HOST);
     jail.setEnv("REVERSI_PORT", port);
     jail.setLimits(bot.limits());
+    jail.setReleaseFd(options.inheritFd);
     options.cleanEnv = true;
     options.env = {"PATH=/usr/bin:/bin"};
     options.userNamespaceFd = m_network.userNamespaceFd();
@@ -452,12 +540,12 @@ bool MatchRunner::proveSeats() {
     }
     std::vector<pid_t> bots;
     for (const auto& s : m_seats) {
-        bots.push_back(s->process ? s->process->pid() : -1);
+        bots.push_back(s->started && s->process ? s->process->pid() : -1);
     }
     unsigned culprit = 0;
     std::string what;
     const pid_t netPid = m_setup.sandbox ? m_network.anchor() : getpid();
-    if (m_proof.check(netPid, m_log.port(), bots, culprit, what)) {
+    if (m_proof.check(netPid, m_server->process->pid(), m_log.port(), bots, culprit, what)) {
         return true;
     }
     abort(culprit, culprit != 0 ? seatName(culprit) + " " + what : what);
@@ -537,7 +625,7 @@ void MatchRunner::writeSeats(json& record) const {
                      {"log", "seat" + std::to_string(k) + ".log"}};
         const Channel& c = *m_seats[k - 1];
         seat["exit"] =
-            c.process && c.process->ended() ? json(c.process->describeEnd()) : json(nullptr);
+            c.started && c.process->ended() ? json(c.process->describeEnd()) : json(nullptr);
         if (c.dropped != 0) {
             seat["log_dropped_bytes"] = c.dropped;
         }

@@ -80,6 +80,12 @@ private:
     bool checkDeadline(Clock::time_point now);
     bool checkSeats(Clock::time_point now);
     bool admitNextBot(Clock::time_point now);
+    /// Starts seat k's bot, or its jail waiting on `releaseFd` when that is not -1.
+    bool startBot(unsigned k, int releaseFd, std::string& error);
+    /// Builds every seat's jail ahead, each waiting for its bot's turn.
+    void prepareJails();
+    /// Lets seat k's prepared jail start its bot.
+    void releaseJail(unsigned k);
     /// Every connection so far from the bot started for its seat (see SeatProof).
     bool proveSeats();
     /// The options and the command line that start seat k's bot, jailed or not.

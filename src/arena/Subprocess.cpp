@@ -1,5 +1,6 @@
 #include "Subprocess.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -82,6 +83,22 @@ void prepare(const std::vector<std::string>& argv, const Subprocess::Options& op
     _exit(127);
 }
 
+/// Closes every descriptor above the standard streams except `a` and `b` (-1: none).
+void closeAllBut(int a, int b) {
+    const int low = b < 0 ? a : std::min(a, b);
+    const int high = std::max(a, b);
+    unsigned from = 3;
+    for (const int keep : {low, high}) {
+        if (keep >= static_cast<int>(from)) {
+            if (keep > static_cast<int>(from)) {
+                syscall(SYS_close_range, from, static_cast<unsigned>(keep - 1), 0U);
+            }
+            from = static_cast<unsigned>(keep) + 1;
+        }
+    }
+    syscall(SYS_close_range, from, ~0U, 0U);
+}
+
 /// In the child, between fork and exec.
 [[noreturn]] void becomeChild(const Prepared& p, const Subprocess::Options& options, pid_t parent,
                               int devNull, int outFd, int statusFd) {
@@ -112,11 +129,11 @@ void prepare(const std::vector<std::string>& argv, const Subprocess::Options& op
     for (int sig : {SIGPIPE, SIGINT, SIGTERM}) {
         signal(sig, SIG_DFL);
     }
-    // Only the standard streams and the status pipe (close-on-exec) stay.
-    if (statusFd > 3) {
-        syscall(SYS_close_range, 3U, static_cast<unsigned>(statusFd - 1), 0U);
+    // Only the standard streams, the status pipe (close-on-exec) and the inherited one stay.
+    if (options.inheritFd >= 0 && fcntl(options.inheritFd, F_SETFD, 0) != 0) {
+        fail(statusFd);
     }
-    syscall(SYS_close_range, static_cast<unsigned>(statusFd + 1), ~0U, 0U);
+    closeAllBut(statusFd, options.inheritFd);
     execve(p.program.c_str(), p.argp.data(), p.envp.data());
     fail(statusFd);
 }

@@ -7,7 +7,8 @@
 
 /// Starts a program with fork and exec: standard input from /dev/null, standard output and
 /// error into one close-on-exec pipe that the caller drains, in a new process group so that
-/// ending it ends the children it started too, with no other descriptor open, and killed when
+/// ending it ends the children it started too, with no other descriptor open (but the one it
+/// is asked to inherit), and killed when
 /// the thread that started it ends (parent-death signal). The destructor ends and reaps it.
 class Subprocess {
 public:
@@ -24,6 +25,9 @@ public:
         int netNamespaceFd = -1;
         /// When the arena runs as root: run as the unprivileged id 65534.
         bool dropPrivileges = false;
+        /// A descriptor the program keeps, at the same number (-1: none), such as the socket
+        /// on which a prepared jail waits for its release.
+        int inheritFd = -1;
     };
 
     Subprocess() = default;

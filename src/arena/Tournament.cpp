@@ -199,7 +199,9 @@ bool Tournament::prepare(const json& match, MatchSetup& setup, std::string& erro
     setup.id = match["id"];
     setup.mapFile = match["map"];
     setup.sandbox = m_config.sandbox;
-    if (setup.sandbox && !Jail::available(error)) {
+    // A tournament checked the jail as a whole before its first match; one match only
+    // learns from its first jail whether bwrap refuses.
+    if (setup.sandbox && !Jail::installed(error)) {
         return false;
     }
     for (const json& name : match["bots"]) {

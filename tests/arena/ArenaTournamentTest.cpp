@@ -110,8 +110,16 @@ TEST(ArenaTournament, InterruptedThenResumedWithoutDuplicates) {
     while (first.running() && (!fs::exists(out + "/matches") || files(out + "/matches").empty())) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    kill(first.pid(), SIGINT);
+    // A second arena on the same folder meanwhile names the first and plays nothing.
+    Subprocess rival;
+    ASSERT_TRUE(rival.start(argv, Subprocess::Options(), error)) << error;
     std::string said;
+    EXPECT_EQ(runArena(rival, said), 1) << said;
+    EXPECT_NE(said.find("/arena.lock is held by pid " + std::to_string(first.pid())),
+              std::string::npos)
+        << said;
+    said.clear();
+    kill(first.pid(), SIGINT);
     EXPECT_EQ(runArena(first, said), 130) << said;
     EXPECT_NE(said.find("Resume with: arena tournament " + config + " --out " + out),
               std::string::npos)

@@ -201,8 +201,8 @@ TEST_F(SocketTest, TwoPartSendResumesAfterShortWritesInEitherPart) {
     action.sa_handler = [](int) {};
     struct sigaction saved {};
     ASSERT_EQ(::sigaction(SIGUSR1, &action, &saved), 0); // no SA_RESTART
-    std::vector<uint8_t> head(1000000);
-    std::vector<uint8_t> tail(2000000);
+    std::vector<uint8_t> head(100000);
+    std::vector<uint8_t> tail(200000);
     for (size_t i = 0; i < head.size(); ++i) {
         head[i] = static_cast<uint8_t>(i * 7 + i / 253);
     }
