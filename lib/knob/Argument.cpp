@@ -59,34 +59,19 @@ void Argument::parse_description() {
         }
         switch (c) {
         case '&':
-            if (escape) {
-                escape = false;
-                removals.push_back(i - 1);
-            } else {
-                flagNext = true;
-                inName = true;
-                nameStart = i + 1;
-                removals.push_back(i);
-            }
-            break;
         case '%':
-            if (escape) {
-                escape = false;
-                removals.push_back(i - 1);
-            } else {
-                flagNext = true;
-                removals.push_back(i);
-            }
-            break;
         case '$':
             if (escape) {
                 escape = false;
                 removals.push_back(i - 1);
-            } else {
-                inName = true;
-                nameStart = i + 1;
-                removals.push_back(i);
+                break;
             }
+            // '&' and '%' make the next character a flag, '&' and '$' start a name after the
+            // mark. (Any name before ended above: a mark is no word character.)
+            flagNext = c != '$';
+            inName = c != '%';
+            nameStart = i + 1;
+            removals.push_back(i);
             break;
         case '\\':
             if (escape) {

@@ -64,15 +64,3 @@ bool BotRepository::all(std::vector<BotVersion>& out) {
     return m_db.query(std::string(SELECT_VERSION) + "ORDER BY b.name, v.version", {},
                       [&](const SqlRow& row) { out.push_back(versionOf(row)); });
 }
-
-bool BotRepository::setCurrent(const std::vector<std::int64_t>& ids) {
-    if (!m_db.exec("UPDATE bot_versions SET current = 0 WHERE current <> 0")) {
-        return false;
-    }
-    for (const std::int64_t id : ids) {
-        if (!m_db.exec("UPDATE bot_versions SET current = 1 WHERE id = ?", {id})) {
-            return false;
-        }
-    }
-    return true;
-}

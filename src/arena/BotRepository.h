@@ -34,7 +34,9 @@ public:
     bool all(std::vector<BotVersion>& out);
 
     /// Marks exactly these as the current configuration's (the caller holds a transaction).
-    bool setCurrent(const std::vector<std::int64_t>& ids);
+    bool setCurrent(const std::vector<std::int64_t>& ids) {
+        return m_db.markCurrent("bot_versions", ids);
+    }
 
 private:
     bool find(const std::string& name, const std::string& command, BotVersion& out, bool& found);

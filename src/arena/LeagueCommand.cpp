@@ -42,6 +42,18 @@ std::unique_ptr<League> openLeague(const std::string& where, LeagueConfig& confi
     return league;
 }
 
+/// The league of an import or an export; null, with the subcommand's usage logged, when the
+/// league does not open or no folder is named.
+std::unique_ptr<League> openWithFolder(const std::string& where, const std::string& folder,
+                                       LeagueConfig& config, const char* usage) {
+    std::unique_ptr<League> league = openLeague(where, config);
+    if (!league || folder.empty()) {
+        LOG(logger, lumber::ERR) << "usage: " << usage;
+        return nullptr;
+    }
+    return league;
+}
+
 bool printTables(League& league, size_t top) {
     json tables;
     if (!LeagueTables::compute(league, tables)) {
@@ -101,7 +113,7 @@ bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
     top.valuename("rows");
     knob::VariableArgument<std::string> match("export: only this match (mID)", "match", m_match);
     match.valuename("id");
-    RunOptions run(m_jobs, m_server, m_client);
+    RunOptions run(&m_jobs, m_server, m_client);
     parser.add(+first);
     parser.add(second);
     parser.add(third);
@@ -189,9 +201,9 @@ bool LeagueCommand::report() {
 
 bool LeagueCommand::importFolder() {
     LeagueConfig config;
-    std::unique_ptr<League> league = openLeague(m_second, config);
-    if (!league || m_third.empty()) {
-        LOG(logger, lumber::ERR) << "usage: arena league import LEAGUE RECORDS_DIR";
+    std::unique_ptr<League> league =
+        openWithFolder(m_second, m_third, config, "arena league import LEAGUE RECORDS_DIR");
+    if (!league) {
         return false;
     }
     const RecordsFolder folder = RecordsFolder::of(m_third);
@@ -221,9 +233,9 @@ bool LeagueCommand::importFolder() {
 
 bool LeagueCommand::exportRecords() {
     LeagueConfig config;
-    std::unique_ptr<League> league = openLeague(m_second, config);
-    if (!league || m_third.empty()) {
-        LOG(logger, lumber::ERR) << "usage: arena league export LEAGUE OUT_DIR [--match ID]";
+    std::unique_ptr<League> league = openWithFolder(
+        m_second, m_third, config, "arena league export LEAGUE OUT_DIR [--match ID]");
+    if (!league) {
         return false;
     }
     std::vector<std::int64_t> ids;

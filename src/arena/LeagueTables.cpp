@@ -1,6 +1,7 @@
 #include "LeagueTables.h"
 
 #include "LeagueStats.h"
+#include "Report.h"
 
 #include <iomanip>
 #include <sstream>
@@ -8,15 +9,6 @@
 using json = nlohmann::json;
 
 namespace {
-
-std::string num(const json& v, int digits) {
-    if (!v.is_number()) {
-        return "-";
-    }
-    std::ostringstream s;
-    s << std::fixed << std::setprecision(digits) << v.get<double>();
-    return s.str();
-}
 
 std::string escape(const std::string& text) {
     std::string out;
@@ -63,11 +55,13 @@ void printStandings(const json& rows, std::ostream& os, size_t top) {
             os << std::setw(8) << 0 << "  no matches\n";
             continue;
         }
-        os << std::setw(8) << b["matches"].get<int>() << std::setw(9) << num(b["points"], 1)
-           << std::setw(7) << num(b["average_place"], 2) << std::setw(12)
+        os << std::setw(8) << b["matches"].get<int>() << std::setw(9)
+           << Report::fixed(b["points"], 1) << std::setw(7) << Report::fixed(b["average_place"], 2)
+           << std::setw(12)
            << (b["wins"].dump() + "/" + b["draws"].dump() + "/" + b["losses"].dump())
-           << std::setw(9) << num(b["elo"], 1) << std::setw(18)
-           << ("[" + num(b["elo_low"], 1) + ", " + num(b["elo_high"], 1) + "]") << '\n';
+           << std::setw(9) << Report::fixed(b["elo"], 1) << std::setw(18)
+           << ("[" + Report::fixed(b["elo_low"], 1) + ", " + Report::fixed(b["elo_high"], 1) + "]")
+           << '\n';
     }
 }
 
@@ -81,9 +75,9 @@ void printCrosstable(const json& cross, std::ostream& os) {
         os << std::left << std::setw(20) << cross["bots"][i].get<std::string>() << std::right;
         for (const json& c : cross["cells"][i]) {
             os << std::setw(12)
-               << (c.is_null()
-                       ? std::string("-")
-                       : num(c["score"], 1) + "/" + std::to_string(c["matches"].get<int>()));
+               << (c.is_null() ? std::string("-")
+                               : Report::fixed(c["score"], 1) + "/" +
+                                     std::to_string(c["matches"].get<int>()));
         }
         os << '\n';
     }
@@ -94,7 +88,8 @@ void printRest(const json& t, std::ostream& os) {
         os << "\n" << h["bot"].get<std::string>() << ": ";
         for (const json& v : h["versions"]) {
             os << "v" << v["version"].dump() << (v["current"].get<bool>() ? "*" : "") << ' '
-               << (v["matches"] == 0 ? std::string("no matches") : num(v["elo"], 1)) << "  ";
+               << (v["matches"] == 0 ? std::string("no matches") : Report::fixed(v["elo"], 1))
+               << "  ";
         }
     }
     os << '\n';
@@ -155,8 +150,9 @@ void LeagueTables::print(const json& t, std::ostream& os, size_t top) {
         for (const json& seat : m["per_seat"]) {
             os << "  seat " << seat["seat"].get<int>() << ":";
             for (const json& b : seat["bots"]) {
-                os << ' ' << b["bot"].get<std::string>() << " place " << num(b["average_place"], 2)
-                   << " (" << b["matches"].get<int>() << ")";
+                os << ' ' << b["bot"].get<std::string>() << " place "
+                   << Report::fixed(b["average_place"], 2) << " (" << b["matches"].get<int>()
+                   << ")";
             }
             os << '\n';
         }
@@ -185,7 +181,7 @@ std::string LeagueTables::html(const json& t) {
         for (size_t j = 0; j < t["crosstable"]["bots"].size(); ++j) {
             const json& c = t["crosstable"]["cells"][i][j];
             row[t["crosstable"]["bots"][j].get<std::string>()] =
-                c.is_null() ? "-" : num(c["score"], 1) + "/" + c["matches"].dump();
+                c.is_null() ? "-" : Report::fixed(c["score"], 1) + "/" + c["matches"].dump();
         }
         cross.push_back(row);
     }

@@ -60,15 +60,3 @@ bool MapRepository::all(std::vector<LeagueMap>& out) {
     return m_db.query(std::string(SELECT_MAP) + "ORDER BY id", {},
                       [&](const SqlRow& row) { out.push_back(mapOf(row)); });
 }
-
-bool MapRepository::setCurrent(const std::vector<std::int64_t>& ids) {
-    if (!m_db.exec("UPDATE maps SET current = 0 WHERE current <> 0")) {
-        return false;
-    }
-    for (const std::int64_t id : ids) {
-        if (!m_db.exec("UPDATE maps SET current = 1 WHERE id = ?", {id})) {
-            return false;
-        }
-    }
-    return true;
-}

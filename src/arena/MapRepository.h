@@ -31,7 +31,7 @@ public:
     static std::string digest(const std::string& text);
 
     /// Marks exactly these as the current configuration's (the caller holds a transaction).
-    bool setCurrent(const std::vector<std::int64_t>& ids);
+    bool setCurrent(const std::vector<std::int64_t>& ids) { return m_db.markCurrent("maps", ids); }
 
 private:
     SqlDatabase& m_db;

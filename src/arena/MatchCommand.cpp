@@ -9,6 +9,7 @@
 #include "MapFile.h"
 #include "MatchRunner.h"
 #include "RecordsFolder.h"
+#include "RunOptions.h"
 #include "knob/VariableArgument.h"
 
 #include <algorithm>
@@ -99,19 +100,16 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<unsigned> logLimit("Bytes of each bot's output kept (default 1 MiB)",
                                               "bot-log-limit", m_logLimit);
     logLimit.valuename("bytes");
-    knob::VariableArgument<std::string> server("The server program", "server", m_server);
-    server.valuename("path");
-    knob::VariableArgument<std::string> client("The reference client program", "client", m_client);
-    client.valuename("path");
+    RunOptions programs(nullptr, m_server, m_client);
 
     parser.add(+map);
     parser.add(+bots);
     parser.add(+(time ^ depth));
-    for (knob::Argument* a :
-         std::initializer_list<knob::Argument*>{&record, &logs, &matchTimeout, &connectTimeout,
-                                                &port, &seed, &logLimit, &server, &client}) {
+    for (knob::Argument* a : std::initializer_list<knob::Argument*>{
+             &record, &logs, &matchTimeout, &connectTimeout, &port, &seed, &logLimit}) {
         parser.add(*a);
     }
+    programs.addTo(parser);
     return parseViewAndJail(parser);
 }
 

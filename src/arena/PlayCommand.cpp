@@ -3,6 +3,7 @@
 #include "Arena.h"
 #include "Logging.h"
 #include "MatchCommand.h"
+#include "RunOptions.h"
 #include "ServerFacts.h"
 #include "Tournament.h"
 #include "knob/VariableArgument.h"
@@ -30,15 +31,11 @@ bool PlayCommand::parseOptions(knob::ArgumentParser& parser) {
         "the plan)",
         "baseport", m_basePort);
     port.valuename("port").alias('b');
-    knob::VariableArgument<std::string> server("The server program", "server", m_server);
-    server.valuename("path");
-    knob::VariableArgument<std::string> client("The reference client program", "client", m_client);
-    client.valuename("path");
+    RunOptions programs(nullptr, m_server, m_client);
     parser.add(+dir);
     parser.add(+id);
     parser.add(port);
-    parser.add(server);
-    parser.add(client);
+    programs.addTo(parser);
     return Tool::parseOptions(parser);
 }
 

@@ -259,15 +259,6 @@ json duelJson(const std::vector<std::string>& names, const Duel& d, const SprtSe
               {"verdict", s.verdict}}}};
 }
 
-std::string fixed(const json& v, int precision) {
-    if (!v.is_number()) {
-        return "-";
-    }
-    std::ostringstream s;
-    s << std::fixed << std::setprecision(precision) << v.get<double>();
-    return s.str();
-}
-
 void printHeader(const json& report, std::ostream& os) {
     os << report["records"].get<size_t>() << " records in " << report["dir"].get<std::string>();
     for (const auto& e : report["ended"].items()) {
@@ -294,12 +285,13 @@ void printBot(const json& b, int width, std::ostream& os) {
                 std::to_string(b["unfinished"].get<unsigned>());
     }
     os << std::left << std::setw(width) << b["name"].get<std::string>() << std::right
-       << std::setw(8) << fixed(b["elo"], 1) << std::setw(18)
-       << ("[" + fixed(b["elo_low"], 1) + ", " + fixed(b["elo_high"], 1) + "]") << std::setw(8)
-       << b["matches"].get<unsigned>() << std::setw(8) << fixed(b["points"], 1) << std::setw(7)
-       << fixed(b["average_place"], 2) << std::setw(12) << wdl.str() << std::setw(9)
-       << fixed(b["average_time_ms"], 0) << std::setw(7) << fixed(b["max_time_ms"], 0) << "  "
-       << (disq.empty() ? "-" : disq) << '\n';
+       << std::setw(8) << Report::fixed(b["elo"], 1) << std::setw(18)
+       << ("[" + Report::fixed(b["elo_low"], 1) + ", " + Report::fixed(b["elo_high"], 1) + "]")
+       << std::setw(8) << b["matches"].get<unsigned>() << std::setw(8)
+       << Report::fixed(b["points"], 1) << std::setw(7) << Report::fixed(b["average_place"], 2)
+       << std::setw(12) << wdl.str() << std::setw(9) << Report::fixed(b["average_time_ms"], 0)
+       << std::setw(7) << Report::fixed(b["max_time_ms"], 0) << "  " << (disq.empty() ? "-" : disq)
+       << '\n';
 }
 
 void printStandings(const json& report, std::ostream& os) {
@@ -323,10 +315,11 @@ void printDuel(const json& d, std::ostream& os) {
     os << '\n'
        << d["bot"].get<std::string>() << " against " << d["opponent"].get<std::string>() << ": "
        << d["wins"].get<double>() << " wins, " << d["draws"].get<double>() << " draws, "
-       << d["losses"].get<double>() << " losses; LOS " << fixed(d["los"].get<double>() * 100, 1)
-       << " %\nSPRT (" << fixed(s["elo0"], 1) << ", " << fixed(s["elo1"], 1) << "): LLR "
-       << fixed(s["llr"], 2) << " [" << fixed(s["lower"], 2) << ", " << fixed(s["upper"], 2)
-       << "], " << s["verdict"].get<std::string>() << '\n';
+       << d["losses"].get<double>() << " losses; LOS "
+       << Report::fixed(d["los"].get<double>() * 100, 1) << " %\nSPRT ("
+       << Report::fixed(s["elo0"], 1) << ", " << Report::fixed(s["elo1"], 1) << "): LLR "
+       << Report::fixed(s["llr"], 2) << " [" << Report::fixed(s["lower"], 2) << ", "
+       << Report::fixed(s["upper"], 2) << "], " << s["verdict"].get<std::string>() << '\n';
 }
 
 } // namespace
@@ -375,4 +368,13 @@ void Report::print(const json& report, std::ostream& os) {
     for (const json& w : report["warnings"]) {
         os << "Warning: " << w.get<std::string>() << '\n';
     }
+}
+
+std::string Report::fixed(const json& value, int digits) {
+    if (!value.is_number()) {
+        return "-";
+    }
+    std::ostringstream s;
+    s << std::fixed << std::setprecision(digits) << value.get<double>();
+    return s.str();
 }

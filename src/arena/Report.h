@@ -23,4 +23,7 @@ public:
     static nlohmann::json compute(const std::string& dir, const SprtSettings& sprt);
     /// The report as text tables.
     static void print(const nlohmann::json& report, std::ostream& os);
+    /// A number of the report's tables with `digits` decimals, or "-" when `value` is not a
+    /// number (a rating not yet known).
+    static std::string fixed(const nlohmann::json& value, int digits);
 };

@@ -7,22 +7,34 @@
 
 #include <iostream>
 
+namespace {
+
+/// Adds --elo0, --elo1, --alpha and --beta, which set the SPRT bounds.
+void addSprtOptions(knob::ArgumentParser& parser, SprtSettings& sprt) {
+    const struct {
+        const char* description;
+        const char* name;
+        double& value;
+        const char* valueName;
+    } options[] = {
+        {"SPRT: the Elo difference of H0 (default 0)", "elo0", sprt.elo0, "elo"},
+        {"SPRT: the Elo difference of H1 (default 5)", "elo1", sprt.elo1, "elo"},
+        {"SPRT: the false positive rate (default 0.05)", "alpha", sprt.alpha, "rate"},
+        {"SPRT: the false negative rate (default 0.05)", "beta", sprt.beta, "rate"},
+    };
+    for (const auto& o : options) {
+        knob::VariableArgument<double> option(o.description, o.name, o.value);
+        option.valuename(o.valueName);
+        parser.add(option);
+    }
+}
+
+} // namespace
+
 bool ReportCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> dir("The tournament folder, or a folder of records", m_dir);
     dir.valuename("dir");
     knob::Argument json("Print the report as $json");
-    knob::VariableArgument<double> elo0("SPRT: the Elo difference of H0 (default 0)", "elo0",
-                                        m_sprt.elo0);
-    elo0.valuename("elo");
-    knob::VariableArgument<double> elo1("SPRT: the Elo difference of H1 (default 5)", "elo1",
-                                        m_sprt.elo1);
-    elo1.valuename("elo");
-    knob::VariableArgument<double> alpha("SPRT: the false positive rate (default 0.05)", "alpha",
-                                         m_sprt.alpha);
-    alpha.valuename("rate");
-    knob::VariableArgument<double> beta("SPRT: the false negative rate (default 0.05)", "beta",
-                                        m_sprt.beta);
-    beta.valuename("rate");
     knob::VariableArgument<std::string> html(
         "Also write the report as a web page to this file, with a page per match beside it", "html",
         m_html);
@@ -30,10 +42,7 @@ bool ReportCommand::parseOptions(knob::ArgumentParser& parser) {
     parser.add(+dir);
     parser.add(json);
     parser.add(html);
-    parser.add(elo0);
-    parser.add(elo1);
-    parser.add(alpha);
-    parser.add(beta);
+    addSprtOptions(parser, m_sprt);
     if (!Tool::parseOptions(parser)) {
         return false;
     }

@@ -80,7 +80,7 @@ bool ServeCommand::parseOptions(knob::ArgumentParser& parser) {
     parser.add(action);
     parser.add(name);
     parser.add(listen);
-    RunOptions run(m_jobs, m_server, m_client);
+    RunOptions run(&m_jobs, m_server, m_client);
     parser.add(buildSeconds);
     run.addTo(parser);
     return Tool::parseOptions(parser);

@@ -26,6 +26,18 @@ bool SqlDatabase::scalar(const std::string& sql, const std::vector<SqlValue>& pa
     });
 }
 
+bool SqlDatabase::markCurrent(const std::string& table, const std::vector<std::int64_t>& ids) {
+    if (!exec("UPDATE " + table + " SET current = 0 WHERE current <> 0")) {
+        return false;
+    }
+    for (const std::int64_t id : ids) {
+        if (!exec("UPDATE " + table + " SET current = 1 WHERE id = ?", {id})) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void SqlDatabase::rollback() {
     const std::string first = m_error;
     exec("ROLLBACK");

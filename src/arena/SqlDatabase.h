@@ -52,6 +52,9 @@ public:
     /// The first column of the first row, when there is one.
     bool scalar(const std::string& sql, const std::vector<SqlValue>& params, std::int64_t& value,
                 bool& found);
+    /// Sets the column `current` of the table's rows to 1 for exactly the ids given, 0 for every
+    /// other row. `table` is one of the schema's names, never text from outside.
+    bool markCurrent(const std::string& table, const std::vector<std::int64_t>& ids);
 
     /// A transaction that takes the write lock at once (SQLite: BEGIN IMMEDIATE), so that two
     /// writers never both read and then both fail to commit.

@@ -19,7 +19,7 @@ bool TournamentCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> out("Keep the plan, records and logs in this &out folder",
                                             m_out);
     out.valuename("dir");
-    RunOptions run(m_jobs, m_server, m_client);
+    RunOptions run(&m_jobs, m_server, m_client);
     parser.add(+config);
     parser.add(+out);
     run.addTo(parser);

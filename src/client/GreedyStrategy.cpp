@@ -23,65 +23,54 @@ int64_t strongestOpponent(const GameBoard& board, Player me) {
 
 } // namespace
 
-GreedyStrategy::GreedyStrategy(uint32_t seed) : m_random(seed) {}
-
-bool GreedyStrategy::chooseMove(const Game& game, Player me, const MoveLimits& /*limits*/,
-                                Move& move) {
-    std::mt19937& random = m_random.forPlayer(me);
-    const Position position(game, me);
-    std::vector<Candidate> moves;
-    position.legalMoves(moves);
-    if (moves.empty()) {
-        return false;
-    }
-    const GameBoard& board = position.board();
-
-    // Each move gets a primary and a secondary value; the best pairs are collected and one of
-    // them is drawn.
-    int64_t bestPrimary = INT64_MIN;
-    int64_t bestSecondary = INT64_MIN;
-    std::vector<size_t> best;
+std::vector<size_t> GreedyStrategy::best(const Position& position,
+                                         const std::vector<Candidate>& moves, Player me) const {
+    std::pair<int64_t, int64_t> bestValue{INT64_MIN, INT64_MIN};
+    std::vector<size_t> chosen;
     for (size_t k = 0; k < moves.size(); ++k) {
-        const Candidate& candidate = moves[k];
-        int64_t primary = 0;
-        int64_t secondary = 0;
-        if (position.phase() == GamePhase::TERMINAL) {
-            for (index_t cell : position.blastArea(candidate.index)) {
-                const Square s = board.get_square(cell);
-                if (!isColour(s)) {
-                    continue;
-                }
-                const Player owner = board.btop(s);
-                if (owner == me) {
-                    primary -= 1;
-                    secondary -= 1;
-                } else if (!board.getDisqualified(owner)) {
-                    primary += 1;
-                }
-            }
-        } else {
-            Position next(position);
-            next.play(candidate);
-            primary = next.board().getStoneCount(me);
-            if (board.occupied(candidate.index)) {
-                primary -= OVERRIDE_COST;
-            }
-            // Between equal counts for the strongest opponent, a bonus square gives a bomb
-            // rather than an override stone when bombs do anything: a bomb can destroy
-            // opponent stones at the end, an override stone helps only while stones are placed.
-            const bool bomb = candidate.choice == MoveChoice::BOMB && board.getBombPower() > 0;
-            secondary = -2 * strongestOpponent(next.board(), me) + (bomb ? 1 : 0);
+        const std::pair<int64_t, int64_t> v = value(position, moves[k], me);
+        if (v > bestValue) {
+            bestValue = v;
+            chosen.clear();
         }
-        if (primary > bestPrimary || (primary == bestPrimary && secondary > bestSecondary)) {
-            bestPrimary = primary;
-            bestSecondary = secondary;
-            best.clear();
-        }
-        if (primary == bestPrimary && secondary == bestSecondary) {
-            best.push_back(k);
+        if (v == bestValue) {
+            chosen.push_back(k);
         }
     }
-    std::uniform_int_distribution<size_t> pick(0, best.size() - 1);
-    move = toGameMove(position, moves[best[pick(random)]], me);
-    return true;
+    return chosen;
+}
+
+std::pair<int64_t, int64_t> GreedyStrategy::value(const Position& position,
+                                                  const Candidate& candidate, Player me) {
+    const GameBoard& board = position.board();
+    int64_t primary = 0;
+    int64_t secondary = 0;
+    if (position.phase() == GamePhase::TERMINAL) {
+        for (index_t cell : position.blastArea(candidate.index)) {
+            const Square s = board.get_square(cell);
+            if (!isColour(s)) {
+                continue;
+            }
+            const Player owner = board.btop(s);
+            if (owner == me) {
+                primary -= 1;
+                secondary -= 1;
+            } else if (!board.getDisqualified(owner)) {
+                primary += 1;
+            }
+        }
+        return {primary, secondary};
+    }
+    Position next(position);
+    next.play(candidate);
+    primary = next.board().getStoneCount(me);
+    if (board.occupied(candidate.index)) {
+        primary -= OVERRIDE_COST;
+    }
+    // Between equal counts for the strongest opponent, a bonus square gives a bomb rather than
+    // an override stone when bombs do anything: a bomb can destroy opponent stones at the end,
+    // an override stone helps only while stones are placed.
+    const bool bomb = candidate.choice == MoveChoice::BOMB && board.getBombPower() > 0;
+    secondary = -2 * strongestOpponent(next.board(), me) + (bomb ? 1 : 0);
+    return {primary, secondary};
 }

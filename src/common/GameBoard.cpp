@@ -545,21 +545,25 @@ bool GameBoard::bomb_possible(Player player) const {
 Player GameBoard::nextMover(Player last, GamePhase& phase) const {
     Player next = incrementPlayer(last, nplayers);
     const Player start = next;
-    // Skip the players who cannot move; a full round without one ends the phase.
-    if (phase == GamePhase::BUILD) {
-        while (getDisqualified(next) || !move_possible(next)) {
-            next = incrementPlayer(next, nplayers);
-            if (next == start) {
-                phase = GamePhase::TERMINAL;
-                break;
-            }
+    // Skip the players who cannot move; a full round without one ends the phase, and the
+    // next phase skips from there.
+    struct Stage {
+        GamePhase phase;
+        bool (GameBoard::*canMove)(Player) const;
+        GamePhase after;
+    };
+    static constexpr Stage STAGES[] = {
+        {GamePhase::BUILD, &GameBoard::move_possible, GamePhase::TERMINAL},
+        {GamePhase::TERMINAL, &GameBoard::bomb_possible, GamePhase::FINAL},
+    };
+    for (const Stage& stage : STAGES) {
+        if (phase != stage.phase) {
+            continue;
         }
-    }
-    if (phase == GamePhase::TERMINAL) {
-        while (getDisqualified(next) || !bomb_possible(next)) {
+        while (getDisqualified(next) || !(this->*stage.canMove)(next)) {
             next = incrementPlayer(next, nplayers);
             if (next == start) {
-                phase = GamePhase::FINAL;
+                phase = stage.after;
                 break;
             }
         }

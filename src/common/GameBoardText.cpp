@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
 #include <ostream>
 
 namespace {
@@ -36,22 +37,11 @@ struct CellText {
 };
 
 const char* playerColour(Player p) {
-    switch (p) {
-    case Player::P1:
-        return ansi::CFG_RED;
-    case Player::P2:
-        return ansi::CFG_BLUE;
-    case Player::P3:
-        return ansi::CFG_GREEN;
-    case Player::P4:
-        return ansi::CFG_YELLOW;
-    case Player::P5:
-        return ansi::CFG_CYAN;
-    case Player::P6:
-        return ansi::CFG_MAGENTA;
-    default:
-        return ansi::CFG_WHITE;
-    }
+    // Players 1 to 6 in this order; the others are white.
+    static const char* const colours[] = {ansi::CFG_RED,    ansi::CFG_BLUE, ansi::CFG_GREEN,
+                                          ansi::CFG_YELLOW, ansi::CFG_CYAN, ansi::CFG_MAGENTA};
+    const auto n = static_cast<size_t>(p);
+    return n >= 1 && n <= std::size(colours) ? colours[n - 1] : ansi::CFG_WHITE;
 }
 
 // The escape ESC "[" codes "m" of the colour module, for codes given as its constants.
@@ -69,6 +59,22 @@ void appendNumber(CellText& cell, unsigned value) {
     cell.append(digits.c_str());
 }
 
+// The squares drawn as a letter or a sign, and the background of those that have one in
+// colour; every other square is drawn as its number.
+struct SquareLook {
+    Square square;
+    const char* background;
+    const char* token;
+};
+constexpr SquareLook SQUARE_LOOKS[] = {
+    {Square::EMPTY, nullptr, "0"},
+    {Square::EXPANSION, nullptr, "x"},
+    {Square::NONE, nullptr, "-"},
+    {Square::INVERSION, ansi::CFG_MAGENTA, "i"},
+    {Square::CHOICE, ansi::CFG_YELLOW, "c"},
+    {Square::BONUS, ansi::CFG_GREEN, "b"},
+};
+
 // The squares that are not stones, which look the same on every board: index 0 without
 // colours, index 1 with them.
 const std::array<std::array<CellText, SQUARE_VALUES>, 2>& fixedSquares() {
@@ -80,30 +86,11 @@ const std::array<std::array<CellText, SQUARE_VALUES>, 2>& fixedSquares() {
                 const Square s = static_cast<Square>(v);
                 const char* background = nullptr;
                 const char* token = nullptr;
-                switch (s) {
-                case Square::EMPTY:
-                    token = "0";
-                    break;
-                case Square::EXPANSION:
-                    token = "x";
-                    break;
-                case Square::NONE:
-                    token = "-";
-                    break;
-                case Square::INVERSION:
-                    background = ansi::CFG_MAGENTA;
-                    token = "i";
-                    break;
-                case Square::CHOICE:
-                    background = ansi::CFG_YELLOW;
-                    token = "c";
-                    break;
-                case Square::BONUS:
-                    background = ansi::CFG_GREEN;
-                    token = "b";
-                    break;
-                default:
-                    break;
+                for (const SquareLook& look : SQUARE_LOOKS) {
+                    if (look.square == s) {
+                        background = look.background;
+                        token = look.token;
+                    }
                 }
                 if (background != nullptr && colours != 0) {
                     appendEscape(cell, ansi::CBG_BLUE, background);

@@ -18,6 +18,16 @@ constexpr unsigned MAX_DIRECTION = static_cast<unsigned>(Direction::LAST);
 constexpr int END_OF_FILE_MARK = 0x1A;
 const char* const SEPARATOR = "<->";
 
+// The squares a map names by a letter (or a sign) rather than a number, both ways.
+struct SquareLetter {
+    Square square;
+    char letter;
+};
+constexpr SquareLetter SQUARE_LETTERS[] = {
+    {Square::NONE, '-'},   {Square::EMPTY, '0'},     {Square::BONUS, 'b'},
+    {Square::CHOICE, 'c'}, {Square::INVERSION, 'i'}, {Square::EXPANSION, 'x'},
+};
+
 // Reads an unsigned decimal number that fits 32 bits. Unlike the stream's own extraction it
 // refuses a sign, so "-1" fails instead of wrapping to a huge value.
 std::istream& readUnsigned(std::istream& is, uint32_t& value) {
@@ -39,6 +49,16 @@ std::istream& readUnsigned(std::istream& is, uint32_t& value) {
         }
     }
     return is;
+}
+
+// Whether the part of a transition just read from `is` was valid; logs the part by name when
+// it was not.
+bool transitionPart(const std::istream& is, const char* part) {
+    if (is.fail()) {
+        LOG(Logging::loggerMap, lumber::ERR) << "Transition " << part << " invalid";
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -177,12 +197,8 @@ bool Map::readTransition(std::istream& is, Transition& transition) const {
         LOG(Logging::loggerMap, lumber::ERR) << "Transition x coordinate 1 invalid";
         return false;
     }
-    if (!readUnsigned(is, y1)) {
-        LOG(Logging::loggerMap, lumber::ERR) << "Transition y coordinate 1 invalid";
-        return false;
-    }
-    if (!(is >> d1)) {
-        LOG(Logging::loggerMap, lumber::ERR) << "Transition direction 1 invalid";
+    if (!transitionPart(readUnsigned(is, y1), "y coordinate 1") ||
+        !transitionPart(is >> d1, "direction 1")) {
         return false;
     }
     std::string separator;
@@ -190,16 +206,9 @@ bool Map::readTransition(std::istream& is, Transition& transition) const {
         LOG(Logging::loggerMap, lumber::ERR) << "Transition separator invalid";
         return false;
     }
-    if (!readUnsigned(is, x2)) {
-        LOG(Logging::loggerMap, lumber::ERR) << "Transition x coordinate 2 invalid";
-        return false;
-    }
-    if (!readUnsigned(is, y2)) {
-        LOG(Logging::loggerMap, lumber::ERR) << "Transition y coordinate 2 invalid";
-        return false;
-    }
-    if (!(is >> d2)) {
-        LOG(Logging::loggerMap, lumber::ERR) << "Transition direction 2 invalid";
+    if (!transitionPart(readUnsigned(is, x2), "x coordinate 2") ||
+        !transitionPart(readUnsigned(is, y2), "y coordinate 2") ||
+        !transitionPart(is >> d2, "direction 2")) {
         return false;
     }
     transition = Transition(x1, y1, d1, x2, y2, d2);
@@ -379,27 +388,11 @@ std::ostream& operator<<(std::ostream& os, const Map& map) {
 std::istream& operator>>(std::istream& is, Square& square) {
     is >> std::ws;
     const int c = is.get();
-    switch (c) {
-    case '-':
-        square = Square::NONE;
-        return is;
-    case '0':
-        square = Square::EMPTY;
-        return is;
-    case 'b':
-        square = Square::BONUS;
-        return is;
-    case 'c':
-        square = Square::CHOICE;
-        return is;
-    case 'i':
-        square = Square::INVERSION;
-        return is;
-    case 'x':
-        square = Square::EXPANSION;
-        return is;
-    default:
-        break;
+    for (const SquareLetter& letter : SQUARE_LETTERS) {
+        if (c == letter.letter) {
+            square = letter.square;
+            return is;
+        }
     }
     if (c == std::char_traits<char>::eof() || c < '1' || c > '9') {
         is.setstate(std::ios::failbit);
@@ -420,22 +413,12 @@ std::istream& operator>>(std::istream& is, Square& square) {
 }
 
 std::ostream& operator<<(std::ostream& os, Square square) {
-    switch (square) {
-    case Square::NONE:
-        return os << "-";
-    case Square::EMPTY:
-        return os << "0";
-    case Square::BONUS:
-        return os << "b";
-    case Square::CHOICE:
-        return os << "c";
-    case Square::INVERSION:
-        return os << "i";
-    case Square::EXPANSION:
-        return os << "x";
-    default:
-        return os << static_cast<unsigned>(square);
+    for (const SquareLetter& letter : SQUARE_LETTERS) {
+        if (square == letter.square) {
+            return os << letter.letter;
+        }
     }
+    return os << static_cast<unsigned>(square);
 }
 
 std::istream& operator>>(std::istream& is, Direction& direction) {

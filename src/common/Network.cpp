@@ -135,6 +135,18 @@ bool TcpSocket::deinitialize() {
     return true;
 }
 
+int TcpSocket::runWithNetwork(const std::function<bool()>& work) {
+    if (!initialize()) {
+        LOG(Logging::loggerNetwork, lumber::FATAL) << "Failed to initialize network";
+        return 1;
+    }
+    const bool done = work();
+    if (!deinitialize()) {
+        LOG(Logging::loggerNetwork, lumber::FATAL) << "Failed to deinitialize network";
+    }
+    return done ? 0 : 1;
+}
+
 bool TcpSocket::alive() const {
     sockaddr_storage peer{};
     socklen_t length = sizeof peer;

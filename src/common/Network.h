@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 /// The platform's socket handle (a POSIX file descriptor here).
@@ -27,6 +28,9 @@ public:
     static bool initialize();
     /// Stops the socket layer; always true on POSIX.
     static bool deinitialize();
+    /// Runs a program's work between initialize() and deinitialize(), logging a failure of
+    /// either; the exit status: 0 when the work returned true, else 1.
+    static int runWithNetwork(const std::function<bool()>& work);
 
     // State
 

@@ -6,29 +6,31 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
+
+namespace {
+
+// The name of every message type in logs and test transcripts.
+constexpr std::pair<MsgType, const char*> MESSAGE_NAMES[] = {
+    {MsgType::CLIENT_GROUPID, "GROUPID"},
+    {MsgType::GAMEBOARD, "GAMEBOARD"},
+    {MsgType::CLIENT_PLAYERNUM, "PLAYERNUM"},
+    {MsgType::MOVEREQUEST, "MOVE_REQ"},
+    {MsgType::MOVE, "MOVE"},
+    {MsgType::MOVEANNOUNCE, "MOVE_ANN"},
+    {MsgType::DISQUALIFICATION, "DISQUALIFICATION"},
+    {MsgType::TERMINAL, "TERMINAL"},
+    {MsgType::FIN, "FIN"},
+    {MsgType::FAIL, "FAIL"},
+};
+
+} // namespace
 
 std::ostream& operator<<(std::ostream& os, MsgType type) {
-    switch (type) {
-    case MsgType::CLIENT_GROUPID:
-        return os << "GROUPID";
-    case MsgType::GAMEBOARD:
-        return os << "GAMEBOARD";
-    case MsgType::CLIENT_PLAYERNUM:
-        return os << "PLAYERNUM";
-    case MsgType::MOVEREQUEST:
-        return os << "MOVE_REQ";
-    case MsgType::MOVE:
-        return os << "MOVE";
-    case MsgType::MOVEANNOUNCE:
-        return os << "MOVE_ANN";
-    case MsgType::DISQUALIFICATION:
-        return os << "DISQUALIFICATION";
-    case MsgType::TERMINAL:
-        return os << "TERMINAL";
-    case MsgType::FIN:
-        return os << "FIN";
-    case MsgType::FAIL:
-        return os << "FAIL";
+    for (const auto& [known, name] : MESSAGE_NAMES) {
+        if (type == known) {
+            return os << name;
+        }
     }
     return os << "?";
 }

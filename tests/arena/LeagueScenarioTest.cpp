@@ -3,9 +3,6 @@
 
 #include "LeagueTestUtil.h"
 
-#include "League.h"
-#include "LeagueTables.h"
-
 #include <gtest/gtest.h>
 
 using namespace arenatest;
@@ -33,12 +30,8 @@ TEST(League, OpeningsGiveDeterministicBotsDistinctGamesAndCopiesAreFlagged) {
         config["openings"] = openings;
         dir.write("league.json", config.dump());
         std::string output;
-        ASSERT_EQ(runLeague(dir, output), 0) << output;
-        std::string error;
-        std::unique_ptr<League> league = League::open(dir.path() + "/league.db", error);
-        ASSERT_TRUE(league) << error;
         json t;
-        ASSERT_TRUE(LeagueTables::compute(*league, t));
+        ASSERT_NO_FATAL_FAILURE(playAndTabulate(dir, output, t));
         // With openings: 4 openings in both seat orders, 8 distinct games. Without: the same
         // two games in every round, 6 copies counted once.
         EXPECT_EQ(t["matches"], openings ? 8 : 2) << openings;

@@ -2,9 +2,6 @@
 // a bot that never connects.
 
 #include "LeagueTestUtil.h"
-
-#include "League.h"
-#include "LeagueTables.h"
 #include "MatchRecord.h"
 
 #include <array>
@@ -97,11 +94,8 @@ TEST(League, TablesOfAHandMadeSetMatchHandComputedNumbers) {
     EXPECT_NE(arena.output().find("Imported 5 of 6 records (1 not usable)"), std::string::npos)
         << arena.output();
 
-    std::string error;
-    std::unique_ptr<League> league = League::open(dir.path() + "/league.db", error);
-    ASSERT_TRUE(league) << error;
     json t;
-    ASSERT_TRUE(LeagueTables::compute(*league, t));
+    ASSERT_NO_FATAL_FAILURE(tablesOf(dir, t));
     EXPECT_EQ(t["matches"], 3);
     const json* a = row(t["standings"], "A");
     const json* b = row(t["standings"], "B");
@@ -143,12 +137,8 @@ TEST(League, ABotThatNeverPlayedIsUnratedAndGivesNoPoints) {
                 {{{"name", "g"}, {"command", "greedy"}}, {{"name", "dead"}, {"command", "exit 3"}}},
                 {"a.map"});
     std::string output;
-    ASSERT_EQ(runLeague(dir, output), 0) << output;
-    std::string error;
-    std::unique_ptr<League> league = League::open(dir.path() + "/league.db", error);
-    ASSERT_TRUE(league) << error;
     json t;
-    ASSERT_TRUE(LeagueTables::compute(*league, t));
+    ASSERT_NO_FATAL_FAILURE(playAndTabulate(dir, output, t));
     for (const json& r : t["standings"]) {
         EXPECT_EQ(r["matches"], 0) << r;
         EXPECT_EQ(r["points"], 0.0) << r;

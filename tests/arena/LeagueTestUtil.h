@@ -3,9 +3,12 @@
 // the database holds; the growing-league scenario shared by SQLite and PostgreSQL.
 
 #include "ArenaTestUtil.h"
+#include "League.h"
+#include "LeagueTables.h"
 #include "SqlDatabase.h"
 
 #include <gtest/gtest.h>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -59,6 +62,21 @@ inline void writeLeague(const TempDir& dir, const std::string& database, const n
         config["database"] = database;
     }
     dir.write("league.json", config.dump());
+}
+
+/// Puts the tables of the league database DIR/league.db in `tables`; a fatal failure when the
+/// database does not open or the tables cannot be computed.
+inline void tablesOf(const TempDir& dir, nlohmann::json& tables) {
+    std::string error;
+    std::unique_ptr<League> league = League::open(dir.path() + "/league.db", error);
+    ASSERT_TRUE(league) << error;
+    ASSERT_TRUE(LeagueTables::compute(*league, tables));
+}
+
+/// Runs the league of DIR to its end (its output in `output`), then tablesOf(dir, tables).
+inline void playAndTabulate(const TempDir& dir, std::string& output, nlohmann::json& tables) {
+    ASSERT_EQ(runLeague(dir, output), 0) << output;
+    tablesOf(dir, tables);
 }
 
 /// A league grows step by step; after each step exactly the new matches are played, and no

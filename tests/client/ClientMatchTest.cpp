@@ -1,6 +1,7 @@
 // Whole matches: the match server and one reference client per player, as real processes.
 
 #include "support/ChildProcess.h"
+#include "support/Occurrences.h"
 #include "support/Ports.h"
 #include "support/TempDir.h"
 
@@ -54,14 +55,6 @@ Scores scoresAfter(const std::string& text, const std::string& marker) {
         }
     }
     return scores;
-}
-
-size_t occurrences(const std::string& text, const std::string& word) {
-    size_t count = 0;
-    for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) {
-        ++count;
-    }
-    return count;
 }
 
 /// One match: the server on a free port, then the clients one after the other, so that the

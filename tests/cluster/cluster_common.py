@@ -2,6 +2,7 @@
 this machine for comparison, daemons kept in a PID namespace of their own so that none outlives
 the test, and the checks on a tournament folder's records."""
 
+import argparse
 import ctypes
 import json
 import os
@@ -16,6 +17,14 @@ SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
 PR_SET_PDEATHSIG = 1
 PR_SET_CHILD_SUBREAPER = 36
+
+
+def arguments():
+    """The command line of a cluster test: the arena program and the rounds to play."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--arena", required=True)
+    parser.add_argument("--rounds", type=int, default=2, help="4 matches each")
+    return parser.parse_args()
 
 
 def skip(reason):

@@ -6,7 +6,6 @@ stays pending, and the next submission plays just that one. Every match is recor
 once, with the same results as the same tournament played here. Exits 77 (skipped) when not
 root or when Slurm or munge is missing."""
 
-import argparse
 import os
 import shutil
 import socket
@@ -122,10 +121,7 @@ class Cluster:
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--arena", required=True)
-    parser.add_argument("--rounds", type=int, default=2, help="4 matches each")
-    args = parser.parse_args()
+    args = common.arguments()
     common.require(["unshare", "mungekey", "munged", "slurmctld", "slurmd", "sbatch",
                     "squeue", "sinfo"])
     tmp = tempfile.mkdtemp(prefix="arena-slurm-")

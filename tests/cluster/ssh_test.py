@@ -7,7 +7,6 @@ in a mount namespace), so that the records reach the tournament folder only by b
 back. The records equal those of the same tournament played here. Exits 77 (skipped) when not
 root or when sshd, GNU parallel or rsync is missing."""
 
-import argparse
 import os
 import re
 import shutil
@@ -102,10 +101,7 @@ def start_sshd(tmp, remote, out):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--arena", required=True)
-    parser.add_argument("--rounds", type=int, default=2, help="4 matches each")
-    args = parser.parse_args()
+    args = common.arguments()
     common.require(["unshare", "mount", "/usr/sbin/sshd", "ssh", "ssh-keygen", "parallel",
                     "rsync"])
     tmp = tempfile.mkdtemp(prefix="arena-ssh-")

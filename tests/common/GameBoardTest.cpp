@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 using model_test::EXAMPLE;
@@ -88,55 +89,35 @@ TEST(GameBoardGeometry, StepTableAtEdgesAndHoles) {
 }
 
 TEST(GameBoardGeometry, WalkersFollowTransitions) {
-    {
-        auto map = validMap(EXAMPLE);
+    const std::string sideways = std::string(OPEN_3X4) + "3 0 2 <-> 0 2 6\n";
+    // Top of (0, 0) joined to the right side of (3, 2): the walk turns.
+    const std::string turning = std::string(OPEN_3X4) + "0 0 0 <-> 3 2 2\n";
+    // A walk from a cell in a direction, and the cell and direction after each step.
+    struct Walk {
+        const std::string& map;
+        Walker start;
+        std::vector<Walker> steps;
+    };
+    const Walk walks[] = {
+        {EXAMPLE, {1, Direction::N}, {{9, Direction::N}, {5, Direction::N}, {1, Direction::N}}},
+        {EXAMPLE, {9, Direction::S}, {{1, Direction::S}, {5, Direction::S}}},
+        {sideways, {3, Direction::E}, {{8, Direction::E}, {9, Direction::E}}},
+        {sideways, {8, Direction::W}, {{3, Direction::W}, {2, Direction::W}}},
+        {turning, {0, Direction::N}, {{11, Direction::W}, {10, Direction::W}}},
+        {turning, {11, Direction::E}, {{0, Direction::S}, {4, Direction::S}}},
+    };
+    for (const Walk& walk : walks) {
+        auto map = validMap(walk.map);
         const GameBoard gb(*map);
-        Walker w{gb.coords2index(1, 0), Direction::N};
-        const index_t expected[] = {9, 5, 1};
-        for (index_t cell : expected) {
+        Walker w = walk.start;
+        for (const Walker& expected : walk.steps) {
+            SCOPED_TRACE(testing::Message() << "from " << walk.start.cell << " heading "
+                                            << static_cast<unsigned>(walk.start.dir)
+                                            << ", expecting " << expected.cell);
             w.step(gb);
-            EXPECT_EQ(w.cell, cell);
-            EXPECT_EQ(w.dir, Direction::N);
+            EXPECT_EQ(w.cell, expected.cell);
+            EXPECT_EQ(w.dir, expected.dir);
         }
-        Walker back{gb.coords2index(1, 2), Direction::S};
-        back.step(gb);
-        EXPECT_EQ(back.cell, 1);
-        EXPECT_EQ(back.dir, Direction::S);
-        back.step(gb);
-        EXPECT_EQ(back.cell, 5);
-    }
-    {
-        auto map = validMap(std::string(OPEN_3X4) + "3 0 2 <-> 0 2 6\n");
-        const GameBoard gb(*map);
-        Walker east{3, Direction::E};
-        east.step(gb);
-        EXPECT_EQ(east.cell, 8);
-        EXPECT_EQ(east.dir, Direction::E);
-        east.step(gb);
-        EXPECT_EQ(east.cell, 9);
-        Walker west{8, Direction::W};
-        west.step(gb);
-        EXPECT_EQ(west.cell, 3);
-        EXPECT_EQ(west.dir, Direction::W);
-        west.step(gb);
-        EXPECT_EQ(west.cell, 2);
-    }
-    {
-        // Top of (0, 0) joined to the right side of (3, 2): the walk turns.
-        auto map = validMap(std::string(OPEN_3X4) + "0 0 0 <-> 3 2 2\n");
-        const GameBoard gb(*map);
-        Walker north{0, Direction::N};
-        north.step(gb);
-        EXPECT_EQ(north.cell, 11);
-        EXPECT_EQ(north.dir, Direction::W);
-        north.step(gb);
-        EXPECT_EQ(north.cell, 10);
-        Walker east{11, Direction::E};
-        east.step(gb);
-        EXPECT_EQ(east.cell, 0);
-        EXPECT_EQ(east.dir, Direction::S);
-        east.step(gb);
-        EXPECT_EQ(east.cell, 4);
     }
 }
 

@@ -119,50 +119,43 @@ TEST(MoveRules, LinesAcrossTransitions) {
 }
 
 TEST(MoveRules, OverrideStones) {
-    {
-        Fixture f(rowMap(2, 1, "2 2 1"));
-        EXPECT_TRUE(f.gb->makeMove(P1, 0, MoveChoice::NONE, true));
-        EXPECT_EQ(f.cells(), "111");
-        EXPECT_EQ(f.gb->getOverrides(P1), 0);
-        EXPECT_EQ(f.gb->getOverrides(P2), 1);
-        EXPECT_EQ(f.gb->getStoneCount(P2), 0u);
-    }
-    {
-        Fixture f(rowMap(2, 0, "2 2 1"));
-        EXPECT_FALSE(f.gb->makeMove(P1, 0, MoveChoice::NONE, false));
-        expectRefused(*f.gb, P1, 0, MoveChoice::NONE);
-    }
-    {
+    // Player 1 moves at cell 0 of a two-player row, every player holding `overrides` stones.
+    struct Case {
+        int overrides;
+        std::string row;
+        std::string after; // the row after the move; "" when it is refused
+        int left;          // player 1's override stones after the move
+    };
+    const Case cases[] = {
+        {1, "2 2 1", "111", 0},
+        {0, "2 2 1", "", 0},
         // A foreign stone without a line is refused even with override stones.
-        Fixture f(rowMap(2, 3, "2 0 1"));
-        EXPECT_FALSE(f.gb->makeMove(P1, 0, MoveChoice::NONE, false));
-        expectRefused(*f.gb, P1, 0, MoveChoice::NONE);
-    }
-    {
+        {3, "2 0 1", "", 3},
         // The mover's own stone, with a line.
-        Fixture f(rowMap(2, 2, "1 2 1"));
-        EXPECT_TRUE(f.gb->makeMove(P1, 0, MoveChoice::NONE, true));
-        EXPECT_EQ(f.cells(), "111");
-        EXPECT_EQ(f.gb->getOverrides(P1), 1);
-    }
-    {
+        {2, "1 2 1", "111", 1},
         // An expansion square needs an override stone and no line.
-        Fixture f(rowMap(2, 1, "x 0 0"));
-        EXPECT_TRUE(f.gb->makeMove(P1, 0, MoveChoice::NONE, true));
-        EXPECT_EQ(f.cells(), "100");
-        EXPECT_EQ(f.gb->getOverrides(P1), 0);
-        EXPECT_EQ(f.gb->getStoneCount(P1), 1u);
-    }
-    {
-        Fixture f(rowMap(2, 0, "x 2 1"));
-        EXPECT_FALSE(f.gb->makeMove(P1, 0, MoveChoice::NONE, false));
-        expectRefused(*f.gb, P1, 0, MoveChoice::NONE);
-    }
-    {
+        {1, "x 0 0", "100", 0},
+        {0, "x 2 1", "", 0},
         // With a line, an expansion square turns it too.
-        Fixture f(rowMap(2, 1, "x 2 1"));
+        {1, "x 2 1", "111", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.row + " with " + std::to_string(c.overrides));
+        Fixture f(rowMap(2, static_cast<unsigned>(c.overrides), c.row));
+        const bool legal = !c.after.empty();
+        EXPECT_EQ(f.gb->makeMove(P1, 0, MoveChoice::NONE, false), legal);
+        if (!legal) {
+            expectRefused(*f.gb, P1, 0, MoveChoice::NONE);
+            continue;
+        }
         EXPECT_TRUE(f.gb->makeMove(P1, 0, MoveChoice::NONE, true));
-        EXPECT_EQ(f.cells(), "111");
+        EXPECT_EQ(f.cells(), c.after);
+        EXPECT_EQ(f.gb->getOverrides(P1), c.left);
+        EXPECT_EQ(f.gb->getOverrides(P2), c.overrides);
+        for (const auto& [player, stone] : {std::pair{P1, '1'}, std::pair{P2, '2'}}) {
+            EXPECT_EQ(f.gb->getStoneCount(player),
+                      static_cast<uint32_t>(std::count(c.after.begin(), c.after.end(), stone)));
+        }
     }
 }
 

@@ -16,23 +16,9 @@
 
 namespace {
 
-// A connected client socket to port on the IPv6 loopback address, or -1.
-int connectTo(uint16_t port) {
-    const int sock = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_port = htons(port);
-    address.sin6_addr = in6addr_loopback;
-    if (::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(sock);
-        return -1;
-    }
-    return sock;
-}
-
 // Connects and at once resets the connection, before the server can take it.
 void connectAndReset(uint16_t port) {
-    const int sock = connectTo(port);
+    const int sock = connectToLoopback(port);
     ASSERT_GE(sock, 0);
     const linger reset{1, 0};
     ::setsockopt(sock, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
@@ -59,7 +45,7 @@ TEST_F(VanishedConnection, IsSkippedForTheNextClient) {
     }
     // Let the resets land while nothing accepts.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const int client = connectTo(m_port);
+    const int client = connectToLoopback(m_port);
     ASSERT_GE(client, 0);
 
     TcpSocket* accepted = m_listener.accept(2000);

@@ -1,4 +1,5 @@
 #include "knob/ArgumentParser.h"
+#include "ThrownMessage.h"
 #include "knob/VariableArgument.h"
 
 #include <gtest/gtest.h>
@@ -34,12 +35,7 @@ struct Basics {
 
 // The message of the refusal, or "" when the tokens were accepted.
 std::string parseMessage(knob::ArgumentParser& parser, const Tokens& tokens) {
-    try {
-        parser.parse(tokens);
-    } catch (const knob::exception& e) {
-        return e.what();
-    }
-    return "";
+    return thrownMessage([&] { parser.parse(tokens); });
 }
 
 class ParserTest : public ::testing::Test {

@@ -1,3 +1,4 @@
+#include "ThrownMessage.h"
 #include "knob/ArgumentParser.h"
 
 #include <gtest/gtest.h>
@@ -8,12 +9,7 @@
 namespace {
 
 std::string usageError(const knob::Argument& arg) {
-    try {
-        arg.usage();
-    } catch (const std::logic_error& e) {
-        return e.what();
-    }
-    return "";
+    return thrownMessage<std::logic_error>([&] { arg.usage(); });
 }
 
 } // namespace
@@ -214,14 +210,7 @@ TEST(ArgumentExceptions, MessagesNameTheArgumentAndKeepACopy) {
 
 TEST(ArgumentOccurrence, CountsBoundsAndSharedState) {
     knob::Argument arg("&flag");
-    auto message = [&arg]() -> std::string {
-        try {
-            arg.check_valid();
-        } catch (const knob::exception& e) {
-            return e.what();
-        }
-        return "";
-    };
+    auto message = [&arg] { return thrownMessage([&arg] { arg.check_valid(); }); };
     EXPECT_EQ(message(), "");
     arg.set_required(true);
     EXPECT_EQ(message(), "Argument -f is required");

@@ -1,3 +1,4 @@
+#include "ThrownMessage.h"
 #include "knob/ArgumentParser.h"
 
 #include <gtest/gtest.h>
@@ -8,21 +9,11 @@
 namespace {
 
 std::string checkMessage(const knob::BaseArgument& constraint) {
-    try {
-        constraint.check_valid();
-    } catch (const knob::exception& e) {
-        return e.what();
-    }
-    return "";
+    return thrownMessage([&] { constraint.check_valid(); });
 }
 
 std::string parseMessage(knob::ArgumentParser& parser, const std::vector<std::string>& tokens) {
-    try {
-        parser.parse(tokens);
-    } catch (const knob::exception& e) {
-        return e.what();
-    }
-    return "";
+    return thrownMessage([&] { parser.parse(tokens); });
 }
 
 TEST(Constraint, UsageShowsOptionalRequiredAndAlternativeGroups) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <string>
 
 using namespace lumber;
 
@@ -13,6 +14,15 @@ namespace {
 struct Capture {
     std::ostringstream out;
     SinkPtr sink = StreamSink::create(out);
+
+    // The logger `name` at `level`, writing here too; with `additive` false, only here.
+    LogPtr on(const std::string& name, LogLevel level, bool additive = true) const {
+        const LogPtr logger = Logger::getLogger(name);
+        logger->setLevel(level);
+        logger->setAdditive(additive);
+        logger->addSink(sink);
+        return logger;
+    }
 };
 
 int evaluations = 0;
@@ -51,10 +61,8 @@ TEST(LoggerTree, RootIgnoresInherit) {
 
 TEST(LogStatement, OperandsAreNotEvaluatedBelowTheLevel) {
     Capture cap;
-    const LogPtr parent = Logger::getLogger("lazy");
+    cap.on("lazy", INFO);
     const LogPtr child = Logger::getLogger("lazy.child");
-    parent->setLevel(INFO);
-    parent->addSink(cap.sink);
     evaluations = 0;
     LUMBER_LOG(child, DEBUG) << "hidden " << touch();
     EXPECT_EQ(evaluations, 0);
@@ -66,10 +74,7 @@ TEST(LogStatement, OperandsAreNotEvaluatedBelowTheLevel) {
 
 TEST(LogStatement, WorksAsTheBodyOfAnUnbracedIf) {
     Capture cap;
-    const LogPtr logger = Logger::getLogger("unbraced");
-    logger->setLevel(TRACE);
-    logger->setAdditive(false);
-    logger->addSink(cap.sink);
+    const LogPtr logger = cap.on("unbraced", TRACE, false);
     for (int i = 0; i < 2; ++i) {
         if (i == 0)
             LUMBER_LOG(logger, INFO) << "first";
@@ -81,10 +86,8 @@ TEST(LogStatement, WorksAsTheBodyOfAnUnbracedIf) {
 
 TEST(LoggerLevels, ChildAtTraceReachesRootSinksAboveItsLevel) {
     Capture cap;
-    const LogPtr top = Logger::getLogger("climb");
+    const LogPtr top = cap.on("climb", INFO);
     const LogPtr child = Logger::getLogger("climb.child");
-    top->setLevel(INFO);
-    top->addSink(cap.sink);
     child->setLevel(TRACE);
     LUMBER_LOG(child, TRACE) << "fine";
     LUMBER_LOG(top, TRACE) << "dropped";
@@ -93,11 +96,9 @@ TEST(LoggerLevels, ChildAtTraceReachesRootSinksAboveItsLevel) {
 
 TEST(LoggerSinks, SinkLevelFiltersEveryLogger) {
     Capture cap;
-    const LogPtr top = Logger::getLogger("sinklevel");
-    const LogPtr child = Logger::getLogger("sinklevel.child");
-    top->setLevel(TRACE);
     cap.sink->setLevel(ERR);
-    top->addSink(cap.sink);
+    const LogPtr top = cap.on("sinklevel", TRACE);
+    const LogPtr child = Logger::getLogger("sinklevel.child");
     LUMBER_LOG(child, WARN) << "warn";
     LUMBER_LOG(top, WARN) << "warn";
     LUMBER_LOG(child, ERR) << "err";
@@ -107,14 +108,9 @@ TEST(LoggerSinks, SinkLevelFiltersEveryLogger) {
 
 TEST(LoggerSinks, AdditivityStopsAfterTheFirstNonAdditiveLogger) {
     Capture top, mid, leaf;
-    const LogPtr a = Logger::getLogger("add");
-    const LogPtr b = Logger::getLogger("add.mid");
-    const LogPtr c = Logger::getLogger("add.mid.leaf");
-    a->setLevel(TRACE);
-    a->addSink(top.sink);
-    b->addSink(mid.sink);
-    c->addSink(leaf.sink);
-    b->setAdditive(false);
+    top.on("add", TRACE);
+    mid.on("add.mid", INHERIT, false);
+    const LogPtr c = leaf.on("add.mid.leaf", INHERIT);
     LUMBER_LOG(c, INFO) << "x";
     EXPECT_EQ(leaf.out.str(), "INFO - x\n");
     EXPECT_EQ(mid.out.str(), "INFO - x\n");
@@ -128,10 +124,8 @@ TEST(LoggerSinks, AdditivityStopsAfterTheFirstNonAdditiveLogger) {
 
 TEST(LoggerSinks, AncestorLevelsDoNotFilterPassedEntries) {
     Capture cap;
-    const LogPtr a = Logger::getLogger("anc");
+    cap.on("anc", FATAL);
     const LogPtr b = Logger::getLogger("anc.b");
-    a->setLevel(FATAL);
-    a->addSink(cap.sink);
     b->setLevel(DEBUG);
     LUMBER_LOG(b, DEBUG) << "through";
     EXPECT_EQ(cap.out.str(), "DEBUG - through\n");
@@ -139,10 +133,7 @@ TEST(LoggerSinks, AncestorLevelsDoNotFilterPassedEntries) {
 
 TEST(LoggerSinks, OffStatementEmitsNothing) {
     Capture cap;
-    const LogPtr a = Logger::getLogger("offlevel");
-    a->setLevel(TRACE);
-    a->setAdditive(false);
-    a->addSink(cap.sink);
+    const LogPtr a = cap.on("offlevel", TRACE, false);
     a->log(OFF, "never", EntryContext("f", 1, "g"));
     {
         const LogStream s = a->log(OFF, EntryContext("f", 1, "g"));
@@ -155,10 +146,7 @@ TEST(LoggerSinks, OffStatementEmitsNothing) {
 
 TEST(LoggerSinks, RemovedSinkGetsNothing) {
     Capture cap;
-    const LogPtr a = Logger::getLogger("removal");
-    a->setLevel(TRACE);
-    a->setAdditive(false);
-    a->addSink(cap.sink);
+    const LogPtr a = cap.on("removal", TRACE, false);
     a->removeSink(cap.sink);
     LUMBER_LOG(a, FATAL) << "gone";
     EXPECT_EQ(cap.out.str(), "");

@@ -1,5 +1,6 @@
 // Opening the port and admitting the clients.
 
+#include "LaneTranscripts.h"
 #include "Network.h"
 #include "ScriptedClient.h"
 #include "ServerProcess.h"
@@ -11,12 +12,6 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-using Messages = std::vector<std::string>;
-
-} // namespace
-
 TEST(Admission, MoveInsteadOfGroupIdIsPutOutAndAnnouncedAfterThePause) {
     ScriptedClient p1(11, {});
     p1.sendMoveAsGroupId();
@@ -24,15 +19,9 @@ TEST(Admission, MoveInsteadOfGroupIdIsPutOutAndAnnouncedAfterThePause) {
     ScriptedClient p3(13, {Answer::move(0, 4)});
     const ServerResult result = playMatch(THREE_PLAYER_MAP, {"-d", "3"}, {&p1, &p2, &p3});
 
-    ASSERT_TRUE(result.exited);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(p1.messages(), (Messages{"DISQUALIFICATION 1", "closed"}));
-    EXPECT_EQ(p2.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 2", "DISQUALIFICATION 1", "MOVEREQUEST 0 3",
-                        "MOVEANNOUNCE 0 2 0 2", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
-    EXPECT_EQ(p3.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 3", "DISQUALIFICATION 1", "MOVEANNOUNCE 0 2 0 2",
-                        "MOVEREQUEST 0 3", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
+    expectTranscripts(result,
+                      lanesAfterFirstOut({"DISQUALIFICATION 1", "closed"}, "MOVEREQUEST 0 3"), p1,
+                      p2, p3);
     // The others learn of it only after the pause that follows the distribution.
     ASSERT_GE(p2.arrivals().size(), 3u);
     EXPECT_GE(p2.arrivals()[2] - p2.arrivals()[1], 900);

@@ -4,6 +4,7 @@
 //
 // tools/valgrind-hostile runs this suite with the server under valgrind.
 
+#include "LaneTranscripts.h"
 #include "Network.h"
 #include "Protocol.h"
 #include "ScriptedClient.h"
@@ -34,7 +35,6 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Messages = std::vector<std::string>;
 
 /// Longest wait of a hostile client for the server's next message.
 constexpr unsigned long PATIENCE_MSECS = 40000;
@@ -56,19 +56,8 @@ public:
 
     /// Connects in the calling thread, so that the order of calls is the order of players.
     bool connect(uint16_t port) {
-        const int sock = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int sock = connectToLoopback(port, m_receiveBuffer);
         if (sock < 0) {
-            return false;
-        }
-        if (m_receiveBuffer > 0) {
-            ::setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &m_receiveBuffer, sizeof m_receiveBuffer);
-        }
-        sockaddr_in6 address{};
-        address.sin6_family = AF_INET6;
-        address.sin6_port = htons(port);
-        address.sin6_addr = in6addr_loopback;
-        if (::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            ::close(sock);
             return false;
         }
         m_socket = new TcpSocket(sock);
@@ -140,39 +129,7 @@ private:
             m_messages.push_back("closed");
             return false;
         }
-        std::ostringstream text;
-        payload_client_playernum number{};
-        payload_moverequest request{};
-        payload_moveannounce announce{};
-        payload_disqualification disqualification{};
-        switch (type) {
-        case MsgType::GAMEBOARD:
-            text << "GAMEBOARD";
-            break;
-        case MsgType::CLIENT_PLAYERNUM:
-            m_proto->get_client_playernum(number);
-            text << "PLAYERNUM " << static_cast<unsigned>(number.player);
-            break;
-        case MsgType::MOVEREQUEST:
-            m_proto->get_moverequest(request);
-            text << "MOVEREQUEST " << request.timelimit << " "
-                 << static_cast<unsigned>(request.depthlimit);
-            break;
-        case MsgType::MOVEANNOUNCE:
-            m_proto->get_moveannounce(announce);
-            text << "MOVEANNOUNCE " << announce.x << " " << announce.y << " "
-                 << static_cast<unsigned>(announce.choice) << " "
-                 << static_cast<unsigned>(announce.player);
-            break;
-        case MsgType::DISQUALIFICATION:
-            m_proto->get_disqualification(disqualification);
-            text << "DISQUALIFICATION " << static_cast<unsigned>(disqualification.player);
-            break;
-        default:
-            text << type;
-            break;
-        }
-        m_messages.push_back(text.str());
+        m_messages.push_back(transcriptLine(*m_proto, type));
         return true;
     }
 
@@ -184,6 +141,20 @@ private:
     Messages m_messages;
     std::vector<std::chrono::steady_clock::time_point> m_arrivals;
 };
+
+/// Connects the clients to port in this order, so that they become players 1, 2, ..., then
+/// starts them all; false when one could not connect.
+template <class... Clients> bool connectThenStart(uint16_t port, Clients&... clients) {
+    if (!(clients.connect(port) && ...)) {
+        return false;
+    }
+    (clients.start(), ...);
+    return true;
+}
+
+template <class... Clients> void joinAll(Clients&... clients) {
+    (clients.join(), ...);
+}
 
 /// Starts the server on map with args (and a free base port), lets `connectAll` connect and
 /// start the clients in its order, and returns the outcome once the server has ended (it is
@@ -280,26 +251,17 @@ bool ownNetworkWithEthernetFrames() {
     return ready;
 }
 
-// Players 2 and 3 of the three-lane map once player 1 is out before its first move.
-Messages laneTwoAfterOneIsOut(const std::string& request) {
-    return {"GAMEBOARD",
-            "PLAYERNUM 2",
-            "DISQUALIFICATION 1",
-            request,
-            "MOVEANNOUNCE 0 2 0 2",
-            "MOVEANNOUNCE 0 4 0 3",
-            "FIN",
-            "closed"};
-}
-Messages laneThreeAfterOneIsOut(const std::string& request) {
-    return {"GAMEBOARD",
-            "PLAYERNUM 3",
-            "DISQUALIFICATION 1",
-            "MOVEANNOUNCE 0 2 0 2",
-            request,
-            "MOVEANNOUNCE 0 4 0 3",
-            "FIN",
-            "closed"};
+// Expects a match that ended normally after player 1 was put out for `reason` before its first
+// move, players 2 and 3 asked to move with `request`.
+template <class Client>
+void expectFirstOut(const ServerResult& result, const Client& p2, const Client& p3,
+                    const std::string& request, const std::string& reason) {
+    const std::vector<Messages> expected = lanesAfterFirstOut({}, request);
+    ASSERT_TRUE(result.exited);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(p2.messages(), expected[1]);
+    EXPECT_EQ(p3.messages(), expected[2]);
+    expectDisqualified(result.out, "1", reason);
 }
 
 // Plays the three-lane map with a hostile player 1 and honest players 2 and 3.
@@ -309,17 +271,9 @@ struct LaneMatch {
         : hostile(std::move(script), receiveBuffer), p2(2, {Answer::move(0, 2)}),
           p3(3, {Answer::move(0, 4)}) {
         result = runMatch(map, std::move(args), [this](uint16_t port) {
-            if (!hostile.connect(port) || !p2.connect(port) || !p3.connect(port)) {
-                return false;
-            }
-            hostile.start();
-            p2.start();
-            p3.start();
-            return true;
+            return connectThenStart(port, hostile, p2, p3);
         });
-        hostile.join();
-        p2.join();
-        p3.join();
+        joinAll(hostile, p2, p3);
     }
     HostileClient hostile;
     ScriptedClient p2;
@@ -350,11 +304,8 @@ TEST(HostileClient, GarbageInsteadOfTheGroupIdIsPutOut) {
             },
             {"-d", "3"});
 
-        ASSERT_TRUE(match.result.exited);
-        EXPECT_EQ(match.result.status, 0);
-        EXPECT_EQ(match.p2.messages(), laneTwoAfterOneIsOut("MOVEREQUEST 0 3"));
-        EXPECT_EQ(match.p3.messages(), laneThreeAfterOneIsOut("MOVEREQUEST 0 3"));
-        expectDisqualified(match.result.out, "1", "Failed to receive group id");
+        ASSERT_NO_FATAL_FAILURE(expectFirstOut(match.result, match.p2, match.p3, "MOVEREQUEST 0 3",
+                                               "Failed to receive group id"));
     }
 }
 
@@ -391,11 +342,8 @@ TEST(HostileClient, MalformedAnswerIsPutOut) {
             },
             {"-t", "2"});
 
-        ASSERT_TRUE(match.result.exited);
-        EXPECT_EQ(match.result.status, 0);
-        EXPECT_EQ(match.p2.messages(), laneTwoAfterOneIsOut("MOVEREQUEST 2000 0"));
-        EXPECT_EQ(match.p3.messages(), laneThreeAfterOneIsOut("MOVEREQUEST 2000 0"));
-        expectDisqualified(match.result.out, "1", c.reason);
+        ASSERT_NO_FATAL_FAILURE(
+            expectFirstOut(match.result, match.p2, match.p3, "MOVEREQUEST 2000 0", c.reason));
         // The offender heard of the request; its own notice may be lost when the server
         // drops the bytes it did not read.
         const Messages& got = match.hostile.messages();
@@ -443,11 +391,8 @@ TEST(HostileClient, SlowOrSilentAnswerIsPutOutWhenTheBudgetEnds) {
             },
             {"-t", "0.5"});
 
-        ASSERT_TRUE(match.result.exited);
-        EXPECT_EQ(match.result.status, 0);
-        EXPECT_EQ(match.p2.messages(), laneTwoAfterOneIsOut("MOVEREQUEST 500 0"));
-        EXPECT_EQ(match.p3.messages(), laneThreeAfterOneIsOut("MOVEREQUEST 500 0"));
-        expectDisqualified(match.result.out, "1", "timeout during move");
+        ASSERT_NO_FATAL_FAILURE(expectFirstOut(match.result, match.p2, match.p3,
+                                               "MOVEREQUEST 500 0", "timeout during move"));
         EXPECT_NE(withoutTimes(match.result.out).find("[ INFO] timeout detected!\n"),
                   std::string::npos);
         // Put out when the budget ran out, not when the last byte came (or never).
@@ -476,11 +421,8 @@ TEST(HostileClient, SilentClientKeepsAdmissionWaitingForItsGroupId) {
             },
             args);
 
-        ASSERT_TRUE(match.result.exited);
-        EXPECT_EQ(match.result.status, 0);
-        expectDisqualified(match.result.out, "1", "Failed to receive group id");
-        EXPECT_EQ(match.p2.messages(), laneTwoAfterOneIsOut("MOVEREQUEST 0 3"));
-        EXPECT_EQ(match.p3.messages(), laneThreeAfterOneIsOut("MOVEREQUEST 0 3"));
+        ASSERT_NO_FATAL_FAILURE(expectFirstOut(match.result, match.p2, match.p3, "MOVEREQUEST 0 3",
+                                               "Failed to receive group id"));
         // The others heard nothing until the silent client went away.
         ASSERT_FALSE(match.p2.arrivals().empty());
         ASSERT_FALSE(match.p3.arrivals().empty());
@@ -501,17 +443,8 @@ TEST(HostileClient, ClientThatNeverReadsDoesNotStallTheMatch) {
         },
         {"-t", "0.5"}, 1);
 
-    ASSERT_TRUE(match.result.exited);
-    EXPECT_EQ(match.result.status, 0);
-    EXPECT_EQ(match.hostile.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 500 0", "MOVEANNOUNCE 0 0 0 1",
-                        "MOVEANNOUNCE 0 2 0 2", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
-    EXPECT_EQ(match.p2.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 2", "MOVEANNOUNCE 0 0 0 1", "MOVEREQUEST 500 0",
-                        "MOVEANNOUNCE 0 2 0 2", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
-    EXPECT_EQ(match.p3.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 3", "MOVEANNOUNCE 0 0 0 1", "MOVEANNOUNCE 0 2 0 2",
-                        "MOVEREQUEST 500 0", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
+    expectTranscripts(match.result, lanesPlayedOut("MOVEREQUEST 500 0"), match.hostile, match.p2,
+                      match.p3);
     // The match was over before the client read its first byte.
     ASSERT_FALSE(match.p2.arrivals().empty());
     EXPECT_LT(match.p2.arrivals().back(), 3500);
@@ -523,16 +456,13 @@ namespace {
 // holdMsecs, and returns how many the system let through to the server's queue.
 unsigned flood(uint16_t port, unsigned count, unsigned holdMsecs) {
     std::vector<int> socks;
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_port = htons(port);
-    address.sin6_addr = in6addr_loopback;
+    const sockaddr_in6 address = loopbackAddress(port);
     for (unsigned i = 0; i < count; ++i) {
         const int sock = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         if (sock < 0) {
             continue;
         }
-        ::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::connect(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address);
         socks.push_back(sock);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(holdMsecs));
@@ -553,27 +483,15 @@ TEST(HostileClient, ConnectionsBeyondThePlayersAreTurnedAway) {
     ScriptedClient p2(2, {Answer::move(0, 2)});
     ScriptedClient p3(3, {Answer::move(0, 4)});
     const ServerResult result = runMatch(THREE_PLAYER_MAP, {"-d", "3"}, [&](uint16_t port) {
-        if (!connectAndStart({&p1, &p2, &p3}, port)) {
+        if (!connectThenStart(port, p1, p2, p3)) {
             return false;
         }
         flood(port, 40, 300);
         return true;
     });
-    p1.join();
-    p2.join();
-    p3.join();
+    joinAll(p1, p2, p3);
 
-    ASSERT_TRUE(result.exited);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(p1.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 0 3", "MOVEANNOUNCE 0 0 0 1",
-                        "MOVEANNOUNCE 0 2 0 2", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
-    EXPECT_EQ(p2.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 2", "MOVEANNOUNCE 0 0 0 1", "MOVEREQUEST 0 3",
-                        "MOVEANNOUNCE 0 2 0 2", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
-    EXPECT_EQ(p3.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 3", "MOVEANNOUNCE 0 0 0 1", "MOVEANNOUNCE 0 2 0 2",
-                        "MOVEREQUEST 0 3", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
+    expectTranscripts(result, lanesPlayedOut("MOVEREQUEST 0 3"), p1, p2, p3);
     EXPECT_EQ(withoutTimes(result.out).find("disqualified"), std::string::npos);
 }
 
@@ -624,21 +542,9 @@ TEST(HostileClient, ClientThatNeverReadsAMapBeyondTheSocketBuffersIsPutOut) {
     HostileClient p2(honest(2, 2));
     HostileClient p3(honest(3, 4));
     const ServerResult result = runMatch(bigLaneMap(), {"-t", "0.5"}, [&](uint16_t port) {
-        if (!p1.connect(port) || !p2.connect(port) || !p3.connect(port)) {
-            return false;
-        }
-        p1.start();
-        p2.start();
-        p3.start();
-        return true;
+        return connectThenStart(port, p1, p2, p3);
     });
-    p1.join();
-    p2.join();
-    p3.join();
+    joinAll(p1, p2, p3);
 
-    ASSERT_TRUE(result.exited);
-    EXPECT_EQ(result.status, 0);
-    expectDisqualified(result.out, "1", "Failed to send board");
-    EXPECT_EQ(p2.messages(), laneTwoAfterOneIsOut("MOVEREQUEST 500 0"));
-    EXPECT_EQ(p3.messages(), laneThreeAfterOneIsOut("MOVEREQUEST 500 0"));
+    expectFirstOut(result, p2, p3, "MOVEREQUEST 500 0", "Failed to send board");
 }

@@ -91,50 +91,14 @@ void ScriptedClient::run() {
             m_messages.push_back(result == MsgResult::TIMEOUT ? "silent" : "closed");
             return;
         }
-        std::ostringstream text;
-        switch (type) {
-        case MsgType::GAMEBOARD:
+        if (type == MsgType::GAMEBOARD) {
             m_proto->get_gameboard(m_mapText);
-            text << "GAMEBOARD";
-            break;
-        case MsgType::CLIENT_PLAYERNUM: {
-            payload_client_playernum payload{};
-            m_proto->get_client_playernum(payload);
-            text << "PLAYERNUM " << num(payload.player);
-            break;
+        } else if (type == MsgType::MOVEREQUEST) {
+            payload_moverequest request{};
+            m_proto->get_moverequest(request);
+            m_requestTimes.push_back(request.timelimit);
         }
-        case MsgType::MOVEREQUEST: {
-            payload_moverequest payload{};
-            m_proto->get_moverequest(payload);
-            m_requestTimes.push_back(payload.timelimit);
-            text << "MOVEREQUEST " << payload.timelimit << " "
-                 << static_cast<unsigned>(payload.depthlimit);
-            break;
-        }
-        case MsgType::MOVEANNOUNCE: {
-            payload_moveannounce payload{};
-            m_proto->get_moveannounce(payload);
-            text << "MOVEANNOUNCE " << payload.x << " " << payload.y << " " << num(payload.choice)
-                 << " " << num(payload.player);
-            break;
-        }
-        case MsgType::DISQUALIFICATION: {
-            payload_disqualification payload{};
-            m_proto->get_disqualification(payload);
-            text << "DISQUALIFICATION " << num(payload.player);
-            break;
-        }
-        case MsgType::TERMINAL:
-            text << "TERMINAL";
-            break;
-        case MsgType::FIN:
-            text << "FIN";
-            break;
-        default:
-            text << "unexpected " << static_cast<unsigned>(type);
-            break;
-        }
-        m_messages.push_back(text.str());
+        m_messages.push_back(transcriptLine(*m_proto, type));
         if (!m_resetAfter.empty() && m_messages.back() == m_resetAfter) {
             m_socket->resetOnClose();
             m_proto.reset();
@@ -171,6 +135,51 @@ void ScriptedClient::answer(const Answer& answer) {
         m_proto.reset();
         break;
     }
+}
+
+std::string transcriptLine(const ProtoClient& proto, MsgType type) {
+    std::ostringstream text;
+    switch (type) {
+    case MsgType::GAMEBOARD:
+        text << "GAMEBOARD";
+        break;
+    case MsgType::CLIENT_PLAYERNUM: {
+        payload_client_playernum payload{};
+        proto.get_client_playernum(payload);
+        text << "PLAYERNUM " << num(payload.player);
+        break;
+    }
+    case MsgType::MOVEREQUEST: {
+        payload_moverequest payload{};
+        proto.get_moverequest(payload);
+        text << "MOVEREQUEST " << payload.timelimit << " "
+             << static_cast<unsigned>(payload.depthlimit);
+        break;
+    }
+    case MsgType::MOVEANNOUNCE: {
+        payload_moveannounce payload{};
+        proto.get_moveannounce(payload);
+        text << "MOVEANNOUNCE " << payload.x << " " << payload.y << " " << num(payload.choice)
+             << " " << num(payload.player);
+        break;
+    }
+    case MsgType::DISQUALIFICATION: {
+        payload_disqualification payload{};
+        proto.get_disqualification(payload);
+        text << "DISQUALIFICATION " << num(payload.player);
+        break;
+    }
+    case MsgType::TERMINAL:
+        text << "TERMINAL";
+        break;
+    case MsgType::FIN:
+        text << "FIN";
+        break;
+    default:
+        text << "unexpected " << static_cast<unsigned>(type);
+        break;
+    }
+    return text.str();
 }
 
 bool connectAndStart(const std::vector<ScriptedClient*>& clients, uint16_t port) {

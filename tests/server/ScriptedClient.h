@@ -2,6 +2,7 @@
 // A client of the match server that follows a fixed script on its own thread and records
 // every message it receives as a short text.
 
+#include "Protocol.h"
 #include "ServerProcess.h"
 #include "Types.h"
 
@@ -10,8 +11,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-class ProtoClient;
 
 /// The client's answer to one move request.
 struct Answer {
@@ -91,6 +90,10 @@ private:
     std::vector<uint32_t> m_requestTimes;
     std::string m_mapText;
 };
+
+/// The text of the message of type `type` that `proto` has just received, as the transcripts
+/// above name it; "unexpected N" for a type that no client is sent.
+std::string transcriptLine(const ProtoClient& proto, MsgType type);
 
 /// Connects the clients in the given order to port and starts them; false when one of them
 /// could not connect.

@@ -1,8 +1,10 @@
 // Whole matches against the real server program, played by scripted clients.
 
+#include "LaneTranscripts.h"
 #include "ScriptedClient.h"
 #include "ServerProcess.h"
 #include "TestMaps.h"
+#include "support/Occurrences.h"
 
 #include <gtest/gtest.h>
 
@@ -10,36 +12,20 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-using Messages = std::vector<std::string>;
-
-size_t occurrences(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + 1)) {
-        ++count;
-    }
-    return count;
-}
-
-} // namespace
-
 TEST(Match, TwoPlayersPlayToTheEndAndBothHearEveryMessage) {
     ScriptedClient p1(21, {Answer::move(3, 0), Answer::move(1, 0)});
     ScriptedClient p2(22, {Answer::move(0, 0)});
     // A depth limit of 300 goes out as its low byte, 44.
     const ServerResult result = playMatch(TWO_PLAYER_MAP, {"-d", "300"}, {&p1, &p2});
 
-    ASSERT_TRUE(result.exited) << result.out;
-    EXPECT_EQ(result.status, 0);
+    expectTranscripts(
+        result,
+        {{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 0 44", "MOVEANNOUNCE 3 0 0 1", "TERMINAL",
+          "MOVEANNOUNCE 0 0 0 2", "MOVEREQUEST 0 44", "MOVEANNOUNCE 1 0 0 1", "FIN", "closed"},
+         {"GAMEBOARD", "PLAYERNUM 2", "MOVEANNOUNCE 3 0 0 1", "TERMINAL", "MOVEREQUEST 0 44",
+          "MOVEANNOUNCE 0 0 0 2", "MOVEANNOUNCE 1 0 0 1", "FIN", "closed"}},
+        p1, p2);
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(p1.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 0 44", "MOVEANNOUNCE 3 0 0 1",
-                        "TERMINAL", "MOVEANNOUNCE 0 0 0 2", "MOVEREQUEST 0 44",
-                        "MOVEANNOUNCE 1 0 0 1", "FIN", "closed"}));
-    EXPECT_EQ(p2.messages(), (Messages{"GAMEBOARD", "PLAYERNUM 2", "MOVEANNOUNCE 3 0 0 1",
-                                       "TERMINAL", "MOVEREQUEST 0 44", "MOVEANNOUNCE 0 0 0 2",
-                                       "MOVEANNOUNCE 1 0 0 1", "FIN", "closed"}));
     EXPECT_EQ(p1.mapText(), "2\n0\n1 0\n1 4\n0 1 2 0\n");
     EXPECT_EQ(p2.mapText(), p1.mapText());
 
@@ -104,17 +90,7 @@ TEST(Match, ThreePlayersPlayToTheEnd) {
     ScriptedClient p3(3, {Answer::move(0, 4)});
     const ServerResult result = playMatch(THREE_PLAYER_MAP, {"-d", "2"}, {&p1, &p2, &p3});
 
-    ASSERT_TRUE(result.exited) << result.out;
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(p1.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 1", "MOVEREQUEST 0 2", "MOVEANNOUNCE 0 0 0 1",
-                        "MOVEANNOUNCE 0 2 0 2", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
-    EXPECT_EQ(p2.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 2", "MOVEANNOUNCE 0 0 0 1", "MOVEREQUEST 0 2",
-                        "MOVEANNOUNCE 0 2 0 2", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
-    EXPECT_EQ(p3.messages(),
-              (Messages{"GAMEBOARD", "PLAYERNUM 3", "MOVEANNOUNCE 0 0 0 1", "MOVEANNOUNCE 0 2 0 2",
-                        "MOVEREQUEST 0 2", "MOVEANNOUNCE 0 4 0 3", "FIN", "closed"}));
+    expectTranscripts(result, lanesPlayedOut("MOVEREQUEST 0 2"), p1, p2, p3);
     const std::string log = withoutTimes(result.out);
     EXPECT_EQ(
         firstMissing(log, {"[ INFO] The map is a 3-player map", "[ INFO] Final state reached.",

@@ -7,6 +7,19 @@
 
 #include <gtest/gtest.h>
 
+namespace {
+
+// Starts `server` as "server lanes.map OPTION VALUE" and checks the limits it took from them.
+void initWithLimit(Server& server, const char* option, const char* value, uint32_t timeMs,
+                   unsigned depth) {
+    const char* const args[] = {"server", "lanes.map", option, value};
+    ASSERT_TRUE(server.init(4, args));
+    EXPECT_EQ(server.timeLimit(), timeMs);
+    EXPECT_EQ(server.depthLimit(), depth);
+}
+
+} // namespace
+
 TEST(ServerStatus, ListsEveryPlayerWithScoreTimeAndState) {
     Map map;
     ASSERT_TRUE(map.loadFromString(THREE_PLAYER_MAP));
@@ -14,10 +27,7 @@ TEST(ServerStatus, ListsEveryPlayerWithScoreTimeAndState) {
     Game game(map, false);
 
     Server untimed;
-    const char* const depthArgs[] = {"server", "lanes.map", "-d", "4"};
-    ASSERT_TRUE(untimed.init(4, depthArgs));
-    EXPECT_EQ(untimed.timeLimit(), 0u);
-    EXPECT_EQ(untimed.depthLimit(), 4u);
+    ASSERT_NO_FATAL_FAILURE(initWithLimit(untimed, "-d", "4", 0, 4));
     untimed.ptoc(Player::P1).m_gid = 7;
     // Without an endpoint the player is only marked; a second call changes nothing.
     untimed.disqualify(&game, Player::P2, "first");
@@ -30,10 +40,7 @@ TEST(ServerStatus, ListsEveryPlayerWithScoreTimeAndState) {
                                            "0\t2\tinf\tok\n");
 
     Server timed;
-    const char* const timeArgs[] = {"server", "lanes.map", "-t", "1.5"};
-    ASSERT_TRUE(timed.init(4, timeArgs));
-    EXPECT_EQ(timed.timeLimit(), 1500u);
-    EXPECT_EQ(timed.depthLimit(), 0u);
+    ASSERT_NO_FATAL_FAILURE(initWithLimit(timed, "-t", "1.5", 1500, 0));
     timed.ptoc(Player::P3).m_msecs_left = 1234;
     EXPECT_EQ(timed.statusString(&game), "lanes\n"
                                          "0\t2\t0msecs\tok\n"

@@ -27,3 +27,27 @@ uint16_t freePort() {
     }
     return port;
 }
+
+sockaddr_in6 loopbackAddress(uint16_t port) {
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(port);
+    address.sin6_addr = in6addr_loopback;
+    return address;
+}
+
+int connectToLoopback(uint16_t port, int receiveBuffer) {
+    const int sock = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (sock < 0) {
+        return -1;
+    }
+    if (receiveBuffer > 0) {
+        ::setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    }
+    const sockaddr_in6 address = loopbackAddress(port);
+    if (::connect(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(sock);
+        return -1;
+    }
+    return sock;
+}

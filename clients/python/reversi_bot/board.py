@@ -384,17 +384,16 @@ class Board:
         n = self.players
         player = self.to_move % n + 1
         start = player
-        # Players who cannot move are skipped; a whole round without one ends the phase.
-        if self.phase is Phase.BUILD:
-            while player in self.disqualified or not self.can_place(player):
+        # Players who cannot move are skipped; a whole round without one ends the phase, and
+        # the next phase skips from there.
+        stages = ((Phase.BUILD, self.can_place, Phase.BOMBING),
+                  (Phase.BOMBING, self.can_bomb, Phase.FINAL))
+        for phase, can_move, after in stages:
+            if self.phase is not phase:
+                continue
+            while player in self.disqualified or not can_move(player):
                 player = player % n + 1
                 if player == start:
-                    self.phase = Phase.BOMBING
-                    break
-        if self.phase is Phase.BOMBING:
-            while player in self.disqualified or not self.can_bomb(player):
-                player = player % n + 1
-                if player == start:
-                    self.phase = Phase.FINAL
+                    self.phase = after
                     break
         self.to_move = player
