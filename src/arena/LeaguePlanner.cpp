@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <set>
 
 namespace {
 
@@ -28,6 +29,9 @@ std::vector<PlannedMatch> LeaguePlanner::plan(const std::vector<std::int64_t>& v
                                               const std::vector<std::vector<PlanMap>>& rounds,
                                               int timeMs, int depth, std::int64_t seed) {
     std::vector<PlannedMatch> out;
+    // With fewer versions than seats two rotations can seat the same versions alike (one bot
+    // against itself); such a match is planned once, as its key is unique.
+    std::set<std::string> planned;
     const auto n = static_cast<unsigned>(versions.size());
     for (size_t r = 0; r < rounds.size(); ++r) {
         for (const PlanMap& map : rounds[r]) {
@@ -43,6 +47,9 @@ std::vector<PlannedMatch> LeaguePlanner::plan(const std::vector<std::int64_t>& v
                         m.versions.push_back(versions[up[(s + rotation) % k]]);
                     }
                     m.key = key(m.mapId, m.round, timeMs, depth, m.versions);
+                    if (!planned.insert(m.key).second) {
+                        continue;
+                    }
                     const std::string digest = MapRepository::digest(m.key);
                     m.seed = (seed + std::stoll(digest.substr(8), nullptr, 16)) & SEED_MASK;
                     out.push_back(std::move(m));

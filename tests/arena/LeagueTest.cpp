@@ -147,3 +147,16 @@ TEST(League, ABotThatNeverPlayedIsUnratedAndGivesNoPoints) {
     EXPECT_EQ(t["aborted"].size(), 2u);
     EXPECT_NE(output.find("no matches"), std::string::npos) << output;
 }
+
+TEST(League, ALeagueOfOneBotPlansEachSeatingOnce) {
+    // One bot fills every seat alike, whatever the rotation: one match per map and round.
+    TempDir dir;
+    dir.write("a.map", TINY2);
+    dir.write("c.map", TINY3);
+    writeLeague(dir, "", {{{"name", "g"}, {"command", "greedy"}}}, {"a.map", "c.map"});
+    std::string output;
+    json t;
+    ASSERT_NO_FATAL_FAILURE(playAndTabulate(dir, output, t));
+    EXPECT_NE(output.find("2 new ones planned"), std::string::npos) << output;
+    EXPECT_EQ(t["matches"], 2) << output;
+}
