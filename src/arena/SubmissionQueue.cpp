@@ -2,8 +2,8 @@
 
 #include "Arena.h"
 
-SubmissionQueue::SubmissionQueue(TeamStore& store, SubmissionBuild build, OnBuilt onBuilt)
-    : m_store(store), m_build(std::move(build)), m_onBuilt(std::move(onBuilt)) {}
+SubmissionQueue::SubmissionQueue(TeamStore& store, const SubmissionBuild& build, OnBuilt onBuilt)
+    : m_store(store), m_build(build), m_onBuilt(std::move(onBuilt)) {}
 
 SubmissionQueue::~SubmissionQueue() {
     {

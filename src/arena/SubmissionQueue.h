@@ -17,7 +17,7 @@ public:
     /// Called after each successful build, on the queue's thread.
     using OnBuilt = std::function<void(const SubmissionRow&)>;
 
-    SubmissionQueue(TeamStore& store, SubmissionBuild build, OnBuilt onBuilt);
+    SubmissionQueue(TeamStore& store, const SubmissionBuild& build, OnBuilt onBuilt);
     /// Waits for the build under way, then stops.
     ~SubmissionQueue();
     SubmissionQueue(const SubmissionQueue&) = delete;
