@@ -268,7 +268,6 @@ void MatchRunner::prepare(json& record) {
     for (unsigned k = 0; k < m_players; ++k) {
         m_seats.push_back(std::make_unique<Channel>());
     }
-    m_how.assign(m_players, json(nullptr));
     std::string error;
     if (m_setup.sandbox && !m_network.open(error)) {
         m_end = "server_failed";
@@ -428,7 +427,6 @@ bool MatchRunner::admitNextBot(Clock::time_point now) {
         abort(k, seatName(k) + ": " + error);
     }
     seat.started = true;
-    m_how[k - 1] = seat.how;
     return true;
 }
 
@@ -488,7 +486,6 @@ void MatchRunner::releaseJail(unsigned k) {
     (void)!send(seat.release, &go, 1, MSG_NOSIGNAL);
     seat.closeRelease();
     seat.started = true;
-    m_how[k - 1] = seat.how;
 }
 
 std::vector<std::string> MatchRunner::botLine(unsigned k, Subprocess::Options& options,
@@ -629,8 +626,8 @@ void MatchRunner::writeSeats(json& record) const {
             seat["log_dropped_bytes"] = c.dropped;
         }
         // How it was run; only for a bot that was started.
-        if (m_how[k - 1].is_object()) {
-            seat["sandbox"] = m_how[k - 1];
+        if (c.started && c.how.is_object()) {
+            seat["sandbox"] = c.how;
             const std::string limit = limitMet(k);
             if (!limit.empty()) {
                 seat["sandbox"]["stopped_by"] = limit;

@@ -123,6 +123,4 @@ private:
     bool m_consistent = false;
     MatchNetwork m_network;
     SeatProof m_proof;
-    /// How each seat's bot was run, for the record.
-    std::vector<nlohmann::json> m_how;
 };
