@@ -2,7 +2,7 @@
 // Leagues from tests: writing their configurations, running "arena league", and counting what
 // the database holds; the growing-league scenario shared by SQLite and PostgreSQL.
 
-#include "ArenaTestUtil.h"
+#include "arena/ArenaTestUtil.h"
 #include "League.h"
 #include "LeagueTables.h"
 #include "SqlDatabase.h"

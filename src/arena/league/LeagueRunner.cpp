@@ -1,0 +1,288 @@
+#include "LeagueRunner.h"
+
+#include "Arena.h"
+#include "Jail.h"
+#include "Logging.h"
+#include "MatchRunner.h"
+#include "RecordsFolder.h"
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <iomanip>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using json = nlohmann::json;
+
+namespace {
+
+const Logging::Logger& logger = Arena::logger();
+
+constexpr unsigned TOP_PORT = 65000;
+/// The server tries its base port and the 100 above it.
+constexpr unsigned PORTS_PER_SERVER = 101;
+constexpr int BAR_WIDTH = 30;
+
+double seconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string hostName() {
+    char name[256] = {};
+    gethostname(name, sizeof name - 1);
+    return name;
+}
+
+/// "[#####.....] 12/40, 3.1/min, ETA 9m"
+std::string progressBar(size_t done, size_t needed, double perMinute) {
+    const double share = needed ? static_cast<double>(done) / static_cast<double>(needed) : 1.0;
+    const int filled = static_cast<int>(share * BAR_WIDTH);
+    std::ostringstream line;
+    line << '[' << std::string(static_cast<size_t>(filled), '#')
+         << std::string(static_cast<size_t>(BAR_WIDTH - filled), '.') << "] " << done << '/'
+         << needed << ", " << std::fixed << std::setprecision(1) << perMinute << "/min";
+    if (perMinute > 0 && done < needed) {
+        const double minutes = static_cast<double>(needed - done) / perMinute;
+        line << ", ETA "
+             << (minutes < 1 ? std::to_string(static_cast<int>(minutes * 60)) + "s"
+                             : std::to_string(static_cast<int>(minutes)) + "m");
+    }
+    return line.str();
+}
+
+} // namespace
+
+LeagueRunner::LeagueRunner(League& league, const LeagueConfig& config)
+    : m_league(league), m_config(config) {}
+
+BotCommand LeagueRunner::botOf(const BotVersion& version) const {
+    BotCommand command(version.bot, version.command, version.dir);
+    // A bot of the configuration keeps its own limits and variables; a team's upload has the
+    // league's limits.
+    JailLimits limits = m_config.limits;
+    for (const TournamentConfig::Bot& bot : m_config.bots) {
+        if (bot.name == version.bot) {
+            limits = m_config.limitsOf(bot);
+            for (const auto& [name, value] : bot.env) {
+                command.addEnv(name, value);
+            }
+        }
+    }
+    command.setLimits(limits);
+    return command;
+}
+
+bool LeagueRunner::jailReady(const LeagueConfig& config, const std::string& clientProgram,
+                             std::string& error) {
+    if (!config.sandbox) {
+        return true;
+    }
+    if (!Jail::available(error)) {
+        return false;
+    }
+    const std::string client = config.client.empty() ? clientProgram : config.client;
+    return std::all_of(
+        config.bots.begin(), config.bots.end(), [&](const TournamentConfig::Bot& bot) {
+            return BotCommand(bot.name, bot.command, bot.dir).visibleInJail(client, error);
+        });
+}
+
+bool LeagueRunner::setupOf(const LeagueMatch& match, MatchSetup& setup) {
+    std::vector<BotVersion> versions;
+    std::vector<LeagueMap> maps;
+    if (!m_league.versions(versions) || !m_league.maps(maps)) {
+        return false;
+    }
+    const auto map = std::find_if(maps.begin(), maps.end(),
+                                  [&](const LeagueMap& m) { return m.id == match.mapId; });
+    const std::string folder = m_config.folder + "/maps";
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    setup.mapFile = folder + "/" + std::to_string(match.mapId) + ".map";
+    std::string error;
+    if (map == maps.end() || !RecordsFolder::writeText(setup.mapFile, map->text, error)) {
+        LOG(logger, lumber::ERR) << "match " << match.id << ": no map file: " << error;
+        return false;
+    }
+    for (const std::int64_t id : match.versions) {
+        const auto v = std::find_if(versions.begin(), versions.end(),
+                                    [&](const BotVersion& b) { return b.id == id; });
+        if (v == versions.end()) {
+            return false;
+        }
+        setup.bots.push_back(botOf(*v));
+    }
+    setup.sandbox = m_config.sandbox;
+    setup.id = "m" + std::to_string(match.id);
+    setup.timeMs = static_cast<unsigned>(match.timeMs);
+    setup.depth = static_cast<unsigned>(match.depth);
+    setup.seed = static_cast<unsigned>(match.seed);
+    setup.matchTimeout = m_config.matchTimeout;
+    setup.connectTimeout = m_config.connectTimeout;
+    setup.botLogLimit = m_config.botLogLimit;
+    setup.logDir = m_config.folder + "/logs/" + setup.id;
+    setup.serverProgram = m_config.server.empty() ? serverProgram : m_config.server;
+    setup.clientProgram = m_config.client.empty() ? clientProgram : m_config.client;
+    return true;
+}
+
+bool LeagueRunner::playOne(const std::string& worker, const LeagueMatch& match, unsigned basePort) {
+    MatchSetup setup;
+    if (!setupOf(match, setup)) {
+        m_league.release(match.id, worker);
+        return false;
+    }
+    setup.basePort = basePort;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_held[match.id] = worker;
+    }
+    json record;
+    const MatchOutcome outcome = MatchRunner(setup).run(record);
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_held.erase(match.id);
+    }
+    if (outcome != MatchOutcome::Recorded) {
+        return m_league.release(match.id, worker);
+    }
+    record["round"] = match.round;
+    bool stored = false;
+    if (!m_league.storeResult(match.id, worker, record, stored)) {
+        LOG(logger, lumber::ERR) << m_league.error();
+        return false;
+    }
+    if (!stored) {
+        LOG(logger, lumber::WARN) << setup.id << ": the claim went to another arena; this "
+                                  << "result is dropped";
+    } else {
+        reportDone(match, record);
+    }
+    return true;
+}
+
+void LeagueRunner::reportDone(const LeagueMatch& match, const json& record) {
+    LeagueProgress p;
+    m_league.progress(p);
+    std::lock_guard<std::mutex> lock(m_lock);
+    ++m_played;
+    const double elapsed = std::max(1e-3, seconds() - m_started);
+    std::ostringstream line;
+    line << progressBar(p.done, p.needed, 60.0 * static_cast<double>(m_played) / elapsed) << "  m"
+         << match.id << ": ";
+    const json& result = record["result"];
+    if (result.value("end", "") == "final") {
+        for (size_t s = 0; s < record["seats"].size(); ++s) {
+            const json& score = result["scores"][s];
+            line << (s ? ", " : "") << record["seats"][s].value("bot", "?") << ' '
+                 << (score.is_number() ? std::to_string(score.get<int>()) : "disqualified");
+        }
+    } else {
+        line << result.value("end", "?") << ": " << result.value("reason", "");
+    }
+    LOG(logger, lumber::INFO) << line.str();
+    if (onStandings && seconds() - m_lastStandings >= standingsEverySeconds) {
+        m_lastStandings = seconds();
+        onStandings();
+    }
+}
+
+bool LeagueRunner::waitForOthers() {
+    LeagueProgress p;
+    if (!m_league.progress(p)) {
+        return false;
+    }
+    if (p.done >= p.needed) {
+        return false;
+    }
+    // Claims of other arenas: they finish them, or their leases end and this arena takes over.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    return !Arena::stopRequested();
+}
+
+void LeagueRunner::slot(unsigned index, unsigned basePort) {
+    const std::string worker =
+        hostName() + ":" + std::to_string(getpid()) + ":" + std::to_string(index);
+    while (!Arena::stopRequested()) {
+        LeagueMatch match;
+        bool found = false;
+        if (!m_league.claimNext(worker, m_config.leaseSeconds, match, found)) {
+            LOG(logger, lumber::ERR) << m_league.error();
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_failed = true;
+            return;
+        }
+        if (!found) {
+            if (!waitForOthers()) {
+                return;
+            }
+            continue;
+        }
+        if (!playOne(worker, match, basePort)) {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_failed = true;
+            return;
+        }
+    }
+}
+
+void LeagueRunner::keepClaims() {
+    const double every = std::max(1.0, m_config.leaseSeconds / 3.0);
+    double last = seconds();
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::map<std::int64_t, std::string> held;
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            if (m_finished) {
+                return;
+            }
+            if (seconds() - last < every) {
+                continue;
+            }
+            held = m_held;
+        }
+        last = seconds();
+        for (const auto& claim : held) {
+            bool still = false;
+            if (m_league.renew(claim.first, claim.second, m_config.leaseSeconds, still) && !still) {
+                LOG(logger, lumber::WARN) << "m" << claim.first << ": its claim was lost";
+            }
+        }
+    }
+}
+
+bool LeagueRunner::run(unsigned concurrency) {
+    std::string error;
+    if (m_config.sandbox && !Jail::available(error)) {
+        LOG(logger, lumber::ERR) << error;
+        return false;
+    }
+    const unsigned base = m_config.basePort;
+    concurrency = std::max(1u, concurrency);
+    const unsigned stride =
+        std::max(1u, std::min(PORTS_PER_SERVER, (TOP_PORT - base) / concurrency));
+    m_started = seconds();
+    m_lastStandings = m_started;
+    std::thread keeper(&LeagueRunner::keepClaims, this);
+    std::vector<std::thread> slots;
+    for (unsigned i = 0; i < concurrency; ++i) {
+        slots.emplace_back(&LeagueRunner::slot, this, i, base + i * stride);
+    }
+    for (std::thread& t : slots) {
+        t.join();
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_finished = true;
+    }
+    keeper.join();
+    if (onStandings) {
+        onStandings();
+    }
+    return !m_failed && !Arena::stopRequested();
+}

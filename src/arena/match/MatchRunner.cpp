@@ -1,0 +1,734 @@
+#include "MatchRunner.h"
+
+#include "Arena.h"
+#include "Jail.h"
+#include "Map.h"
+#include "MapFile.h"
+#include "Replay.h"
+#include "ServerLog.h"
+#include "Subprocess.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <poll.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using json = nlohmann::json;
+
+/// A child's output going to its log file, bounded or not, read line by line for the server.
+struct MatchRunner::Channel {
+    /// The prepared jail's release socket, until its bot's turn (-1: none).
+    int release = -1;
+    /// How the bot is run, for the record once it was released.
+    json how;
+    /// Whether the bot was let go (a prepared jail before its turn was not).
+    bool started = false;
+    std::unique_ptr<Subprocess> process;
+    std::ofstream log;
+    size_t limit = 0; // 0: keep everything
+    size_t written = 0;
+    size_t dropped = 0;
+    std::string partial;
+    bool eof = false;
+    std::ostream* echo = nullptr;
+
+    ~Channel() {
+        // The jail dies first: closing its socket would let its bot go.
+        process.reset();
+        closeRelease();
+    }
+    void closeRelease() {
+        if (release >= 0) {
+            ::close(release);
+            release = -1;
+        }
+    }
+};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char* const HOST = "127.0.0.1";
+constexpr int POLL_MS = 100;
+constexpr int BOT_GRACE_MS = 1000;
+/// How long a seat's admission must stand before the next bot starts, so that a bot that
+/// connects twice is caught rather than taking the next seat unnoticed.
+constexpr int SEAT_SETTLE_MS = 100;
+/// Seconds the server waits for a connection beyond the arena's own connect time-out, so that
+/// the arena names the silent seat first and the server still ends without it.
+constexpr int SERVER_WAIT_MARGIN_S = 5;
+
+/// What a jailed program prints when a limit refuses it, and the limit named for the record.
+struct LimitText {
+    const char* said;
+    const char* limit;
+};
+const LimitText LIMIT_TEXTS[] = {
+    {"MemoryError", "exceeded its memory limit"},
+    {"bad_alloc", "exceeded its memory limit"},
+    {"Cannot allocate memory", "exceeded its memory limit"},
+    {"out of memory", "exceeded its memory limit"},
+    {"fork: retry", "too many processes"},
+    {"Cannot fork", "too many processes"},
+    {"Resource temporarily unavailable", "too many processes"},
+    {"No space left on device", "filled its writable folder"},
+    {"Too many open files", "too many open files"},
+    {"File too large", "exceeded its file size limit"},
+};
+
+/// Reads what the pipe holds now; feeds whole lines to `onLine` when given.
+void drain(MatchRunner::Channel& c, ServerLog* parser) {
+    if (c.eof || !c.process || c.process->outputFd() < 0) {
+        return;
+    }
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = read(c.process->outputFd(), buffer, sizeof buffer);
+        if (n > 0) {
+            const size_t len = static_cast<size_t>(n);
+            size_t keep = len;
+            if (c.limit != 0) {
+                keep = c.written >= c.limit ? 0 : std::min(len, c.limit - c.written);
+            }
+            c.log.write(buffer, static_cast<std::streamsize>(keep));
+            c.written += keep;
+            c.dropped += len - keep;
+            if (c.echo != nullptr) {
+                c.echo->write(buffer, n);
+                c.echo->flush();
+            }
+            if (parser != nullptr) {
+                c.partial.append(buffer, len);
+                size_t start = 0;
+                for (size_t nl = c.partial.find('\n'); nl != std::string::npos;
+                     nl = c.partial.find('\n', start)) {
+                    parser->feed(c.partial.substr(start, nl - start));
+                    start = nl + 1;
+                }
+                c.partial.erase(0, start);
+            }
+            continue;
+        }
+        if (n == 0) {
+            c.eof = true;
+            if (parser != nullptr && !c.partial.empty()) {
+                parser->feed(c.partial);
+                c.partial.clear();
+            }
+            c.process->closeOutput();
+            c.log.flush();
+        } else if (errno == EINTR) {
+            continue;
+        }
+        return;
+    }
+}
+
+void pollChannels(const std::vector<MatchRunner::Channel*>& channels, int timeoutMs) {
+    std::vector<pollfd> fds;
+    for (MatchRunner::Channel* c : channels) {
+        if (!c->eof && c->process && c->process->outputFd() >= 0) {
+            fds.push_back({c->process->outputFd(), POLLIN, 0});
+        }
+    }
+    if (fds.empty()) {
+        usleep(static_cast<useconds_t>(timeoutMs) * 1000);
+        return;
+    }
+    poll(fds.data(), fds.size(), timeoutMs);
+}
+
+std::string isoTime(std::chrono::system_clock::time_point t) {
+    const std::time_t secs = std::chrono::system_clock::to_time_t(t);
+    std::tm tm{};
+    gmtime_r(&secs, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return text;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream os;
+    os << in.rdbuf();
+    return os.str();
+}
+
+/// The message of the server's last log line, without its level and time.
+std::string lastMessage(const std::string& tail) {
+    std::istringstream in(tail);
+    std::string line;
+    std::string last;
+    while (std::getline(in, line)) {
+        if (!line.empty()) {
+            last = line;
+        }
+    }
+    const size_t bracket = last.find("] ");
+    if (bracket != std::string::npos && last.size() > bracket + 11) {
+        return last.substr(bracket + 11);
+    }
+    return last;
+}
+
+/// Competition ranking: valid players by score, ties sharing a place; the disqualified share
+/// the place after every valid player.
+json ranksOf(const std::vector<int>& scores) {
+    json ranks = json::array();
+    size_t valid = 0;
+    for (int s : scores) {
+        valid += s >= 0 ? 1 : 0;
+    }
+    for (int s : scores) {
+        if (s < 0) {
+            ranks.push_back(valid + 1);
+            continue;
+        }
+        unsigned better = 0;
+        for (int t : scores) {
+            better += t > s ? 1 : 0;
+        }
+        ranks.push_back(better + 1);
+    }
+    return ranks;
+}
+
+} // namespace
+
+MatchRunner::MatchRunner(MatchSetup setup) : m_setup(std::move(setup)) {}
+
+MatchRunner::~MatchRunner() = default;
+
+double MatchRunner::defaultTimeout(const std::string& mapFile, unsigned timeMs) {
+    Map map;
+    if (!MapFile::load(mapFile, map)) {
+        return 60;
+    }
+    // Every move fills a cell or throws a bomb; each costs the time limit at worst, plus the
+    // server's pause and the admission.
+    const double moves = map.getPlayableTiles() + double(map.getPlayers()) * map.getBombs();
+    const double perMove = (timeMs != 0 ? timeMs / 1000.0 : 10.0) + 0.3;
+    return 60 + moves * perMove;
+}
+
+MatchOutcome MatchRunner::run(json& record) {
+    prepare(record);
+    startServer();
+    prepareJails();
+    watch();
+    endProcesses();
+    if (m_interrupted) {
+        return MatchOutcome::Interrupted;
+    }
+    writeSeats(record);
+    writeEvents(record);
+    writeResult(record);
+    record["duration_s"] =
+        std::round(std::chrono::duration<double>(Clock::now() - m_started).count() * 1000) / 1000;
+    return MatchOutcome::Recorded;
+}
+
+void MatchRunner::prepare(json& record) {
+    m_started = Clock::now();
+    std::filesystem::create_directories(m_setup.logDir);
+    std::string mapText = readFile(m_setup.mapFile);
+    Map probe;
+    const bool mapValid = probe.loadFromFile(m_setup.mapFile);
+    if (mapValid) {
+        std::ostringstream os;
+        os << probe;
+        mapText = os.str();
+        std::string mapError;
+        m_replay.start(mapText, mapError);
+    }
+    // A map the model refuses is still handed to the server, whose refusal the record keeps.
+    m_players = mapValid ? probe.getPlayers() : static_cast<unsigned>(m_setup.bots.size());
+    m_timeout = m_setup.matchTimeout > 0 ? m_setup.matchTimeout
+                                         : defaultTimeout(m_setup.mapFile, m_setup.timeMs);
+    m_deadline = m_started + std::chrono::milliseconds(static_cast<long long>(m_timeout * 1000));
+
+    record = json::object();
+    record["format"] = "reversi-match-1";
+    record["id"] = m_setup.id;
+    record["started"] = isoTime(std::chrono::system_clock::now());
+    record["map"] = {{"file", m_setup.mapFile}, {"text", mapText}};
+    record["limits"] = {{"time_ms", m_setup.timeMs != 0 ? json(m_setup.timeMs) : json(nullptr)},
+                        {"depth", m_setup.depth != 0 ? json(m_setup.depth) : json(nullptr)}};
+    for (unsigned k = 0; k < m_players; ++k) {
+        m_seats.push_back(std::make_unique<Channel>());
+    }
+    std::string error;
+    if (m_setup.sandbox && !m_network.open(error)) {
+        m_end = "server_failed";
+        m_reason = error;
+    }
+}
+
+void MatchRunner::startServer() {
+    std::vector<std::string> argv{m_setup.serverProgram, m_setup.mapFile};
+    if (m_setup.timeMs != 0) {
+        std::ostringstream secs;
+        secs << m_setup.timeMs / 1000 << '.'
+             << std::to_string(1000 + m_setup.timeMs % 1000).substr(1);
+        argv.insert(argv.end(), {"-t", secs.str()});
+    } else {
+        argv.insert(argv.end(), {"-d", std::to_string(m_setup.depth)});
+    }
+    const int wait = static_cast<int>(std::ceil(m_setup.connectTimeout)) + SERVER_WAIT_MARGIN_S;
+    argv.insert(argv.end(), {"-b", std::to_string(m_setup.basePort), "-w", std::to_string(wait)});
+
+    m_server = std::make_unique<Channel>();
+    m_server->process = std::make_unique<Subprocess>();
+    m_server->echo = m_setup.echo;
+    m_server->log.open(m_setup.logDir + "/server.log", std::ios::binary | std::ios::trunc);
+    if (m_end != "final") {
+        return;
+    }
+    Subprocess::Options options;
+    options.userNamespaceFd = m_network.userNamespaceFd();
+    options.netNamespaceFd = m_network.netNamespaceFd();
+    std::string error;
+    if (!m_server->process->start(argv, options, error)) {
+        m_end = "server_failed";
+        m_reason = error;
+    }
+}
+
+void MatchRunner::watch() {
+    m_admittedAt = Clock::now();
+    while (m_end == "final" && watchOnce()) {
+    }
+}
+
+bool MatchRunner::watchOnce() {
+    if (Arena::stopRequested()) {
+        m_interrupted = true;
+        return false;
+    }
+    drain(*m_server, &m_log);
+    std::vector<Channel*> channels{m_server.get()};
+    for (auto& s : m_seats) {
+        drain(*s, nullptr);
+        channels.push_back(s.get());
+    }
+    if (m_server->eof && !m_server->process->running()) {
+        return false;
+    }
+    const auto now = Clock::now();
+    if (m_log.admitted() != m_seenAdmitted) {
+        m_seenAdmitted = m_log.admitted();
+        m_admittedAt = now;
+        if (!proveSeats()) {
+            return false;
+        }
+    }
+    if (!checkDeadline(now) || !checkSeats(now)) {
+        return false;
+    }
+    if (admitNextBot(now)) {
+        return m_end == "final";
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - now);
+    pollChannels(channels, static_cast<int>(std::min<long long>(POLL_MS, left.count() + 1)));
+    return true;
+}
+
+bool MatchRunner::checkDeadline(Clock::time_point now) {
+    if (now < m_deadline) {
+        return true;
+    }
+    unsigned silent = m_log.awaitingGroup() ? m_log.awaitingGroup() : m_log.awaitingMove();
+    if (silent == 0 && m_log.admitted() < m_startedSeats) {
+        silent = m_log.admitted() + 1;
+    }
+    std::ostringstream why;
+    why << "match timeout after " << m_timeout << " s";
+    if (silent != 0) {
+        why << ": " << seatName(silent) << ' '
+            << (m_log.awaitingGroup()  ? "never sent its group id"
+                : m_log.awaitingMove() ? "never answered its move request"
+                                       : "never connected");
+    }
+    abort(silent, why.str());
+    return false;
+}
+
+bool MatchRunner::checkSeats(Clock::time_point now) {
+    if (m_log.admitted() > m_startedSeats) {
+        if (!proveSeats()) {
+            return false;
+        }
+        // A connection the proof could not place: the last bot started, if any, is the one
+        // that may have connected twice.
+        if (m_startedSeats == 0) {
+            abort(0, "a process outside the line-up connected before any bot was started");
+        } else {
+            abort(m_startedSeats, seatName(m_startedSeats) + " connected more than once");
+        }
+        return false;
+    }
+    if (m_startedSeats == 0 || m_log.admitted() >= m_startedSeats) {
+        return true;
+    }
+    const unsigned k = m_startedSeats;
+    Channel& seat = *m_seats[k - 1];
+    if (!seat.process->running()) {
+        drain(seat, nullptr);
+        seat.log.flush();
+        const std::string limit = limitMet(k);
+        abort(k, seatName(k) + " ended before connecting (" + seat.process->describeEnd() + ")" +
+                     (limit.empty() ? "" : ": " + limit));
+        return false;
+    }
+    if (now - m_seatStart >
+        std::chrono::milliseconds(static_cast<long long>(m_setup.connectTimeout * 1000))) {
+        abort(k, seatName(k) + " did not connect within " +
+                     std::to_string(static_cast<int>(m_setup.connectTimeout)) + " s");
+        return false;
+    }
+    return true;
+}
+
+bool MatchRunner::admitNextBot(Clock::time_point now) {
+    // Seats are the order of connection: the next bot starts once this one is in and its
+    // admission has stood long enough for a second connection to show.
+    if (m_log.port() == 0 || m_startedSeats >= m_players || m_startedSeats >= m_setup.bots.size() ||
+        m_log.admitted() != m_startedSeats ||
+        (m_startedSeats != 0 && now - m_admittedAt < std::chrono::milliseconds(SEAT_SETTLE_MS))) {
+        return false;
+    }
+    const unsigned k = m_startedSeats + 1;
+    Channel& seat = *m_seats[k - 1];
+    m_seatStart = now;
+    m_startedSeats = k;
+    if (m_setup.sandbox && m_log.port() != m_setup.basePort) {
+        abort(0, "the server listens on port " + std::to_string(m_log.port()) +
+                     " of the match's own network, not on its base port " +
+                     std::to_string(m_setup.basePort));
+        return true;
+    }
+    if (seat.release >= 0) {
+        releaseJail(k);
+        return true;
+    }
+    std::string error;
+    if (!startBot(k, -1, error)) {
+        abort(k, seatName(k) + ": " + error);
+    }
+    seat.started = true;
+    return true;
+}
+
+bool MatchRunner::startBot(unsigned k, int releaseFd, std::string& error) {
+    Channel& seat = *m_seats[k - 1];
+    seat.limit = m_setup.botLogLimit;
+    seat.log.open(m_setup.logDir + "/seat" + std::to_string(k) + ".log",
+                  std::ios::binary | std::ios::trunc);
+    seat.process = std::make_unique<Subprocess>();
+    Subprocess::Options options;
+    options.inheritFd = releaseFd;
+    const std::vector<std::string> argv = botLine(k, options, seat.how);
+    return seat.process->start(argv, options, error);
+}
+
+void MatchRunner::prepareJails() {
+    // In the match's own network the server takes its base port, so each jail can be built
+    // while the server starts and the bots before it connect; only the bot waits its turn.
+    if (!m_setup.sandbox || m_end != "final") {
+        return;
+    }
+    const size_t seats = std::min<size_t>(m_players, m_setup.bots.size());
+    for (unsigned k = 1; k <= seats; ++k) {
+        int pair[2];
+        std::string error;
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+            return; // this bot and the next start as their turns come instead
+        }
+        const bool started = startBot(k, pair[0], error);
+        ::close(pair[0]);
+        m_seats[k - 1]->release = pair[1];
+        if (!started) {
+            abort(k, seatName(k) + ": " + error);
+            return;
+        }
+    }
+}
+
+void MatchRunner::releaseJail(unsigned k) {
+    Channel& seat = *m_seats[k - 1];
+    if (!seat.process->running()) {
+        drain(seat, nullptr);
+        seat.log.flush();
+        const std::string said = readFile(m_setup.logDir + "/seat" + std::to_string(k) + ".log");
+        const std::string line = said.substr(0, said.find('\n'));
+        if (line.compare(0, 7, "bwrap: ") == 0) {
+            // No namespaces at all is the machine's refusal; anything else is this jail's.
+            const bool machine = line.find("namespace") != std::string::npos ||
+                                 line.find("uid map") != std::string::npos;
+            abort(machine ? 0 : k,
+                  machine ? Jail::refusal(line) : seatName(k) + ": its jail failed (" + line + ")");
+            return;
+        }
+    }
+    const char go = 1;
+    // A jail that already ended shows as its bot ending before connecting.
+    (void)!send(seat.release, &go, 1, MSG_NOSIGNAL);
+    seat.closeRelease();
+    seat.started = true;
+}
+
+std::vector<std::string> MatchRunner::botLine(unsigned k, Subprocess::Options& options,
+                                              json& how) const {
+    const BotCommand& bot = m_setup.bots[k - 1];
+    const unsigned portNumber = m_setup.sandbox ? m_setup.basePort : m_log.port();
+    const std::string port = std::to_string(portNumber);
+    const std::string client =
+        std::filesystem::weakly_canonical(std::filesystem::absolute(m_setup.clientProgram))
+            .string();
+    std::vector<std::string> line = bot.argv(client, HOST, portNumber, m_setup.seed + k - 1);
+    if (!m_setup.sandbox) {
+        options.workDir = bot.workDir();
+        options.env = {std::string("REVERSI_HOST=") + HOST, "REVERSI_PORT=" + port};
+        for (const auto& [name, value] : bot.env()) {
+            options.env.push_back(name);
+            options.env.back().append("=").append(value);
+        }
+        how = {{"jailed", false}};
+        return line;
+    }
+    Jail jail;
+    const std::string folder = bot.folder();
+    jail.showReadOnly(folder);
+    jail.setWorkDir(folder);
+    if (bot.isShorthand()) {
+        jail.showReadOnly(client);
+    }
+    for (const auto& [name, value] : bot.env()) {
+        jail.setEnv(name, value);
+    }
+    jail.setEnv("REVERSI_HOST", HOST);
+    jail.setEnv("REVERSI_PORT", port);
+    jail.setLimits(bot.limits());
+    jail.setReleaseFd(options.inheritFd);
+    options.cleanEnv = true;
+    options.env = {"PATH=/usr/bin:/bin"};
+    options.userNamespaceFd = m_network.userNamespaceFd();
+    options.netNamespaceFd = m_network.netNamespaceFd();
+    options.dropPrivileges = Jail::dropsPrivileges();
+    how = jail.describe();
+    return jail.argv(line);
+}
+
+bool MatchRunner::proveSeats() {
+    if (m_log.port() == 0) {
+        return true;
+    }
+    std::vector<pid_t> bots;
+    for (const auto& s : m_seats) {
+        bots.push_back(s->started && s->process ? s->process->pid() : -1);
+    }
+    unsigned culprit = 0;
+    std::string what;
+    const pid_t netPid = m_setup.sandbox ? m_network.anchor() : getpid();
+    if (m_proof.check(netPid, m_server->process->pid(), m_log.port(), bots, culprit, what)) {
+        return true;
+    }
+    abort(culprit, culprit != 0 ? seatName(culprit) + " " + what : what);
+    return false;
+}
+
+std::string MatchRunner::limitMet(unsigned k) const {
+    const Channel& c = *m_seats[k - 1];
+    if (!m_setup.sandbox || !c.process || !c.process->ended()) {
+        return "";
+    }
+    // The jail passes a signal that ended the bot on as 128 + its number.
+    const int status = c.process->waitStatus();
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 0;
+    const int signal = WIFSIGNALED(status) ? WTERMSIG(status) : code > 128 ? code - 128 : 0;
+    if (signal == SIGXCPU) {
+        return "exceeded its CPU time limit";
+    }
+    if (signal == SIGXFSZ) {
+        return "exceeded its file size limit";
+    }
+    const std::string said = readFile(m_setup.logDir + "/seat" + std::to_string(k) + ".log");
+    for (const LimitText& t : LIMIT_TEXTS) {
+        if (said.find(t.said) != std::string::npos) {
+            return t.limit;
+        }
+    }
+    return "";
+}
+
+void MatchRunner::endProcesses() {
+    // Let the bots end by themselves after a played match, then end whatever is left.
+    const auto grace = Clock::now() + std::chrono::milliseconds(BOT_GRACE_MS);
+    while (!m_interrupted && m_end == "final" && Clock::now() < grace && !Arena::stopRequested()) {
+        bool any = false;
+        std::vector<Channel*> channels;
+        for (auto& s : m_seats) {
+            drain(*s, nullptr);
+            any = any || (s->process && s->process->running());
+            channels.push_back(s.get());
+        }
+        if (!any) {
+            break;
+        }
+        pollChannels(channels, 20);
+    }
+    if (m_server) {
+        m_server->process->stop(BOT_GRACE_MS);
+        drain(*m_server, &m_log);
+    }
+    for (auto& s : m_seats) {
+        if (s->process) {
+            s->process->stop(BOT_GRACE_MS);
+            drain(*s, nullptr);
+        }
+    }
+}
+
+void MatchRunner::writeSeats(json& record) const {
+    json seatList = json::array();
+    for (unsigned k = 1; k <= m_players; ++k) {
+        auto group = m_log.groups().find(k);
+        for (const LoggedEvent& e : m_log.events()) {
+            // The server reports group 0 for a seat whose group id never came.
+            if (!e.isMove && e.player == k && e.reason == "Failed to receive group id") {
+                group = m_log.groups().end();
+            }
+        }
+        const bool known = group != m_log.groups().end();
+        const bool untimed = known && group->second == 255;
+        const BotCommand* bot = k <= m_setup.bots.size() ? &m_setup.bots[k - 1] : nullptr;
+        json seat = {{"seat", k},
+                     {"bot", bot != nullptr ? bot->name() : std::string()},
+                     {"command", bot != nullptr ? bot->command() : std::string()},
+                     {"group", known ? json(group->second) : json(nullptr)},
+                     {"untimed", untimed},
+                     {"log", "seat" + std::to_string(k) + ".log"}};
+        const Channel& c = *m_seats[k - 1];
+        seat["exit"] =
+            c.started && c.process->ended() ? json(c.process->describeEnd()) : json(nullptr);
+        if (c.dropped != 0) {
+            seat["log_dropped_bytes"] = c.dropped;
+        }
+        // How it was run; only for a bot that was started.
+        if (c.started && c.how.is_object()) {
+            seat["sandbox"] = c.how;
+            const std::string limit = limitMet(k);
+            if (!limit.empty()) {
+                seat["sandbox"]["stopped_by"] = limit;
+            }
+        }
+        seatList.push_back(seat);
+    }
+    record["seats"] = seatList;
+}
+
+void MatchRunner::writeEvents(json& record) {
+    // The moves and disqualifications in the server's order, replayed on the game model.
+    m_consistent = m_replay.started();
+    json moves = json::array();
+    json disqualifications = json::array();
+    unsigned applied = 0;
+    for (const LoggedEvent& e : m_log.events()) {
+        if (e.isMove) {
+            const LoggedMove& m = e.move;
+            json move = {
+                {"n", m.number}, {"seat", m.player}, {"x", m.x}, {"y", m.y}, {"choice", m.choice}};
+            move["phase"] = m_replay.started() ? json(m_replay.phase()) : json(nullptr);
+            if (m_setup.timeMs != 0) {
+                move["time_ms"] = m.leftBefore >= m.leftAfter ? m.leftBefore - m.leftAfter : 0;
+                move["left_ms"] = m.leftAfter;
+            }
+            std::vector<CellChange> changes;
+            json changeList = json::array();
+            if (m_replay.started() && m_replay.play(m.x, m.y, m.choice, m.player, changes)) {
+                for (const CellChange& c : changes) {
+                    changeList.push_back({c.x, c.y, c.token});
+                }
+            } else {
+                m_consistent = false;
+            }
+            move["changes"] = changeList;
+            moves.push_back(move);
+            ++applied;
+            continue;
+        }
+        json d = {{"seat", e.player}, {"at_move", applied}, {"reason", e.reason}};
+        if (e.hasAnswer) {
+            d["move"] = {{"x", e.move.x}, {"y", e.move.y}, {"choice", e.move.choice}};
+            if (m_replay.started()) {
+                const std::string detail =
+                    m_replay.fault(e.move.x, e.move.y, e.move.choice, e.move.player);
+                d["detail"] = detail.empty() ? "legal on the replayed board" : detail;
+            }
+        }
+        if (m_replay.started()) {
+            m_replay.disqualify(e.player);
+        }
+        disqualifications.push_back(d);
+    }
+    record["moves"] = moves;
+    record["disqualifications"] = disqualifications;
+}
+
+void MatchRunner::writeResult(json& record) {
+    const int serverExit = m_server->process->ended() && WIFEXITED(m_server->process->waitStatus())
+                               ? WEXITSTATUS(m_server->process->waitStatus())
+                               : -1;
+    if (m_end == "final" && !(m_log.finalReached() && serverExit == 0)) {
+        m_end = "server_failed";
+        m_reason = lastMessage(m_log.tail());
+    }
+    json result = {{"end", m_end}, {"server_exit", serverExit}};
+    if (m_end == "final") {
+        std::vector<int> scores;
+        for (unsigned k = 1; k <= m_players; ++k) {
+            const auto s = m_log.scores().find(k);
+            scores.push_back(s != m_log.scores().end() ? s->second : -1);
+        }
+        json scoreList = json::array();
+        for (int s : scores) {
+            scoreList.push_back(s >= 0 ? json(s) : json(nullptr));
+        }
+        result["scores"] = scoreList;
+        result["ranks"] = ranksOf(scores);
+        m_consistent = m_consistent && m_replay.scores() == scores;
+    } else {
+        result["reason"] = m_reason;
+        result["silent_seat"] = m_silentSeat;
+    }
+    record["result"] = result;
+    record["consistent"] = m_consistent;
+    for (const json& seat : record["seats"]) {
+        if (seat["untimed"].get<bool>()) {
+            record["warnings"] = json::array({"a seat announced group 255 and was not timed"});
+        }
+    }
+}
+
+void MatchRunner::abort(unsigned seat, const std::string& reason) {
+    m_end = "aborted";
+    m_reason = reason;
+    m_silentSeat = seat != 0 ? json(seat) : json(nullptr);
+}
+
+std::string MatchRunner::seatName(unsigned seat) const {
+    const std::string name = seat >= 1 && seat <= m_setup.bots.size()
+                                 ? m_setup.bots[seat - 1].name()
+                                 : std::string("no bot");
+    return "seat " + std::to_string(seat) + " (" + name + ")";
+}

@@ -1,0 +1,321 @@
+// Jailed matches against hostile bots: every attempt fails, every match ends with a record
+// naming the culprit or the limit, and nothing of a match outlives it.
+
+#include "arena/ArenaTestUtil.h"
+
+#include "Jail.h"
+
+#include <csignal>
+#include <dirent.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace arenatest;
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const UNPRIVILEGED[] = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                    "--"};
+
+/// Processes whose command line holds `mark` (the arena's own test process excluded).
+std::vector<std::string> processesWith(const std::string& mark) {
+    std::vector<std::string> found;
+    for (const auto& e : fs::directory_iterator("/proc")) {
+        const std::string pid = e.path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos ||
+            pid == std::to_string(getpid())) {
+            continue;
+        }
+        std::ifstream in(e.path() / "cmdline");
+        std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (cmdline.find(mark) != std::string::npos) {
+            std::replace(cmdline.begin(), cmdline.end(), '\0', ' ');
+            found.push_back(pid + ": " + cmdline);
+        }
+    }
+    return found;
+}
+
+/// Every file under `root` with its size and content, to see that nothing changed.
+std::map<std::string, std::string> snapshot(const std::string& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        if (!e.is_regular_file()) {
+            files[e.path().string()] = "(folder)";
+            continue;
+        }
+        std::ifstream in(e.path(), std::ios::binary);
+        files[e.path().string()] =
+            std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+    return files;
+}
+
+/// A listener on the host's loopback; counts what reached it.
+struct HostListener {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    unsigned port = 0;
+    HostListener() {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(fd, 8);
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+    }
+    ~HostListener() { close(fd); }
+    bool reached() const { return accept(fd, nullptr, nullptr) >= 0; }
+};
+
+struct Hostile {
+    std::string mode;
+    std::string arg;
+    json limits;
+    /// Found in a record (reasons, limits) or in the hostile bot's logs.
+    std::string says;
+};
+
+/// Everything the records of a tournament folder and its logs say.
+std::string everythingSaid(const std::string& out, int& records) {
+    std::string said;
+    records = 0;
+    for (const auto& e : fs::directory_iterator(out + "/matches")) {
+        const json r = readJson(e.path().string());
+        ++records;
+        said += r["result"].dump() + r["disqualifications"].dump() + r["seats"].dump();
+    }
+    for (const auto& e : fs::recursive_directory_iterator(out + "/logs")) {
+        if (e.is_regular_file()) {
+            std::ifstream in(e.path());
+            said +=
+                std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        }
+    }
+    return said;
+}
+
+void runTable(bool unprivileged) {
+    std::string error;
+    if (!Jail::available(error)) {
+        GTEST_SKIP() << error;
+    }
+    TempDir dir;
+    fs::permissions(dir.path(), fs::perms::all);
+    const std::string map = dir.write("tiny.map", TINY2);
+    fs::create_directories(dir.path() + "/bots/hostile");
+    fs::create_directories(dir.path() + "/bots/other");
+    fs::copy_file(std::string(REVERSI_SOURCE_DIR) + "/tests/arena/hostile.py",
+                  dir.path() + "/bots/hostile/hostile.py");
+    const std::string secret = dir.write("bots/other/secret.txt", "the other bot's book\n");
+    const std::string mark = "hostile-daemon-" + std::to_string(getpid());
+    HostListener host;
+    const std::vector<Hostile> table{
+        {"read", secret, json::object(), "read: blocked"},
+        {"write", dir.path() + "/t-write/matches", json::object(), "write: blocked"},
+        {"hostnet", std::to_string(host.port), json::object(), "hostnet: blocked"},
+        {"twice", "", json::object(), "(hostile) connected more than once"},
+        {"sigstop", "", json::object(), "saw 0 other processes"},
+        {"killparent", "", json::object(), "\"end\":\"final\""},
+        {"daemon", mark, json::object(), "\"end\":\"final\""},
+        {"forkbomb", "", {{"processes", 16}}, "too many processes"},
+        {"memory", "", {{"memory_mb", 256}}, "exceeded its memory limit"},
+        {"fill", "", {{"writable_mb", 8}}, "filled its writable folder"},
+    };
+    const auto before = snapshot(dir.path() + "/bots");
+    std::vector<std::unique_ptr<ChildProcess>> runs;
+    for (const Hostile& h : table) {
+        const std::string out = dir.path() + "/t-" + h.mode;
+        fs::create_directories(out + "/matches");
+        fs::permissions(out, fs::perms::all);
+        fs::permissions(out + "/matches", fs::perms::all);
+        const json config = {
+            {"bots",
+             {{{"name", "hostile"},
+               {"command", "python3 hostile.py " + h.mode + " " + h.arg},
+               {"dir", dir.path() + "/bots/hostile"},
+               {"limits", h.limits}},
+              {{"name", "other"}, {"command", "random"}, {"dir", dir.path() + "/bots/other"}}}},
+            {"maps", {map}},
+            {"time", 1},
+            {"match_timeout", 30}};
+        const std::string cfg = dir.write("t-" + h.mode + ".json", config.dump());
+        std::vector<std::string> args{"tournament", cfg, "--out", out};
+        std::vector<std::string> words = arenaArgs(args);
+        std::string program = REVERSI_ARENA_BIN;
+        if (unprivileged) {
+            words.insert(words.begin(), std::begin(UNPRIVILEGED), std::end(UNPRIVILEGED));
+            words[5] = REVERSI_ARENA_BIN;
+            program = "setpriv";
+        }
+        runs.push_back(std::make_unique<ChildProcess>());
+        ASSERT_TRUE(runs.back()->start(program, words, {"", out + ".out", ""}));
+    }
+    for (size_t i = 0; i < table.size(); ++i) {
+        const Hostile& h = table[i];
+        EXPECT_EQ(runs[i]->wait(LONG_WAIT), 0) << h.mode << runs[i]->output();
+        int records = 0;
+        const std::string said = everythingSaid(dir.path() + "/t-" + h.mode, records);
+        EXPECT_EQ(records, 2) << h.mode << runs[i]->output();
+        EXPECT_NE(said.find(h.says), std::string::npos) << h.mode << ": " << said;
+        EXPECT_EQ(said.find("NOT BLOCKED"), std::string::npos) << h.mode << ": " << said;
+        EXPECT_EQ(said.find("(other) connected"), std::string::npos) << h.mode << ": " << said;
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_EQ(processesWith(dir.path()), std::vector<std::string>());
+    EXPECT_EQ(processesWith(mark), std::vector<std::string>());
+    EXPECT_FALSE(host.reached());
+    EXPECT_TRUE(snapshot(dir.path() + "/bots") == before) << "a bot's folder changed";
+    EXPECT_FALSE(fs::exists(dir.path() + "/t-write/matches/forged.json"));
+}
+
+} // namespace
+
+TEST(Jail, HostileBotsFailAndAreNamed) {
+    runTable(false);
+}
+
+TEST(Jail, HostileBotsFailAndAreNamedUnprivileged) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "already unprivileged: the other case covers it";
+    }
+    ChildProcess probe;
+    const std::vector<std::string> words{
+        "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+        "--",      "unshare",       "-Urn",          "true"};
+    if (!probe.start("setpriv", words, {"", "/dev/null", ""}) ||
+        probe.wait(std::chrono::seconds(10)) != 0) {
+        GTEST_SKIP() << "user namespaces are not allowed to an unprivileged user here";
+    }
+    runTable(true);
+}
+
+TEST(Jail, NothingOfAMatchOutlivesTheArenaKilled) {
+    std::string error;
+    if (!Jail::available(error)) {
+        GTEST_SKIP() << error;
+    }
+    TempDir dir;
+    openToJailedBots(dir);
+    const std::string map = dir.write("tiny.map", TINY2);
+    const std::string mark = "outlive-" + std::to_string(getpid());
+    // Connects and then waits; it also leaves a setsid sleeper.
+    const std::string bot = "setsid sleep 300 " + mark +
+                            " & python3 -c 'import os, socket, time; "
+                            "s = socket.create_connection((\"127.0.0.1\", "
+                            "int(os.environ[\"REVERSI_PORT\"]))); time.sleep(300)' " +
+                            mark;
+    ChildProcess arena;
+    ASSERT_TRUE(startArena(arena,
+                           {"match", map, "--sandbox", "--bot", "random", "--bot", bot, "-d", "1",
+                            "--match-timeout", "120", "--logs", dir.path() + "/logs"},
+                           dir.path() + "/out"));
+    for (int i = 0; i < 100 && processesWith("sleep 300 " + mark).empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_FALSE(processesWith(map).empty()) << arena.output();
+    ASSERT_FALSE(processesWith("sleep 300 " + mark).empty()) << arena.output();
+    kill(arena.pid(), SIGKILL);
+    arena.wait(std::chrono::seconds(10));
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_EQ(processesWith(map), std::vector<std::string>());
+    EXPECT_EQ(processesWith(mark), std::vector<std::string>());
+}
+
+TEST(Jail, JailedTournamentGivesTheSameResults) {
+    std::string error;
+    if (!Jail::available(error)) {
+        GTEST_SKIP() << error;
+    }
+    TempDir dir;
+    openToJailedBots(dir);
+    dir.write("tiny.map", TINY2);
+    // Depth-limited, so that the reference clients play the same moves however long they take.
+    const auto runWith = [&](bool sandbox) {
+        const std::string name = sandbox ? "jailed" : "plain";
+        const json config = {{"bots",
+                              {{{"name", "r"}, {"command", "random"}},
+                               {{"name", "g"}, {"command", "greedy"}},
+                               {{"name", "s"}, {"command", "search:3"}}}},
+                             {"maps", {"tiny.map"}},
+                             {"depth", 2},
+                             {"concurrency", 2},
+                             {"seed", 7},
+                             {"sandbox", sandbox}};
+        const std::string cfg = dir.write(name + ".json", config.dump());
+        ChildProcess arena;
+        EXPECT_TRUE(startArena(arena, {"tournament", cfg, "--out", dir.path() + "/" + name},
+                               dir.path() + "/" + name + ".out"));
+        EXPECT_EQ(arena.wait(LONG_WAIT), 0) << arena.output();
+        std::map<std::string, json> records;
+        for (const auto& e : fs::directory_iterator(dir.path() + "/" + name + "/matches")) {
+            json r = readJson(e.path().string());
+            for (const char* key : {"started", "duration_s"}) {
+                r.erase(key);
+            }
+            for (json& seat : r["seats"]) {
+                seat.erase("sandbox");
+            }
+            records[e.path().filename().string()] = r;
+        }
+        return records;
+    };
+    const auto plain = runWith(false);
+    const auto jailed = runWith(true);
+    EXPECT_EQ(plain.size(), 6u);
+    EXPECT_EQ(plain, jailed);
+}
+
+TEST(Jail, ABotFolderTheJailCannotReadIsNamedBeforeAnyMatch) {
+    std::string error;
+    if (!Jail::available(error)) {
+        GTEST_SKIP() << error;
+    }
+    if (!Jail::dropsPrivileges()) {
+        GTEST_SKIP() << "the jail runs as the arena's own user here, who can read its folders";
+    }
+    TempDir dir;
+    openToJailedBots(dir);
+    dir.write("tiny.map", TINY2);
+    fs::create_directories(dir.path() + "/shut/bot");
+    fs::create_directories(dir.path() + "/open/bot");
+    fs::permissions(dir.path() + "/shut", fs::perms::owner_all | fs::perms::group_exec);
+    fs::permissions(dir.path() + "/open/bot", fs::perms::owner_all);
+    const std::string tail =
+        "; make it readable, or run unjailed (--no-sandbox / \"sandbox\": false)";
+    const struct {
+        std::string bot;
+        std::string says;
+    } table[] = {
+        {"shut/bot", "cannot read its folder " + dir.path() + "/shut/bot (" + dir.path() +
+                         "/shut is mode 0710)" + tail},
+        {"open/bot", "cannot read its folder " + dir.path() + "/open/bot (" + dir.path() +
+                         "/open/bot is mode 0700)" + tail},
+        {"missing", "cannot read its folder " + dir.path() + "/missing (" + dir.path() +
+                        "/missing: No such file or directory)" + tail},
+    };
+    for (const auto& c : table) {
+        const json config = {{"bots",
+                              {{{"name", "r"}, {"command", "random"}},
+                               {{"name", "b"}, {"command", "random"}, {"dir", c.bot}}}},
+                             {"maps", {"tiny.map"}},
+                             {"depth", 1}};
+        const std::string cfg = dir.write("t.json", config.dump());
+        const std::string out = dir.path() + "/out-" + std::to_string(&c - table);
+        ChildProcess arena;
+        ASSERT_TRUE(startArena(arena, {"tournament", cfg, "--out", out}, out + ".txt"));
+        EXPECT_NE(arena.wait(LONG_WAIT), 0) << c.bot;
+        EXPECT_NE(arena.output().find("bot b: the jail's user (uid 65534) " + c.says + "\n"),
+                  std::string::npos)
+            << arena.output();
+        EXPECT_TRUE(fs::is_empty(out + "/matches")) << c.bot;
+    }
+}

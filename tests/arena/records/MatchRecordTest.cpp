@@ -1,0 +1,182 @@
+// The record reader against hostile records: each shape read back as a record or named by one
+// fault; files that are not records refused without reading them whole.
+
+#include "MatchRecord.h"
+#include "arena/RecordFixtures.h"
+#include "RecordsFolder.h"
+#include "support/TempDir.h"
+
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using nlohmann::json;
+using recordtest::makeRecord;
+
+namespace {
+
+/// Reads the file of that name from the folder: "" when it is a record, else the fault.
+std::string readFault(const TempDir& dir, const std::string& name) {
+    MatchRecord record;
+    std::string error;
+    return RecordsFolder(dir.path()).read(name, record, error) ? "" : error;
+}
+
+} // namespace
+
+TEST(MatchRecord, HostileShapesAreNamedByFileAndField) {
+    const struct {
+        const char* what;
+        std::function<void(json&)> change;
+        std::string fault;
+    } cases[] = {
+        {"valid", [](json&) {}, ""},
+        {"how a jailed bot ran",
+         [](json& r) {
+             r["sandbox"] = true;
+             r["seats"][0]["sandbox"] = {{"jailed", true}, {"memory_mb", 512}};
+             r["seats"][0]["stopped_by"] = "exceeded its CPU time limit";
+             r["seats"][1]["sandbox"] = nullptr;
+         },
+         ""},
+        {"a tournament's round", [](json& r) { r["round"] = 2; }, ""},
+        {"no disqualifications", [](json& r) { r.erase("disqualifications"); },
+         "disqualifications: missing"},
+        {"bot a number", [](json& r) { r["seats"][1]["bot"] = 7; }, "seats[1].bot: not a string"},
+        {"ranks strings",
+         [](json& r) {
+             r["result"]["ranks"] = {"1", "2"};
+         },
+         "result.ranks[0]: not a number"},
+        {"ranks a number", [](json& r) { r["result"]["ranks"] = 1; }, "result.ranks: not an array"},
+        {"ranks short", [](json& r) { r["result"]["ranks"] = {1}; },
+         "result.ranks: not one per seat"},
+        {"huge rank", [](json& r) { r["result"]["ranks"][0] = 4294967295U; },
+         "result.ranks[0]: 4294967295 is out of range 1..2"},
+        {"negative score", [](json& r) { r["result"]["scores"][1] = -1; },
+         "result.scores[1]: -1 is out of range 0..1000000"},
+        {"time_ms x", [](json& r) { r["moves"][0]["time_ms"] = "x"; },
+         "moves[0].time_ms: not a number"},
+        {"time limit past 32 bits", [](json& r) { r["limits"]["time_ms"] = 4294968296U; },
+         "limits.time_ms: 4294968296 is out of range 1..4294967295"},
+        {"time a fraction", [](json& r) { r["moves"][1]["time_ms"] = 1e10; },
+         "moves[1].time_ms: not an integer"},
+        {"move of seat 3", [](json& r) { r["moves"][0]["seat"] = 3; },
+         "moves[0].seat: 3 is out of range 1..2"},
+        {"seat numbered out of order", [](json& r) { r["seats"][0]["seat"] = 2; },
+         "seats[0].seat: 2 is out of range 1..1"},
+        {"disqualification seat \"1\"",
+         [](json& r) {
+             r["disqualifications"] = {{{"seat", "1"}, {"at_move", 0}, {"reason", "x"}}};
+         },
+         "disqualifications[0].seat: not a number"},
+        {"disqualification after the last move",
+         [](json& r) {
+             r["disqualifications"] = {{{"seat", 1}, {"at_move", 3}, {"reason", "x"}}};
+         },
+         "disqualifications[0].at_move: 3 is out of range 0..2"},
+        {"result.end 7", [](json& r) { r["result"]["end"] = 7; }, "result.end: not a string"},
+        {"result.end unknown", [](json& r) { r["result"]["end"] = "won"; },
+         "result.end: \"won\" is not final, aborted or server_failed"},
+        {"a change of two numbers",
+         [](json& r) {
+             r["moves"][0]["changes"][0] = {0, 0};
+         },
+         "moves[0].changes[0]: not [x, y, token]"},
+        {"a long name", [](json& r) { r["seats"][0]["bot"] = std::string(70000, 'x'); },
+         "seats[0].bot: a text of 70000 bytes, more than 65536"},
+        {"a sandbox string", [](json& r) { r["seats"][0]["sandbox"] = "x"; },
+         "seats[0].sandbox: not an object"},
+        {"sandbox a string", [](json& r) { r["sandbox"] = "yes"; }, "sandbox: not true or false"},
+        {"map null", [](json& r) { r["map"] = nullptr; }, "map: not an object"},
+        {"other format", [](json& r) { r["format"] = "reversi-match-0"; },
+         "not a match record of the format \"reversi-match-1\""},
+        {"placeholder", [](json& r) { r = json::object(); },
+         "not a match record of the format \"reversi-match-1\""},
+        {"256 seats",
+         [](json& r) {
+             r["seats"] = json::array();
+             r["seats"][255] = 0;
+         },
+         "seats: 256 items, more than 255"},
+    };
+    for (const auto& c : cases) {
+        json document = makeRecord("r1", {"a", "b"}, {1, 2});
+        c.change(document);
+        MatchRecord record;
+        std::string error;
+        const bool read = MatchRecord::fromJson(document, "r1.json", record, error);
+        EXPECT_EQ(read ? "" : error, c.fault.empty() ? "" : "r1.json: " + c.fault) << c.what;
+        if (read) {
+            EXPECT_EQ(record.toJson(), document) << c.what;
+        }
+    }
+}
+
+TEST(MatchRecord, WideTieLoadsAndWritesBackByteEqual) {
+    std::vector<std::string> bots;
+    for (int k = 0; k < 66; ++k) {
+        bots.push_back(k == 0 ? "__proto__" : "bot" + std::to_string(k));
+    }
+    const json document = makeRecord("tie", bots, std::vector<unsigned>(66, 1));
+    MatchRecord record;
+    std::string error;
+    ASSERT_TRUE(MatchRecord::fromJson(document, "tie.json", record, error)) << error;
+    EXPECT_EQ(record.text(), document.dump(1) + '\n');
+    EXPECT_EQ(record.seats[0].bot, "__proto__");
+}
+
+TEST(MatchRecord, FilesThatAreNotRecordsAreRefusedWithoutReadingThemWhole) {
+    TempDir dir;
+    dir.write("cut.json", makeRecord("cut", {"a", "b"}, {1, 2}).dump().substr(0, 100));
+    dir.write("deep.json", std::string(100000, '[') + std::string(100000, ']'));
+    dir.write("shallow.json", std::string(64, '[') + std::string(64, ']'));
+    ASSERT_EQ(mkfifo((dir.path() + "/fifo.json").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir.path() + "/zero.json");
+    std::filesystem::resize_file(dir.write("big.json", ""), RecordsFolder::MAX_RECORD_BYTES + 1);
+    dir.write("r1.json", makeRecord("r1", {"a", "b"}, {1, 2}).dump());
+
+    EXPECT_EQ(readFault(dir, "cut.json"), "cut.json: not valid JSON (truncated?)");
+    EXPECT_EQ(readFault(dir, "deep.json"), "deep.json: nested more than 64 deep");
+    EXPECT_EQ(readFault(dir, "shallow.json"),
+              "shallow.json: not a match record of the format \"reversi-match-1\"");
+    EXPECT_EQ(readFault(dir, "fifo.json"), "fifo.json: not a regular file");
+    EXPECT_EQ(readFault(dir, "zero.json"), "zero.json: not a regular file");
+    EXPECT_EQ(readFault(dir, "big.json"), "big.json: larger than 67108864 bytes");
+    EXPECT_EQ(readFault(dir, "r1.json"), "");
+}
+
+TEST(RecordsFolder, ListsRecordsOnlyAndReadsAMatchByItsId) {
+    TempDir dir;
+    const RecordsFolder folder(dir.path());
+    MatchRecord record;
+    std::string error;
+    ASSERT_TRUE(MatchRecord::fromJson(makeRecord("r1", {"a", "b"}, {1, 2}), "r1", record, error));
+    ASSERT_TRUE(folder.write("r1", record, error)) << error;
+    dir.write("plan.json", "{}");
+    dir.write("r2.json", "{}");
+    dir.write("r3.json.tmp.12.0", "{");
+    dir.write("notes.txt", "");
+    std::filesystem::create_directory(dir.path() + "/sub.json");
+    EXPECT_EQ(folder.list(), (std::vector<std::string>{"r1.json", "r2.json"}));
+
+    EXPECT_TRUE(folder.readMatch("r1", record, error)) << error;
+    // A placeholder, a missing record and a record under another id need the match replayed.
+    EXPECT_FALSE(folder.readMatch("r2", record, error));
+    EXPECT_FALSE(folder.readMatch("r4", record, error));
+    std::filesystem::copy_file(dir.path() + "/r1.json", dir.path() + "/r5.json");
+    EXPECT_FALSE(folder.readMatch("r5", record, error));
+    EXPECT_EQ(error, "r5.json: id: \"r1\", not \"r5\"");
+    EXPECT_FALSE(folder.write("../r6", record, error));
+    EXPECT_TRUE(folder.fileOf("a/b").empty());
+
+    // Only a temporary file old enough to be a dead writer's is removed.
+    dir.write("r7.json.tmp.12.1", "{");
+    std::filesystem::last_write_time(dir.path() + "/r3.json.tmp.12.0",
+                                     std::filesystem::file_time_type::clock::now() -
+                                         std::chrono::hours(1));
+    EXPECT_EQ(folder.removeStaleTemporaries(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/r3.json.tmp.12.0"));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/r7.json.tmp.12.1"));
+}

@@ -1,0 +1,400 @@
+#!/usr/bin/env python3
+"""A real "arena serve" on loopback, driven through its HTTP API as teams and scripts use it:
+teams and their tokens, uploads good, failing and hostile, builds that never end or print
+for ever, and a restart that keeps everything."""
+
+import argparse
+import io
+import json
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import tarfile
+import tempfile
+import threading
+import time
+import unittest
+import urllib.error
+import urllib.request
+
+ARENA = None
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+
+
+def jail_problem():
+    """Why bots cannot be jailed here, or None. Run as root the arena jails them as uid 65534,
+    so the probe runs as that user too."""
+    if not shutil.which("bwrap"):
+        return "bwrap is not installed"
+    probe = ["bwrap", "--unshare-pid", "--unshare-net", "--ro-bind", "/", "/", "true"]
+    if os.geteuid() == 0:
+        probe = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"] + probe
+    done = subprocess.run(probe, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                          check=False)
+    return None if done.returncode == 0 else "bwrap refused: " + done.stdout.strip()
+
+
+JAIL_PROBLEM = None
+
+
+def write_league(folder, bots=("greedy", "random"), time_s=0.5):
+    """A league of reference clients on the classic map; matches end within seconds. The bots
+    and the builds are jailed where jails work; elsewhere the league runs unjailed, and says
+    so once. Bots get the default time to connect: a match aborted because a bot started
+    slowly on a loaded machine is never played again, and leaves its bots unrated."""
+    config = {"bots": [{"name": b, "command": b} for b in bots],
+              "maps": [os.path.join(SOURCE, "maps", "classic8.map")],
+              "time": time_s, "rounds": 1, "concurrency": 2}
+    if JAIL_PROBLEM:
+        config["sandbox"] = False
+    with open(os.path.join(folder, "league.json"), "w", encoding="utf-8") as out:
+        json.dump(config, out)
+
+
+def tar_of(files, mode="w:gz"):
+    """A tar archive of {path: text}; a text of None makes a folder."""
+    out = io.BytesIO()
+    with tarfile.open(fileobj=out, mode=mode) as archive:
+        for path, text in files.items():
+            info = tarfile.TarInfo(path)
+            if text is None:
+                info.type = tarfile.DIRTYPE
+                archive.addfile(info)
+                continue
+            data = text.encode()
+            info.size = len(data)
+            info.mode = 0o755
+            archive.addfile(info, io.BytesIO(data))
+    return out.getvalue()
+
+
+def hostile(kind):
+    out = io.BytesIO()
+    with tarfile.open(fileobj=out, mode="w") as archive:
+        run = tarfile.TarInfo("run")
+        run.size = 1
+        archive.addfile(run, io.BytesIO(b"x"))
+        info = tarfile.TarInfo(kind[0])
+        if kind[1] == "link":
+            info.type = tarfile.SYMTYPE
+            info.linkname = kind[2]
+        elif kind[1] == "hardlink":
+            info.type = tarfile.LNKTYPE
+            info.linkname = kind[2]
+        elif kind[1] == "device":
+            info.type = tarfile.CHRTYPE
+        archive.addfile(info, io.BytesIO(b"x") if info.type == tarfile.REGTYPE else None)
+    return out.getvalue()
+
+
+class Site:
+    """One "arena serve" process on a free loopback port, over a league folder."""
+
+    def __init__(self, folder, build_time=2):
+        self.folder = folder
+        self.process = subprocess.Popen(
+            [ARENA, "serve", folder, "--listen", "127.0.0.1:0", "--build-time", str(build_time)],
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        self.drain = None
+        self.output = []
+        found = None
+        for line in self.process.stdout:
+            self.output.append(line)
+            found = re.search(r"^Serving .* on http://127\.0\.0\.1:(\d+)/", line)
+            if found:
+                break
+        if not found:
+            self.stop()
+            raise AssertionError("arena serve did not start: " + "".join(self.output))
+        self.base = f"http://127.0.0.1:{found.group(1)}"
+        # The league's progress lines follow; the pipe is drained so that they never block it.
+        self.drain = threading.Thread(target=lambda: self.output.extend(self.process.stdout))
+        self.drain.start()
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(timeout=30)
+        if self.drain:
+            self.drain.join()
+        self.process.stdout.close()
+
+    def request(self, method, path, token=None, body=None):
+        """(status, headers, parsed JSON or text)."""
+        headers = {"Content-Type": "application/octet-stream"}
+        if token is not None:
+            headers["Authorization"] = f"Bearer {token}"
+        req = urllib.request.Request(self.base + path, data=body, method=method,
+                                     headers=headers)
+        try:
+            with urllib.request.urlopen(req, timeout=30) as answer:
+                status, head, raw = answer.status, answer.headers, answer.read()
+        except urllib.error.HTTPError as refused:
+            status, head, raw = refused.code, refused.headers, refused.read()
+        text = raw.decode("utf-8")
+        is_json = head.get("Content-Type", "").startswith("application/json")
+        return status, head, json.loads(text) if is_json else text
+
+    def upload(self, token, archive, bot="bot"):
+        return self.request("POST", f"/api/submissions?bot={bot}", token, archive)
+
+    def wait_built(self, token, ident, seconds=30):
+        deadline = time.time() + seconds
+        while time.time() < deadline:
+            status, _, body = self.request("GET", f"/api/submissions/{ident}", token)
+            if status == 200 and body["state"] != "building":
+                return body
+            time.sleep(0.1)
+        raise AssertionError(f"submission {ident} still building after {seconds} s")
+
+
+def add_team(folder, name):
+    done = subprocess.run([ARENA, "serve", folder, "team", "add", name], check=True,
+                          stdout=subprocess.PIPE, text=True)
+    token = done.stdout.split()[-1]
+    assert re.fullmatch(r"[0-9a-f]{64}", token), done.stdout
+    return token
+
+
+class SiteCase(unittest.TestCase):
+    """A league of reference bots, teams alpha and beta, and its site running."""
+
+    def run(self, result=None):
+        """A failure shows what the site printed, which is where the league says why."""
+        result = result or self.defaultTestResult()
+        before = len(result.failures) + len(result.errors)
+        super().run(result)
+        if len(result.failures) + len(result.errors) > before and getattr(self, "site", None):
+            sys.stderr.write("arena serve printed:\n" + "".join(self.site.output[-200:]))
+        return result
+
+    build_time = 2
+
+    def setUp(self):
+        self.scratch = tempfile.TemporaryDirectory()
+        # The jail's user passes through to the bots' folders.
+        os.chmod(self.scratch.name, 0o755)
+        self.folder = os.path.join(self.scratch.name, "league")
+        os.mkdir(self.folder)
+        write_league(self.folder)
+        self.alpha = add_team(self.folder, "alpha")
+        self.beta = add_team(self.folder, "beta")
+        self.site = Site(self.folder, self.build_time)
+
+    def tearDown(self):
+        self.site.stop()
+        self.scratch.cleanup()
+
+
+class ServeTest(SiteCase):
+    def test_tokens_guard_every_team_route_and_a_refused_request_changes_nothing(self):
+        good = tar_of({"run": "echo hi\n"})
+        for token, expected in [(None, 401), ("", 401), ("0" * 64, 401), (self.alpha + "0", 401)]:
+            with self.subTest(token=token):
+                for method, path, body in [("GET", "/api/team", None),
+                                           ("GET", "/api/submissions", None),
+                                           ("GET", "/api/submissions/1", None),
+                                           ("POST", "/api/submissions?bot=x", good)]:
+                    status, head, answer = self.site.request(method, path, token, body)
+                    self.assertEqual(status, expected, path)
+                    self.assertIn("error", answer)
+                    self.assertIn("default-src 'none'", head["Content-Security-Policy"])
+        self.assertFalse(os.path.exists(os.path.join(self.folder, "submissions")))
+        self.assertEqual(self.site.request("GET", "/api/team", self.alpha)[2], {"team": "alpha"})
+        self.assertEqual(self.site.request("GET", "/api/submissions", self.beta)[2],
+                         {"team": "beta", "submissions": []})
+
+    def test_a_build_log_is_its_team_s_alone_and_survives_a_restart(self):
+        status, _, answer = self.site.upload(
+            self.alpha, tar_of({"run": "python3 bot.py\n",
+                                "build": "echo compiling; echo 'error: no' >&2; exit 3\n"}), "b1")
+        self.assertEqual(status, 202)
+        failed = self.site.wait_built(self.alpha, answer["id"])
+        self.assertEqual(failed["state"], "failed")
+        self.assertEqual(failed["log"], "compiling\nerror: no\nbuild failed: exit status 3\n")
+        self.assertEqual(self.site.request("GET", f"/api/submissions/{answer['id']}",
+                                           self.beta)[0], 403)
+        self.assertEqual(self.site.request("GET", "/api/submissions/999", self.alpha)[0], 404)
+        status, _, built = self.site.upload(self.alpha, tar_of({"run": "true\n"}), "b2")
+        self.assertEqual(self.site.wait_built(self.alpha, built["id"])["state"], "built")
+        self.site.stop()
+        self.site = Site(self.folder, self.build_time)
+        listing = self.site.request("GET", "/api/submissions", self.alpha)[2]["submissions"]
+        self.assertEqual([(s["bot"], s["state"]) for s in listing],
+                         [("b2", "built"), ("b1", "failed")])
+        self.assertEqual(self.site.request("GET", f"/api/submissions/{answer['id']}",
+                                           self.alpha)[2]["log"], failed["log"])
+
+    def test_hostile_uploads_are_refused_or_bounded(self):
+        cases = [
+            ("path traversal", hostile(("../../escaped", "file")), 400, "leaves the bot's folder"),
+            ("absolute path", hostile(("/tmp/escaped", "file")), 400, "absolute path"),
+            ("symlink out", hostile(("up", "link", "../../..")), 400, "points outside"),
+            ("hard link", hostile(("pw", "hardlink", "/etc/passwd")), 400, "hard link"),
+            ("device file", hostile(("tty", "device")), 400, "device file"),
+            ("too large", b"\0" * (17 << 20), 413, "too large"),
+            ("bad bot name", tar_of({"run": "x"}), 400, "a bot's name"),
+        ]
+        for name, archive, status, message in cases:
+            with self.subTest(name):
+                bot = "<b>" if name == "bad bot name" else "bot"
+                got, _, answer = self.site.upload(self.alpha, archive, bot)
+                self.assertEqual(got, status)
+                self.assertIn(message, answer["error"])
+        team = os.path.join(self.folder, "submissions", "alpha")
+        self.assertEqual(os.listdir(team) if os.path.exists(team) else [], [])
+        self.assertEqual(self.site.request("GET", "/api/submissions", self.alpha)[2]
+                         ["submissions"], [])
+        builds = [("never ends", "sleep 600\n", "the build ran longer than 2 s and was stopped"),
+                  ("prints for ever", "yes\n", "the build printed more than 1048576 bytes")]
+        for name, script, message in builds:
+            with self.subTest(name):
+                ident = self.site.upload(self.alpha, tar_of({"run": "x", "build": script}))[2]["id"]
+                done = self.site.wait_built(self.alpha, ident)
+                self.assertEqual(done["state"], "failed")
+                self.assertIn(message, done["log"])
+                self.assertLess(len(done["log"]), (1 << 20) + 200)
+
+
+def kit_bot(build="python3 -m compileall -q reversi_bot && echo compiled\n"):
+    """A Python bot made from the kit: the package, a run command and a build script."""
+    files = {"run": "#!/bin/sh\nexec python3 -m reversi_bot --bot greedy\n", "build": build}
+    kit = os.path.join(SOURCE, "clients", "python", "reversi_bot")
+    for name in sorted(os.listdir(kit)):
+        if name.endswith(".py"):
+            with open(os.path.join(kit, name), encoding="utf-8") as source:
+                files["reversi_bot/" + name] = source.read()
+    return tar_of(files)
+
+
+def wait_for(what, check, seconds=120):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        value = check()
+        if value:
+            return value
+        time.sleep(0.2)
+    raise AssertionError(f"{what} within {seconds} s")
+
+
+class LeagueSiteTest(SiteCase):
+    """The whole round: a team's bot uploaded, built, scheduled, played and rated; the
+    league's pages and logs; a restart that loses nothing and replays nothing. Builds in the
+    bot's jail: they write their own folder and nothing else, and reach no network."""
+
+    # Generous: a loaded machine must not fail the kit's build for time.
+    build_time = 30
+
+    def standings(self):
+        return self.site.request("GET", "/api/standings")[2]
+
+    def played(self, bots):
+        tables = self.standings()
+        rows = {r["bot"]: r for r in tables["standings"]}
+        progress = tables["progress"]
+        done = progress["done"] == progress["needed"] and set(rows) == set(bots)
+        return tables if done and all(rows[b]["rated"] for b in bots) else None
+
+    def test_a_jailed_build_writes_its_own_folder_alone_and_reaches_no_network(self):
+        if JAIL_PROBLEM:
+            self.skipTest(JAIL_PROBLEM)
+        ident = self.site.upload(self.beta, tar_of({"run": "true\n"}), "other")[2]["id"]
+        self.assertEqual(self.site.wait_built(self.beta, ident)["state"], "built")
+        beta = os.path.join(self.folder, "submissions", "beta")
+        other = os.path.join(beta, os.listdir(beta)[0])
+        league_json = os.path.join(self.folder, "league.json")
+        with open(league_json, encoding="utf-8") as config:
+            config_before = config.read()
+        listener = socket.create_server(("127.0.0.1", 0))
+        listener.setblocking(False)
+        port = listener.getsockname()[1]
+        mark = f"escape-{os.getpid()}"
+        connect = (f"python3 -c 'import socket; socket.create_connection((\"127.0.0.1\", {port}),"
+                   f" timeout=3)' 2>/dev/null && echo reached || echo no network\n")
+        cases = [
+            ("its own folder", "echo made > product && cat product\n", "made\n"),
+            ("the team's folder", f"(echo x > ../{mark}) 2>/dev/null; echo tried\n", "tried\n"),
+            ("another team's bot", f"(echo x > {other}/run) 2>/dev/null; echo tried\n",
+             "tried\n"),
+            ("the league's files", f"(echo x >> {league_json}; touch {self.folder}/logs/{mark})"
+             " 2>/dev/null; echo tried\n", "tried\n"),
+            ("the host", f"(echo x > /tmp/../root/{mark}; echo x > /var/tmp/{mark}) 2>/dev/null;"
+             " echo tried\n", "tried\n"),
+            ("the host's loopback", connect, "no network\n"),
+        ]
+        for name, script, said in cases:
+            with self.subTest(name):
+                sent = self.site.upload(self.alpha, tar_of({"run": "true\n", "build": script}),
+                                        "probe")
+                done = self.site.wait_built(self.alpha, sent[2]["id"])
+                self.assertEqual(done["log"], said + "build succeeded\n")
+        with self.assertRaises(BlockingIOError):
+            listener.accept()
+        listener.close()
+        with open(os.path.join(other, "run"), encoding="utf-8") as run:
+            self.assertEqual(run.read(), "true\n")
+        with open(league_json, encoding="utf-8") as config:
+            self.assertEqual(config.read(), config_before)
+        escaped = [os.path.join(d, f) for d, _, files in os.walk(self.scratch.name)
+                   for f in files if f == mark]
+        escaped += [p for p in (f"/root/{mark}", f"/var/tmp/{mark}") if os.path.exists(p)]
+        self.assertEqual(escaped, [])
+        alpha = os.path.join(self.folder, "submissions", "alpha")
+        products = [f for d in os.listdir(alpha) for f in os.listdir(os.path.join(alpha, d))]
+        self.assertIn("product", products)
+
+    def test_a_team_bot_is_built_scheduled_played_and_rated_and_a_restart_keeps_all(self):
+        first = self.standings()
+        waiting = sorted((q["map"], q["bots"]) for q in first["queue"])
+        if first["progress"]["done"] == 0:
+            self.assertEqual(waiting, [("classic8", ["greedy", "random"]),
+                                       ("classic8", ["random", "greedy"])])
+        wait_for("the reference bots played", lambda: self.played({"greedy", "random"}))
+        status, _, answer = self.site.upload(self.alpha, kit_bot(), "kit")
+        self.assertEqual(status, 202)
+        self.assertEqual(self.site.wait_built(self.alpha, answer["id"])["log"],
+                         "compiled\nbuild succeeded\n")
+        tables = wait_for("the team's bot played", lambda: self.played(
+            {"greedy", "random", "alpha.kit"}))
+        self.assertEqual(tables["progress"], {"needed": 6, "done": 6, "running": 0})
+        self.assertEqual(tables["queue"], [])
+        self.assertEqual(tables["matches"], 6)
+        bot = self.site.request("GET", "/api/bots/alpha.kit")[2]
+        self.assertEqual([v["version"] for v in bot["versions"]], [1])
+        self.assertEqual(len(bot["matches"]), 4)
+        match = bot["matches"][0]
+        seat = next(s["seat"] for s in match["seats"] if s["bot"] == "alpha.kit")
+        record = self.site.request("GET", f"/api/matches/{match['id']}")[2]
+        self.assertEqual(record["format"], "reversi-match-1")
+        status, head, page = self.site.request("GET", f"/match/{match['id']}")
+        self.assertEqual(status, 200)
+        self.assertIn('"format":"reversi-match-1"', page)
+        self.assertIn("script-src 'self'", head["Content-Security-Policy"])
+        log = f"/api/matches/{match['id']}/logs/{seat}"
+        self.assertIn("Connected as group", self.site.request("GET", log, self.alpha)[2]["log"])
+        self.assertEqual(self.site.request("GET", log, self.beta)[0], 403)
+        self.assertEqual(self.site.request("GET", log)[0], 401)
+        other = f"/api/matches/{match['id']}/logs/{3 - seat}"
+        self.assertEqual(self.site.request("GET", other, self.alpha)[0], 403)
+
+        self.site.stop()
+        self.site = Site(self.folder, self.build_time)
+        again = wait_for("the tables after a restart", lambda: self.played(
+            {"greedy", "random", "alpha.kit"}), 30)
+        for key in ("standings", "crosstable", "maps", "matches"):
+            self.assertEqual(again[key], tables[key], key)
+        listing = self.site.request("GET", "/api/submissions", self.alpha)[2]["submissions"]
+        self.assertEqual([(s["bot"], s["state"]) for s in listing], [("kit", "built")])
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--arena", required=True)
+    options, rest = parser.parse_known_args()
+    ARENA = options.arena
+    JAIL_PROBLEM = jail_problem()
+    if JAIL_PROBLEM:
+        print(f"{JAIL_PROBLEM}: the league runs unjailed", file=sys.stderr)
+    unittest.main(argv=[sys.argv[0], *rest])
