@@ -3,11 +3,13 @@
 #include "Arena.h"
 #include "League.h"
 #include "LeagueConfig.h"
+#include "LeaguePage.h"
 #include "LeagueRunner.h"
 #include "LeagueTables.h"
 #include "Logging.h"
 #include "MatchRunner.h"
 #include "RecordsFolder.h"
+#include "ReportPage.h"
 #include "RunOptions.h"
 
 #include "knob/SwitchArgument.h"
@@ -89,6 +91,20 @@ void snapshot(League& league) {
     }
 }
 
+/// The league's page and its match pages; says where, unless standard output is JSON.
+bool writePage(League& league, const std::string& path, bool quiet) {
+    std::string error;
+    if (!LeaguePage::write(league, path, error)) {
+        LOG(logger, lumber::ERR) << error;
+        return false;
+    }
+    if (!quiet) {
+        std::cout << "Wrote " << path << " and the match pages in " << ReportPage::matchFolder(path)
+                  << '\n';
+    }
+    return true;
+}
+
 } // namespace
 
 bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
@@ -105,8 +121,9 @@ bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
     third.valuename("dir");
     knob::SwitchArgument json("Print the tables as JSON", m_json);
     json.alias("json");
-    knob::VariableArgument<std::string> html("Write the tables as an HTML page to this file",
-                                             "html", m_html);
+    knob::VariableArgument<std::string> html(
+        "Also write the tables as a web page to this file, with a page per match beside it", "html",
+        m_html);
     html.valuename("file");
     knob::VariableArgument<unsigned> top("Print only this many rows of the standings", "top",
                                          m_top);
@@ -186,9 +203,7 @@ bool LeagueCommand::report() {
         LOG(logger, lumber::ERR) << league->error();
         return false;
     }
-    std::string error;
-    if (!m_html.empty() && !RecordsFolder::writeText(m_html, LeagueTables::html(tables), error)) {
-        LOG(logger, lumber::ERR) << error;
+    if (!m_html.empty() && !writePage(*league, m_html, m_json)) {
         return false;
     }
     if (m_json) {

@@ -297,6 +297,11 @@ bool League::unfinished(const std::function<void(std::int64_t, const std::string
     return m_matches.unfinished(each) || fail("cannot read the aborted matches");
 }
 
+bool League::limits(const std::function<void(int, int)>& each) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_matches.limits(each) || fail("cannot read the limits");
+}
+
 bool League::snapshot(const std::string& scope, const std::vector<RatingEntry>& entries) {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_ratings.add(now(), scope, entries) || fail("cannot store the ratings");

@@ -62,6 +62,8 @@ public:
     bool finished(const std::function<void(const FinishedSeat&)>& each);
     bool unfinished(const std::function<void(std::int64_t, const std::string&, const std::string&,
                                              const std::string&)>& each);
+    /// The limits in force: time (ms) and depth of the matches the configuration needs.
+    bool limits(const std::function<void(int, int)>& each);
     /// Stores the current ratings of a scope.
     bool snapshot(const std::string& scope, const std::vector<RatingEntry>& entries);
 

@@ -227,3 +227,11 @@ bool MatchRepository::unfinished(
                           each(row.integer(0), row.text(1), row.text(2), row.text(3));
                       });
 }
+
+bool MatchRepository::limits(const std::function<void(int, int)>& each) {
+    return m_db.query("SELECT DISTINCT time_ms, depth FROM matches WHERE needed = 1 "
+                      "ORDER BY time_ms, depth",
+                      {}, [&](const SqlRow& row) {
+                          each(static_cast<int>(row.integer(0)), static_cast<int>(row.integer(1)));
+                      });
+}

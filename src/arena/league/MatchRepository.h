@@ -110,6 +110,9 @@ public:
     /// Needed finished matches that did not end normally: id, key, end and reason.
     bool unfinished(const std::function<void(std::int64_t, const std::string&, const std::string&,
                                              const std::string&)>& each);
+    /// The limits (time in ms, depth; 0 for none) of the matches the configuration needs:
+    /// the limits in force.
+    bool limits(const std::function<void(int, int)>& each);
 
 private:
     bool seatsOf(LeagueMatch& match);

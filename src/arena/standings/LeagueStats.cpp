@@ -1,49 +1,42 @@
 #include "LeagueStats.h"
 
-#include "Ratings.h"
-
 #include <algorithm>
-#include <cmath>
 
 using json = nlohmann::json;
 
 namespace {
 
-/// "Invalid move: Player 1 (x,y)=(0,0). time left: ..." counts as "Invalid move".
-std::string reasonKind(const std::string& reason) {
-    return reason.substr(0, reason.find(':'));
+std::string key(std::int64_t id) {
+    return std::to_string(id);
 }
 
-json eloValue(double v) {
-    return std::isfinite(v) ? json(std::round(v * 10) / 10) : json(nullptr);
+StandingsOrder orderOf(const std::vector<FinishedSeat>& seats) {
+    std::map<int, std::vector<std::string>> byRank;
+    for (const FinishedSeat& s : seats) {
+        byRank[s.result.rank].push_back(key(s.version));
+    }
+    StandingsOrder order;
+    for (auto& entry : byRank) {
+        order.push_back(std::move(entry.second));
+    }
+    return order;
 }
 
-/// Fits the orders over the given versions; the fitted elo, low and high by version id.
-std::map<std::int64_t, std::vector<double>>
-fitOrders(const std::vector<std::int64_t>& versions,
-          const std::vector<std::vector<std::vector<std::int64_t>>>& orders, bool& prior) {
-    std::map<std::int64_t, unsigned> index;
-    for (const std::int64_t v : versions) {
-        index.emplace(v, static_cast<unsigned>(index.size()));
+StandingsGame gameOf(const std::vector<FinishedSeat>& seats, const std::string& scope) {
+    StandingsGame game;
+    game.scope = scope;
+    game.final = seats.front().end == "final";
+    for (const FinishedSeat& f : seats) {
+        StandingsSeat s;
+        s.bot = key(f.version);
+        s.rank = game.final ? static_cast<unsigned>(std::max(0, f.result.rank)) : 0;
+        s.disqualified = Standings::plainReason(f.result.disqualified, f.result.moves > 0);
+        s.moves = static_cast<unsigned>(std::max(0, f.result.moves));
+        s.timeMsSum = static_cast<std::uint64_t>(std::max<std::int64_t>(0, f.result.timeMsSum));
+        s.timeMsMax = static_cast<unsigned>(std::max(0, f.result.timeMsMax));
+        game.seats.push_back(s);
     }
-    Ratings ratings(static_cast<unsigned>(index.size()));
-    for (const auto& order : orders) {
-        std::vector<std::vector<unsigned>> groups;
-        for (const auto& group : order) {
-            groups.emplace_back();
-            for (const std::int64_t v : group) {
-                groups.back().push_back(index.at(v));
-            }
-        }
-        ratings.addMatch(groups);
-    }
-    const RatingFit fit = ratings.fit();
-    prior = prior || fit.prior;
-    std::map<std::int64_t, std::vector<double>> out;
-    for (const auto& entry : index) {
-        out[entry.first] = {fit.elo[entry.second], fit.low[entry.second], fit.high[entry.second]};
-    }
-    return out;
+    return game;
 }
 
 } // namespace
@@ -67,10 +60,23 @@ bool LeagueStats::load(League& league) {
     if (!match.empty()) {
         addMatch(match);
     }
-    return ok && league.unfinished([&](std::int64_t id, const std::string& key,
-                                       const std::string& end, const std::string& reason) {
-        m_aborted.push_back({{"match", id}, {"key", key}, {"end", end}, {"reason", reason}});
-    });
+    std::map<std::int64_t, const json*> listed;
+    for (const json& m : m_matchList) {
+        listed[m["match"].get<std::int64_t>()] = &m;
+    }
+    return ok && league.limits([&](int time, int depth) {
+        m_limits.push_back({{"time_ms", time}, {"depth", depth}});
+    }) &&
+           league.unfinished([&](std::int64_t id, const std::string& matchKey,
+                                 const std::string& end, const std::string& reason) {
+               json a = {{"match", id}, {"key", matchKey}, {"end", end}, {"reason", reason}};
+               const auto found = listed.find(id);
+               if (found != listed.end()) {
+                   a["map"] = (*found->second)["map"];
+                   a["seats"] = (*found->second)["seats"];
+               }
+               m_aborted.push_back(a);
+           });
 }
 
 bool LeagueStats::duplicate(const std::vector<FinishedSeat>& seats) {
@@ -89,165 +95,141 @@ bool LeagueStats::duplicate(const std::vector<FinishedSeat>& seats) {
 void LeagueStats::addMatch(const std::vector<FinishedSeat>& seats) {
     const bool final = seats.front().end == "final";
     if (final) {
-        Order order;
-        std::map<int, std::vector<std::int64_t>> byRank;
-        for (const FinishedSeat& s : seats) {
-            byRank[s.result.rank].push_back(s.version);
-        }
-        for (auto& entry : byRank) {
-            order.push_back(entry.second);
-        }
-        m_allOrders.push_back(order);
+        m_allOrders.push_back(orderOf(seats));
     }
-    if (!seats.front().needed || (final && duplicate(seats))) {
+    if (!seats.front().needed) {
         return;
     }
     const auto map = m_maps.find(seats.front().mapId);
     const std::int64_t base =
         map != m_maps.end() && map->second.baseId != 0 ? map->second.baseId : seats.front().mapId;
+    const bool copy = final && duplicate(seats);
+    listMatch(seats, mapName(base));
+    if (copy) {
+        m_matchList.back()["same_as"] = m_duplicates.back()["same_as"];
+        return;
+    }
+    m_matches += final ? 1 : 0;
+    m_standings.add(gameOf(seats, key(base)));
+}
+
+void LeagueStats::listMatch(const std::vector<FinishedSeat>& seats, const std::string& base) {
+    const bool final = seats.front().end == "final";
+    json list = json::array();
     for (const FinishedSeat& s : seats) {
-        for (Tally* t : {&m_overall.tallies[s.version], &m_perMap[base].tallies[s.version]}) {
-            t->moves += s.result.moves;
-            t->timeSum += s.result.timeMsSum;
-            t->timeMax = std::max(t->timeMax, s.result.timeMsMax);
-            if (!s.result.disqualified.empty()) {
-                ++t->disqualified[reasonKind(s.result.disqualified)];
-            }
-        }
+        const BotVersion* v = version(s.version);
+        list.push_back(
+            {{"bot", v ? v->bot : "?"},
+             {"version", v ? v->version : 0},
+             {"place", final ? json(s.result.rank) : json(nullptr)},
+             {"disqualified", Standings::plainReason(s.result.disqualified, s.result.moves > 0)},
+             {"reason", s.result.disqualified}});
     }
-    if (final) {
-        addFinal(seats, base);
-    }
+    m_matchList.push_back({{"match", seats.front().matchId},
+                           {"map", base},
+                           {"end", seats.front().end},
+                           {"same_as", nullptr},
+                           {"seats", list}});
 }
 
-void LeagueStats::addFinal(const std::vector<FinishedSeat>& seats, std::int64_t map) {
-    ++m_matches;
-    m_overall.orders.push_back(m_allOrders.back());
-    m_perMap[map].orders.push_back(m_allOrders.back());
-    const size_t k = seats.size();
-    for (size_t s = 0; s < k; ++s) {
-        const int rank = seats[s].result.rank;
-        int worse = 0;
-        int same = 0;
-        for (size_t t = 0; t < k; ++t) {
-            const int other = seats[t].result.rank;
-            worse += other > rank ? 1 : 0;
-            same += t != s && other == rank ? 1 : 0;
-            if (t != s && seats[t].version != seats[s].version) {
-                auto& c = m_cross[{seats[s].version, seats[t].version}];
-                c.first += rank < other ? 1.0 : rank == other ? 0.5 : 0.0;
-                ++c.second;
-            }
-        }
-        const double points = k > 1 ? (worse + 0.5 * same) / double(k - 1) : 1.0;
-        Tally& seatTally = m_seats[map][static_cast<int>(s + 1)][seats[s].version];
-        for (Tally* t : {&m_overall.tallies[seats[s].version],
-                         &m_perMap[map].tallies[seats[s].version], &seatTally}) {
-            ++t->matches;
-            t->points += points;
-            t->placeSum += rank;
-            (rank == 1 && same == 0 ? t->wins : rank == 1 ? t->draws : t->losses)++;
-        }
-    }
+std::string LeagueStats::mapName(std::int64_t id) const {
+    const auto found = m_maps.find(id);
+    return found == m_maps.end() ? "map " + key(id) : found->second.name;
 }
 
-std::vector<std::int64_t> LeagueStats::currentVersions() const {
-    std::vector<std::int64_t> out;
+const BotVersion* LeagueStats::version(std::int64_t id) const {
     for (const BotVersion& v : m_versions) {
-        if (v.current) {
-            out.push_back(v.id);
+        if (v.id == id) {
+            return &v;
         }
     }
-    return out;
+    return nullptr;
 }
 
-json LeagueStats::standings(const Scope& scope, bool& prior) const {
-    const std::vector<std::int64_t> current = currentVersions();
+json LeagueStats::row(const BotVersion& v, const StandingsTally& t) const {
+    json row = {{"bot", v.bot},
+                {"version", v.version},
+                {"version_id", v.id},
+                {"matches", t.played},
+                {"points", t.points},
+                {"wins", t.wins},
+                {"draws", t.draws},
+                {"losses", t.losses},
+                {"disqualified", t.disqualifiedJson()},
+                {"average_place", t.averagePlace()},
+                {"time_per_move_ms", t.averageTimeMs()},
+                {"time_max_ms", t.timeMsMax},
+                {"rated", false}};
+    for (const char* k : {"elo", "elo_low", "elo_high"}) {
+        row[k] = nullptr;
+    }
+    return row;
+}
+
+json LeagueStats::standings(const std::string& scope, bool& prior) const {
     // Only versions that played are rated: one without matches has no rating to give.
-    std::vector<std::int64_t> played;
-    for (const std::int64_t v : current) {
-        const auto t = scope.tallies.find(v);
-        if (t != scope.tallies.end() && t->second.matches > 0) {
-            played.push_back(v);
+    std::vector<std::string> played;
+    for (const BotVersion& v : m_versions) {
+        if (v.current && m_standings.tally(key(v.id), scope).played > 0) {
+            played.push_back(key(v.id));
         }
     }
-    const auto fit = fitOrders(played, scope.orders, prior);
+    const RatingFit fit = Standings::fit(played, m_standings.orders(scope));
+    prior = prior || fit.prior;
     json rows = json::array();
     for (const BotVersion& v : m_versions) {
         if (!v.current) {
             continue;
         }
-        const auto found = scope.tallies.find(v.id);
-        const Tally t = found != scope.tallies.end() ? found->second : Tally();
-        json row = {
-            {"bot", v.bot},         {"version", v.version}, {"version_id", v.id},
-            {"matches", t.matches}, {"points", t.points},   {"wins", t.wins},
-            {"draws", t.draws},     {"losses", t.losses},   {"disqualified", t.disqualified}};
-        row["average_place"] = t.matches ? json(t.placeSum / t.matches) : json(nullptr);
-        row["time_per_move_ms"] =
-            t.moves ? json(static_cast<double>(t.timeSum) / static_cast<double>(t.moves))
-                    : json(nullptr);
-        row["time_max_ms"] = t.timeMax;
-        const auto rated = fit.find(v.id);
-        row["rated"] = rated != fit.end();
-        for (const char* key : {"elo", "elo_low", "elo_high"}) {
-            row[key] = nullptr;
+        rows.push_back(row(v, m_standings.tally(key(v.id), scope)));
+        const auto rated = std::find(played.begin(), played.end(), key(v.id));
+        if (rated != played.end()) {
+            const size_t i = static_cast<size_t>(rated - played.begin());
+            json& r = rows.back();
+            r["rated"] = true;
+            r["elo"] = Standings::elo(fit.elo[i]);
+            r["elo_low"] = Standings::elo(fit.low[i]);
+            r["elo_high"] = Standings::elo(fit.high[i]);
         }
-        if (rated != fit.end()) {
-            row["elo"] = eloValue(rated->second[0]);
-            row["elo_low"] = eloValue(rated->second[1]);
-            row["elo_high"] = eloValue(rated->second[2]);
-        }
-        rows.push_back(row);
     }
-    std::stable_sort(rows.begin(), rows.end(), [](const json& a, const json& b) {
-        if (a["elo"].is_number() != b["elo"].is_number()) {
-            return a["elo"].is_number();
-        }
-        return a["elo"].is_number() ? a["elo"] > b["elo"] : a["points"] > b["points"];
-    });
+    Standings::sort(rows);
     return rows;
 }
 
 json LeagueStats::crosstable() const {
     json names = json::array();
     json cells = json::array();
-    const std::vector<std::int64_t> current = currentVersions();
-    for (const std::int64_t a : current) {
-        for (const BotVersion& v : m_versions) {
-            if (v.id == a) {
-                names.push_back(v.bot);
-            }
+    std::vector<const BotVersion*> current;
+    for (const BotVersion& v : m_versions) {
+        if (v.current) {
+            current.push_back(&v);
+            names.push_back(v.bot);
         }
+    }
+    for (const BotVersion* a : current) {
         json row = json::array();
-        for (const std::int64_t b : current) {
-            const auto c = m_cross.find({a, b});
-            row.push_back(c == m_cross.end()
-                              ? json(nullptr)
-                              : json{{"score", c->second.first}, {"matches", c->second.second}});
+        for (const BotVersion* b : current) {
+            const auto c = m_standings.versus(key(a->id), key(b->id));
+            row.push_back(c ? json{{"score", c->first}, {"matches", c->second}} : json(nullptr));
         }
         cells.push_back(row);
     }
     return {{"bots", names}, {"cells", cells}};
 }
 
-json LeagueStats::perSeat(std::int64_t map) const {
+json LeagueStats::perSeat(const std::string& scope) const {
     json out = json::array();
-    const auto seats = m_seats.find(map);
-    if (seats == m_seats.end()) {
-        return out;
-    }
-    for (const auto& seat : seats->second) {
+    for (const auto& seat : m_standings.seats(scope)) {
         json bots = json::array();
         for (const BotVersion& v : m_versions) {
-            const auto t = seat.second.find(v.id);
+            const auto t = seat.second.find(key(v.id));
             if (!v.current || t == seat.second.end()) {
                 continue;
             }
             bots.push_back({{"bot", v.bot},
-                            {"matches", t->second.matches},
+                            {"matches", t->second.played},
                             {"points", t->second.points},
-                            {"average_place", t->second.placeSum / t->second.matches}});
+                            {"average_place", t->second.averagePlace()}});
         }
         out.push_back({{"seat", seat.first}, {"bots", bots}});
     }
@@ -255,57 +237,65 @@ json LeagueStats::perSeat(std::int64_t map) const {
 }
 
 json LeagueStats::history() const {
-    std::vector<std::int64_t> all;
-    std::map<std::int64_t, int> counts;
-    for (const Order& order : m_allOrders) {
+    std::map<std::string, int> counts;
+    for (const StandingsOrder& order : m_allOrders) {
         for (const auto& group : order) {
-            for (const std::int64_t v : group) {
+            for (const std::string& v : group) {
                 ++counts[v];
             }
         }
     }
-    all.reserve(counts.size());
-    for (const auto& entry : counts) {
-        all.push_back(entry.first);
+    // Rated in the order of the versions' ids, as the database lists them.
+    std::vector<std::string> all;
+    for (const BotVersion& v : m_versions) {
+        if (counts.count(key(v.id)) != 0) {
+            all.push_back(key(v.id));
+        }
     }
-    bool prior = false;
-    const auto fit = fitOrders(all, m_allOrders, prior);
+    const RatingFit fit = Standings::fit(all, m_allOrders);
     json out = json::array();
     for (const BotVersion& v : m_versions) {
         if (out.empty() || out.back()["bot"] != v.bot) {
             out.push_back({{"bot", v.bot}, {"versions", json::array()}});
         }
-        const auto rated = fit.find(v.id);
+        const auto rated = std::find(all.begin(), all.end(), key(v.id));
         json version = {{"version", v.version},
                         {"version_id", v.id},
                         {"command", v.command},
                         {"current", v.current},
-                        {"matches", counts.count(v.id) ? counts.at(v.id) : 0}};
-        version["elo"] = rated != fit.end() ? eloValue(rated->second[0]) : json(nullptr);
+                        {"matches", counts.count(key(v.id)) ? counts.at(key(v.id)) : 0}};
+        version["elo"] = rated != all.end()
+                             ? Standings::elo(fit.elo[static_cast<size_t>(rated - all.begin())])
+                             : json(nullptr);
         out.back()["versions"].push_back(version);
     }
     return out;
 }
 
-json LeagueStats::tables() const {
-    bool prior = false;
+json LeagueStats::mapsJson(bool& prior) const {
     json maps = json::array();
     for (const auto& entry : m_maps) {
         const LeagueMap& m = entry.second;
         if (!m.current || m.baseId != 0) {
             continue;
         }
-        const auto scope = m_perMap.find(m.id);
-        maps.push_back(
-            {{"map", m.name},
-             {"map_id", m.id},
-             {"seats", m.seats},
-             {"standings", standings(scope != m_perMap.end() ? scope->second : Scope(), prior)},
-             {"per_seat", perSeat(m.id)}});
+        maps.push_back({{"map", m.name},
+                        {"map_id", m.id},
+                        {"seats", m.seats},
+                        {"standings", standings(key(m.id), prior)},
+                        {"per_seat", perSeat(key(m.id))}});
     }
+    return maps;
+}
+
+json LeagueStats::tables() const {
+    bool prior = false;
+    const json maps = mapsJson(prior);
     json out = {{"format", "reversi-league-1"},
                 {"matches", m_matches},
-                {"standings", standings(m_overall, prior)},
+                {"order", Standings::ORDER},
+                {"limits", m_limits},
+                {"standings", standings("", prior)},
                 {"maps", maps},
                 {"crosstable", crosstable()},
                 {"history", history()},

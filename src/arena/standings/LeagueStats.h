@@ -1,7 +1,9 @@
 #pragma once
-// The sums behind a league's tables, gathered in one pass over its finished matches.
+// A league's matches fed to the standings engine in one pass over its database, and the tables
+// built from it.
 
 #include "League.h"
+#include "Standings.h"
 
 #include <map>
 #include <nlohmann/json.hpp>
@@ -10,53 +12,40 @@
 
 class LeagueStats {
 public:
-    /// Reads the league's versions, maps and finished matches. False when the database fails.
+    /// Reads the league's versions, maps, limits and finished matches. False when the database
+    /// fails.
     bool load(League& league);
     /// The tables, as LeagueTables::compute describes them.
     nlohmann::json tables() const;
+    /// Every finished match the configuration needs, first to last: "match" (its id), "map",
+    /// "end", "reason", "same_as" (the match a duplicate repeats, or null) and "seats" (per
+    /// seat "bot", "version", "place" or null, "disqualified" in plain words and "reason", the
+    /// server's).
+    const nlohmann::json& matches() const { return m_matchList; }
 
 private:
-    /// One bot version's results in one scope.
-    struct Tally {
-        int matches = 0;
-        double points = 0;
-        double placeSum = 0;
-        int wins = 0;
-        int draws = 0;
-        int losses = 0;
-        std::map<std::string, int> disqualified;
-        std::int64_t moves = 0;
-        std::int64_t timeSum = 0;
-        int timeMax = 0;
-    };
-    /// Finishing orders as groups of version ids, best first.
-    using Order = std::vector<std::vector<std::int64_t>>;
-    struct Scope {
-        std::map<std::int64_t, Tally> tallies;
-        std::vector<Order> orders;
-    };
-
     void addMatch(const std::vector<FinishedSeat>& seats);
-    void addFinal(const std::vector<FinishedSeat>& seats, std::int64_t map);
     bool duplicate(const std::vector<FinishedSeat>& seats);
-    nlohmann::json standings(const Scope& scope, bool& prior) const;
+    void listMatch(const std::vector<FinishedSeat>& seats, const std::string& base);
+    nlohmann::json standings(const std::string& scope, bool& prior) const;
+    nlohmann::json row(const BotVersion& v, const StandingsTally& t) const;
     nlohmann::json crosstable() const;
-    nlohmann::json perSeat(std::int64_t map) const;
+    nlohmann::json perSeat(const std::string& scope) const;
     nlohmann::json history() const;
-    std::vector<std::int64_t> currentVersions() const;
+    nlohmann::json mapsJson(bool& prior) const;
+    std::string mapName(std::int64_t id) const;
+    const BotVersion* version(std::int64_t id) const;
 
     std::vector<BotVersion> m_versions;
     std::map<std::int64_t, LeagueMap> m_maps;
-    Scope m_overall;
-    std::map<std::int64_t, Scope> m_perMap;
-    /// Per base map and seat: each version's results.
-    std::map<std::int64_t, std::map<int, std::map<std::int64_t, Tally>>> m_seats;
-    /// Score and matches of the first version against the second.
-    std::map<std::pair<std::int64_t, std::int64_t>, std::pair<double, int>> m_cross;
+    /// Versions keyed by their id as text, scopes by the base map's id as text.
+    Standings m_standings;
     /// Every final order over all matches ever played, for the versions' history.
-    std::vector<Order> m_allOrders;
+    std::vector<StandingsOrder> m_allOrders;
     std::map<std::string, std::int64_t> m_games;
     nlohmann::json m_duplicates = nlohmann::json::array();
     nlohmann::json m_aborted = nlohmann::json::array();
+    nlohmann::json m_limits = nlohmann::json::array();
+    nlohmann::json m_matchList = nlohmann::json::array();
     int m_matches = 0;
 };

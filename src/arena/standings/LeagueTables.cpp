@@ -1,7 +1,8 @@
 #include "LeagueTables.h"
 
 #include "LeagueStats.h"
-#include "Report.h"
+#include "Standings.h"
+#include "StandingsTable.h"
 
 #include <iomanip>
 #include <sstream>
@@ -10,59 +11,35 @@ using json = nlohmann::json;
 
 namespace {
 
-std::string escape(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&#39;";
-            break;
-        default:
-            out += c;
-        }
+/// A league's rows in the form of the shared text table.
+json tableRows(const json& rows) {
+    json out = json::array();
+    for (const json& b : rows) {
+        out.push_back({{"name", b["bot"].get<std::string>() + " v" + b["version"].dump()},
+                       {"elo", b["elo"]},
+                       {"elo_low", b["elo_low"]},
+                       {"elo_high", b["elo_high"]},
+                       {"matches", b["matches"]},
+                       {"points", b["points"]},
+                       {"average_place", b["average_place"]},
+                       {"wins", b["wins"]},
+                       {"draws", b["draws"]},
+                       {"losses", b["losses"]},
+                       {"time_ms", b["time_per_move_ms"]},
+                       {"time_max_ms", b["time_max_ms"]},
+                       {"disqualified", b["disqualified"]},
+                       {"unplayed", b["matches"] == 0}});
     }
     return out;
 }
 
-std::string cell(const json& v) {
-    return escape(v.is_string() ? v.get<std::string>() : v.dump());
-}
-
-void printStandings(const json& rows, std::ostream& os, size_t top) {
-    os << std::left << std::setw(4) << "#" << std::setw(20) << "bot" << std::right << std::setw(8)
-       << "matches" << std::setw(9) << "points" << std::setw(7) << "place" << std::setw(12)
-       << "W/D/L" << std::setw(9) << "elo" << std::setw(18) << "95 %" << '\n';
-    size_t n = 0;
-    for (const json& b : rows) {
-        if (top > 0 && n >= top) {
-            break;
-        }
-        const std::string name = b["bot"].get<std::string>() + " v" + b["version"].dump();
-        os << std::left << std::setw(4) << ++n << std::setw(20) << name << std::right;
-        if (b["matches"] == 0) {
-            os << std::setw(8) << 0 << "  no matches\n";
-            continue;
-        }
-        os << std::setw(8) << b["matches"].get<int>() << std::setw(9)
-           << Report::fixed(b["points"], 1) << std::setw(7) << Report::fixed(b["average_place"], 2)
-           << std::setw(12)
-           << (b["wins"].dump() + "/" + b["draws"].dump() + "/" + b["losses"].dump())
-           << std::setw(9) << Report::fixed(b["elo"], 1) << std::setw(18)
-           << ("[" + Report::fixed(b["elo_low"], 1) + ", " + Report::fixed(b["elo_high"], 1) + "]")
-           << '\n';
+/// "A v1, B v2" of a match's seats.
+std::string lineUp(const json& seats) {
+    std::string out;
+    for (const json& s : seats) {
+        out += (out.empty() ? "" : ", ") + s["bot"].get<std::string>() + " v" + s["version"].dump();
     }
+    return out;
 }
 
 void printCrosstable(const json& cross, std::ostream& os) {
@@ -76,7 +53,7 @@ void printCrosstable(const json& cross, std::ostream& os) {
         for (const json& c : cross["cells"][i]) {
             os << std::setw(12)
                << (c.is_null() ? std::string("-")
-                               : Report::fixed(c["score"], 1) + "/" +
+                               : StandingsTable::fixed(c["score"], 1) + "/" +
                                      std::to_string(c["matches"].get<int>()));
         }
         os << '\n';
@@ -88,15 +65,19 @@ void printRest(const json& t, std::ostream& os) {
         os << "\n" << h["bot"].get<std::string>() << ": ";
         for (const json& v : h["versions"]) {
             os << "v" << v["version"].dump() << (v["current"].get<bool>() ? "*" : "") << ' '
-               << (v["matches"] == 0 ? std::string("no matches") : Report::fixed(v["elo"], 1))
+               << (v["matches"] == 0 ? std::string("no matches")
+                                     : StandingsTable::fixed(v["elo"], 1))
                << "  ";
         }
     }
     os << '\n';
     for (const json& a : t["aborted"]) {
-        os << "aborted m" << a["match"].dump() << " (" << a["key"].get<std::string>()
-           << "): " << a["end"].get<std::string>() << ": " << a["reason"].get<std::string>()
-           << '\n';
+        os << "Match " << a["match"].dump();
+        if (a.contains("map")) {
+            os << " on " << a["map"].get<std::string>() << " (" << lineUp(a["seats"]) << ")";
+        }
+        os << " did not finish (" << a["end"].get<std::string>()
+           << "): " << a["reason"].get<std::string>() << '\n';
     }
     if (!t["duplicates"].empty()) {
         os << t["duplicates"].size() << " duplicated games counted once: ";
@@ -108,22 +89,6 @@ void printRest(const json& t, std::ostream& os) {
     if (t["prior"].get<bool>()) {
         os << "Some bot won or lost every comparison: a weak prior keeps the ratings finite.\n";
     }
-}
-
-std::string htmlTable(const json& rows, const std::vector<std::string>& columns) {
-    std::string out = "<table><tr>";
-    for (const std::string& c : columns) {
-        out += "<th>" + escape(c) + "</th>";
-    }
-    out += "</tr>";
-    for (const json& row : rows) {
-        out += "<tr>";
-        for (const std::string& c : columns) {
-            out += "<td>" + (row.contains(c) ? cell(row[c]) : std::string()) + "</td>";
-        }
-        out += "</tr>";
-    }
-    return out + "</table>\n";
 }
 
 } // namespace
@@ -138,60 +103,26 @@ bool LeagueTables::compute(League& league, json& out) {
 }
 
 void LeagueTables::print(const json& t, std::ostream& os, size_t top) {
-    os << "Standings (" << t["matches"].get<int>() << " matches)\n";
-    printStandings(t["standings"], os, top);
+    os << "Standings (" << t["matches"].get<int>()
+       << " matches; limit in force: " << Standings::limitText(t["limits"]) << ")\n";
+    StandingsTable::print(tableRows(t["standings"]), os, top);
     if (top > 0) {
         return;
     }
     for (const json& m : t["maps"]) {
         os << "\nMap " << m["map"].get<std::string>() << " (" << m["seats"].get<int>()
            << " seats)\n";
-        printStandings(m["standings"], os, 0);
+        StandingsTable::print(tableRows(m["standings"]), os);
         for (const json& seat : m["per_seat"]) {
             os << "  seat " << seat["seat"].get<int>() << ":";
             for (const json& b : seat["bots"]) {
                 os << ' ' << b["bot"].get<std::string>() << " place "
-                   << Report::fixed(b["average_place"], 2) << " (" << b["matches"].get<int>()
-                   << ")";
+                   << StandingsTable::fixed(b["average_place"], 2) << " ("
+                   << b["matches"].get<int>() << ")";
             }
             os << '\n';
         }
     }
     printCrosstable(t["crosstable"], os);
     printRest(t, os);
-}
-
-std::string LeagueTables::html(const json& t) {
-    const std::vector<std::string> standing{
-        "bot",      "version",      "matches",          "points",     "average_place",
-        "wins",     "draws",        "losses",           "elo",        "elo_low",
-        "elo_high", "disqualified", "time_per_move_ms", "time_max_ms"};
-    std::string page =
-        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
-        "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
-        "style-src 'unsafe-inline'\"><title>League</title><style>td,th{padding:2px 8px;"
-        "text-align:right}</style></head><body>\n<h1>Standings</h1>\n" +
-        htmlTable(t["standings"], standing);
-    for (const json& m : t["maps"]) {
-        page += "<h2>Map " + cell(m["map"]) + "</h2>\n" + htmlTable(m["standings"], standing);
-    }
-    json cross = json::array();
-    for (size_t i = 0; i < t["crosstable"]["bots"].size(); ++i) {
-        json row = {{"bot", t["crosstable"]["bots"][i]}};
-        for (size_t j = 0; j < t["crosstable"]["bots"].size(); ++j) {
-            const json& c = t["crosstable"]["cells"][i][j];
-            row[t["crosstable"]["bots"][j].get<std::string>()] =
-                c.is_null() ? "-" : Report::fixed(c["score"], 1) + "/" + c["matches"].dump();
-        }
-        cross.push_back(row);
-    }
-    std::vector<std::string> crossColumns{"bot"};
-    for (const json& b : t["crosstable"]["bots"]) {
-        crossColumns.push_back(b);
-    }
-    page += "<h2>Crosstable</h2>\n" + htmlTable(cross, crossColumns);
-    page +=
-        "<h2>Aborted matches</h2>\n" + htmlTable(t["aborted"], {"match", "key", "end", "reason"});
-    page += "<h2>Duplicated games</h2>\n" + htmlTable(t["duplicates"], {"match", "same_as"});
-    return page + "</body></html>\n";
 }

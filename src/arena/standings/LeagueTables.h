@@ -1,7 +1,8 @@
 #pragma once
-// The tables of a league, computed from its database: standings and ratings overall and per
-// map, the crosstable, results per seat, each bot's versions, times, disqualifications, the
-// aborted matches and the duplicated games.
+// The tables of a league, computed from its database by the standings engine: standings and
+// ratings overall and per map, the crosstable, results per seat, each bot's versions, times,
+// disqualifications in plain words, the limits in force, the aborted matches and the
+// duplicated games.
 
 #include "League.h"
 
@@ -12,12 +13,11 @@
 class LeagueTables {
 public:
     /// The tables ("reversi-league-1") over the matches the current configuration needs, and
-    /// the history of every version over all matches. A game whose move list repeats one on
-    /// the same start and line-up counts once (listed under "duplicates"). False with the
-    /// league's error when the database fails.
+    /// the history of every version over all matches; rows in the order of Standings::ORDER
+    /// (stated under "order"), the limits in force under "limits". A game whose move list
+    /// repeats one on the same start and line-up counts once (listed under "duplicates").
+    /// False with the league's error when the database fails.
     static bool compute(League& league, nlohmann::json& out);
     /// The tables as text; `top` > 0 prints only that many rows of the overall standings.
     static void print(const nlohmann::json& tables, std::ostream& os, size_t top = 0);
-    /// The tables as one HTML page; every value is escaped.
-    static std::string html(const nlohmann::json& tables);
 };

@@ -1,40 +1,27 @@
 #include "Report.h"
 
 #include "MatchRecord.h"
-#include "Ratings.h"
 #include "RecordsFolder.h"
+#include "Standings.h"
+#include "StandingsTable.h"
 
 #include <algorithm>
-#include <cmath>
-#include <iomanip>
 #include <map>
-#include <sstream>
+#include <set>
 
 using json = nlohmann::json;
 
 namespace {
 
-struct BotStats {
-    unsigned matches = 0;
-    unsigned played = 0;
-    double points = 0;
-    double placeSum = 0;
-    unsigned wins = 0;
-    unsigned draws = 0;
-    unsigned losses = 0;
-    std::map<unsigned, unsigned> places;
-    std::map<std::string, unsigned> disqualified;
-    unsigned timeouts = 0;
-    unsigned unfinished = 0;
+/// What a tournament's report counts beyond the standings engine, per bot.
+struct Extra {
     unsigned silent = 0;
     unsigned untimed = 0;
-    unsigned moves = 0;
-    double timeSum = 0;
-    unsigned timeMax = 0;
+    unsigned timeouts = 0;
+    /// Disqualifications by the server's reason, up to its first colon ("Invalid move: Player
+    /// 1 (x,y)=(0,0). time left: ..." counts as "Invalid move").
+    std::map<std::string, unsigned> kinds;
 };
-
-/// One finished match: per seat its place and its bot.
-using Finish = std::vector<std::pair<unsigned, std::string>>;
 
 /// What the report gathers, one record at a time. Bots are keyed by name in ordered maps, so
 /// any name (even "__proto__") is only a key.
@@ -43,96 +30,67 @@ struct Tally {
     json skipped = json::array();
     json warnings = json::array();
     std::map<std::string, unsigned> ends;
-    std::map<std::string, BotStats> stats;
-    std::vector<Finish> finishes;
+    std::map<std::string, Extra> extra;
+    std::set<std::pair<std::uint32_t, std::uint32_t>> limits;
+    Standings standings;
 };
 
-/// Wins, draws and losses of the first bot against the second, over every pair of their seats.
-struct Duel {
-    double wins = 0;
-    double draws = 0;
-    double losses = 0;
-};
-
-/// "Invalid move: Player 1 (x,y)=(0,0). time left: ..." counts as "Invalid move".
-std::string reasonKind(const std::string& reason) {
-    return reason.substr(0, reason.find(':'));
+/// Whether the seat made a move before the disqualification.
+bool movedBefore(const MatchRecord& r, const RecordDisqualification& d) {
+    return std::any_of(r.moves.begin(), r.moves.end(),
+                       [&d](const RecordMove& m) { return m.seat == d.seat && m.n <= d.atMove; });
 }
 
-void countSeats(const MatchRecord& r, Tally& t) {
+void countExtras(const MatchRecord& r, Tally& t) {
     for (const RecordSeat& seat : r.seats) {
-        BotStats& b = t.stats[seat.bot];
-        ++b.matches;
+        Extra& e = t.extra[seat.bot];
         if (seat.untimed) {
-            ++b.untimed;
+            ++e.untimed;
             t.warnings.push_back(r.id + ": seat " + std::to_string(seat.seat) + " (" + seat.bot +
                                  ") announced group 255 and was not timed");
         }
         if (!r.result.final()) {
-            ++b.unfinished;
-            b.silent += r.result.silentSeat == seat.seat ? 1 : 0;
+            e.silent += r.result.silentSeat == seat.seat ? 1 : 0;
         }
+    }
+    for (const RecordDisqualification& d : r.disqualifications) {
+        Extra& e = t.extra[r.seats[d.seat - 1].bot];
+        ++e.kinds[d.reason.substr(0, d.reason.find(':'))];
+        e.timeouts += d.reason.find("timeout") != std::string::npos ? 1 : 0;
     }
 }
 
-/// Points: 1 for each seat placed worse, a half for each tie, over the other seats.
-void countPlaces(const MatchRecord& r, Tally& t) {
-    const std::vector<unsigned>& ranks = r.result.ranks;
-    const size_t k = ranks.size();
-    for (size_t s = 0; s < k; ++s) {
-        BotStats& b = t.stats[r.seats[s].bot];
-        ++b.played;
-        const unsigned rank = ranks[s];
-        const auto worse = std::count_if(ranks.begin(), ranks.end(),
-                                         [rank](unsigned other) { return other > rank; });
-        const auto same = std::count(ranks.begin(), ranks.end(), rank) - 1;
-        b.points += k > 1 ? (static_cast<double>(worse) + 0.5 * static_cast<double>(same)) /
-                                static_cast<double>(k - 1)
-                          : 1.0;
-        b.placeSum += rank;
-        ++b.places[rank];
-        if (rank == 1 && same == 0) {
-            ++b.wins;
-        } else if (rank == 1) {
-            ++b.draws;
-        } else {
-            ++b.losses;
-        }
+/// The record as the standings engine counts it: only timed moves give times.
+StandingsGame gameOf(const MatchRecord& r) {
+    StandingsGame game;
+    game.final = r.result.final();
+    for (const RecordSeat& seat : r.seats) {
+        StandingsSeat s;
+        s.bot = seat.bot;
+        s.rank = game.final ? r.result.ranks[seat.seat - 1] : 0;
+        game.seats.push_back(s);
     }
-}
-
-void countDisqualificationsAndMoves(const MatchRecord& r, Tally& t) {
     // Seats were checked against the seat count when the record was read.
     for (const RecordDisqualification& d : r.disqualifications) {
-        BotStats& b = t.stats[r.seats[d.seat - 1].bot];
-        ++b.disqualified[reasonKind(d.reason)];
-        b.timeouts += d.reason.find("timeout") != std::string::npos ? 1 : 0;
+        game.seats[d.seat - 1].disqualified = Standings::plainReason(d.reason, movedBefore(r, d));
     }
     for (const RecordMove& m : r.moves) {
-        if (!m.timeMs) {
-            continue;
+        if (m.timeMs) {
+            StandingsSeat& s = game.seats[m.seat - 1];
+            ++s.moves;
+            s.timeMsSum += *m.timeMs;
+            s.timeMsMax = std::max(s.timeMsMax, *m.timeMs);
         }
-        BotStats& b = t.stats[r.seats[m.seat - 1].bot];
-        ++b.moves;
-        b.timeSum += *m.timeMs;
-        b.timeMax = std::max(b.timeMax, *m.timeMs);
     }
+    return game;
 }
 
 void countRecord(const MatchRecord& r, Tally& t) {
     ++t.records;
     ++t.ends[MatchRecord::endName(r.result.end)];
-    countSeats(r, t);
-    countDisqualificationsAndMoves(r, t);
-    if (!r.result.final()) {
-        return;
-    }
-    countPlaces(r, t);
-    Finish finish;
-    for (size_t s = 0; s < r.seats.size(); ++s) {
-        finish.emplace_back(r.result.ranks[s], r.seats[s].bot);
-    }
-    t.finishes.push_back(finish);
+    t.limits.emplace(r.limits.timeMs.value_or(0), r.limits.depth.value_or(0));
+    countExtras(r, t);
+    t.standings.add(gameOf(r));
 }
 
 Tally readFolder(const std::string& dir) {
@@ -152,91 +110,70 @@ Tally readFolder(const std::string& dir) {
     return t;
 }
 
-/// Bot names in order; the finishing orders as groups of tied bots' indices, best first.
-RatingFit fitRatings(const std::vector<std::string>& names, const std::vector<Finish>& finishes) {
-    std::map<std::string, unsigned> index;
-    for (size_t i = 0; i < names.size(); ++i) {
-        index[names[i]] = static_cast<unsigned>(i);
-    }
-    Ratings ratings(static_cast<unsigned>(names.size()));
-    for (const Finish& finish : finishes) {
-        std::map<unsigned, std::vector<unsigned>> byRank;
-        for (const auto& seat : finish) {
-            byRank[seat.first].push_back(index[seat.second]);
-        }
-        std::vector<std::vector<unsigned>> groups;
-        groups.reserve(byRank.size());
-        for (auto& entry : byRank) {
-            groups.push_back(entry.second);
-        }
-        ratings.addMatch(groups);
-    }
-    return ratings.fit();
-}
+/// Wins, draws and losses of the first bot against the second, over every pair of their seats.
+struct Duel {
+    double wins = 0;
+    double draws = 0;
+    double losses = 0;
+};
 
 Duel duelOf(const std::string& bot, const std::string& opponent,
-            const std::vector<Finish>& finishes) {
+            const std::vector<StandingsOrder>& orders) {
     Duel duel;
-    for (const Finish& finish : finishes) {
-        for (const auto& a : finish) {
-            for (const auto& b : finish) {
-                if (a.second != bot || b.second != opponent) {
-                    continue;
-                }
-                (a.first < b.first    ? duel.wins
-                 : a.first == b.first ? duel.draws
-                                      : duel.losses) += 1;
+    for (const StandingsOrder& order : orders) {
+        for (size_t i = 0; i < order.size(); ++i) {
+            for (size_t j = 0; j < order.size(); ++j) {
+                const auto na = std::count(order[i].begin(), order[i].end(), bot);
+                const auto nb = std::count(order[j].begin(), order[j].end(), opponent);
+                (i < j    ? duel.wins
+                 : i == j ? duel.draws
+                          : duel.losses) += static_cast<double>(na * nb);
             }
         }
     }
     return duel;
 }
 
-json finite(double v) {
-    return std::isfinite(v) ? json(std::round(v * 10) / 10) : json(nullptr);
-}
-
-json botJson(const std::string& name, const BotStats& b, const RatingFit& fit, size_t i) {
+json botJson(const std::string& name, const Tally& t, const RatingFit& fit, size_t i) {
+    const StandingsTally b = t.standings.tally(name);
+    const Extra& e = t.extra.at(name);
     json places = json::object();
     for (const auto& p : b.places) {
         places[std::to_string(p.first)] = p.second;
     }
-    json disq = json::object();
-    for (const auto& d : b.disqualified) {
-        disq[d.first] = d.second;
+    json kinds = json::object();
+    for (const auto& d : e.kinds) {
+        kinds[d.first] = d.second;
     }
     return {{"name", name},
-            {"matches", b.matches},
+            {"matches", b.entered},
             {"played", b.played},
-            {"unfinished", b.unfinished},
-            {"silent", b.silent},
+            {"unfinished", b.entered - b.played},
+            {"silent", e.silent},
             {"points", b.points},
-            {"average_place", b.played ? json(b.placeSum / b.played) : json(nullptr)},
+            {"average_place", b.averagePlace()},
             {"wins", b.wins},
             {"draws", b.draws},
             {"losses", b.losses},
             {"places", places},
-            {"disqualifications", disq},
-            {"timeouts", b.timeouts},
-            {"untimed", b.untimed},
+            {"disqualifications", kinds},
+            {"disqualified", b.disqualifiedJson()},
+            {"timeouts", e.timeouts},
+            {"untimed", e.untimed},
             {"moves", b.moves},
-            {"average_time_ms", b.moves ? json(b.timeSum / b.moves) : json(nullptr)},
-            {"max_time_ms", b.moves ? json(b.timeMax) : json(nullptr)},
-            {"elo", finite(fit.elo[i])},
-            {"elo_low", finite(fit.low[i])},
-            {"elo_high", finite(fit.high[i])}};
+            {"average_time_ms", b.averageTimeMs()},
+            {"max_time_ms", b.moves ? json(b.timeMsMax) : json(nullptr)},
+            {"elo", Standings::elo(fit.elo[i])},
+            {"elo_low", Standings::elo(fit.low[i])},
+            {"elo_high", Standings::elo(fit.high[i])}};
 }
 
-/// The standings, best rating first; bots without a rating last, by name.
-json standings(const std::vector<std::string>& names, const Tally& t, const RatingFit& fit) {
-    json bots = json::array();
-    for (size_t i = 0; i < names.size(); ++i) {
-        bots.push_back(botJson(names[i], t.stats.at(names[i]), fit, i));
+json limitsJson(const Tally& t) {
+    json out = json::array();
+    for (const auto& l : t.limits) {
+        out.push_back({{"time_ms", l.first}, {"depth", l.second}});
     }
-    std::stable_sort(bots.begin(), bots.end(), [](const json& a, const json& b) {
-        return a["elo"].is_number() && (!b["elo"].is_number() || a["elo"] > b["elo"]);
-    });
-    return bots;
+    return out;
 }
 
 json duelJson(const std::vector<std::string>& names, const Duel& d, const SprtSettings& sprt) {
@@ -269,57 +206,44 @@ void printHeader(const json& report, std::ostream& os) {
         os << "Skipped " << s["file"].get<std::string>() << ": " << s["problem"].get<std::string>()
            << '\n';
     }
+    if (report["records"].get<size_t>() != 0) {
+        os << "Limit: " << Standings::limitText(report["limits"]) << '\n';
+    }
 }
 
-void printBot(const json& b, int width, std::ostream& os) {
-    std::ostringstream wdl;
-    wdl << b["wins"].get<unsigned>() << '/' << b["draws"].get<unsigned>() << '/'
-        << b["losses"].get<unsigned>();
-    std::string disq;
-    for (const auto& d : b["disqualifications"].items()) {
-        disq +=
-            (disq.empty() ? "" : ", ") + d.key() + " " + std::to_string(d.value().get<unsigned>());
-    }
-    if (b["unfinished"].get<unsigned>() != 0) {
-        disq += (disq.empty() ? "" : ", ") + std::string("unfinished ") +
-                std::to_string(b["unfinished"].get<unsigned>());
-    }
-    os << std::left << std::setw(width) << b["name"].get<std::string>() << std::right
-       << std::setw(8) << Report::fixed(b["elo"], 1) << std::setw(18)
-       << ("[" + Report::fixed(b["elo_low"], 1) + ", " + Report::fixed(b["elo_high"], 1) + "]")
-       << std::setw(8) << b["matches"].get<unsigned>() << std::setw(8)
-       << Report::fixed(b["points"], 1) << std::setw(7) << Report::fixed(b["average_place"], 2)
-       << std::setw(12) << wdl.str() << std::setw(9) << Report::fixed(b["average_time_ms"], 0)
-       << std::setw(7) << Report::fixed(b["max_time_ms"], 0) << "  " << (disq.empty() ? "-" : disq)
-       << '\n';
-}
-
-void printStandings(const json& report, std::ostream& os) {
-    size_t width = 3;
+/// The report's rows in the form of the shared text table.
+json tableRows(const json& report) {
+    json rows = json::array();
     for (const json& b : report["bots"]) {
-        width = std::max(width, b["name"].get<std::string>().size());
+        const unsigned unfinished = b["unfinished"].get<unsigned>();
+        rows.push_back({{"name", b["name"]},
+                        {"elo", b["elo"]},
+                        {"elo_low", b["elo_low"]},
+                        {"elo_high", b["elo_high"]},
+                        {"matches", b["matches"]},
+                        {"points", b["points"]},
+                        {"average_place", b["average_place"]},
+                        {"wins", b["wins"]},
+                        {"draws", b["draws"]},
+                        {"losses", b["losses"]},
+                        {"time_ms", b["average_time_ms"]},
+                        {"time_max_ms", b["max_time_ms"]},
+                        {"disqualified", b["disqualified"]},
+                        {"more", unfinished ? "unfinished " + std::to_string(unfinished) : ""}});
     }
-    const int w = static_cast<int>(width);
-    os << '\n'
-       << std::left << std::setw(w) << "Bot" << std::right << std::setw(8) << "Elo" << std::setw(18)
-       << "95 %" << std::setw(8) << "Matches" << std::setw(8) << "Points" << std::setw(7) << "Place"
-       << std::setw(12) << "W/D/L" << std::setw(9) << "ms/move" << std::setw(7) << "max"
-       << "  Disqualified\n";
-    for (const json& b : report["bots"]) {
-        printBot(b, w, os);
-    }
+    return rows;
 }
 
 void printDuel(const json& d, std::ostream& os) {
+    using F = StandingsTable;
     const json& s = d["sprt"];
     os << '\n'
        << d["bot"].get<std::string>() << " against " << d["opponent"].get<std::string>() << ": "
        << d["wins"].get<double>() << " wins, " << d["draws"].get<double>() << " draws, "
-       << d["losses"].get<double>() << " losses; LOS "
-       << Report::fixed(d["los"].get<double>() * 100, 1) << " %\nSPRT ("
-       << Report::fixed(s["elo0"], 1) << ", " << Report::fixed(s["elo1"], 1) << "): LLR "
-       << Report::fixed(s["llr"], 2) << " [" << Report::fixed(s["lower"], 2) << ", "
-       << Report::fixed(s["upper"], 2) << "], " << s["verdict"].get<std::string>() << '\n';
+       << d["losses"].get<double>() << " losses; LOS " << F::fixed(d["los"].get<double>() * 100, 1)
+       << " %\nSPRT (" << F::fixed(s["elo0"], 1) << ", " << F::fixed(s["elo1"], 1) << "): LLR "
+       << F::fixed(s["llr"], 2) << " [" << F::fixed(s["lower"], 2) << ", "
+       << F::fixed(s["upper"], 2) << "], " << s["verdict"].get<std::string>() << '\n';
 }
 
 } // namespace
@@ -327,38 +251,47 @@ void printDuel(const json& d, std::ostream& os) {
 json Report::compute(const std::string& dir, const SprtSettings& sprt) {
     const Tally t = readFolder(dir);
     std::vector<std::string> names;
-    names.reserve(t.stats.size());
-    for (const auto& entry : t.stats) {
+    names.reserve(t.extra.size());
+    for (const auto& entry : t.extra) {
         names.push_back(entry.first);
     }
-    const RatingFit fit = fitRatings(names, t.finishes);
+    const std::vector<StandingsOrder>& orders = t.standings.orders();
+    const RatingFit fit = Standings::fit(names, orders);
     json ended = json::object();
     for (const auto& e : t.ends) {
         ended[e.first] = e.second;
     }
+    json bots = json::array();
+    for (size_t i = 0; i < names.size(); ++i) {
+        bots.push_back(botJson(names[i], t, fit, i));
+    }
+    Standings::sort(bots);
     json report = {{"format", "reversi-report-1"},
                    {"dir", dir},
                    {"records", t.records},
                    {"ended", ended},
                    {"skipped", t.skipped},
                    {"warnings", t.warnings},
-                   {"bots", standings(names, t, fit)},
+                   {"limits", limitsJson(t)},
+                   {"order", Standings::ORDER},
+                   {"bots", bots},
                    {"ratings",
                     {{"model", "plackett-luce"},
                      {"scale", "elo, pool average 0, 95 % intervals"},
-                     {"matches", t.finishes.size()},
+                     {"matches", orders.size()},
                      {"prior", fit.prior},
                      {"converged", fit.converged},
                      {"iterations", fit.iterations}}}};
     if (names.size() == 2) {
-        report["duel"] = duelJson(names, duelOf(names[0], names[1], t.finishes), sprt);
+        report["duel"] = duelJson(names, duelOf(names[0], names[1], orders), sprt);
     }
     return report;
 }
 
 void Report::print(const json& report, std::ostream& os) {
     printHeader(report, os);
-    printStandings(report, os);
+    os << '\n';
+    StandingsTable::print(tableRows(report), os);
     if (report["ratings"]["prior"].get<bool>()) {
         os << "\nSome bot won or lost every comparison: a weak prior keeps the ratings finite.\n";
     }
@@ -368,13 +301,4 @@ void Report::print(const json& report, std::ostream& os) {
     for (const json& w : report["warnings"]) {
         os << "Warning: " << w.get<std::string>() << '\n';
     }
-}
-
-std::string Report::fixed(const json& value, int digits) {
-    if (!value.is_number()) {
-        return "-";
-    }
-    std::ostringstream s;
-    s << std::fixed << std::setprecision(digits) << value.get<double>();
-    return s.str();
 }

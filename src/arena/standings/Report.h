@@ -16,14 +16,13 @@ struct SprtSettings {
 class Report {
 public:
     /// Reads every record of DIR/matches (or of DIR itself when it has no such folder) and
-    /// returns the report ("reversi-report-1"): per bot the matches, points, places, wins,
-    /// draws, losses, disqualifications by reason, time-outs, times per move and its rating;
-    /// for exactly two bots also their duel with LOS and SPRT. Files that are not usable
-    /// records are listed under "skipped" and not counted.
+    /// returns the report ("reversi-report-1"): the limits the records were played under; per
+    /// bot, in the order of Standings::ORDER, the matches, points, places, wins, draws,
+    /// losses, disqualifications by the server's reason and in plain words ("disqualified"),
+    /// time-outs, times per move and its rating; for exactly two bots also their duel with LOS
+    /// and SPRT. Files that are not usable records are listed under "skipped" and not counted.
     static nlohmann::json compute(const std::string& dir, const SprtSettings& sprt);
-    /// The report as text tables.
+    /// The report as text: its records, the limits they were played under, the standings
+    /// table (StandingsTable) and the duel.
     static void print(const nlohmann::json& report, std::ostream& os);
-    /// A number of the report's tables with `digits` decimals, or "-" when `value` is not a
-    /// number (a rating not yet known).
-    static std::string fixed(const nlohmann::json& value, int digits);
 };
