@@ -45,7 +45,14 @@ function standingsRows(bots) {
     return bots.map((b, k) => [k + 1, text(b.name), fmt(b.elo, 1), `${fmt(b.elo_low, 1)} … ${fmt(b.elo_high, 1)}`,
         text(b.matches) + (b.unfinished ? ` (${text(b.unfinished)} unfinished)` : ""), fmt(b.points, 1),
         fmt(b.average_place, 2), `${text(b.wins)}/${text(b.draws)}/${text(b.losses)}`, text(b.timeouts),
-        `${fmt(b.average_time_ms, 0)} / ${fmt(b.max_time_ms, 0)}`]);
+        `${fmt(b.average_time_ms, 0)} / ${fmt(b.max_time_ms, 0)}`, reasons(b.disqualified)]);
+}
+
+// Disqualifications by plain reason ("crashed 2, timed out 1"); the names are only keys.
+function reasons(byReason) {
+    if (byReason === null || typeof byReason !== "object" || Array.isArray(byReason)) return "–";
+    const parts = Object.entries(byReason).map(([reason, n]) => `${reason} ${text(n)}`);
+    return parts.length ? parts.join(", ") : "–";
 }
 
 // Grid lines of the Elo axis: at most nine, whatever the values.
@@ -146,6 +153,16 @@ function matchRows(matches) {
         text(m.end) + (m.consistent === false ? " (replay disagrees)" : ""), text(m.moves)]);
 }
 
+// The limits of the matches as a phrase, as the text report gives them.
+function limitText(limits) {
+    const one = (l) => {
+        const time = l && finite(l.time_ms) && l.time_ms > 0 ? `${l.time_ms / 1000} s per move` : "";
+        const depth = l && finite(l.depth) && l.depth > 0 ? `depth ${l.depth}` : "";
+        return [time, depth].filter((p) => p).join(", ") || "no limit";
+    };
+    return limits.map(one).join("; ");
+}
+
 function duelText(duel) {
     const s = duel.sprt || {};
     return `${text(duel.bot)} against ${text(duel.opponent)}: ${text(duel.wins)} wins, ${text(duel.draws)} draws, ` +
@@ -170,9 +187,11 @@ function showReport(data) {
     const $ = (id) => document.getElementById(id);
     const ended = r.ended !== null && typeof r.ended === "object"
         ? Object.entries(r.ended).map(([k, v]) => `${text(v)} ${k}`).join(", ") : "";
-    $("summary").textContent = `${text(r.records)} matches in ${text(r.dir)}${ended ? ` (${ended})` : ""}`;
+    $("summary").textContent = `${text(r.records)} matches in ${text(r.dir)}${ended ? ` (${ended})` : ""}` +
+        (Array.isArray(r.limits) && r.limits.length ? `; limit: ${limitText(r.limits)}` : "");
     table($("standings"), ["", "bot", "Elo", "95 % interval", "matches", "points", "avg place", "W/D/L",
-                           "time-outs", "ms per move (avg / max)"], standingsRows(bots));
+                           "time-outs", "ms per move (avg / max)", "disqualified"], standingsRows(bots));
+    $("order").textContent = typeof r.order === "string" ? r.order : "";
     const plot = ratingsSvg(bots);
     $("ratings").setAttribute("viewBox", `0 0 ${plot.width || 1} ${plot.height || 1}`);
     $("ratings").style.maxWidth = `${plot.width}px`;

@@ -141,7 +141,20 @@ function standingRows(rows) {
         el("td", { class: "num" }, r.wins),
         el("td", { class: "num" }, r.draws),
         el("td", { class: "num" }, r.losses),
-        el("td", { class: "num" }, fixed(r.average_place, 2))));
+        el("td", { class: "num" }, fixed(r.average_place, 2)),
+        el("td", {}, reasons(r.disqualified))));
+}
+
+// Disqualifications by plain reason ("crashed 2, timed out 1"), or nothing.
+function reasons(byReason) {
+    return Object.entries(byReason || {}).map(([reason, n]) => `${reason} ${n}`).join(", ");
+}
+
+// The limit in force as a phrase, as the text report gives it.
+function limitText(limits) {
+    const one = (l) => [l.time_ms ? `${l.time_ms / 1000} s per move` : "", l.depth ? `depth ${l.depth}` : ""]
+        .filter((p) => p).join(", ") || "no limit";
+    return (limits || []).map(one).join("; ") || "none yet";
 }
 
 const StandingsPage = {
@@ -162,6 +175,8 @@ const StandingsPage = {
         replaceRows(document.getElementById("queue"), (tables.queue || []).map((q) => el("tr", {},
             el("td", {}, q.id), el("td", {}, q.running ? "running" : "waiting"), el("td", {}, q.map),
             el("td", {}, q.bots.join(" · ")))));
+        document.getElementById("limit").textContent = limitText(tables.limits);
+        document.getElementById("order").textContent = tables.order || "";
         replaceRows(document.getElementById("standings"), standingRows(tables.standings));
         this.mapChoices(tables.maps);
         this.showMap();

@@ -63,7 +63,8 @@ std::string table(const std::string& id, const std::vector<std::string>& head,
     std::string out = "<table" + (id.empty() ? "" : " id=\"" + id + "\"") + "><tr>";
     for (const std::string& h : head) {
         left.push_back(!h.empty() && h[0] == '<');
-        out += "<th>" + escape(left.back() ? h.substr(1) : h) + "</th>";
+        out += (left.back() ? "<th class=\"left\">" : "<th>") +
+               escape(left.back() ? h.substr(1) : h) + "</th>";
     }
     out += "</tr>\n";
     for (const Row& row : rows) {
@@ -92,7 +93,9 @@ std::string standingsTable(const std::string& id, const json& rows) {
                        r["matches"] == 0 ? "no matches" : text(r["matches"]), fixed(r["points"], 1),
                        fixed(r["average_place"], 2),
                        text(r["wins"]) + "/" + text(r["draws"]) + "/" + text(r["losses"]),
-                       fixed(r["time_per_move_ms"], 0) + " / " + fixed(r["time_max_ms"], 0),
+                       r["time_per_move_ms"].is_null()
+                           ? "-"
+                           : fixed(r["time_per_move_ms"], 0) + " / " + fixed(r["time_max_ms"], 0),
                        escape(Standings::reasonsCell(r["disqualified"]))});
     }
     return table(id,
@@ -204,7 +207,9 @@ std::string disqualificationsSection(const json& matches) {
 std::string matchesSection(const json& matches) {
     std::vector<Row> rows;
     for (const json& m : matches) {
-        std::string end = m["end"] == "final" ? "finished" : "did not finish: " + text(m["end"]);
+        std::string end = m["end"] == "final" ? "finished"
+                                              : "did not finish (" + text(m["end"]) +
+                                                    "): " + text(m.value("reason", ""));
         if (!m["same_as"].is_null()) {
             end += ", the same game as m" + text(m["same_as"]) + " (counted once)";
         }
@@ -228,7 +233,8 @@ std::string head() {
            "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
            "style-src 'unsafe-inline'\">\n<title>League standings</title>\n<style>\n" +
            std::string(WebAssets::find("match.css")) +
-           "td.left { text-align: left; }\n</style>\n</head>\n";
+           "td.left, th.left { text-align: left; }\nnav a { margin-right: 0.8rem; }\n"
+           "</style>\n</head>\n";
 }
 
 } // namespace
@@ -238,7 +244,10 @@ std::string LeaguePage::build(const json& tables, const json& matches) {
         head() + "<body class=\"report\">\n<header>\n<h1>League standings</h1>\n" +
         "<p id=\"summary\">" + text(tables["matches"]) +
         " matches counted; limit in force: " + escape(Standings::limitText(tables["limits"])) +
-        "</p>\n</header>\n";
+        "</p>\n</header>\n<nav><a href=\"#standings\">Standings</a><a href=\"#maps\">Per map</a>"
+        "<a href=\"#crosstable\">Crosstable</a><a href=\"#versions\">Versions</a>"
+        "<a href=\"#disqualifications\">Disqualifications</a><a href=\"#matches\">Matches</a>"
+        "</nav>\n";
     page += "<h2 id=\"standings\">Standings</h2>\n<p class=\"note\" id=\"order\">" +
             escape(Standings::ORDER) + "</p>\n" +
             standingsTable("standings-table", tables["standings"]);

@@ -60,8 +60,8 @@ bool LeagueStats::load(League& league) {
     if (!match.empty()) {
         addMatch(match);
     }
-    std::map<std::int64_t, const json*> listed;
-    for (const json& m : m_matchList) {
+    std::map<std::int64_t, json*> listed;
+    for (json& m : m_matchList) {
         listed[m["match"].get<std::int64_t>()] = &m;
     }
     return ok && league.limits([&](int time, int depth) {
@@ -72,6 +72,7 @@ bool LeagueStats::load(League& league) {
                json a = {{"match", id}, {"key", matchKey}, {"end", end}, {"reason", reason}};
                const auto found = listed.find(id);
                if (found != listed.end()) {
+                   (*found->second)["reason"] = reason;
                    a["map"] = (*found->second)["map"];
                    a["seats"] = (*found->second)["seats"];
                }
@@ -128,6 +129,7 @@ void LeagueStats::listMatch(const std::vector<FinishedSeat>& seats, const std::s
     m_matchList.push_back({{"match", seats.front().matchId},
                            {"map", base},
                            {"end", seats.front().end},
+                           {"reason", ""},
                            {"same_as", nullptr},
                            {"seats", list}});
 }
