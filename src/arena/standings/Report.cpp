@@ -35,10 +35,12 @@ struct Tally {
     Standings standings;
 };
 
-/// Whether the seat made a move before the disqualification.
+/// Whether the seat made one of the moves applied before the disqualification.
 bool movedBefore(const MatchRecord& r, const RecordDisqualification& d) {
-    return std::any_of(r.moves.begin(), r.moves.end(),
-                       [&d](const RecordMove& m) { return m.seat == d.seat && m.n <= d.atMove; });
+    const auto end =
+        r.moves.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(d.atMove, r.moves.size()));
+    return std::any_of(r.moves.begin(), end,
+                       [&d](const RecordMove& m) { return m.seat == d.seat; });
 }
 
 void countExtras(const MatchRecord& r, Tally& t) {

@@ -68,7 +68,7 @@ public:
     /// The order of every standings table, as the tables state it.
     static constexpr const char* ORDER =
         "Ordered by Elo rating, highest first (fitted to every finishing order, so it weighs "
-        "whom a bot met); equal ratings by points; bots without a rating last, by points.";
+        "whom each bot met), then by points; bots without a rating last.";
 
     /// Counts a game: seats, disqualifications and times always; points, places, the
     /// crosstable and the finishing order when it ended normally.

@@ -26,7 +26,7 @@ void printRow(const json& b, size_t n, int width, std::ostream& os) {
        << std::right;
     if (b.value("unplayed", false)) {
         os << std::setw(26) << "" << std::setw(8) << b["matches"].dump() << "  no matches"
-           << std::setw(35) << ""
+           << std::setw(31) << ""
            << "  " << disqualifications(b) << '\n';
         return;
     }

@@ -1,11 +1,13 @@
 // The report on hand-made folders of records, against standings worked out by hand.
 
 #include "Report.h"
+#include "Standings.h"
 #include "arena/RecordFixtures.h"
 #include "support/TempDir.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sstream>
 
 using nlohmann::json;
 using recordtest::makeRecord;
@@ -65,6 +67,7 @@ TEST(Report, StandingsOfThreeBotsAgainstHandCounts) {
     EXPECT_EQ(a["places"], json({{"1", 1}, {"2", 2}, {"3", 1}}));
     EXPECT_EQ(json::array({a["wins"], a["draws"], a["losses"]}), json({1, 0, 3}));
     EXPECT_EQ(a["disqualifications"], json({{"Invalid move", 1}}));
+    EXPECT_EQ(a["disqualified"], json({{"illegal move", 1}}));
     // Moves of seats 1, 3, 2, 1, 1: 10, 30, 20, 10 and 10 ms.
     EXPECT_EQ(a["moves"], 5);
     EXPECT_DOUBLE_EQ(a["average_time_ms"].get<double>(), 16.0);
@@ -79,6 +82,30 @@ TEST(Report, StandingsOfThreeBotsAgainstHandCounts) {
     EXPECT_EQ(json::array({c["wins"], c["draws"], c["losses"]}), json({2, 1, 1}));
     EXPECT_EQ(report["bots"].back()["name"], "a");
     EXPECT_FALSE(report.contains("duel"));
+    EXPECT_EQ(report["limits"], json({{{"time_ms", 1000}, {"depth", 0}}}));
+    std::ostringstream text;
+    Report::print(report, text);
+    EXPECT_NE(text.str().find("Limit: 1 s per move\n"), std::string::npos) << text.str();
+    EXPECT_NE(text.str().find(Standings::ORDER), std::string::npos) << text.str();
+    EXPECT_NE(text.str().find("illegal move 1, unfinished 1\n"), std::string::npos) << text.str();
+}
+
+TEST(Report, ALostConnectionIsACrashAfterTheSeatsFirstMoveElseItDidNotStart) {
+    // Moves applied: seat 1's, then seat 2's. Seat 2 lost after none of its moves, seat 1
+    // after its first.
+    TempDir dir;
+    std::filesystem::create_directory(dir.path() + "/matches");
+    json early = makeRecord("m1", {"a", "b"}, {1, 2});
+    early["disqualifications"] = {{{"seat", 2}, {"at_move", 1}, {"reason", "receive failed"}}};
+    put(dir, early);
+    json late = makeRecord("m2", {"a", "b"}, {2, 1});
+    late["disqualifications"] = {{{"seat", 1}, {"at_move", 1}, {"reason", "receive failed"}},
+                                 {{"seat", 2}, {"at_move", 2}, {"reason", "timeout during move"}}};
+    put(dir, late);
+    const json report = Report::compute(dir.path(), SprtSettings());
+    EXPECT_EQ(bot(report, "a")["disqualified"], json({{"crashed", 1}}));
+    EXPECT_EQ(bot(report, "b")["disqualified"], json({{"did not start", 1}, {"timed out", 1}}));
+    EXPECT_EQ(bot(report, "b")["timeouts"], 1);
 }
 
 TEST(Report, DuelOfTwoBotsWithItsLikelihoodOfSuperiority) {
