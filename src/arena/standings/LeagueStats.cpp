@@ -49,6 +49,9 @@ bool LeagueStats::load(League& league) {
     for (const LeagueMap& m : maps) {
         m_maps[m.id] = m;
     }
+    for (size_t i = 0; i < m_versions.size(); ++i) {
+        m_versionIndex[m_versions[i].id] = i;
+    }
     std::vector<FinishedSeat> match;
     const bool ok = league.finished([&](const FinishedSeat& seat) {
         if (!match.empty() && match.front().matchId != seat.matchId) {
@@ -140,12 +143,8 @@ std::string LeagueStats::mapName(std::int64_t id) const {
 }
 
 const BotVersion* LeagueStats::version(std::int64_t id) const {
-    for (const BotVersion& v : m_versions) {
-        if (v.id == id) {
-            return &v;
-        }
-    }
-    return nullptr;
+    const auto found = m_versionIndex.find(id);
+    return found == m_versionIndex.end() ? nullptr : &m_versions[found->second];
 }
 
 json LeagueStats::row(const BotVersion& v, const StandingsTally& t) const {
@@ -247,7 +246,7 @@ json LeagueStats::history() const {
             }
         }
     }
-    // Rated in the order of the versions' ids, as the database lists them.
+    // Rated in the order the database lists the versions.
     std::vector<std::string> all;
     for (const BotVersion& v : m_versions) {
         if (counts.count(key(v.id)) != 0) {

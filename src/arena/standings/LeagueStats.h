@@ -37,6 +37,8 @@ private:
     const BotVersion* version(std::int64_t id) const;
 
     std::vector<BotVersion> m_versions;
+    /// Index in m_versions by version id.
+    std::map<std::int64_t, size_t> m_versionIndex;
     std::map<std::int64_t, LeagueMap> m_maps;
     /// Versions keyed by their id as text, scopes by the base map's id as text.
     Standings m_standings;
