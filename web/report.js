@@ -140,7 +140,7 @@ function disqualificationRows(matches) {
             const seat = list(m.seats).find((s) => s && s.seat === d.seat) || {};
             const at = Number.isInteger(d.at_move) && d.at_move >= 0 ? d.at_move : 0;
             rows.push([pageLink(m.page, `#move=${at}`, m.id), text(seat.bot), text(d.seat),
-                       text(d.at_move), text(d.reason), text(d.detail)]);
+                       text(d.at_move), text(d.disqualified), text(d.reason), text(d.detail)]);
         }
     }
     return rows;
@@ -203,7 +203,8 @@ function showReport(data) {
           seatPlacesRows(bots, matches, seats));
     const dqs = disqualificationRows(matches);
     if (dqs.length) {
-        table($("disqualifications"), ["match", "bot", "seat", "after move", "reason", "rule broken"], dqs);
+        table($("disqualifications"), ["match", "bot", "seat", "after move", "what happened", "the server's reason",
+                                       "rule broken"], dqs);
     } else {
         $("disqualifications").replaceChildren(el("tr", null, el("td", null, "None.")));
     }

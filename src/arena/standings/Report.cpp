@@ -74,7 +74,7 @@ StandingsGame gameOf(const MatchRecord& r) {
     }
     // Seats were checked against the seat count when the record was read.
     for (const RecordDisqualification& d : r.disqualifications) {
-        game.seats[d.seat - 1].disqualified = Standings::plainReason(d.reason, movedBefore(r, d));
+        game.seats[d.seat - 1].disqualified = Report::plainReason(r, d);
     }
     for (const RecordMove& m : r.moves) {
         if (m.timeMs) {
@@ -303,4 +303,8 @@ void Report::print(const json& report, std::ostream& os) {
     for (const json& w : report["warnings"]) {
         os << "Warning: " << w.get<std::string>() << '\n';
     }
+}
+
+std::string Report::plainReason(const MatchRecord& record, const RecordDisqualification& d) {
+    return Standings::plainReason(d.reason, movedBefore(record, d));
 }

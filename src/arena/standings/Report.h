@@ -13,6 +13,9 @@ struct SprtSettings {
     double beta = 0.05;
 };
 
+class MatchRecord;
+struct RecordDisqualification;
+
 class Report {
 public:
     /// Reads every record of DIR/matches (or of DIR itself when it has no such folder) and
@@ -25,4 +28,7 @@ public:
     /// The report as text: its records, the limits they were played under, the standings
     /// table (StandingsTable) and the duel.
     static void print(const nlohmann::json& report, std::ostream& os);
+    /// A disqualification of the record in plain words (Standings::plainReason), telling
+    /// whether the seat made one of the moves applied before it.
+    static std::string plainReason(const MatchRecord& record, const RecordDisqualification& d);
 };

@@ -3,6 +3,7 @@
 #include "MatchPage.h"
 #include "MatchRecord.h"
 #include "RecordsFolder.h"
+#include "Report.h"
 
 #include <filesystem>
 #include <set>
@@ -31,6 +32,7 @@ json summary(const MatchRecord& record, const std::string& page) {
         dqs.push_back({{"seat", d.seat},
                        {"at_move", d.atMove},
                        {"reason", d.reason},
+                       {"disqualified", Report::plainReason(record, d)},
                        {"detail", d.detail.value_or("")}});
     }
     return {{"id", record.id},
