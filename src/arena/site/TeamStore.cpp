@@ -1,6 +1,7 @@
 #include "TeamStore.h"
 
 #include "League.h"
+#include "Migrations.h"
 #include "SqlDatabase.h"
 #include "TeamToken.h"
 
@@ -28,16 +29,8 @@ const std::vector<std::vector<std::string>>& migrations() {
 
 constexpr size_t maxNameBytes = 32;
 
-std::string dialectOf(std::string sql, SqlDatabase::Dialect dialect) {
-    const size_t at = sql.find("{id}");
-    if (at != std::string::npos) {
-        sql.replace(at, 4,
-                    dialect == SqlDatabase::Dialect::Postgres
-                        ? "BIGSERIAL PRIMARY KEY"
-                        : "INTEGER PRIMARY KEY AUTOINCREMENT");
-    }
-    return sql;
-}
+/// Arbitrary, fixed, apart from the league's: serialises the site's migrations.
+constexpr std::int64_t MIGRATION_LOCK = 0x7365727665000001;
 
 std::string isoTime(std::int64_t seconds) {
     const std::time_t t = static_cast<std::time_t>(seconds);
@@ -59,32 +52,9 @@ bool TeamStore::open(const std::string& database, std::string& error) {
     if (!m_db) {
         return false;
     }
-    std::int64_t version = 0;
-    bool found = false;
-    if (!m_db->begin() ||
-        !m_db->exec("CREATE TABLE IF NOT EXISTS serve_schema (version INTEGER NOT NULL)") ||
-        !m_db->scalar("SELECT MAX(version) FROM serve_schema", {}, version, found)) {
-        error = "cannot read the site's schema version: " + m_db->error();
-        m_db->rollback();
-        return false;
-    }
-    for (auto step = static_cast<size_t>(version); step < migrations().size(); ++step) {
-        for (const std::string& sql : migrations()[step]) {
-            if (!m_db->exec(dialectOf(sql, m_db->dialect()))) {
-                error = "the site's migration " + std::to_string(step + 1) +
-                        " failed: " + m_db->error();
-                m_db->rollback();
-                return false;
-            }
-        }
-        m_db->exec("INSERT INTO serve_schema (version) VALUES (?)",
-                   {static_cast<std::int64_t>(step + 1)});
-    }
-    if (!m_db->commit()) {
-        error = "cannot commit the site's schema: " + m_db->error();
-        return false;
-    }
-    return true;
+    const Migrations::Set site{"serve_schema", "site's", "the site's migration ", MIGRATION_LOCK,
+                               &migrations()};
+    return Migrations::apply(*m_db, site, error);
 }
 
 bool TeamStore::validName(const std::string& name) {

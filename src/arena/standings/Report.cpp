@@ -55,7 +55,7 @@ struct Duel {
 };
 
 /// "Invalid move: Player 1 (x,y)=(0,0). time left: ..." counts as "Invalid move".
-std::string reasonKind(const std::string& reason) {
+std::string disqualificationKind(const std::string& reason) {
     return reason.substr(0, reason.find(':'));
 }
 
@@ -105,7 +105,7 @@ void countDisqualificationsAndMoves(const MatchRecord& r, Tally& t) {
     // Seats were checked against the seat count when the record was read.
     for (const RecordDisqualification& d : r.disqualifications) {
         BotStats& b = t.stats[r.seats[d.seat - 1].bot];
-        ++b.disqualified[reasonKind(d.reason)];
+        ++b.disqualified[disqualificationKind(d.reason)];
         b.timeouts += d.reason.find("timeout") != std::string::npos ? 1 : 0;
     }
     for (const RecordMove& m : r.moves) {
