@@ -182,7 +182,7 @@ HttpReply ServeApi::bot(const HttpRequest& request) {
 HttpReply ServeApi::match(const HttpRequest& request) {
     nlohmann::json record;
     bool found = false;
-    if (!m_league.league().record(std::stoll(request.captures[0]), record, found)) {
+    if (!m_league.record(std::stoll(request.captures[0]), record, found)) {
         return HttpReply::error(500, "the league's database failed");
     }
     if (!found) {
@@ -194,7 +194,7 @@ HttpReply ServeApi::match(const HttpRequest& request) {
 HttpReply ServeApi::matchPage(const HttpRequest& request) {
     nlohmann::json record;
     bool found = false;
-    m_league.league().record(std::stoll(request.captures[0]), record, found);
+    m_league.record(std::stoll(request.captures[0]), record, found);
     std::string page(WebAssets::find("match.html"));
     // The viewer reads its record from this element; its scripts and style sheet stay files
     // of their own, fetched beside the page, so that no inline script is needed.

@@ -54,26 +54,25 @@ std::string ServeLeague::botName(const std::string& team, const std::string& bot
 }
 
 bool ServeLeague::schedule() {
-    LeagueConfig config = m_config;
     for (const SubmissionRow& row : m_store.latestBuilt()) {
         const std::string name = botName(row.team, row.bot);
         const bool taken =
-            std::any_of(config.bots.begin(), config.bots.end(),
+            std::any_of(m_config.bots.begin(), m_config.bots.end(),
                         [&](const TournamentConfig::Bot& b) { return b.name == name; });
         if (taken) {
             LOG(logger, lumber::WARN) << "the configuration has a bot named " << name
                                       << " already; the team's is left out";
             continue;
         }
-        // Run by the shell in the bot's folder: "./run" works with or without a "#!" line.
-        TournamentConfig::Bot bot;
-        bot.name = name;
-        bot.command = "./run";
-        bot.dir = row.folder;
-        config.bots.push_back(bot);
+        // Entered in the league's database, so that a worker or a report sees it too. Run by
+        // the shell in the bot's folder: "./run" works with or without a "#!" line.
+        if (!m_league->enter(name, "./run", row.folder)) {
+            LOG(logger, lumber::ERR) << m_league->error();
+            return false;
+        }
     }
     LeagueProgress progress;
-    if (!m_league->schedule(config, progress)) {
+    if (!m_league->schedule(m_config, progress)) {
         LOG(logger, lumber::ERR) << m_league->error();
         return false;
     }
@@ -177,6 +176,31 @@ json ServeLeague::queue() {
                         }
                     });
     return list;
+}
+
+bool ServeLeague::record(std::int64_t id, json& out, bool& found) {
+    if (!m_league->record(id, out, found)) {
+        return false;
+    }
+    if (!found) {
+        return true;
+    }
+    LeagueMatch match;
+    bool planned = false;
+    std::vector<LeagueMap> maps;
+    if (!m_league->match(id, match, planned) || !m_league->maps(maps)) {
+        return false;
+    }
+    std::string name = "a map";
+    for (const LeagueMap& map : maps) {
+        if (map.id == match.mapId) {
+            name = map.name;
+        }
+    }
+    if (out.contains("map") && out["map"].is_object()) {
+        out["map"]["file"] = name;
+    }
+    return true;
 }
 
 std::pair<std::shared_ptr<const std::string>, std::string> ServeLeague::tables() {
