@@ -297,6 +297,17 @@ class LeagueSiteTest(SiteCase):
         done = progress["done"] == progress["needed"] and set(rows) == set(bots)
         return tables if done and all(rows[b]["rated"] for b in bots) else None
 
+    def check_other_arenas_see_the_team_bot(self, tables):
+        """A report and a worker on the site's folder, while it runs, see the team's bot and
+        leave what the league needs as it was."""
+        report = subprocess.run([ARENA, "league", "report", self.folder, "--json"], check=True,
+                                stdout=subprocess.PIPE, text=True, timeout=60)
+        self.assertIn("alpha.kit", [r["bot"] for r in json.loads(report.stdout)["standings"]])
+        subprocess.run([ARENA, "league", self.folder, "-j", "1"], check=True, timeout=60,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(1)
+        self.assertEqual(self.standings()["progress"], tables["progress"])
+
     def test_a_jailed_build_writes_its_own_folder_alone_and_reaches_no_network(self):
         if JAIL_PROBLEM:
             self.skipTest(JAIL_PROBLEM)
@@ -368,6 +379,8 @@ class LeagueSiteTest(SiteCase):
         seat = next(s["seat"] for s in match["seats"] if s["bot"] == "alpha.kit")
         record = self.site.request("GET", f"/api/matches/{match['id']}")[2]
         self.assertEqual(record["format"], "reversi-match-1")
+        self.assertEqual(record["map"]["file"], "classic8")
+        self.check_other_arenas_see_the_team_bot(tables)
         status, head, page = self.site.request("GET", f"/match/{match['id']}")
         self.assertEqual(status, 200)
         self.assertIn('"format":"reversi-match-1"', page)
