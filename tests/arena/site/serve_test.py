@@ -259,14 +259,19 @@ class ServeTest(SiteCase):
 
 
 def kit_bot(build="python3 -m compileall -q reversi_bot && echo compiled\n"):
-    """A Python bot made from the kit: the package, a run command and a build script."""
-    files = {"run": "#!/bin/sh\nexec python3 -m reversi_bot --bot greedy\n", "build": build}
-    kit = os.path.join(SOURCE, "clients", "python", "reversi_bot")
-    for name in sorted(os.listdir(kit)):
-        if name.endswith(".py"):
-            with open(os.path.join(kit, name), encoding="utf-8") as source:
-                files["reversi_bot/" + name] = source.read()
-    return tar_of(files)
+    """A Python bot made from the kit as its README says: a folder with a build script, packed
+    with the kit and a run script by python3 -m reversi_bot.pack."""
+    with tempfile.TemporaryDirectory() as folder:
+        with open(os.path.join(folder, "build"), "w", encoding="utf-8") as script:
+            script.write(build)
+        os.chmod(os.path.join(folder, "build"), 0o755)
+        archive = os.path.join(folder, "bot.tar.gz")
+        subprocess.run([sys.executable, "-m", "reversi_bot.pack", folder, "--bot", "greedy",
+                        "-o", archive], check=True, stdout=subprocess.DEVNULL,
+                       env=dict(os.environ, PYTHONPATH=os.path.join(SOURCE, "clients", "python"),
+                                PYTHONDONTWRITEBYTECODE="1"))
+        with open(archive, "rb") as packed:
+            return packed.read()
 
 
 def wait_for(what, check, seconds=120):
