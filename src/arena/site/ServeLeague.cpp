@@ -138,6 +138,7 @@ void ServeLeague::refresh() {
     out["progress"] = {
         {"needed", progress.needed}, {"done", progress.done}, {"running", progress.claimed}};
     out["queue"] = queue();
+    out["limits"] = {{"time_ms", m_config.timeMs()}, {"depth", m_config.depthLimit()}};
     auto text = std::make_shared<const std::string>(
         out.dump(-1, ' ', false, json::error_handler_t::replace));
     std::lock_guard<std::mutex> hold(m_lock);
@@ -208,6 +209,20 @@ std::pair<std::shared_ptr<const std::string>, std::string> ServeLeague::tables()
     return {m_tables, m_tag};
 }
 
+void ServeLeague::namesById(std::map<std::int64_t, std::string>& bots,
+                            std::map<std::int64_t, std::string>& maps) {
+    std::vector<BotVersion> versions;
+    m_league->versions(versions);
+    for (const BotVersion& v : versions) {
+        bots[v.id] = v.bot;
+    }
+    std::vector<LeagueMap> leagueMaps;
+    m_league->maps(leagueMaps);
+    for (const LeagueMap& m : leagueMaps) {
+        maps[m.id] = m.name;
+    }
+}
+
 json ServeLeague::bot(const std::string& name) {
     json out = {{"bot", name}, {"versions", json::array()}, {"standings", json::array()}};
     {
@@ -227,11 +242,8 @@ json ServeLeague::bot(const std::string& name) {
         return nullptr;
     }
     std::map<std::int64_t, std::string> names;
-    std::vector<BotVersion> versions;
-    m_league->versions(versions);
-    for (const BotVersion& v : versions) {
-        names[v.id] = v.bot;
-    }
+    std::map<std::int64_t, std::string> mapNames;
+    namesById(names, mapNames);
     // Seats come match by match: each match is kept only when one of its seats is this bot's,
     // and only the latest ones.
     std::deque<json> latest;
@@ -253,6 +265,7 @@ json ServeLeague::bot(const std::string& name) {
             flush();
         }
         current["id"] = seat.matchId;
+        current["map"] = mapNames[seat.mapId];
         current["end"] = seat.end;
         current["seats"].push_back({{"seat", seat.seat},
                                     {"bot", names[seat.version]},

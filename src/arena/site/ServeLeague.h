@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -53,6 +54,9 @@ public:
 private:
     void play(unsigned concurrency);
     void refresh();
+    /// The bot's name of every version and the name of every map, by id.
+    void namesById(std::map<std::int64_t, std::string>& bots,
+                   std::map<std::int64_t, std::string>& maps);
     void keepTablesFresh();
     /// The needed matches not yet played, running ones first, at most `maxQueue`.
     nlohmann::json queue();

@@ -161,6 +161,11 @@ class SiteBrowserTest:
         assert [r[1] for r in per_map] == [r["bot"] for r in rows], per_map
         assert [r[5] for r in per_map] == [str(r["matches"]) for r in rows], per_map
         assert [r[6] for r in per_map] == [f"{r['points']:.1f}" for r in rows], per_map
+        if not tables["aborted"]:
+            aborted = self.browser.evaluate(f"({TABLE_TEXT})('aborted')")
+            assert aborted[1:] == [["No aborted matches."]], aborted
+        limits = self.browser.evaluate("document.getElementById('limits').textContent")
+        assert limits == "Time limit: 0.5 s per move.", limits
         print("tables: the crosstable and the per-map table match the API")
 
     def check_markup_name_is_text(self):
@@ -212,6 +217,40 @@ class SiteBrowserTest:
                             lambda: len(self.browser.violations()) == 1, 10)
         print(f"policy: no violation on {', '.join(pages)} and the match page")
 
+    def check_student_view(self):
+        token = serve_test.add_team(self.folder, "tigers")
+        ident = self.site.upload(token, serve_test.kit_bot("true\n"), "kit")[2]["id"]
+        assert self.site.wait_built(token, ident, 60)["state"] == "built"
+        serve_test.wait_for("the team's bot played", lambda: (lambda t: t["progress"]["done"] ==
+                            t["progress"]["needed"] and "tigers.kit" in
+                            [r["bot"] for r in t["standings"]])(
+                                self.site.request("GET", "/api/standings")[2]))
+        self.browser.open(self.site.base + "/team")
+        serve_test.wait_for("the team page", lambda: self.browser.evaluate(
+            "document.readyState === 'complete'"), 30)
+        self.browser.evaluate(f"sessionStorage.setItem('team-token', '{token}'); "
+                              "location.reload()")
+        rows = "[...document.querySelectorAll('[data-bot=\"tigers.kit\"] table.matches tbody tr')]"
+        serve_test.wait_for("the team's matches shown", lambda: self.browser.evaluate(
+            f"{rows}.length") == 4, 30)
+        cells = self.browser.evaluate(
+            f"{rows}.map((tr) => [...tr.cells].map((c) => c.textContent))")
+        assert all(c[1] == "classic8" and c[2] in ("1", "2") and c[0].startswith("m")
+                   for c in cells), cells
+        assert all(c[3] in ("won", "place 2", "shared first place") for c in cells), cells
+        uploads = self.browser.evaluate(f"({TABLE_TEXT})('submissions')")[1:]
+        assert [u[:3] for u in uploads] == [[str(ident), "tigers.kit", "built"]], uploads
+        self.browser.evaluate("document.getElementById('bot').value = 'lynx';"
+                              "document.getElementById('bot').dispatchEvent(new Event('input'))")
+        said = self.browser.evaluate("document.getElementById('site-name').textContent")
+        assert said == "It plays in the league as tigers.lynx.", said
+        self.browser.evaluate(f"{rows}[0].querySelector('button').click()")
+        serve_test.wait_for("the seat's log", lambda: "Connected as group" in
+                            self.browser.evaluate("document.getElementById('log').textContent"),
+                            10)
+        assert self.browser.violations() == [], self.browser.violations()
+        print(f"student view: {len(cells)} matches with map, seat and result, the seat's log")
+
 
 def main():
     parser = argparse.ArgumentParser()
@@ -235,6 +274,7 @@ def main():
             test.check_tables_match_the_api()
             test.check_markup_name_is_text()
             test.check_match_page_draws_seats_in_their_colours()
+            test.check_student_view()
             test.check_every_page_obeys_the_policy()
         finally:
             test.close()
