@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <deque>
+#include <filesystem>
 #include <map>
 
 using json = nlohmann::json;
@@ -23,6 +24,42 @@ constexpr auto idleWait = std::chrono::seconds(5);
 constexpr size_t maxBotMatches = 200;
 /// The standings page lists this many of the matches not played yet.
 constexpr std::int64_t maxQueue = 50;
+
+/// A path of the organiser's machine as a visitor may see it: relative to the league's folder
+/// when inside it, else only its last name.
+std::string shownPath(const std::string& path, const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path base = fs::weakly_canonical(folder, ec);
+    const fs::path full = fs::weakly_canonical(path, ec);
+    const fs::path inside = full.lexically_relative(base);
+    if (!ec && !inside.empty() && *inside.begin() != "..") {
+        return inside.generic_string();
+    }
+    return fs::path(path).filename().string();
+}
+
+/// Replaces the folders a record's jails list (the league's, the client's, a team's upload)
+/// with shownPath().
+void hideFolders(json& record, const std::string& folder) {
+    if (!record.contains("seats") || !record["seats"].is_array()) {
+        return;
+    }
+    for (json& seat : record["seats"]) {
+        if (!seat.is_object() || !seat.contains("sandbox") || !seat["sandbox"].is_object()) {
+            continue;
+        }
+        json& sandbox = seat["sandbox"];
+        if (sandbox.contains("work_dir") && sandbox["work_dir"].is_string()) {
+            sandbox["work_dir"] = shownPath(sandbox["work_dir"], folder);
+        }
+        if (sandbox.contains("read_only") && sandbox["read_only"].is_array()) {
+            for (json& entry : sandbox["read_only"]) {
+                entry = entry.is_string() ? json(shownPath(entry, folder)) : entry;
+            }
+        }
+    }
+}
 
 } // namespace
 
@@ -201,6 +238,7 @@ bool ServeLeague::record(std::int64_t id, json& out, bool& found) {
     if (out.contains("map") && out["map"].is_object()) {
         out["map"]["file"] = name;
     }
+    hideFolders(out, m_config.folder);
     return true;
 }
 

@@ -385,6 +385,10 @@ class LeagueSiteTest(SiteCase):
         record = self.site.request("GET", f"/api/matches/{match['id']}")[2]
         self.assertEqual(record["format"], "reversi-match-1")
         self.assertEqual(record["map"]["file"], "classic8")
+        for organisers in (self.scratch.name, SOURCE):
+            self.assertNotIn(organisers, json.dumps(record))
+        self.assertEqual(record["seats"][seat - 1]["sandbox"]["work_dir"][:18],
+                         "submissions/alpha/")
         self.check_other_arenas_see_the_team_bot(tables)
         status, head, page = self.site.request("GET", f"/match/{match['id']}")
         self.assertEqual(status, 200)
