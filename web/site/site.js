@@ -245,21 +245,7 @@ function standingRows(rows) {
         el("td", { class: "num" }, r.wins),
         el("td", { class: "num" }, r.draws),
         el("td", { class: "num" }, r.losses),
-        el("td", { class: "num" }, fixed(r.average_place, 2)),
-        disqualifiedCell(r.disqualified)));
-}
-
-// The number of disqualifications, their reasons on hover.
-function disqualifiedCell(byReason) {
-    const entries = Object.entries(byReason || {});
-    const total = entries.reduce((sum, [, n]) => sum + n, 0);
-    return el("td", { class: "num", title: entries.map(([k, n]) => `${n}× ${k}`).join("; ") }, total);
-}
-
-function limitsText(limits) {
-    if (!limits) return "";
-    const time = limits.time_ms > 0 ? `${limits.time_ms / 1000} s per move` : "no time limit";
-    return `Time limit: ${time}${limits.depth > 0 ? `; search depth ${limits.depth}` : ""}.`;
+        el("td", { class: "num" }, fixed(r.average_place, 2))));
 }
 
 const StandingsPage = {
@@ -288,7 +274,6 @@ const StandingsPage = {
             el("td", {}, el("a", { href: `/match/${encodeURIComponent(a.match)}` }, a.match)),
             el("td", {}, a.end), el("td", {}, a.reason)))
             : [el("tr", {}, el("td", { colspan: "3", class: "muted" }, "No aborted matches."))]);
-        document.getElementById("limits").textContent = limitsText(tables.limits);
         document.body.dataset.matches = tables.matches;
     },
 

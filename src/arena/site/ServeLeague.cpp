@@ -175,7 +175,6 @@ void ServeLeague::refresh() {
     out["progress"] = {
         {"needed", progress.needed}, {"done", progress.done}, {"running", progress.claimed}};
     out["queue"] = queue();
-    out["limits"] = {{"time_ms", m_config.timeMs()}, {"depth", m_config.depthLimit()}};
     auto text = std::make_shared<const std::string>(
         out.dump(-1, ' ', false, json::error_handler_t::replace));
     std::lock_guard<std::mutex> hold(m_lock);
