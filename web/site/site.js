@@ -320,9 +320,9 @@ const BotPage = {
             el("td", { class: "num" }, fixed(r.average_place, 2)))));
         const matchLink = (id) => el("a", { href: `/match/${encodeURIComponent(id)}` }, id);
         replaceRows(document.getElementById("disqualifications"), bot.disqualifications.map((d) =>
-            el("tr", {}, el("td", {}, matchLink(d.match)), el("td", { class: "num" }, d.seat), el("td", {}, d.reason))));
+            el("tr", {}, el("td", {}, matchLink(d.match)), el("td", { class: "num" }, d.seat), el("td", {}, plainReason(d.reason)))));
         replaceRows(document.getElementById("matches"), bot.matches.map((m) => el("tr", {},
-            el("td", {}, matchLink(m.id)), el("td", {}, m.end),
+            el("td", {}, matchLink(m.id)), el("td", {}, m.map || ""), el("td", {}, m.end),
             el("td", {}, m.seats.map((s) => `${s.bot} (${s.rank}, ${s.score}${s.disqualified ? ", out" : ""})`).join(" · ")))));
     },
 };

@@ -179,6 +179,8 @@ class SiteBrowserTest:
             "document.querySelectorAll('#versions tbody tr').length") == 1, 30)
         assert self.browser.evaluate("document.getElementById('name').textContent") == MARKUP_NAME
         assert self.browser.evaluate("document.querySelectorAll('h1 b, h1 i').length") == 0
+        matches = self.browser.evaluate(f"({TABLE_TEXT})('matches')")[1:]
+        assert matches and all(m[1] == "classic8" for m in matches), matches
         print("markup: a bot named with markup shows as text")
 
     def check_match_page_draws_seats_in_their_colours(self):
