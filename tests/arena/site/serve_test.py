@@ -195,6 +195,7 @@ class ServeTest(SiteCase):
             with self.subTest(token=token):
                 for method, path, body in [("GET", "/api/team", None),
                                            ("GET", "/api/submissions", None),
+                                           ("GET", "/api/team/bots", None),
                                            ("GET", "/api/submissions/1", None),
                                            ("POST", "/api/submissions?bot=x", good)]:
                     status, head, answer = self.site.request(method, path, token, body)
@@ -205,6 +206,8 @@ class ServeTest(SiteCase):
         self.assertEqual(self.site.request("GET", "/api/team", self.alpha)[2], {"team": "alpha"})
         self.assertEqual(self.site.request("GET", "/api/submissions", self.beta)[2],
                          {"team": "beta", "submissions": []})
+        self.assertEqual(self.site.request("GET", "/api/team/bots", self.beta)[2],
+                         {"team": "beta", "bots": []})
 
     def test_a_build_log_is_its_team_s_alone_and_survives_a_restart(self):
         status, _, answer = self.site.upload(
@@ -390,6 +393,11 @@ class LeagueSiteTest(SiteCase):
         self.assertEqual(record["seats"][seat - 1]["sandbox"]["work_dir"][:18],
                          "submissions/alpha/")
         self.check_other_arenas_see_the_team_bot(tables)
+        view = self.site.request("GET", "/api/team/bots", self.alpha)[2]["bots"]
+        self.assertEqual([(b["bot"], b["name"], [u["state"] for u in b["uploads"]])
+                          for b in view], [("kit", "alpha.kit", ["built"])])
+        self.assertEqual(view[0]["matches"], bot["matches"])
+        self.assertEqual(self.site.request("GET", "/api/team/bots", self.beta)[2]["bots"], [])
         status, head, page = self.site.request("GET", f"/match/{match['id']}")
         self.assertEqual(status, 200)
         self.assertIn('"format":"reversi-match-1"', page)
