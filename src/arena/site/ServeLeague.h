@@ -43,8 +43,8 @@ public:
     nlohmann::json bot(const std::string& name);
     /// A finished match's record as the site shows it: the map named by its name in the
     /// league, never by the path of the organiser's copy it was played from, and the jails'
-    /// folders relative to the league's folder (or by their last name when outside it). False when the
-    /// database fails; `found` is false when the match has no record yet.
+    /// folders relative to the league's folder (or by their last name when outside it).
+    /// False when the database fails; `found` is false when the match has no record yet.
     bool record(std::int64_t id, nlohmann::json& out, bool& found);
     League& league() { return *m_league; }
     const LeagueConfig& config() const { return m_config; }
