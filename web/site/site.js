@@ -161,9 +161,10 @@ const TeamPage = {
             : row.rated ? `Rated ${fixed(row.elo, 0)} (${fixed(row.elo_low, 0)} … ${fixed(row.elo_high, 0)}) over ${row.matches} matches, ${fixed(row.points, 1)} points.`
                 : `Not rated yet: ${row.matches} matches, ${fixed(row.points, 1)} points.`;
         const versions = el("table", { class: "versions" },
-            el("thead", {}, el("tr", {}, el("th", { class: "num" }, "Version"), el("th", {}, "Current"),
-                el("th", { class: "num" }, "Matches"), el("th", { class: "num" }, "Elo (all matches)"))),
+            el("thead", {}, el("tr", {}, el("th", { class: "num" }, "Version"), el("th", {}, "Command (names its upload)"),
+                el("th", {}, "Current"), el("th", { class: "num" }, "Matches"), el("th", { class: "num" }, "Elo (all matches)"))),
             el("tbody", {}, ...bot.versions.map((v) => el("tr", {}, el("td", { class: "num" }, v.version),
+                el("td", {}, el("code", {}, v.command)),
                 el("td", {}, v.current ? "yes" : ""), el("td", { class: "num" }, v.matches),
                 el("td", { class: "num" }, fixed(v.elo, 0))))));
         const matches = el("table", { class: "matches" },
