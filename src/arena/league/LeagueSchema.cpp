@@ -44,6 +44,12 @@ const std::vector<std::vector<std::string>>& migrations() {
             "version_id BIGINT NOT NULL REFERENCES bot_versions(id), matches INTEGER NOT NULL, "
             "elo DOUBLE PRECISION, low DOUBLE PRECISION, high DOUBLE PRECISION)",
         },
+        // 2: bots entered beside the configuration's (a site's team bots), which every arena
+        // opening the league plans with the configuration's.
+        {
+            "CREATE TABLE entries (id {id}, name TEXT NOT NULL UNIQUE, command TEXT NOT NULL, "
+            "dir TEXT NOT NULL, entered BIGINT NOT NULL)",
+        },
     };
     return steps;
 }

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -67,6 +68,7 @@ std::vector<HttpRoute> ServeApi::routes() {
         {"GET", "/api/team", [this](R r) { return team(r); }},
         {"POST", "/api/submissions", [this](R r) { return upload(r); }},
         {"GET", "/api/submissions", [this](R r) { return listSubmissions(r); }},
+        {"GET", "/api/team/bots", [this](R r) { return teamBots(r); }},
         {"GET", "/api/submissions/([0-9]{1,18})", [this](R r) { return showSubmission(r); }},
         {"GET", "/api/standings", [this](R r) { return standings(r); }},
         {"GET", "/api/bots/([^/]{1,200})", [this](R r) { return bot(r); }},
@@ -163,6 +165,32 @@ HttpReply ServeApi::showSubmission(const HttpRequest& request) {
     return json(out);
 }
 
+HttpReply ServeApi::teamBots(const HttpRequest& request) {
+    HttpReply refusal;
+    const std::optional<Team> who = caller(request, refusal);
+    if (!who) {
+        return refusal;
+    }
+    // Newest first, so that a bot's first entry is its latest upload.
+    std::map<std::string, nlohmann::json> bots;
+    for (const SubmissionRow& row : m_store.submissions(who->id)) {
+        nlohmann::json& entry = bots[row.bot];
+        entry["uploads"].push_back(describe(row));
+    }
+    nlohmann::json list = nlohmann::json::array();
+    for (auto& [bot, entry] : bots) {
+        const std::string name = ServeLeague::botName(who->name, bot);
+        nlohmann::json league = m_league.bot(name);
+        entry["bot"] = bot;
+        entry["name"] = name;
+        for (const char* key : {"versions", "standings", "matches"}) {
+            entry[key] = league.is_null() ? nlohmann::json::array() : league[key];
+        }
+        list.push_back(std::move(entry));
+    }
+    return json({{"team", who->name}, {"bots", list}});
+}
+
 HttpReply ServeApi::standings(const HttpRequest&) {
     const auto [text, tag] = m_league.tables();
     if (!text) {
@@ -182,7 +210,7 @@ HttpReply ServeApi::bot(const HttpRequest& request) {
 HttpReply ServeApi::match(const HttpRequest& request) {
     nlohmann::json record;
     bool found = false;
-    if (!m_league.league().record(std::stoll(request.captures[0]), record, found)) {
+    if (!m_league.record(std::stoll(request.captures[0]), record, found)) {
         return HttpReply::error(500, "the league's database failed");
     }
     if (!found) {
@@ -194,7 +222,7 @@ HttpReply ServeApi::match(const HttpRequest& request) {
 HttpReply ServeApi::matchPage(const HttpRequest& request) {
     nlohmann::json record;
     bool found = false;
-    m_league.league().record(std::stoll(request.captures[0]), record, found);
+    m_league.record(std::stoll(request.captures[0]), record, found);
     std::string page(WebAssets::find("match.html"));
     // The viewer reads its record from this element; its scripts and style sheet stay files
     // of their own, fetched beside the page, so that no inline script is needed.

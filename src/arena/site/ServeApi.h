@@ -31,6 +31,9 @@ private:
     HttpReply upload(const HttpRequest& request);
     HttpReply listSubmissions(const HttpRequest& request);
     HttpReply showSubmission(const HttpRequest& request);
+    /// The team's own view: each of its bots with its uploads, its name in the league, its
+    /// versions, standing and latest matches.
+    HttpReply teamBots(const HttpRequest& request);
     HttpReply standings(const HttpRequest& request);
     HttpReply bot(const HttpRequest& request);
     HttpReply match(const HttpRequest& request);

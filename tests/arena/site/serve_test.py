@@ -195,6 +195,7 @@ class ServeTest(SiteCase):
             with self.subTest(token=token):
                 for method, path, body in [("GET", "/api/team", None),
                                            ("GET", "/api/submissions", None),
+                                           ("GET", "/api/team/bots", None),
                                            ("GET", "/api/submissions/1", None),
                                            ("POST", "/api/submissions?bot=x", good)]:
                     status, head, answer = self.site.request(method, path, token, body)
@@ -205,6 +206,8 @@ class ServeTest(SiteCase):
         self.assertEqual(self.site.request("GET", "/api/team", self.alpha)[2], {"team": "alpha"})
         self.assertEqual(self.site.request("GET", "/api/submissions", self.beta)[2],
                          {"team": "beta", "submissions": []})
+        self.assertEqual(self.site.request("GET", "/api/team/bots", self.beta)[2],
+                         {"team": "beta", "bots": []})
 
     def test_a_build_log_is_its_team_s_alone_and_survives_a_restart(self):
         status, _, answer = self.site.upload(
@@ -259,14 +262,19 @@ class ServeTest(SiteCase):
 
 
 def kit_bot(build="python3 -m compileall -q reversi_bot && echo compiled\n"):
-    """A Python bot made from the kit: the package, a run command and a build script."""
-    files = {"run": "#!/bin/sh\nexec python3 -m reversi_bot --bot greedy\n", "build": build}
-    kit = os.path.join(SOURCE, "clients", "python", "reversi_bot")
-    for name in sorted(os.listdir(kit)):
-        if name.endswith(".py"):
-            with open(os.path.join(kit, name), encoding="utf-8") as source:
-                files["reversi_bot/" + name] = source.read()
-    return tar_of(files)
+    """A Python bot made from the kit as its README says: a folder with a build script, packed
+    with the kit and a run script by python3 -m reversi_bot.pack."""
+    with tempfile.TemporaryDirectory() as folder:
+        with open(os.path.join(folder, "build"), "w", encoding="utf-8") as script:
+            script.write(build)
+        os.chmod(os.path.join(folder, "build"), 0o755)
+        archive = os.path.join(folder, "bot.tar.gz")
+        subprocess.run([sys.executable, "-m", "reversi_bot.pack", folder, "--bot", "greedy",
+                        "-o", archive], check=True, stdout=subprocess.DEVNULL,
+                       env=dict(os.environ, PYTHONPATH=os.path.join(SOURCE, "clients", "python"),
+                                PYTHONDONTWRITEBYTECODE="1"))
+        with open(archive, "rb") as packed:
+            return packed.read()
 
 
 def wait_for(what, check, seconds=120):
@@ -296,6 +304,17 @@ class LeagueSiteTest(SiteCase):
         progress = tables["progress"]
         done = progress["done"] == progress["needed"] and set(rows) == set(bots)
         return tables if done and all(rows[b]["rated"] for b in bots) else None
+
+    def check_other_arenas_see_the_team_bot(self, tables):
+        """A report and a worker on the site's folder, while it runs, see the team's bot and
+        leave what the league needs as it was."""
+        report = subprocess.run([ARENA, "league", "report", self.folder, "--json"], check=True,
+                                stdout=subprocess.PIPE, text=True, timeout=60)
+        self.assertIn("alpha.kit", [r["bot"] for r in json.loads(report.stdout)["standings"]])
+        subprocess.run([ARENA, "league", self.folder, "-j", "1"], check=True, timeout=60,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(1)
+        self.assertEqual(self.standings()["progress"], tables["progress"])
 
     def test_a_jailed_build_writes_its_own_folder_alone_and_reaches_no_network(self):
         if JAIL_PROBLEM:
@@ -368,6 +387,17 @@ class LeagueSiteTest(SiteCase):
         seat = next(s["seat"] for s in match["seats"] if s["bot"] == "alpha.kit")
         record = self.site.request("GET", f"/api/matches/{match['id']}")[2]
         self.assertEqual(record["format"], "reversi-match-1")
+        self.assertEqual(record["map"]["file"], "classic8")
+        for organisers in (self.scratch.name, SOURCE):
+            self.assertNotIn(organisers, json.dumps(record))
+        self.assertEqual(record["seats"][seat - 1]["sandbox"]["work_dir"][:18],
+                         "submissions/alpha/")
+        self.check_other_arenas_see_the_team_bot(tables)
+        view = self.site.request("GET", "/api/team/bots", self.alpha)[2]["bots"]
+        self.assertEqual([(b["bot"], b["name"], [u["state"] for u in b["uploads"]])
+                          for b in view], [("kit", "alpha.kit", ["built"])])
+        self.assertEqual(view[0]["matches"], bot["matches"])
+        self.assertEqual(self.site.request("GET", "/api/team/bots", self.beta)[2]["bots"], [])
         status, head, page = self.site.request("GET", f"/match/{match['id']}")
         self.assertEqual(status, 200)
         self.assertIn('"format":"reversi-match-1"', page)
