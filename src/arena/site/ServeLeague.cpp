@@ -68,7 +68,7 @@ bool ServeLeague::schedule() {
         // Run by the shell in the bot's folder: "./run" works with or without a "#!" line.
         TournamentConfig::Bot bot;
         bot.name = name;
-        bot.command = "./run";
+        bot.command = row.command();
         bot.dir = row.folder;
         config.bots.push_back(bot);
     }
