@@ -598,8 +598,8 @@ class TeamTest(SiteCase):
         status, said = arena_team(self.folder, "list")
         self.assertEqual(status, 0)
         rows = [line.split() for line in said.splitlines()[1:]]
-        self.assertEqual([r[:4] for r in rows], [["alpha", "active", "1", "1"],
-                                                  ["beta", "active", "0", "0"]])
+        self.assertEqual([r[:4] for r in rows],
+                         [["alpha", "active", "1", "1"], ["beta", "active", "0", "0"]])
         status, said = arena_team(self.folder, "token", "alpha")
         fresh = said.split()[-1]
         self.assertEqual((status, len(fresh)), (0, 64))
