@@ -15,6 +15,7 @@ namespace {
 /// Workers answer requests; a client holds at most `connectionsPerAddress` of them, each for a
 /// bounded time.
 constexpr size_t workerThreads = 32;
+constexpr int listenBacklog = 256;
 
 // Pages load their scripts and styles from this server alone and talk only to it; nothing
 // inline runs, so text that slipped into a page unescaped could still not execute.
@@ -175,10 +176,18 @@ private:
 };
 
 /// The library's server with its connections taken over: each is read through an
-/// HttpConnection, so every request is bounded before the library parses it.
+/// HttpConnection, so every request is bounded before the library parses it. The library as
+/// Debian ships it (0.11.4, built into a shared library, so its compile-time settings are
+/// fixed) reads header lines of any length and number, applies its read time-out to each
+/// read rather than to a request, answers any number of ranges, and reads ahead past a
+/// request; its own loop over a connection is therefore not used.
 class GuardedServer : public httplib::Server {
 public:
     explicit GuardedServer(const HttpLimits& limits) : m_limits(limits) {}
+
+    /// The library listens with a queue of 5 connections: a burst of clients would have its
+    /// later connections dropped, and their visitors wait a second for the retry.
+    void widenBacklog() { ::listen(svr_sock_, listenBacklog); }
 
 protected:
     bool process_and_close_socket(socket_t sock) override {
@@ -436,6 +445,7 @@ bool HttpServer::bind(const std::string& address, std::string& error) {
         error = "cannot listen on " + address;
         return false;
     }
+    m_impl->server.widenBacklog();
     return true;
 }
 
