@@ -327,6 +327,12 @@ class UploadTest(SiteCase):
                 "build failed: exit status 6",
                 "the build's output speaks of the network, which builds do not have: bring "
                 "what the bot needs (libraries, packages) in its archive"])
+        script = "echo 'cp: error writing out: No space left on device' >&2; exit 1\n"
+        ident = self.site.upload(self.alpha, tar_of({"run": "x", "build": script}))[2]["id"]
+        done = self.site.wait_built(self.alpha, ident)
+        self.assertEqual(done["state"], "failed")
+        self.assertEqual(done["log"].splitlines()[-1], "the build ran out of space (its "
+                         "folder's disk, or its scratch space)")
 
 
 def raw_exchange(port, data, source="127.0.0.1", timeout=30, shut=False):
