@@ -57,8 +57,8 @@ std::string headerValue(const std::string& line) {
 
 } // namespace
 
-HttpConnection::HttpConnection(int socket, const HttpLimits& limits)
-    : m_socket(socket), m_limits(limits) {
+HttpConnection::HttpConnection(int socket, const HttpLimits& limits, std::function<bool()> running)
+    : m_socket(socket), m_limits(limits), m_running(std::move(running)) {
     sockaddr_storage address{};
     socklen_t size = sizeof address;
     if (getpeername(socket, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
@@ -71,7 +71,7 @@ bool HttpConnection::waitFor(short events, Clock::time_point deadline) const {
     const auto until = std::min(deadline, stall);
     for (;;) {
         const auto now = Clock::now();
-        if (now >= until) {
+        if (now >= until || !m_running()) {
             return false;
         }
         const auto slice = std::min<Clock::duration>(until - now, waitSlice);

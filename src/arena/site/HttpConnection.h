@@ -4,6 +4,7 @@
 #include "HttpServer.h"
 
 #include <chrono>
+#include <functional>
 #include <httplib.h>
 #include <string>
 
@@ -15,7 +16,8 @@ public:
     /// How reading a request's head ended.
     enum class Head { Ready, Closed, TooLarge, TooManyLines, TooSlow };
 
-    HttpConnection(int socket, const HttpLimits& limits);
+    /// `running` is asked between slices of every wait: once it says no, waits end at once.
+    HttpConnection(int socket, const HttpLimits& limits, std::function<bool()> running);
 
     /// Reads the next request's head into the buffer (the first request may take the head's
     /// time to start, later ones the idle time). Range and If-Range lines are dropped from
@@ -55,6 +57,7 @@ private:
 
     int m_socket;
     const HttpLimits& m_limits;
+    std::function<bool()> m_running;
     std::string m_remote;
     int m_remotePort = 0;
     std::string m_buffer;

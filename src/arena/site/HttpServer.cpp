@@ -193,7 +193,7 @@ protected:
     bool process_and_close_socket(socket_t sock) override {
         bool served = false;
         {
-            HttpConnection connection(sock, m_limits);
+            HttpConnection connection(sock, m_limits, [this] { return is_running(); });
             const size_t cap = m_limits.behindProxy ? 0 : m_limits.connectionsPerAddress;
             if (m_addresses.enter(connection.remote(), cap)) {
                 served = serveConnection(connection);
