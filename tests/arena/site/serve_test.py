@@ -298,20 +298,19 @@ class UploadTest(SiteCase):
             ("json", {"Content-Type": "application/json; charset=utf-8"}, archive, 415,
              "not as application/json"),
         ]
-        site = Site(self.folder, options=("--uploads-per-hour", "20", "--queued-builds", "20"))
-        try:
-            for name, headers, body, status, message in cases:
-                with self.subTest(name):
-                    got, _, answer = site.request("POST", "/api/submissions?bot=up", self.alpha,
-                                                  body, dict(headers))
-                    self.assertEqual(got, status, answer)
-                    if message:
-                        self.assertIn(message, answer["error"])
-                    else:
-                        done = site.wait_built(self.alpha, answer["id"])
-                        self.assertEqual(done["state"], "built", done["log"])
-        finally:
-            site.stop()
+        self.site.stop()
+        self.site = Site(self.folder, options=("--uploads-per-hour", "20", "--queued-builds",
+                                               "20"))
+        for name, headers, body, status, message in cases:
+            with self.subTest(name):
+                got, _, answer = self.site.request("POST", "/api/submissions?bot=up", self.alpha,
+                                                   body, dict(headers))
+                self.assertEqual(got, status, answer)
+                if message:
+                    self.assertIn(message, answer["error"])
+                else:
+                    done = self.site.wait_built(self.alpha, answer["id"])
+                    self.assertEqual(done["state"], "built", done["log"])
 
     def test_a_build_log_says_what_the_build_reaches_and_a_network_failure_says_so(self):
         script = "echo 'curl: (6) Could not resolve host: example.org' >&2; exit 6\n"
