@@ -185,12 +185,16 @@ void HttpConnection::linger() {
         return;
     }
     shutdown(m_socket, SHUT_WR);
+    // A body is waited for a while; after a refusal on the head alone (too many connections,
+    // a head too large or too slow) only what has already come is dropped: waiting would hand
+    // a slow client its worker for longer.
+    const bool wait = m_hasBody;
     const auto deadline = Clock::now() + lingerTime;
     char bytes[receiveBytes * 4];
     size_t dropped = 0;
     const size_t bound = lingerBytes + (m_hasBody ? m_announced : 0);
-    while (dropped < bound && waitFor(POLLIN, deadline)) {
-        const ssize_t n = recv(m_socket, bytes, sizeof bytes, 0);
+    while (dropped < bound && (!wait || waitFor(POLLIN, deadline))) {
+        const ssize_t n = recv(m_socket, bytes, sizeof bytes, wait ? 0 : MSG_DONTWAIT);
         if (n <= 0) {
             return;
         }
