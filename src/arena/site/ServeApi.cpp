@@ -128,6 +128,8 @@ std::optional<HttpReply> ServeApi::screenUpload(const HttpRequest& request) {
                                       "application/x-tar",
                                       "application/x-gtar",
                                       "application/x-compressed-tar",
+                                      "application/x-bzip-compressed-tar",
+                                      "application/x-xz-compressed-tar",
                                       "application/x-bzip2",
                                       "application/x-xz",
                                       "application/zip",
