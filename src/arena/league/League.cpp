@@ -99,6 +99,25 @@ bool League::withdraw(const std::string& name) {
            fail("cannot withdraw bot " + name);
 }
 
+bool League::retainEntries(const std::set<std::string>& keep) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    std::vector<std::string> gone;
+    if (!m_db->query("SELECT name FROM entries ORDER BY id LIMIT ?", {MAX_ENTRIES},
+                     [&](const SqlRow& row) {
+                         if (keep.count(row.text(0)) == 0) {
+                             gone.push_back(row.text(0));
+                         }
+                     })) {
+        return fail("cannot read the entered bots");
+    }
+    for (const std::string& name : gone) {
+        if (!m_db->exec("DELETE FROM entries WHERE name = ?", {name})) {
+            return fail("cannot withdraw bot " + name);
+        }
+    }
+    return true;
+}
+
 bool League::syncBots(const LeagueConfig& config, std::vector<std::int64_t>& current) {
     std::vector<TournamentConfig::Bot> bots = config.bots;
     if (!entered(config, bots)) {

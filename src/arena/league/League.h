@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,9 @@ public:
     bool enter(const std::string& name, const std::string& command, const std::string& dir);
     /// Takes an entered bot out of the next plans; its matches stay for history.
     bool withdraw(const std::string& name);
+    /// Withdraws every entered bot whose name `keep` does not hold (a site's team bots that
+    /// were withdrawn or removed, also while the site was down).
+    bool retainEntries(const std::set<std::string>& keep);
     bool progress(LeagueProgress& out);
     /// Claims the next needed match for `worker` for `leaseSeconds`; `found` is false when
     /// none is left to claim (all done, or all claimed under a live lease).

@@ -9,6 +9,7 @@
 #include <deque>
 #include <filesystem>
 #include <map>
+#include <set>
 
 using json = nlohmann::json;
 
@@ -91,8 +92,10 @@ std::string ServeLeague::botName(const std::string& team, const std::string& bot
 }
 
 bool ServeLeague::schedule() {
+    std::set<std::string> teamBots;
     for (const SubmissionRow& row : m_store.latestBuilt()) {
         const std::string name = botName(row.team, row.bot);
+        teamBots.insert(name);
         const bool taken =
             std::any_of(m_config.bots.begin(), m_config.bots.end(),
                         [&](const TournamentConfig::Bot& b) { return b.name == name; });
@@ -102,11 +105,17 @@ bool ServeLeague::schedule() {
             continue;
         }
         // Entered in the league's database, so that a worker or a report sees it too. Run by
-        // the shell in the bot's folder: "./run" works with or without a "#!" line.
-        if (!m_league->enter(name, "./run", row.folder)) {
+        // the shell in the bot's folder: "./run" works with or without a "#!" line; the
+        // command names the upload, so that each upload is a version of its own.
+        if (!m_league->enter(name, row.command(), row.folder)) {
             LOG(logger, lumber::ERR) << m_league->error();
             return false;
         }
+    }
+    // A team bot withdrawn or removed leaves the plans of every arena that opens the league.
+    if (!m_league->retainEntries(teamBots)) {
+        LOG(logger, lumber::ERR) << m_league->error();
+        return false;
     }
     LeagueProgress progress;
     if (!m_league->schedule(m_config, progress)) {
