@@ -35,7 +35,7 @@ function boardLayout(map) {
     const margin = map.transitions.length ? 1.5 : 0.3;
     const band = long ? 2.2 : 0.9;
     const left = -(margin + band), top = -(margin + band);
-    return {margin, band, step: long ? 5 : 1, font: long ? 1.1 : 0.4, left, top,
+    return {margin, band, step: long ? 5 : 1, long, left, top,
             width: map.width + 2 * margin + band, height: map.height + 2 * margin + band};
 }
 
@@ -72,10 +72,36 @@ function stoneSvg(x, y, ch) {
            `<text x="${x + 0.5}" y="${y + 0.5}">${Rules.isColour(ch) ? ch : ""}</text></g>`;
 }
 
-// The stone colours as style rules, from the one table above.
+// The stone colours as style rules, from the one table above: stones on the board and the
+// swatches beside seats in the lists.
 function stoneStyle() {
-    return STONE.map((c, k) => (c ? `.cells .s${k} circle{fill:${c[0]}}.cells .s${k} text{fill:${c[1]}}` : ""))
-        .join("") + ".cells .s0{display:none}";
+    return STONE.map((c, k) => (c ? `.cells .s${k} circle{fill:${c[0]}}.cells .s${k} text{fill:${c[1]}}` +
+        `.swatch.s${k}{background:${c[0]}}` : "")).join("") + ".cells .s0{display:none}";
+}
+
+// Adds the stone colours to the page once. A sheet built by script is not inline style, so
+// a Content-Security-Policy without 'unsafe-inline' (the league site's) lets it apply; a
+// browser without constructed sheets gets a <style> element, as a page from disk allows.
+let stoneStyleAdded = false;
+function addStoneStyle() {
+    if (stoneStyleAdded) return;
+    stoneStyleAdded = true;
+    if (Array.isArray(document.adoptedStyleSheets) && typeof CSSStyleSheet.prototype.replaceSync === "function") {
+        const sheet = new CSSStyleSheet();
+        sheet.replaceSync(stoneStyle());
+        document.adoptedStyleSheets = [...document.adoptedStyleSheets, sheet];
+        return;
+    }
+    const style = document.createElement("style");
+    style.textContent = stoneStyle();
+    document.head.appendChild(style);
+}
+
+// A map's name for titles: its file's name without folders or ".map" (a record keeps the
+// path the match was played from, which is the organiser's, not the reader's).
+function mapName(map) {
+    if (typeof map.file !== "string" || map.file === "") return "a map";
+    return map.file.replace(/^.*[\\/]/, "").replace(/\.map$/, "") || "a map";
 }
 
 // Which drawing a cell's square has: a hole draws none, special squares their mark.
@@ -115,14 +141,17 @@ function transitionsSvg(map, margin) {
 
 // Column numbers above the board and row numbers left of it, as the move list names cells.
 function coordinatesSvg(map, layout) {
-    const {step, font, margin, band} = layout;
+    const {step, long, margin, band} = layout;
     const at = -(margin + band / 2);
+    // The type's size comes from the style sheet ("coord long"): no inline style, which a
+    // page's Content-Security-Policy may refuse.
+    const cls = long ? "coord long" : "coord";
     let s = "";
     for (let x = 0; x < map.width; x += step) {
-        s += `<text class="coord" data-axis="x" x="${x + 0.5}" y="${at}" style="font-size:${font}px">${x}</text>`;
+        s += `<text class="${cls}" data-axis="x" x="${x + 0.5}" y="${at}">${x}</text>`;
     }
     for (let y = 0; y < map.height; y += step) {
-        s += `<text class="coord" data-axis="y" x="${at}" y="${y + 0.5}" style="font-size:${font}px">${y}</text>`;
+        s += `<text class="${cls}" data-axis="y" x="${at}" y="${y + 0.5}">${y}</text>`;
     }
     return s;
 }
@@ -298,7 +327,7 @@ function el(tag, attrs, ...children) {
     return node;
 }
 
-const swatch = (seat) => el("span", {class: "swatch", style: `background:${STONE[seat][0]}`});
+const swatch = (seat) => el("span", {class: `swatch s${seat}`});
 const ms = (v) => (v === null ? "" : String(v));
 
 function moveRowElement(row) {
@@ -358,7 +387,7 @@ const Viewer = {
                     zoom: $("zoom")};
         const {width: w, height: h} = game.map;
         const r = game.record;
-        document.title = `Match ${r.id === undefined || r.id === null ? "" : String(r.id)} on ${typeof r.map.file === "string" ? r.map.file : "a map"}`;
+        document.title = `Match ${r.id === undefined || r.id === null ? "" : String(r.id)} on ${mapName(r.map)}`;
         $("title").textContent = document.title;
         const bots = [];
         for (let p = 1; p <= game.map.players; ++p) {
@@ -414,12 +443,7 @@ const Viewer = {
         frame.style.setProperty("--ratio", `${layout.width} / ${layout.height}`);
         frame.style.setProperty("--fit", `max(78vh, ${Math.ceil(layout.height * MIN_CELL_PX)}px)`);
         document.getElementById("viewer").classList.toggle("wide", Math.max(game.map.width, game.map.height) > LONG_SIDE);
-        if (!document.getElementById("stone-style")) {
-            const style = document.createElement("style");
-            style.id = "stone-style";
-            style.textContent = stoneStyle();
-            document.head.appendChild(style);
-        }
+        addStoneStyle();
         this.setZoom(0);
     },
 

@@ -5,6 +5,9 @@ after a player dropped while a move was being announced."""
 import contextlib
 import io
 import os
+import random
+import re
+import tarfile
 import tempfile
 import time
 import unittest
@@ -12,6 +15,8 @@ import unittest
 from reversi_bot import (Board, Bot, Client, Deadline, IllegalMove, Move, Phase, as_move,
                          main, parse_map)
 from reversi_bot.local import main as local_main
+from reversi_bot.pack import main as pack_main, pack
+from reversi_bot.series import opening
 from reversi_bot.protocol import (Disqualification, Fin, MapText, MoveAnnouncement,
                                   PlayerNumber)
 
@@ -137,6 +142,86 @@ class LocalRunner(unittest.TestCase):
             status, _, err = self.run_local(*args)
             self.assertEqual(status, 1, args)
             self.assertIn(text, err, args)
+
+
+SQUARE = "2\n0\n0 0\n6 6\n0 0 0 0 0 0\n0 0 0 0 0 0\n0 0 1 2 0 0\n0 0 2 1 0 0\n" \
+         "0 0 0 0 0 0\n0 0 0 0 0 0\n"
+
+
+class LocalSeries(LocalRunner):
+    def test_seats_rotate_and_the_summary_adds_up(self):
+        status, out, _ = self.run_local(SQUARE, "greedy", "random", "--games", "4", "--seed", "7")
+        self.assertEqual(status, 0)
+        games = [line for line in out.splitlines() if line.startswith("Game ")]
+        self.assertEqual(len(games), 4)
+        firsts = [line.split(": ", 1)[1].split(" ")[1] for line in games]
+        self.assertEqual(firsts, ["greedy", "random", "greedy", "random"])
+        self.assertIn("(4 plies of opening)", games[0])
+        rows = {line.split()[1]: line.split()[2:] for line in out.splitlines()
+                if line.startswith(("1 greedy", "2 random"))}
+        for name in ("greedy", "random"):
+            played, wins, draws, losses = (int(v) for v in rows[name][:4])
+            self.assertEqual((played, wins + draws + losses), (4, 4), out)
+        self.assertEqual(sum(float(r[4]) for r in rows.values()), 4.0, out)
+        _, again, _ = self.run_local(SQUARE, "greedy", "random", "--games", "4", "--seed", "7")
+        self.assertEqual(re.sub(r" on \S+ ", " ", again), re.sub(r" on \S+ ", " ", out))
+
+    def test_openings_differ_and_disqualifications_are_counted(self):
+        board = Board(parse_map(SQUARE))
+        rng = random.Random(1)
+        openings = {tuple(opening(board, 4, rng)) for _ in range(6)}
+        self.assertGreater(len(openings), 1)
+        self.assertTrue(all(len(o) == 4 for o in openings))
+        with self.assertLogs("reversi_bot"):
+            status, out, _ = self.run_local(SQUARE, "test_kit:Raiser", "greedy", "-n", "2")
+        self.assertEqual(status, 0)
+        self.assertRegex(out, r"1 test_kit:Raiser +2 +0 +0 +2 +0\.0 +2\n")
+        self.assertIn("1 test_kit:Raiser disqualified 2x: the bot raised an exception", out)
+
+    def test_a_bot_loads_from_a_path_and_bad_lists_are_refused(self):
+        with tempfile.TemporaryDirectory() as folder:
+            with open(os.path.join(folder, "helper_for_path_bot.py"), "w") as helper:
+                helper.write("FIRST = 0\n")
+            with open(os.path.join(folder, "path_bot.py"), "w") as source:
+                source.write("from reversi_bot import Bot\nfrom helper_for_path_bot import FIRST"
+                             "\n\n\nclass Mine(Bot):\n    def choose_move(self, board, t, d):\n"
+                             "        return board.legal_moves()[FIRST]\n")
+            for spec in (os.path.join(folder, "path_bot.py:Mine"),
+                         os.path.join(folder, "path_bot:Mine")):
+                status, out, err = self.run_local(SQUARE, spec, "greedy")
+                self.assertEqual(status, 0, err)
+                self.assertIn("Player 1 (the bot path_bot.Mine):", out)
+        cases = [(("greedy", "random", "extra.map"), "comes after the bots"),
+                 (("greedy", "nowhere/bot.py:Bot"), "no file nowhere/bot.py"),
+                 (("--games", "0", "greedy", "greedy"), "the number of games must lie from 1")]
+        for args, text in cases:
+            status, _, err = self.run_local(SQUARE, *args)
+            self.assertEqual(status, 1, args)
+            self.assertIn(text, err, args)
+
+
+class Packing(unittest.TestCase):
+    def test_a_bot_is_packed_with_the_kit_and_a_run_script(self):
+        with tempfile.TemporaryDirectory() as folder:
+            bot = os.path.join(folder, "bot")
+            os.makedirs(os.path.join(bot, "__pycache__"))
+            with open(os.path.join(bot, "mine.py"), "w") as source:
+                source.write("from reversi_bot import GreedyBot as Mine\n")
+            out = os.path.join(folder, "bot.tar.gz")
+            self.assertEqual(pack_main([bot, "--bot", "mine:Mine", "-o", out]), 0)
+            with tarfile.open(out) as archive:
+                names = archive.getnames()
+                run = archive.extractfile("run").read().decode()
+            self.assertIn("mine.py", names)
+            self.assertIn("reversi_bot/board.py", names)
+            self.assertFalse(any("__pycache__" in n for n in names), names)
+            self.assertEqual(run, '#!/bin/sh\nexec python3 -m reversi_bot --bot mine:Mine "$@"\n')
+            with self.assertRaisesRegex(ValueError, "no run script"):
+                pack(bot, None, out)
+            with open(os.path.join(bot, "run"), "w") as script:
+                script.write("exec python3 mine.py\n")
+            with self.assertRaisesRegex(ValueError, "has a run script already"):
+                pack(bot, "mine:Mine", out)
 
 
 class Environment(unittest.TestCase):

@@ -55,9 +55,41 @@ function poll(path, show) {
     tick();
 }
 
-// --- Your team: sign in with the token, upload, submissions and their build logs ---------------
+// --- Your team: sign in with the token, upload, its bots with their uploads, versions,
+// ratings and matches, build logs and seat logs -----------------------------------------------
+
+const TEAM_POLL_MS = 5000;
+
+// A disqualification as the server words it, said plainly for the bot's authors.
+const PLAIN_REASONS = [
+    ["timeout during move", "answered too late: its time ran out"],
+    ["Invalid move", "played a move the rules do not allow"],
+    ["wrong message", "sent the server something that is not a move"],
+    ["receive failed", "closed its connection or ended while the server waited for it"],
+    ["Failed to receive group id", "never introduced itself: it did not start or connect properly"],
+    ["Failed to", "stopped listening to the server: its connection broke"],
+];
+
+function plainReason(reason) {
+    if (!reason) return "";
+    const known = PLAIN_REASONS.find(([start]) => reason.startsWith(start));
+    return known ? `${known[1]} (${reason})` : reason;
+}
+
+// How a seat ended: its place among the seats, a win only when no other seat shares it.
+function seatResult(match, seat) {
+    if (match.end !== "final") return match.end;
+    if (seat.disqualified) return "disqualified";
+    const firsts = match.seats.filter((s) => s.rank === 1).length;
+    if (seat.rank === 1) return firsts === 1 ? "won" : "shared first place";
+    return `place ${seat.rank}`;
+}
 
 const TeamPage = {
+    team: "",
+    lastUpload: null,
+    shownLog: null,
+
     start() {
         document.getElementById("login").addEventListener("submit", (ev) => {
             ev.preventDefault();
@@ -72,38 +104,109 @@ const TeamPage = {
             ev.preventDefault();
             this.upload();
         });
-        if (token()) this.load();
+        document.getElementById("bot").addEventListener("input", () => this.siteName());
+        if (token()) this.load().then(() => this.keepFresh());
+    },
+
+    keepFresh() {
+        setTimeout(async () => {
+            if (this.team) await this.load();
+            this.keepFresh();
+        }, TEAM_POLL_MS);
+    },
+
+    siteName() {
+        const bot = document.getElementById("bot").value;
+        document.getElementById("site-name").textContent =
+            bot && this.team ? `It plays in the league as ${this.team}.${bot}.` : "";
     },
 
     async load() {
         const error = document.getElementById("login-error");
         try {
-            const { body } = await api("/api/submissions", { auth: true });
+            const { body } = await api("/api/team/bots", { auth: true });
             error.textContent = "";
+            this.team = body.team;
             document.getElementById("login").hidden = true;
             document.getElementById("signed-in").hidden = false;
             document.getElementById("team-name").textContent = body.team;
-            this.list(body.submissions);
+            this.siteName();
+            this.show(body.bots);
         } catch (e) {
             error.textContent = e.message;
         }
     },
 
-    list(submissions) {
-        replaceRows(document.getElementById("submissions"), submissions.map((s) => {
-            const link = el("a", { href: `#${s.id}` }, s.id);
-            link.addEventListener("click", () => this.showLog(s.id));
-            return el("tr", {}, el("td", {}, link), el("td", {}, s.bot), el("td", {}, s.state),
-                      el("td", {}, s.created));
-        }));
-        if (submissions.some((s) => s.state === "building")) setTimeout(() => this.load(), POLL_MS);
+    show(bots) {
+        const uploads = bots.flatMap((b) => b.uploads).sort((a, b) => b.id - a.id);
+        replaceRows(document.getElementById("submissions"), uploads.map((s) => el("tr", {},
+            el("td", { class: "num" }, s.id), el("td", {}, `${this.team}.${s.bot}`),
+            el("td", {}, s.state), el("td", {}, s.created),
+            el("td", {}, this.button("build log", () => this.showLog(s.id))))));
+        const last = uploads.find((s) => s.id === this.lastUpload);
+        if (last) document.getElementById("upload-result").textContent = `Submission #${last.id} ${last.state}.`;
+        document.getElementById("bots").replaceChildren(...bots.map((b) => this.botSection(b)));
+        document.body.dataset.teamBots = String(bots.length);
     },
 
-    async showLog(id) {
-        const { body } = await api(`/api/submissions/${encodeURIComponent(id)}`, { auth: true });
+    button(label, action) {
+        const b = el("button", { type: "button" }, label);
+        b.addEventListener("click", action);
+        return b;
+    },
+
+    botSection(bot) {
+        const row = bot.standings[0];
+        const standing = !row ? "No finished match yet."
+            : row.rated ? `Rated ${fixed(row.elo, 0)} (${fixed(row.elo_low, 0)} … ${fixed(row.elo_high, 0)}) over ${row.matches} matches, ${fixed(row.points, 1)} points.`
+                : `Not rated yet: ${row.matches} matches, ${fixed(row.points, 1)} points.`;
+        const versions = el("table", { class: "versions" },
+            el("thead", {}, el("tr", {}, el("th", { class: "num" }, "Version"), el("th", {}, "Command (names its upload)"),
+                el("th", {}, "Current"), el("th", { class: "num" }, "Matches"), el("th", { class: "num" }, "Elo (all matches)"))),
+            el("tbody", {}, ...bot.versions.map((v) => el("tr", {}, el("td", { class: "num" }, v.version),
+                el("td", {}, el("code", {}, v.command)),
+                el("td", {}, v.current ? "yes" : ""), el("td", { class: "num" }, v.matches),
+                el("td", { class: "num" }, fixed(v.elo, 0))))));
+        const matches = el("table", { class: "matches" },
+            el("thead", {}, el("tr", {}, ...["Match", "Map", "Seat", "Result", "Score", "Disqualified because", "Log"]
+                .map((h) => el("th", {}, h)))),
+            el("tbody", {}, ...bot.matches.flatMap((m) => m.seats.filter((s) => s.bot === bot.name).map((s) =>
+                el("tr", {}, el("td", {}, el("a", { href: `/match/${encodeURIComponent(m.id)}` }, `m${m.id}`)),
+                    el("td", {}, m.map), el("td", { class: "num" }, s.seat), el("td", {}, seatResult(m, s)),
+                    el("td", { class: "num" }, s.score === null ? "" : s.score),
+                    el("td", {}, plainReason(s.disqualified)),
+                    el("td", {}, this.button("seat log", () => this.showSeatLog(m.id, s.seat))))))));
+        return el("section", { class: "bot", "data-bot": bot.name },
+            el("h3", {}, bot.name),
+            el("p", { class: "muted" }, `Uploaded as “${bot.bot}”; it plays in the league as ${bot.name}, its latest built upload the current version.`),
+            el("p", { class: "standing" }, standing),
+            el("h4", {}, "Versions"), versions,
+            el("h4", {}, "Latest matches"), bot.matches.length ? matches : el("p", { class: "muted" }, "No matches yet."));
+    },
+
+    showText(title, text) {
         document.getElementById("log-title").hidden = false;
-        document.getElementById("log-title").textContent = `Build log of #${body.id} (${body.bot}, ${body.state})`;
-        document.getElementById("log").textContent = body.log;
+        document.getElementById("log-title").textContent = title;
+        document.getElementById("log").textContent = text;
+    },
+
+    // Shows a build log, and keeps it live while the build runs.
+    async showLog(id) {
+        this.shownLog = id;
+        const { body } = await api(`/api/submissions/${encodeURIComponent(id)}`, { auth: true });
+        if (this.shownLog !== id) return;
+        this.showText(`Build log of #${body.id} (${this.team}.${body.bot}, ${body.state})`, body.log);
+        if (body.state === "building") setTimeout(() => this.showLog(id), POLL_MS);
+    },
+
+    async showSeatLog(match, seat) {
+        this.shownLog = null;
+        try {
+            const { body } = await api(`/api/matches/${encodeURIComponent(match)}/logs/${encodeURIComponent(seat)}`, { auth: true });
+            this.showText(`What ${body.bot} wrote in match m${body.match}, seat ${body.seat}`, body.log);
+        } catch (e) {
+            this.showText(`Seat log of match m${match}, seat ${seat}`, e.message);
+        }
     },
 
     async upload() {
@@ -115,8 +218,10 @@ const TeamPage = {
                 method: "POST", auth: true, body: file,
                 headers: { "Content-Type": "application/octet-stream" },
             });
-            result.textContent = `Submission #${body.id} is building.`;
-            this.load();
+            this.lastUpload = body.id;
+            result.textContent = `Submission #${body.id} ${body.state}.`;
+            await this.load();
+            this.showLog(body.id);
         } catch (e) {
             result.textContent = e.message;
         }
@@ -181,9 +286,10 @@ const StandingsPage = {
         this.mapChoices(tables.maps);
         this.showMap();
         this.crosstable(tables.crosstable);
-        replaceRows(document.getElementById("aborted"), tables.aborted.map((a) => el("tr", {},
+        replaceRows(document.getElementById("aborted"), tables.aborted.length ? tables.aborted.map((a) => el("tr", {},
             el("td", {}, el("a", { href: `/match/${encodeURIComponent(a.match)}` }, a.match)),
-            el("td", {}, a.end), el("td", {}, a.reason))));
+            el("td", {}, a.end), el("td", {}, a.reason)))
+            : [el("tr", {}, el("td", { colspan: "3", class: "muted" }, "No aborted matches."))]);
         document.body.dataset.matches = tables.matches;
     },
 
@@ -230,9 +336,9 @@ const BotPage = {
             el("td", { class: "num" }, fixed(r.average_place, 2)))));
         const matchLink = (id) => el("a", { href: `/match/${encodeURIComponent(id)}` }, id);
         replaceRows(document.getElementById("disqualifications"), bot.disqualifications.map((d) =>
-            el("tr", {}, el("td", {}, matchLink(d.match)), el("td", { class: "num" }, d.seat), el("td", {}, d.reason))));
+            el("tr", {}, el("td", {}, matchLink(d.match)), el("td", { class: "num" }, d.seat), el("td", {}, plainReason(d.reason)))));
         replaceRows(document.getElementById("matches"), bot.matches.map((m) => el("tr", {},
-            el("td", {}, matchLink(m.id)), el("td", {}, m.end),
+            el("td", {}, matchLink(m.id)), el("td", {}, m.map || ""), el("td", {}, m.end),
             el("td", {}, m.seats.map((s) => `${s.bot} (${s.rank}, ${s.score}${s.disqualified ? ", out" : ""})`).join(" · ")))));
     },
 };

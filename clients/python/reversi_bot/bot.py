@@ -3,7 +3,10 @@
 from __future__ import annotations
 
 import importlib
+import importlib.util
+import os
 import random
+import sys
 from typing import Optional
 
 from .board import Board, Move
@@ -78,17 +81,41 @@ def as_move(answer) -> Optional[Move]:
     return None
 
 
+def _import(module_name: str):
+    """A module by its name, or from a file when the name is a path ("bots/mine.py" or
+    "bots/mine"); the file's folder is put on sys.path first, so that it imports its
+    neighbours as it would when run from there."""
+    if "/" not in module_name and os.sep not in module_name and not module_name.endswith(".py"):
+        return importlib.import_module(module_name)
+    path = module_name if module_name.endswith(".py") else module_name + ".py"
+    if not os.path.isfile(path):
+        raise ImportError(f"no file {path}")
+    folder = os.path.dirname(os.path.abspath(path))
+    if folder not in sys.path:
+        sys.path.insert(0, folder)
+    stem = os.path.splitext(os.path.basename(path))[0]
+    loaded = sys.modules.get(stem)
+    if loaded is not None and getattr(loaded, "__file__", None) == os.path.abspath(path):
+        return loaded
+    spec = importlib.util.spec_from_file_location(stem, path)
+    module = importlib.util.module_from_spec(spec)
+    sys.modules[stem] = module
+    spec.loader.exec_module(module)
+    return module
+
+
 def load_bot(name: str, seed: Optional[int] = None) -> Bot:
     """A new bot: an example bot by its name in BOTS (`seed` seeds the random one), or a Bot
-    subclass of your own as "module:Class"; ValueError with the reason otherwise."""
+    subclass of your own as "module:Class", where the module may be a file's path
+    ("bots/mine.py:Mine"); ValueError with the reason otherwise."""
     if name in BOTS:
         return BOTS[name](seed) if name == "random" else BOTS[name]()
-    module_name, _, class_name = name.partition(":")
+    module_name, _, class_name = name.rpartition(":")
     if not module_name or not class_name:
         raise ValueError(f"unknown bot {name!r}: choose {', '.join(BOTS)} or module:Class")
     try:
-        cls = getattr(importlib.import_module(module_name), class_name)
-    except (ImportError, AttributeError) as error:
+        cls = getattr(_import(module_name), class_name)
+    except (ImportError, AttributeError, SyntaxError) as error:
         raise ValueError(f"cannot load the bot {name}: {error}") from None
     if not (isinstance(cls, type) and issubclass(cls, Bot)):
         raise ValueError(f"{name} is not a subclass of reversi_bot.Bot")

@@ -38,6 +38,8 @@ class LocalMatch:
         self.depth = depth
         self.moves = 0
         """Moves played so far."""
+        self.reasons = {}
+        """Why each disqualified player was taken out, by player number."""
 
     def play(self) -> List[int]:
         """Plays to the end and returns the scores (index 0 for player 1; -1: disqualified)."""
@@ -81,4 +83,5 @@ class LocalMatch:
 
     def disqualify(self, player: int, reason: str) -> None:
         log.warning("Player %d disqualified: %s", player, reason)
+        self.reasons[player] = reason
         self.board.disqualify(player)

@@ -1,20 +1,33 @@
 #pragma once
 // "arena serve": a league's web site, and the organiser's commands for its teams.
 
+#include "HttpServer.h"
+#include "TeamStore.h"
 #include "Tool.h"
 
 #include <string>
 
-/// "arena serve LEAGUE [--listen ADDR:PORT]" plays the league and serves it until Ctrl-C;
-/// "arena serve LEAGUE team add NAME" adds a team and prints its token, once.
+class LeagueConfig;
+
+/// "arena serve LEAGUE [options]" plays the league and serves it until Ctrl-C;
+/// "arena serve LEAGUE team add|list|token|revoke|remove|withdraw [NAME]" manages its teams:
+/// add a team and print its token once, list the teams, make a new token (the old one stops
+/// working), revoke the token, remove a team (its bots leave the league, its history stays),
+/// withdraw a team's bot ("TEAM.BOT") from the league until its next upload builds.
 class ServeCommand : public Tool {
 protected:
     bool parseOptions(knob::ArgumentParser& parser) override;
     bool doRun() override;
 
 private:
-    bool addTeam(const std::string& name);
+    void addSiteOptions(knob::ArgumentParser& parser);
+    bool teamCommand();
+    bool addTeam(TeamStore& store, const LeagueConfig& config);
+    bool newToken(TeamStore& store);
+    void listTeams(TeamStore& store);
     bool serve();
+    /// Checks the configuration against the teams and clears what stopped sites left.
+    bool prepare(const LeagueConfig& config, TeamStore& store);
 
     std::string m_league;
     std::string m_what;
@@ -25,4 +38,10 @@ private:
     unsigned m_jobs = 0;
     std::string m_server;
     std::string m_client;
+    std::string m_allowedHosts;
+    bool m_behindProxy = false;
+    unsigned m_connectionsPerAddress = static_cast<unsigned>(HttpLimits{}.connectionsPerAddress);
+    unsigned m_maxBots = static_cast<unsigned>(TeamLimits{}.bots);
+    unsigned m_uploadsPerHour = static_cast<unsigned>(TeamLimits{}.uploadsPerHour);
+    unsigned m_queuedBuilds = static_cast<unsigned>(TeamLimits{}.queuedBuilds);
 };

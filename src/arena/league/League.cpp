@@ -7,6 +7,7 @@
 #include "LeagueSchema.h"
 #include "Map.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +20,8 @@ namespace {
 
 /// Arbitrary, fixed: the lock that keeps two arenas from planning one league at once.
 constexpr std::int64_t SCHEDULE_LOCK = 0x6c65616775650002;
+/// Entered bots a plan takes at most (a site's teams times their bots).
+constexpr std::int64_t MAX_ENTRIES = 10000;
 /// Map files are small; anything larger is not one.
 constexpr std::streamsize MAX_MAP_BYTES = 1 << 20;
 
@@ -63,8 +66,64 @@ bool League::fail(const std::string& what) {
     return false;
 }
 
+bool League::entered(const LeagueConfig& config, std::vector<TournamentConfig::Bot>& out) {
+    return m_db->query("SELECT name, command, dir FROM entries ORDER BY id LIMIT ?", {MAX_ENTRIES},
+                       [&](const SqlRow& row) {
+                           const std::string name = row.text(0);
+                           const bool taken = std::any_of(
+                               config.bots.begin(), config.bots.end(),
+                               [&](const TournamentConfig::Bot& b) { return b.name == name; });
+                           if (!taken) {
+                               TournamentConfig::Bot bot;
+                               bot.name = name;
+                               bot.command = row.text(1);
+                               bot.dir = row.text(2);
+                               out.push_back(bot);
+                           }
+                       }) ||
+           fail("cannot read the entered bots");
+}
+
+bool League::enter(const std::string& name, const std::string& command, const std::string& dir) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_db->exec("INSERT INTO entries (name, command, dir, entered) VALUES (?, ?, ?, ?) "
+                      "ON CONFLICT (name) DO UPDATE SET command = excluded.command, "
+                      "dir = excluded.dir",
+                      {name, command, dir, now()}) ||
+           fail("cannot enter bot " + name);
+}
+
+bool League::withdraw(const std::string& name) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_db->exec("DELETE FROM entries WHERE name = ?", {name}) ||
+           fail("cannot withdraw bot " + name);
+}
+
+bool League::retainEntries(const std::set<std::string>& keep) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    std::vector<std::string> gone;
+    if (!m_db->query("SELECT name FROM entries ORDER BY id LIMIT ?", {MAX_ENTRIES},
+                     [&](const SqlRow& row) {
+                         if (keep.count(row.text(0)) == 0) {
+                             gone.push_back(row.text(0));
+                         }
+                     })) {
+        return fail("cannot read the entered bots");
+    }
+    for (const std::string& name : gone) {
+        if (!m_db->exec("DELETE FROM entries WHERE name = ?", {name})) {
+            return fail("cannot withdraw bot " + name);
+        }
+    }
+    return true;
+}
+
 bool League::syncBots(const LeagueConfig& config, std::vector<std::int64_t>& current) {
-    for (const TournamentConfig::Bot& bot : config.bots) {
+    std::vector<TournamentConfig::Bot> bots = config.bots;
+    if (!entered(config, bots)) {
+        return false;
+    }
+    for (const TournamentConfig::Bot& bot : bots) {
         BotVersion v;
         if (!m_bots.versionFor(bot.name, bot.command, bot.dir, now(), v)) {
             return fail("cannot add bot " + bot.name);

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,18 @@ public:
     /// Makes the database hold what the configuration needs: its bots' current versions (a new
     /// command is a new version), its maps (and openings), and every match they need that is
     /// not there yet. Matches no longer needed stay for history but leave play and standings.
+    /// The bots entered by enter() count as the configuration's, after them; an entry named
+    /// like a bot of the configuration is left out.
     bool schedule(const LeagueConfig& config, LeagueProgress& progress);
+    /// Enters a bot beside the configuration's, or changes an entered bot's command and folder:
+    /// it belongs to the league's database, so every arena that plans the league (a site, a
+    /// worker, another machine) plays it, from the next schedule() on.
+    bool enter(const std::string& name, const std::string& command, const std::string& dir);
+    /// Takes an entered bot out of the next plans; its matches stay for history.
+    bool withdraw(const std::string& name);
+    /// Withdraws every entered bot whose name `keep` does not hold (a site's team bots that
+    /// were withdrawn or removed, also while the site was down).
+    bool retainEntries(const std::set<std::string>& keep);
     bool progress(LeagueProgress& out);
     /// Claims the next needed match for `worker` for `leaseSeconds`; `found` is false when
     /// none is left to claim (all done, or all claimed under a live lease).
@@ -75,6 +87,7 @@ public:
 private:
     explicit League(std::unique_ptr<SqlDatabase> db);
     bool syncBots(const LeagueConfig& config, std::vector<std::int64_t>& current);
+    bool entered(const LeagueConfig& config, std::vector<TournamentConfig::Bot>& out);
     bool syncMaps(const LeagueConfig& config, std::vector<std::vector<struct PlanMap>>& rounds);
     bool syncMatches(const std::vector<PlannedMatch>& planned, LeagueProgress& progress);
     bool fail(const std::string& what);

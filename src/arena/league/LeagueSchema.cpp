@@ -1,5 +1,7 @@
 #include "LeagueSchema.h"
 
+#include "Migrations.h"
+
 #include <vector>
 
 namespace {
@@ -42,41 +44,19 @@ const std::vector<std::vector<std::string>>& migrations() {
             "version_id BIGINT NOT NULL REFERENCES bot_versions(id), matches INTEGER NOT NULL, "
             "elo DOUBLE PRECISION, low DOUBLE PRECISION, high DOUBLE PRECISION)",
         },
+        // 2: bots entered beside the configuration's (a site's team bots), which every arena
+        // opening the league plans with the configuration's.
+        {
+            "CREATE TABLE entries (id {id}, name TEXT NOT NULL UNIQUE, command TEXT NOT NULL, "
+            "dir TEXT NOT NULL, entered BIGINT NOT NULL)",
+        },
     };
     return steps;
 }
 // NOLINTEND(bugprone-suspicious-missing-comma)
 
-std::string dialectOf(std::string sql, SqlDatabase::Dialect dialect) {
-    const std::string id = dialect == SqlDatabase::Dialect::Postgres
-                               ? "BIGSERIAL PRIMARY KEY"
-                               : "INTEGER PRIMARY KEY AUTOINCREMENT";
-    const size_t at = sql.find("{id}");
-    if (at != std::string::npos) {
-        sql.replace(at, 4, id);
-    }
-    return sql;
-}
-
 /// Arbitrary, fixed: the key of the lock that serialises migrations on a shared server.
 constexpr std::int64_t MIGRATION_LOCK = 0x6c65616775650001;
-
-bool currentVersion(SqlDatabase& db, std::int64_t& version) {
-    bool found = false;
-    version = 0;
-    return db.exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)") &&
-           db.scalar("SELECT MAX(version) FROM schema_version", {}, version, found);
-}
-
-bool applyStep(SqlDatabase& db, size_t step) {
-    for (const std::string& sql : migrations()[step]) {
-        if (!db.exec(dialectOf(sql, db.dialect()))) {
-            return false;
-        }
-    }
-    return db.exec("INSERT INTO schema_version (version) VALUES (?)",
-                   {static_cast<std::int64_t>(step + 1)});
-}
 
 } // namespace
 
@@ -85,31 +65,7 @@ int LeagueSchema::latest() {
 }
 
 bool LeagueSchema::migrate(SqlDatabase& db, std::string& error) {
-    std::int64_t version = 0;
-    if (!db.begin() ||
-        (db.dialect() == SqlDatabase::Dialect::Postgres &&
-         !db.exec("SELECT pg_advisory_xact_lock(?)", {MIGRATION_LOCK})) ||
-        !currentVersion(db, version)) {
-        error = "cannot read the league's schema version: " + db.error();
-        db.rollback();
-        return false;
-    }
-    if (version > latest()) {
-        error = "the league's database has schema version " + std::to_string(version) +
-                ", newer than this arena's " + std::to_string(latest());
-        db.rollback();
-        return false;
-    }
-    for (auto step = static_cast<size_t>(version); step < migrations().size(); ++step) {
-        if (!applyStep(db, step)) {
-            error = "migration " + std::to_string(step + 1) + " failed: " + db.error();
-            db.rollback();
-            return false;
-        }
-    }
-    if (!db.commit()) {
-        error = "cannot commit the league's schema: " + db.error();
-        return false;
-    }
-    return true;
+    const Migrations::Set league{"schema_version", "league's", "migration ", MIGRATION_LOCK,
+                                 &migrations()};
+    return Migrations::apply(db, league, error);
 }

@@ -6,8 +6,10 @@
 #include "TeamToken.h"
 #include "WebAssets.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -54,9 +56,9 @@ HttpReply fileReply(const std::string& name) {
 } // namespace
 
 ServeApi::ServeApi(ServeLeague& league, TeamStore& store, SubmissionQueue& queue,
-                   Submission::Limits limits)
+                   Submission::Limits limits, TeamLimits teamLimits)
     : m_league(league), m_store(store), m_queue(queue), m_folder(league.config().folder),
-      m_limits(limits) {}
+      m_limits(limits), m_teamLimits(teamLimits) {}
 
 std::vector<HttpRoute> ServeApi::routes() {
     using R = const HttpRequest&;
@@ -65,8 +67,10 @@ std::vector<HttpRoute> ServeApi::routes() {
         {"GET", "/(bot|team)", [this](R r) { return page(r); }},
         {"GET", "/static/([a-z]+\\.(?:js|css|html))", [this](R r) { return asset(r); }},
         {"GET", "/api/team", [this](R r) { return team(r); }},
-        {"POST", "/api/submissions", [this](R r) { return upload(r); }},
+        {"POST", "/api/submissions", [this](R r) { return upload(r); },
+         [this](R r) { return screenUpload(r); }},
         {"GET", "/api/submissions", [this](R r) { return listSubmissions(r); }},
+        {"GET", "/api/team/bots", [this](R r) { return teamBots(r); }},
         {"GET", "/api/submissions/([0-9]{1,18})", [this](R r) { return showSubmission(r); }},
         {"GET", "/api/standings", [this](R r) { return standings(r); }},
         {"GET", "/api/bots/([^/]{1,200})", [this](R r) { return bot(r); }},
@@ -90,8 +94,17 @@ std::optional<Team> ServeApi::caller(const HttpRequest& request, HttpReply& refu
         refusal = HttpReply::error(401, "this needs a team's token (Authorization: Bearer ...)");
         return std::nullopt;
     }
+    int wait = 0;
+    if (!m_tokens.mayTry(request.remote, wait)) {
+        refusal = HttpReply::error(429, "too many failed token checks from your address; try "
+                                        "again in " +
+                                            std::to_string(wait) + " s");
+        refusal.retryAfter = wait;
+        return std::nullopt;
+    }
     std::optional<Team> found = m_store.authenticate(request.bearer);
     if (!found) {
+        m_tokens.failed(request.remote);
         refusal = HttpReply::error(401, "unknown token");
     }
     return found;
@@ -104,6 +117,47 @@ HttpReply ServeApi::team(const HttpRequest& request) {
         return refusal;
     }
     return json({{"team", who->name}});
+}
+
+std::optional<HttpReply> ServeApi::screenUpload(const HttpRequest& request) {
+    // curl's --data-binary says "x-www-form-urlencoded" unless told otherwise: its bytes are
+    // taken as they are, never parsed as a form.
+    static const char* const raw[] = {"",
+                                      "application/octet-stream",
+                                      "application/x-www-form-urlencoded",
+                                      "application/gzip",
+                                      "application/x-gzip",
+                                      "application/x-tar",
+                                      "application/x-gtar",
+                                      "application/x-compressed-tar",
+                                      "application/x-bzip-compressed-tar",
+                                      "application/x-xz-compressed-tar",
+                                      "application/x-bzip2",
+                                      "application/x-xz",
+                                      "application/zip",
+                                      "application/x-zip-compressed",
+                                      "multipart/form-data"};
+    if (std::find(std::begin(raw), std::end(raw), request.contentType) == std::end(raw)) {
+        return HttpReply::error(415, "an upload is sent as application/octet-stream (the "
+                                     "archive's bytes) or as multipart/form-data (the archive "
+                                     "as the form's file field), not as " +
+                                         request.contentType);
+    }
+    HttpReply refusal;
+    const std::optional<Team> who = caller(request, refusal);
+    if (!who) {
+        return refusal;
+    }
+    const auto named = request.query.find("bot");
+    const std::string bot = named != request.query.end() ? named->second : who->name;
+    if (!TeamStore::validName(bot)) {
+        return HttpReply::error(400, "a bot's name is 1 to 32 letters, digits, '-' or '_'");
+    }
+    const std::string over = m_store.overLimit(who->id, bot, m_teamLimits);
+    if (!over.empty()) {
+        return HttpReply::error(429, over);
+    }
+    return std::nullopt;
 }
 
 HttpReply ServeApi::upload(const HttpRequest& request) {
@@ -123,11 +177,18 @@ HttpReply ServeApi::upload(const HttpRequest& request) {
     std::filesystem::create_directories(teamFolder, ignored);
     const std::string folder =
         (teamFolder / (bot + "-" + TeamToken::generate().substr(0, 16))).string();
+    // The row owns the folder before a byte is written: a site stopped while unpacking finds
+    // the row at its next start and removes what was unpacked.
     std::string error;
+    const int64_t id = m_store.reserveUpload(who->id, bot, folder, m_teamLimits, error);
+    if (id == 0) {
+        return HttpReply::error(error.rfind("over", 0) == 0 ? 429 : 503, error);
+    }
     if (!Submission::unpack(request.body, folder, m_limits, error)) {
+        m_store.dropUpload(id);
         return HttpReply::error(400, error);
     }
-    const int64_t id = m_store.addSubmission(who->id, bot, folder);
+    m_store.unpacked(id);
     m_queue.add(id);
     return json({{"id", id}, {"bot", bot}, {"state", "building"}}, 202);
 }
@@ -163,6 +224,32 @@ HttpReply ServeApi::showSubmission(const HttpRequest& request) {
     return json(out);
 }
 
+HttpReply ServeApi::teamBots(const HttpRequest& request) {
+    HttpReply refusal;
+    const std::optional<Team> who = caller(request, refusal);
+    if (!who) {
+        return refusal;
+    }
+    // Newest first, so that a bot's first entry is its latest upload.
+    std::map<std::string, nlohmann::json> bots;
+    for (const SubmissionRow& row : m_store.submissions(who->id)) {
+        nlohmann::json& entry = bots[row.bot];
+        entry["uploads"].push_back(describe(row));
+    }
+    nlohmann::json list = nlohmann::json::array();
+    for (auto& [bot, entry] : bots) {
+        const std::string name = ServeLeague::botName(who->name, bot);
+        nlohmann::json league = m_league.bot(name);
+        entry["bot"] = bot;
+        entry["name"] = name;
+        for (const char* key : {"versions", "standings", "matches"}) {
+            entry[key] = league.is_null() ? nlohmann::json::array() : league[key];
+        }
+        list.push_back(std::move(entry));
+    }
+    return json({{"team", who->name}, {"bots", list}});
+}
+
 HttpReply ServeApi::standings(const HttpRequest&) {
     const auto [text, tag] = m_league.tables();
     if (!text) {
@@ -182,7 +269,7 @@ HttpReply ServeApi::bot(const HttpRequest& request) {
 HttpReply ServeApi::match(const HttpRequest& request) {
     nlohmann::json record;
     bool found = false;
-    if (!m_league.league().record(std::stoll(request.captures[0]), record, found)) {
+    if (!m_league.record(std::stoll(request.captures[0]), record, found)) {
         return HttpReply::error(500, "the league's database failed");
     }
     if (!found) {
@@ -194,7 +281,7 @@ HttpReply ServeApi::match(const HttpRequest& request) {
 HttpReply ServeApi::matchPage(const HttpRequest& request) {
     nlohmann::json record;
     bool found = false;
-    m_league.league().record(std::stoll(request.captures[0]), record, found);
+    m_league.record(std::stoll(request.captures[0]), record, found);
     std::string page(WebAssets::find("match.html"));
     // The viewer reads its record from this element; its scripts and style sheet stay files
     // of their own, fetched beside the page, so that no inline script is needed.
@@ -224,7 +311,7 @@ HttpReply ServeApi::seatLog(const HttpRequest& request) {
         return HttpReply::error(404, "no such match or seat");
     }
     const std::string name = record["seats"][seat - 1].value("bot", "");
-    if (name.rfind(who->name + ".", 0) != 0) {
+    if (m_store.ownerOf(name) != who->id) {
         return HttpReply::error(403, "this seat's bot is another team's");
     }
     std::ifstream in(std::filesystem::path(m_folder) / "logs" / ("m" + id) /

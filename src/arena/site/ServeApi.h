@@ -4,6 +4,7 @@
 #include "HttpServer.h"
 #include "Submission.h"
 #include "TeamStore.h"
+#include "TokenGuard.h"
 
 #include <functional>
 #include <string>
@@ -14,12 +15,15 @@ class SubmissionQueue;
 
 /// The handlers of the web site. Each is thin: check the caller, ask the store or the league,
 /// answer JSON. Team routes want "Authorization: Bearer TOKEN": 401 without a known token,
-/// 403 for another team's things; nothing is changed by a refused request.
+/// 403 for another team's things (a team's things are what the store records as its own),
+/// 429 once an address has failed too many token checks; nothing is changed by a refused
+/// request. An upload is refused on its head alone, before its body is read, for a wrong
+/// content type (415), a token (401) or a team over its limits (429, naming the limit).
 class ServeApi {
 public:
     /// Uploads are unpacked below the league's folder, in "submissions".
     ServeApi(ServeLeague& league, TeamStore& store, SubmissionQueue& queue,
-             Submission::Limits limits);
+             Submission::Limits limits, TeamLimits teamLimits);
 
     /// Every route, in one table.
     std::vector<HttpRoute> routes();
@@ -29,8 +33,13 @@ private:
     HttpReply asset(const HttpRequest& request) const;
     HttpReply team(const HttpRequest& request);
     HttpReply upload(const HttpRequest& request);
+    /// The checks an upload passes before its body is read; the refusal, if any.
+    std::optional<HttpReply> screenUpload(const HttpRequest& request);
     HttpReply listSubmissions(const HttpRequest& request);
     HttpReply showSubmission(const HttpRequest& request);
+    /// The team's own view: each of its bots with its uploads, its name in the league, its
+    /// versions, standing and latest matches.
+    HttpReply teamBots(const HttpRequest& request);
     HttpReply standings(const HttpRequest& request);
     HttpReply bot(const HttpRequest& request);
     HttpReply match(const HttpRequest& request);
@@ -45,4 +54,6 @@ private:
     SubmissionQueue& m_queue;
     std::string m_folder;
     Submission::Limits m_limits;
+    TeamLimits m_teamLimits;
+    TokenGuard m_tokens;
 };

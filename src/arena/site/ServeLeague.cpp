@@ -7,7 +7,9 @@
 
 #include <chrono>
 #include <deque>
+#include <filesystem>
 #include <map>
+#include <set>
 
 using json = nlohmann::json;
 
@@ -23,6 +25,42 @@ constexpr auto idleWait = std::chrono::seconds(5);
 constexpr size_t maxBotMatches = 200;
 /// The standings page lists this many of the matches not played yet.
 constexpr std::int64_t maxQueue = 50;
+
+/// A path of the organiser's machine as a visitor may see it: relative to the league's folder
+/// when inside it, else only its last name.
+std::string shownPath(const std::string& path, const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path base = fs::weakly_canonical(folder, ec);
+    const fs::path full = fs::weakly_canonical(path, ec);
+    const fs::path inside = full.lexically_relative(base);
+    if (!ec && !inside.empty() && *inside.begin() != "..") {
+        return inside.generic_string();
+    }
+    return fs::path(path).filename().string();
+}
+
+/// Replaces the folders a record's jails list (the league's, the client's, a team's upload)
+/// with shownPath().
+void hideFolders(json& record, const std::string& folder) {
+    if (!record.contains("seats") || !record["seats"].is_array()) {
+        return;
+    }
+    for (json& seat : record["seats"]) {
+        if (!seat.is_object() || !seat.contains("sandbox") || !seat["sandbox"].is_object()) {
+            continue;
+        }
+        json& sandbox = seat["sandbox"];
+        if (sandbox.contains("work_dir") && sandbox["work_dir"].is_string()) {
+            sandbox["work_dir"] = shownPath(sandbox["work_dir"], folder);
+        }
+        if (sandbox.contains("read_only") && sandbox["read_only"].is_array()) {
+            for (json& entry : sandbox["read_only"]) {
+                entry = entry.is_string() ? json(shownPath(entry, folder)) : entry;
+            }
+        }
+    }
+}
 
 } // namespace
 
@@ -54,26 +92,33 @@ std::string ServeLeague::botName(const std::string& team, const std::string& bot
 }
 
 bool ServeLeague::schedule() {
-    LeagueConfig config = m_config;
+    std::set<std::string> teamBots;
     for (const SubmissionRow& row : m_store.latestBuilt()) {
         const std::string name = botName(row.team, row.bot);
+        teamBots.insert(name);
         const bool taken =
-            std::any_of(config.bots.begin(), config.bots.end(),
+            std::any_of(m_config.bots.begin(), m_config.bots.end(),
                         [&](const TournamentConfig::Bot& b) { return b.name == name; });
         if (taken) {
             LOG(logger, lumber::WARN) << "the configuration has a bot named " << name
                                       << " already; the team's is left out";
             continue;
         }
-        // Run by the shell in the bot's folder: "./run" works with or without a "#!" line.
-        TournamentConfig::Bot bot;
-        bot.name = name;
-        bot.command = "./run";
-        bot.dir = row.folder;
-        config.bots.push_back(bot);
+        // Entered in the league's database, so that a worker or a report sees it too. Run by
+        // the shell in the bot's folder: "./run" works with or without a "#!" line; the
+        // command names the upload, so that each upload is a version of its own.
+        if (!m_league->enter(name, row.command(), row.folder)) {
+            LOG(logger, lumber::ERR) << m_league->error();
+            return false;
+        }
+    }
+    // A team bot withdrawn or removed leaves the plans of every arena that opens the league.
+    if (!m_league->retainEntries(teamBots)) {
+        LOG(logger, lumber::ERR) << m_league->error();
+        return false;
     }
     LeagueProgress progress;
-    if (!m_league->schedule(config, progress)) {
+    if (!m_league->schedule(m_config, progress)) {
         LOG(logger, lumber::ERR) << m_league->error();
         return false;
     }
@@ -179,9 +224,49 @@ json ServeLeague::queue() {
     return list;
 }
 
+bool ServeLeague::record(std::int64_t id, json& out, bool& found) {
+    if (!m_league->record(id, out, found)) {
+        return false;
+    }
+    if (!found) {
+        return true;
+    }
+    LeagueMatch match;
+    bool planned = false;
+    std::vector<LeagueMap> maps;
+    if (!m_league->match(id, match, planned) || !m_league->maps(maps)) {
+        return false;
+    }
+    std::string name = "a map";
+    for (const LeagueMap& map : maps) {
+        if (map.id == match.mapId) {
+            name = map.name;
+        }
+    }
+    if (out.contains("map") && out["map"].is_object()) {
+        out["map"]["file"] = name;
+    }
+    hideFolders(out, m_config.folder);
+    return true;
+}
+
 std::pair<std::shared_ptr<const std::string>, std::string> ServeLeague::tables() {
     std::lock_guard<std::mutex> hold(m_lock);
     return {m_tables, m_tag};
+}
+
+void ServeLeague::namesById(std::map<std::int64_t, std::string>& bots,
+                            std::map<std::int64_t, std::string>& maps) {
+    std::vector<BotVersion> versions;
+    m_league->versions(versions);
+    for (const BotVersion& v : versions) {
+        bots[v.id] = v.bot;
+    }
+    std::vector<LeagueMap> leagueMaps;
+    m_league->maps(leagueMaps);
+    for (const LeagueMap& m : leagueMaps) {
+        maps[m.id] = m.name;
+    }
 }
 
 json ServeLeague::bot(const std::string& name) {
@@ -203,11 +288,8 @@ json ServeLeague::bot(const std::string& name) {
         return nullptr;
     }
     std::map<std::int64_t, std::string> names;
-    std::vector<BotVersion> versions;
-    m_league->versions(versions);
-    for (const BotVersion& v : versions) {
-        names[v.id] = v.bot;
-    }
+    std::map<std::int64_t, std::string> mapNames;
+    namesById(names, mapNames);
     // Seats come match by match: each match is kept only when one of its seats is this bot's,
     // and only the latest ones.
     std::deque<json> latest;
@@ -229,6 +311,7 @@ json ServeLeague::bot(const std::string& name) {
             flush();
         }
         current["id"] = seat.matchId;
+        current["map"] = mapNames[seat.mapId];
         current["end"] = seat.end;
         current["seats"].push_back({{"seat", seat.seat},
                                     {"bot", names[seat.version]},

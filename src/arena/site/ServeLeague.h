@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -40,6 +41,11 @@ public:
     /// A bot's versions, standings rows, latest matches and disqualifications; null when the
     /// league has no such bot.
     nlohmann::json bot(const std::string& name);
+    /// A finished match's record as the site shows it: the map named by its name in the
+    /// league, never by the path of the organiser's copy it was played from, and the jails'
+    /// folders relative to the league's folder (or by their last name when outside it).
+    /// False when the database fails; `found` is false when the match has no record yet.
+    bool record(std::int64_t id, nlohmann::json& out, bool& found);
     League& league() { return *m_league; }
     const LeagueConfig& config() const { return m_config; }
 
@@ -49,6 +55,9 @@ public:
 private:
     void play(unsigned concurrency);
     void refresh();
+    /// The bot's name of every version and the name of every map, by id.
+    void namesById(std::map<std::int64_t, std::string>& bots,
+                   std::map<std::int64_t, std::string>& maps);
     void keepTablesFresh();
     /// The needed matches not yet played, running ones first, at most `maxQueue`.
     nlohmann::json queue();

@@ -302,3 +302,38 @@ bool Submission::unpack(std::string_view archive, const std::string& folder, con
     }
     return ok;
 }
+
+size_t Submission::removeUnowned(const std::string& root, const std::set<std::string>& owned,
+                                 size_t maxEntries) {
+    namespace fs = std::filesystem;
+    std::set<std::string> keys;
+    for (const std::string& folder : owned) {
+        const fs::path path(folder);
+        keys.insert((path.parent_path().filename() / path.filename()).string());
+    }
+    std::vector<fs::path> unowned;
+    std::error_code ec;
+    size_t seen = 0;
+    for (fs::directory_iterator team(root, ec), end; !ec && team != end; team.increment(ec)) {
+        if (!team->is_directory(ec) || team->is_symlink(ec)) {
+            continue;
+        }
+        std::error_code inner;
+        for (fs::directory_iterator bot(team->path(), inner); !inner && bot != end;
+             bot.increment(inner)) {
+            if (++seen > maxEntries) {
+                break;
+            }
+            const std::string key = (team->path().filename() / bot->path().filename()).string();
+            if (keys.count(key) == 0) {
+                unowned.push_back(bot->path());
+            }
+        }
+    }
+    size_t removed = 0;
+    for (const fs::path& path : unowned) {
+        std::error_code ignored;
+        removed += fs::remove_all(path, ignored) > 0 ? 1 : 0;
+    }
+    return removed;
+}

@@ -2,6 +2,7 @@
 // A team's upload: an archive (tar, compressed or not, or zip) unpacked into a bot's folder.
 
 #include <cstddef>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -30,4 +31,12 @@ public:
     /// refused upload leaves nothing behind.
     static bool unpack(std::string_view archive, const std::string& folder, const Limits& limits,
                        std::string& error);
+
+    /// Removes the bots' folders below `root` (laid out "root/TEAM/FOLDER") that no recorded
+    /// submission owns: those whose unpacking or build a stopped site left behind. `owned`
+    /// holds the recorded folders' paths; they are compared by their last two names, however
+    /// their leading part is spelled. Links are removed, never followed. How many folders
+    /// were removed; at most `maxEntries` entries are looked at.
+    static size_t removeUnowned(const std::string& root, const std::set<std::string>& owned,
+                                size_t maxEntries = 100000);
 };

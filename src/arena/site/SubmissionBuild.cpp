@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -110,6 +111,50 @@ bool startsWithInterpreterLine(const std::filesystem::path& script) {
     return read2 && start[0] == '#' && start[1] == '!';
 }
 
+/// What a failed build's output says when it tried to reach the network: resolvers,
+/// connections, and package managers' own words for those.
+const char* const networkSigns[] = {"temporary failure in name resolution",
+                                    "name or service not known",
+                                    "could not resolve",
+                                    "network is unreachable",
+                                    "no route to host",
+                                    "failed to establish a new connection",
+                                    "newconnectionerror",
+                                    "certificate verify failed",
+                                    "certificate_verify_failed",
+                                    "getaddrinfo",
+                                    "unable to access",
+                                    "could not fetch url",
+                                    "connection timed out"};
+
+/// Below this much free space the disk is taken as full.
+constexpr unsigned long long fullDiskBytes = 1ULL << 20;
+
+bool mentionsNetwork(const std::string& log) {
+    std::string lower(log);
+    for (char& c : lower) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return std::any_of(std::begin(networkSigns), std::end(networkSigns),
+                       [&](const char* sign) { return lower.find(sign) != std::string::npos; });
+}
+
+/// Whether the disk under `folder` is (nearly) full, with a line saying so.
+bool diskFull(const std::string& folder, std::string& line) {
+    struct statvfs disk {};
+    if (statvfs(folder.c_str(), &disk) != 0) {
+        return false;
+    }
+    const unsigned long long free = static_cast<unsigned long long>(disk.f_bavail) * disk.f_frsize;
+    if (free >= fullDiskBytes) {
+        return false;
+    }
+    line = "the disk holding the bot's folder is full (" + std::to_string(free >> 10) +
+           " KiB free): the build could not finish; upload again when the organiser has made "
+           "room\n";
+    return true;
+}
+
 } // namespace
 
 SubmissionBuild::SubmissionBuild(Limits limits, std::optional<JailLimits> jail)
@@ -139,6 +184,35 @@ bool SubmissionBuild::confine(const std::string& folder, std::vector<std::string
     return true;
 }
 
+std::string SubmissionBuild::preamble() const {
+    const std::string bounds = "at most " + std::to_string(m_limits.seconds) + " s and " +
+                               std::to_string(m_limits.outputBytes >> 10) + " KiB of output";
+    if (!m_jail) {
+        return "The build runs unjailed (the league's \"sandbox\" is false), as the arena, "
+               "with the host's network and files; " +
+               bounds + ".\n";
+    }
+    return std::string("The build runs jailed: no network (a loopback of its own only); "
+                       "writable: this bot's folder (kept for the bot) and ") +
+           Jail::WRITABLE + " (" + std::to_string(m_jail->writableBytes >> 20) +
+           " MiB, emptied after the build), nothing else; " + bounds + ".\n";
+}
+
+std::string SubmissionBuild::explain(const std::string& folder, const std::string& log) const {
+    std::string line;
+    if (diskFull(folder, line)) {
+        return line;
+    }
+    if (log.find("No space left on device") != std::string::npos) {
+        return "the build ran out of space (its folder's disk, or its scratch space)\n";
+    }
+    if (m_jail && mentionsNetwork(log)) {
+        return "the build's output speaks of the network, which builds do not have: bring "
+               "what the bot needs (libraries, packages) in its archive\n";
+    }
+    return "";
+}
+
 bool SubmissionBuild::run(const std::string& folder, std::string& log) const {
     log.clear();
     if (!std::filesystem::exists(std::filesystem::path(folder) / Submission::buildFile)) {
@@ -158,13 +232,15 @@ bool SubmissionBuild::run(const std::string& folder, std::string& log) const {
         log = "the build could not start: " + error + "\n";
         return false;
     }
+    log = preamble();
     const std::string stopped = drain(build, m_limits, log);
     if (!stopped.empty()) {
         build.stop(stopGraceMs);
-        log += "\n" + stopped + "\n";
+        log += "\n" + stopped + "\n" + explain(folder, log);
         return false;
     }
     const bool ok = WIFEXITED(build.waitStatus()) && WEXITSTATUS(build.waitStatus()) == 0;
-    log += ok ? "build succeeded\n" : "build failed: " + build.describeEnd() + "\n";
+    log += ok ? "build succeeded\n"
+              : "build failed: " + build.describeEnd() + "\n" + explain(folder, log);
     return ok;
 }

@@ -23,10 +23,17 @@ public:
     explicit SubmissionBuild(Limits limits, std::optional<JailLimits> jail = std::nullopt);
 
     /// Builds the bot in `folder`: true when there is no build script or it exited with status
-    /// 0 within its limits. `log` receives the output and, at its end, a line on how it ended.
+    /// 0 within its limits. `log` receives a line on what the build may reach (network,
+    /// writable folders, limits), the output and, at its end, a line on how it ended; a
+    /// failure on a full disk or one whose output speaks of the network says so.
     bool run(const std::string& folder, std::string& log) const;
 
 private:
+    /// The log's first line: what the build may reach and its limits.
+    std::string preamble() const;
+    /// Why a failed build may have failed, when the disk or its output tells; "" otherwise.
+    std::string explain(const std::string& folder, const std::string& log) const;
+
     /// Turns the build's command into the jailed one; false with the reason it cannot be.
     bool confine(const std::string& folder, std::vector<std::string>& argv,
                  Subprocess::Options& options, std::string& error) const;

@@ -2,6 +2,13 @@
 
 #include "Arena.h"
 
+namespace {
+
+constexpr auto retrySeconds = std::chrono::seconds(2);
+constexpr size_t keptLogBytes = size_t{16} << 10;
+
+} // namespace
+
 SubmissionQueue::SubmissionQueue(TeamStore& store, const SubmissionBuild& build, OnBuilt onBuilt)
     : m_store(store), m_build(build), m_onBuilt(std::move(onBuilt)) {}
 
@@ -33,6 +40,27 @@ void SubmissionQueue::add(int64_t submissionId) {
     m_wake.notify_one();
 }
 
+bool SubmissionQueue::record(int64_t id, bool built, std::string log) {
+    // A full disk may refuse the result too. It is tried again until the disk has room (or
+    // the site stops), the log cut to its end so that less room is needed.
+    for (int attempt = 0; !m_store.finishBuild(id, built, log); ++attempt) {
+        if (attempt == 0) {
+            LOG(Arena::logger(), lumber::ERR) << "cannot record how submission " << id
+                                              << " built (is the disk full?); trying again every "
+                                              << retrySeconds.count() << " s";
+        }
+        if (log.size() > keptLogBytes) {
+            log = "[the log's start is cut: the disk was full]\n" +
+                  log.substr(log.size() - keptLogBytes);
+        }
+        std::unique_lock<std::mutex> hold(m_lock);
+        if (m_wake.wait_for(hold, retrySeconds, [this] { return m_stopping; })) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void SubmissionQueue::work() {
     for (;;) {
         int64_t id = 0;
@@ -51,7 +79,9 @@ void SubmissionQueue::work() {
         }
         std::string log;
         const bool built = m_build.run(row->folder, log);
-        m_store.finishBuild(id, built, log);
+        if (!record(id, built, log)) {
+            return; // stopping: the build stays unfinished and runs again at the next start
+        }
         LOG(Arena::logger(), lumber::INFO) << "Submission " << id << " of team " << row->team
                                            << (built ? " built" : " failed to build");
         if (built && m_onBuilt) {

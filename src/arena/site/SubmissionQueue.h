@@ -11,7 +11,9 @@
 #include <thread>
 
 /// Builds submissions in the order they arrive and records each result in the store. Builds
-/// left unfinished by an earlier run of the server are taken up again when it starts.
+/// left unfinished by an earlier run of the server are taken up again when it starts; a result
+/// the database refuses (a full disk) is recorded as soon as it accepts it, so that no
+/// submission stays "building".
 class SubmissionQueue {
 public:
     /// Called after each successful build, on the queue's thread.
@@ -29,6 +31,9 @@ public:
 
 private:
     void work();
+    /// Records a build's end, trying again while the database refuses; false when the queue
+    /// stopped first.
+    bool record(int64_t id, bool built, std::string log);
 
     TeamStore& m_store;
     SubmissionBuild m_build;

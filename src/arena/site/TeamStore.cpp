@@ -1,6 +1,7 @@
 #include "TeamStore.h"
 
 #include "League.h"
+#include "Migrations.h"
 #include "SqlDatabase.h"
 #include "TeamToken.h"
 
@@ -22,22 +23,31 @@ const std::vector<std::vector<std::string>>& migrations() {
             "log TEXT NOT NULL DEFAULT '', created BIGINT NOT NULL)",
             "CREATE INDEX submissions_team ON submissions (team_id)",
         },
+        // 2: the bots each team owns, by record, and teams that are removed; the bots of
+        // earlier submissions are their teams'.
+        {
+            "ALTER TABLE teams ADD COLUMN removed BIGINT NOT NULL DEFAULT 0",
+            "CREATE TABLE team_bots (id {id}, team_id BIGINT NOT NULL REFERENCES teams(id), "
+            "bot TEXT NOT NULL, name TEXT NOT NULL UNIQUE, withdrawn BIGINT NOT NULL DEFAULT 0, "
+            "created BIGINT NOT NULL, UNIQUE (team_id, bot))",
+            "INSERT INTO team_bots (team_id, bot, name, created) SELECT s.team_id, s.bot, "
+            "t.name || '.' || s.bot, MIN(s.created) FROM submissions s JOIN teams t ON t.id = "
+            "s.team_id GROUP BY s.team_id, s.bot, t.name",
+        },
     };
     return steps;
 }
 
 constexpr size_t maxNameBytes = 32;
+constexpr std::int64_t secondsPerHour = 3600;
 
-std::string dialectOf(std::string sql, SqlDatabase::Dialect dialect) {
-    const size_t at = sql.find("{id}");
-    if (at != std::string::npos) {
-        sql.replace(at, 4,
-                    dialect == SqlDatabase::Dialect::Postgres
-                        ? "BIGSERIAL PRIMARY KEY"
-                        : "INTEGER PRIMARY KEY AUTOINCREMENT");
-    }
-    return sql;
-}
+/// Bots a team has in the league: not withdrawn, with a version built or on its way.
+const std::string inLeague =
+    "tb.withdrawn = 0 AND EXISTS (SELECT 1 FROM submissions s WHERE s.team_id = tb.team_id "
+    "AND s.bot = tb.bot AND s.state <> 'failed')";
+
+/// Arbitrary, fixed, apart from the league's: serialises the site's migrations.
+constexpr std::int64_t MIGRATION_LOCK = 0x7365727665000001;
 
 std::string isoTime(std::int64_t seconds) {
     const std::time_t t = static_cast<std::time_t>(seconds);
@@ -50,6 +60,10 @@ std::string isoTime(std::int64_t seconds) {
 
 } // namespace
 
+std::string SubmissionRow::command() const {
+    return "./run # upload " + std::to_string(id) + " of " + created;
+}
+
 TeamStore::TeamStore() = default;
 TeamStore::~TeamStore() = default;
 
@@ -59,32 +73,9 @@ bool TeamStore::open(const std::string& database, std::string& error) {
     if (!m_db) {
         return false;
     }
-    std::int64_t version = 0;
-    bool found = false;
-    if (!m_db->begin() ||
-        !m_db->exec("CREATE TABLE IF NOT EXISTS serve_schema (version INTEGER NOT NULL)") ||
-        !m_db->scalar("SELECT MAX(version) FROM serve_schema", {}, version, found)) {
-        error = "cannot read the site's schema version: " + m_db->error();
-        m_db->rollback();
-        return false;
-    }
-    for (auto step = static_cast<size_t>(version); step < migrations().size(); ++step) {
-        for (const std::string& sql : migrations()[step]) {
-            if (!m_db->exec(dialectOf(sql, m_db->dialect()))) {
-                error = "the site's migration " + std::to_string(step + 1) +
-                        " failed: " + m_db->error();
-                m_db->rollback();
-                return false;
-            }
-        }
-        m_db->exec("INSERT INTO serve_schema (version) VALUES (?)",
-                   {static_cast<std::int64_t>(step + 1)});
-    }
-    if (!m_db->commit()) {
-        error = "cannot commit the site's schema: " + m_db->error();
-        return false;
-    }
-    return true;
+    const Migrations::Set site{"serve_schema", "site's", "the site's migration ", MIGRATION_LOCK,
+                               &migrations()};
+    return Migrations::apply(*m_db, site, error);
 }
 
 bool TeamStore::validName(const std::string& name) {
@@ -119,29 +110,231 @@ std::optional<Team> TeamStore::authenticate(const std::string& token) {
     std::lock_guard<std::mutex> hold(m_lock);
     std::optional<Team> found;
     // Every team is compared, with no early exit: the time taken does not tell which matched.
-    m_db->query("SELECT id, name, token_hash FROM teams", {}, [&](const SqlRow& row) {
-        if (TeamToken::matches(token, row.text(2))) {
-            found = Team{row.integer(0), row.text(1)};
-        }
-    });
+    m_db->query("SELECT id, name, token_hash FROM teams WHERE removed = 0 AND token_hash <> ''", {},
+                [&](const SqlRow& row) {
+                    if (TeamToken::matches(token, row.text(2))) {
+                        found = Team{row.integer(0), row.text(1)};
+                    }
+                });
     return found;
 }
 
-int64_t TeamStore::addSubmission(int64_t teamId, const std::string& bot,
-                                 const std::string& folder) {
+std::string TeamStore::leagueName(const std::string& team, const std::string& bot) {
+    return team + "." + bot;
+}
+
+int64_t TeamStore::count(const std::string& sql, const std::vector<SqlValue>& params) {
+    std::int64_t value = 0;
+    bool found = false;
+    m_db->scalar(sql, params, value, found);
+    return value;
+}
+
+int64_t TeamStore::teamId(const std::string& name) {
+    return count("SELECT COALESCE(MAX(id), 0) FROM teams WHERE name = ? AND removed = 0", {name});
+}
+
+std::vector<TeamSummary> TeamStore::teams() {
     std::lock_guard<std::mutex> hold(m_lock);
+    std::vector<TeamSummary> out;
+    m_db->query("SELECT t.name, t.created, CASE WHEN t.token_hash = '' THEN 0 ELSE 1 END, (SELECT "
+                "COUNT(*) FROM team_bots tb "
+                "WHERE tb.team_id = t.id AND " +
+                    inLeague +
+                    "), (SELECT COUNT(*) FROM submissions s WHERE s.team_id = t.id), "
+                    "(SELECT COALESCE(MAX(s.created), 0) FROM submissions s WHERE s.team_id = "
+                    "t.id) FROM teams t WHERE t.removed = 0 ORDER BY t.name",
+                {}, [&](const SqlRow& row) {
+                    out.push_back({row.text(0), isoTime(row.integer(1)), row.integer(2) != 0,
+                                   row.integer(3), row.integer(4),
+                                   row.integer(5) == 0 ? "" : isoTime(row.integer(5))});
+                });
+    return out;
+}
+
+bool TeamStore::setToken(const std::string& name, const std::string& tokenHash,
+                         std::string& error) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    const int64_t id = teamId(name);
+    if (id == 0) {
+        error = "there is no team named '" + name + "'";
+        return false;
+    }
+    if (!m_db->exec("UPDATE teams SET token_hash = ? WHERE id = ?", {tokenHash, id})) {
+        error = "cannot change the team's token: " + m_db->error();
+        return false;
+    }
+    return true;
+}
+
+bool TeamStore::removeTeam(const std::string& name, std::string& error) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    const int64_t id = teamId(name);
+    if (id == 0) {
+        error = "there is no team named '" + name + "'";
+        return false;
+    }
+    const std::int64_t now = League::now();
+    if (!m_db->begin() ||
+        !m_db->exec("UPDATE teams SET removed = ?, token_hash = '' WHERE id = ?", {now, id}) ||
+        !m_db->exec("UPDATE team_bots SET withdrawn = ? WHERE team_id = ? AND withdrawn = 0",
+                    {now, id}) ||
+        !m_db->commit()) {
+        error = "cannot remove the team: " + m_db->error();
+        m_db->rollback();
+        return false;
+    }
+    return true;
+}
+
+bool TeamStore::withdraw(const std::string& leagueName, std::string& error) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    const int64_t id =
+        count("SELECT COALESCE(MAX(id), 0) FROM team_bots WHERE name = ?", {leagueName});
+    if (id == 0) {
+        error = "no team has a bot named '" + leagueName + "' (TEAM.BOT); the organiser's bots " +
+                "leave the league when they leave its configuration";
+        return false;
+    }
+    if (count("SELECT withdrawn FROM team_bots WHERE id = ?", {id}) != 0) {
+        error = leagueName + " is withdrawn already";
+        return false;
+    }
+    if (!m_db->exec("UPDATE team_bots SET withdrawn = ? WHERE id = ?", {League::now(), id})) {
+        error = "cannot withdraw the bot: " + m_db->error();
+        return false;
+    }
+    return true;
+}
+
+std::optional<int64_t> TeamStore::ownerOf(const std::string& leagueName) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    const int64_t team =
+        count("SELECT COALESCE(MAX(team_id), 0) FROM team_bots WHERE name = ?", {leagueName});
+    return team == 0 ? std::nullopt : std::optional<int64_t>(team);
+}
+
+std::string TeamStore::namespaceOf(const std::string& name) {
+    const size_t dot = name.find('.');
+    if (dot == std::string::npos) {
+        return "";
+    }
+    const std::string team = name.substr(0, dot);
+    std::lock_guard<std::mutex> hold(m_lock);
+    // Removed teams keep their names, and so their name spaces.
+    return count("SELECT COUNT(*) FROM teams WHERE name = ?", {team}) > 0 ? team : "";
+}
+
+std::string TeamStore::checkLimits(int64_t teamId, const std::string& bot,
+                                   const TeamLimits& limits) {
+    if (count("SELECT COUNT(*) FROM submissions WHERE team_id = ? AND state IN ('unpacking', "
+              "'building')",
+              {teamId}) >= limits.queuedBuilds) {
+        return "over the team's limit queued_builds: at most " +
+               std::to_string(limits.queuedBuilds) +
+               " uploads may wait for their build; send again when one has ended";
+    }
+    if (count("SELECT COUNT(*) FROM submissions WHERE team_id = ? AND created > ?",
+              {teamId, League::now() - secondsPerHour}) >= limits.uploadsPerHour) {
+        return "over the team's limit uploads_per_hour: at most " +
+               std::to_string(limits.uploadsPerHour) + " uploads an hour";
+    }
+    const std::string bots =
+        "SELECT COUNT(*) FROM team_bots tb WHERE tb.team_id = ? AND " + inLeague;
+    if (count(bots + " AND tb.bot = ?", {teamId, bot}) == 0 &&
+        count(bots, {teamId}) >= limits.bots) {
+        return "over the team's limit bots: at most " + std::to_string(limits.bots) +
+               " bots in the league at once; send a new version of one, or ask the organiser "
+               "to withdraw one";
+    }
+    return "";
+}
+
+std::string TeamStore::overLimit(int64_t teamId, const std::string& bot, const TeamLimits& limits) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return checkLimits(teamId, bot, limits);
+}
+
+int64_t TeamStore::reserveUpload(int64_t teamId, const std::string& bot, const std::string& folder,
+                                 const TeamLimits& limits, std::string& refusal) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (!m_db->begin()) {
+        refusal = "the league's database failed: " + m_db->error();
+        return 0;
+    }
+    refusal = checkLimits(teamId, bot, limits);
+    if (!refusal.empty()) {
+        m_db->rollback();
+        return 0;
+    }
+    std::string team;
+    m_db->query("SELECT name FROM teams WHERE id = ?", {teamId},
+                [&](const SqlRow& row) { team = row.text(0); });
+    const std::int64_t now = League::now();
     std::int64_t id = 0;
     bool found = false;
-    m_db->scalar("INSERT INTO submissions (team_id, bot, folder, state, created) "
-                 "VALUES (?, ?, ?, 'building', ?) RETURNING id",
-                 {teamId, bot, folder, League::now()}, id, found);
+    if (!m_db->exec("INSERT INTO team_bots (team_id, bot, name, created) VALUES (?, ?, ?, ?) "
+                    "ON CONFLICT DO NOTHING",
+                    {teamId, bot, leagueName(team, bot), now}) ||
+        !m_db->scalar("INSERT INTO submissions (team_id, bot, folder, state, created) "
+                      "VALUES (?, ?, ?, 'unpacking', ?) RETURNING id",
+                      {teamId, bot, folder, now}, id, found) ||
+        !m_db->commit()) {
+        refusal = "the league's database failed: " + m_db->error();
+        m_db->rollback();
+        return 0;
+    }
     return id;
 }
 
-void TeamStore::finishBuild(int64_t id, bool built, const std::string& log) {
+void TeamStore::unpacked(int64_t id) {
     std::lock_guard<std::mutex> hold(m_lock);
-    m_db->exec("UPDATE submissions SET state = ?, log = ? WHERE id = ?",
-               {std::string(built ? "built" : "failed"), log, id});
+    m_db->exec("UPDATE submissions SET state = 'building' WHERE id = ?", {id});
+}
+
+void TeamStore::dropUpload(int64_t id) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_db->exec("DELETE FROM submissions WHERE id = ? AND state = 'unpacking'", {id});
+}
+
+bool TeamStore::finishBuild(int64_t id, bool built, const std::string& log) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    const bool ok =
+        m_db->begin() &&
+        m_db->exec("UPDATE submissions SET state = ?, log = ? WHERE id = ?",
+                   {std::string(built ? "built" : "failed"), log, id}) &&
+        (!built || m_db->exec("UPDATE team_bots SET withdrawn = 0 WHERE EXISTS (SELECT 1 FROM "
+                              "submissions s WHERE s.id = ? AND s.team_id = team_bots.team_id "
+                              "AND s.bot = team_bots.bot)",
+                              {id})) &&
+        m_db->commit();
+    if (!ok) {
+        m_db->rollback();
+    }
+    return ok;
+}
+
+int64_t TeamStore::rosterStamp() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return count("SELECT COUNT(*) + COALESCE(SUM(withdrawn), 0) FROM team_bots", {}) +
+           count("SELECT COALESCE(SUM(removed), 0) FROM teams", {});
+}
+
+std::vector<std::string> TeamStore::abandonedUploads() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    std::vector<std::string> folders;
+    m_db->query("SELECT folder FROM submissions WHERE state = 'unpacking'", {},
+                [&](const SqlRow& row) { folders.push_back(row.text(0)); });
+    m_db->exec("DELETE FROM submissions WHERE state = 'unpacking'");
+    return folders;
+}
+
+std::set<std::string> TeamStore::folders() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    std::set<std::string> out;
+    m_db->query("SELECT folder FROM submissions", {},
+                [&](const SqlRow& row) { out.insert(row.text(0)); });
+    return out;
 }
 
 std::optional<SubmissionRow> TeamStore::submission(int64_t id) {
@@ -161,9 +354,11 @@ std::vector<SubmissionRow> TeamStore::unfinishedBuilds() {
 }
 
 std::vector<SubmissionRow> TeamStore::latestBuilt() {
-    return querySubmissions("s.id IN (SELECT MAX(id) FROM submissions WHERE state = 'built' "
-                            "GROUP BY team_id, bot)",
-                            {}, false);
+    return querySubmissions(
+        "s.id IN (SELECT MAX(s2.id) FROM submissions s2 JOIN team_bots tb ON tb.team_id = "
+        "s2.team_id AND tb.bot = s2.bot JOIN teams t2 ON t2.id = s2.team_id WHERE s2.state = "
+        "'built' AND tb.withdrawn = 0 AND t2.removed = 0 GROUP BY s2.team_id, s2.bot)",
+        {}, false);
 }
 
 std::vector<SubmissionRow> TeamStore::querySubmissions(const std::string& where,

@@ -27,7 +27,7 @@ namespace {
 const Logging::Logger& logger = Arena::logger();
 
 constexpr size_t MAX_ID_BYTES = 128;
-constexpr unsigned MAX_UNSIGNED = std::numeric_limits<unsigned>::max();
+constexpr unsigned PLAN_NUMBER_MAX = std::numeric_limits<unsigned>::max();
 
 /// A match id names files: a word of letters, digits, '.', '_' and '-' that starts with a
 /// letter or digit, so that it never leaves its folder.
@@ -130,9 +130,9 @@ bool Tournament::checkMatch(const json& match, size_t index, std::string& error)
         fields.fail("id",
                     "must be a word of letters, digits, '.', '_' and '-', not \"" + id + "\"");
     }
-    fields.whole("index", 0u, MAX_UNSIGNED, number, true);
-    fields.whole("round", 1u, MAX_UNSIGNED, number, true);
-    fields.whole("seed", 0u, MAX_UNSIGNED, number, true);
+    fields.whole("index", 0u, PLAN_NUMBER_MAX, number, true);
+    fields.whole("round", 1u, PLAN_NUMBER_MAX, number, true);
+    fields.whole("seed", 0u, PLAN_NUMBER_MAX, number, true);
     fields.text("map", TournamentConfig::MAX_TEXT_BYTES, map, true);
     const json* names = fields.array("bots", 1, static_cast<size_t>(Player::P_MAX));
     for (size_t s = 0; names != nullptr && s < names->size() && fields.ok(); ++s) {

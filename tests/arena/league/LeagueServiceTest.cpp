@@ -5,6 +5,7 @@
 
 #include "Subprocess.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -96,7 +97,32 @@ std::int64_t claimedBy(const std::string& database, pid_t pid) {
 } // namespace
 
 TEST_F(LeagueOnPostgres, GrowsPlayingOnlyTheNewMatches) {
-    growingLeague(dir, server->database("grow"));
+    const std::string database = server->database("grow");
+    growingLeague(dir, database);
+    // A bot entered in the database (a site's) is planned with the configuration's; entering
+    // it again moves its folder; withdrawn, it leaves the next plan.
+    LeagueConfig config;
+    std::string error;
+    ASSERT_TRUE(config.loadLeague(dir.path(), error)) << error;
+    std::unique_ptr<League> league = League::open(database, error);
+    ASSERT_TRUE(league) << error;
+    LeagueProgress before;
+    LeagueProgress with;
+    LeagueProgress without;
+    ASSERT_TRUE(league->progress(before));
+    ASSERT_TRUE(league->enter("team.x", "greedy", "/old"));
+    ASSERT_TRUE(league->enter("team.x", "greedy", dir.path()));
+    ASSERT_TRUE(league->schedule(config, with)) << league->error();
+    EXPECT_GT(with.needed, before.needed);
+    std::vector<BotVersion> versions;
+    ASSERT_TRUE(league->versions(versions));
+    const auto entered = std::find_if(versions.begin(), versions.end(),
+                                      [](const BotVersion& v) { return v.bot == "team.x"; });
+    ASSERT_NE(entered, versions.end());
+    EXPECT_EQ(entered->dir, dir.path());
+    ASSERT_TRUE(league->withdraw("team.x"));
+    ASSERT_TRUE(league->schedule(config, without));
+    EXPECT_EQ(without.needed, before.needed);
 }
 
 TEST_F(LeagueOnPostgres, TwoArenasShareALeagueAndTakeOverAKilledOnesMatch) {

@@ -1,8 +1,8 @@
 // Leagues on SQLite: tables against numbers worked out by hand, from imported records and from
 // a bot that never connects.
 
-#include "arena/LeagueTestUtil.h"
 #include "MatchRecord.h"
+#include "arena/LeagueTestUtil.h"
 
 #include <array>
 
@@ -159,4 +159,49 @@ TEST(League, ALeagueOfOneBotPlansEachSeatingOnce) {
     ASSERT_NO_FATAL_FAILURE(playAndTabulate(dir, output, t));
     EXPECT_NE(output.find("2 new ones planned"), std::string::npos) << output;
     EXPECT_EQ(t["matches"], 2) << output;
+}
+
+TEST(League, AnEnteredBotIsPlayedByEveryArenaAndAReportChangesNothing) {
+    // A site enters its teams' bots in the database; a worker reading league.json alone plays
+    // them too, a report leaves the plan as it was, and a withdrawn bot leaves the next plan.
+    TempDir dir;
+    dir.write("a.map", TINY2);
+    writeLeague(dir, "",
+                {{{"name", "g"}, {"command", "greedy"}}, {{"name", "r"}, {"command", "random"}}},
+                {"a.map"});
+    LeagueConfig config;
+    std::string error;
+    ASSERT_TRUE(config.loadLeague(dir.path(), error)) << error;
+    {
+        std::unique_ptr<League> league = League::open(config.database, error);
+        ASSERT_TRUE(league) << error;
+        ASSERT_TRUE(league->enter("team.x", "greedy", dir.path()));
+        ASSERT_TRUE(league->enter("g", "exit 3", dir.path())); // the configuration's name wins
+    }
+    std::string output;
+    json t;
+    ASSERT_NO_FATAL_FAILURE(playAndTabulate(dir, output, t));
+    std::unique_ptr<League> league = League::open(config.database, error);
+    LeagueProgress before;
+    ASSERT_TRUE(league->progress(before));
+    EXPECT_EQ(before.needed, 6u) << output;
+    EXPECT_EQ(before.done, 6u) << output;
+    ASSERT_NE(row(t["standings"], "team.x"), nullptr) << t["standings"];
+    EXPECT_EQ((*row(t["standings"], "team.x"))["matches"], 4);
+    EXPECT_EQ((*row(t["standings"], "g"))["matches"], 4);
+
+    ChildProcess report;
+    ASSERT_TRUE(
+        startArena(report, {"league", "report", dir.path(), "--json"}, dir.path() + "/report.out"));
+    ASSERT_EQ(report.wait(LONG_WAIT), 0) << report.output();
+    EXPECT_NE(report.output().find("\"team.x\""), std::string::npos);
+    LeagueProgress after;
+    ASSERT_TRUE(league->progress(after));
+    EXPECT_EQ(after.needed, before.needed);
+
+    ASSERT_TRUE(league->withdraw("team.x"));
+    ASSERT_TRUE(league->schedule(config, after));
+    EXPECT_EQ(after.needed, 2u);
+    tablesOf(dir, t);
+    EXPECT_EQ(row(t["standings"], "team.x"), nullptr) << t["standings"];
 }

@@ -281,3 +281,24 @@ TEST_F(SubmissionTest, RefusesAFolderThatExistsAlready) {
 }
 
 } // namespace
+
+TEST_F(SubmissionTest, RemovesOnlyFoldersNoSubmissionOwnsAndNeverFollowsLinks) {
+    const fs::path outside = fs::path(m_dir.path()) / "outside";
+    fs::create_directories(outside / "keep");
+    for (const char* name : {"v1", "v2", "stray"}) {
+        fs::create_directories(m_box / "team" / name / "src");
+        std::ofstream(m_box / "team" / name / "src" / "f") << "x";
+    }
+    fs::create_directories(m_box / "other" / "stray2");
+    fs::create_directory_symlink(outside, m_box / "team" / "link");
+    fs::create_directory_symlink(outside, m_box / "linkteam");
+    // The recorded paths are spelled differently from the walk's: only their last two names
+    // count.
+    const std::set<std::string> owned{(m_box / "." / "team" / "v1").string(), "/elsewhere/team/v2"};
+    EXPECT_EQ(Submission::removeUnowned(m_box.string(), owned), 3u);
+    EXPECT_EQ(listing(m_box), (std::vector<std::string>{"linkteam", "other", "team", "team/v1",
+                                                        "team/v1/src", "team/v1/src/f", "team/v2",
+                                                        "team/v2/src", "team/v2/src/f"}));
+    EXPECT_TRUE(fs::exists(outside / "keep"));
+    EXPECT_EQ(Submission::removeUnowned((m_box / "none").string(), owned), 0u);
+}

@@ -68,15 +68,34 @@ class Chromium:
                 return answer["result"]
 
     def open(self, url):
-        target = self.call("Target.createTarget", {"url": url})["targetId"]
+        """Opens a page in a new tab whose every Content-Security-Policy violation is counted
+        in window.violations, from before the page's first script runs."""
+        target = self.call("Target.createTarget", {"url": "about:blank"})["targetId"]
         self.session = self.call("Target.attachToTarget",
                                  {"targetId": target, "flatten": True})["sessionId"]
+        self.call("Page.enable", {}, self.session)
+        self.call("Page.addScriptToEvaluateOnNewDocument", {"source": COUNT_VIOLATIONS},
+                  self.session)
+        self.call("Page.navigate", {"url": url}, self.session)
+
+    def violations(self):
+        return self.evaluate("window.violations || null")
 
     def evaluate(self, expression):
         result = self.call("Runtime.evaluate", {"expression": expression, "returnByValue": True},
                            self.session)
         return result["result"].get("value")
 
+
+COUNT_VIOLATIONS = """window.violations = [];
+document.addEventListener("securitypolicyviolation",
+    (e) => window.violations.push(`${e.violatedDirective} ${e.blockedURI} ${e.sample}`));"""
+
+# The colours the viewer draws each seat's stones in (web/match.js), as computed styles.
+SEAT_FILL = {"1": "rgb(31, 95, 208)", "2": "rgb(240, 140, 0)"}
+STONE_FILLS = """[...document.querySelectorAll('#layer-stones > g')].map((g) => [
+    g.getAttribute('class'), getComputedStyle(g).display,
+    getComputedStyle(g.querySelector('circle')).fill])"""
 
 TABLE_TEXT = """(id) => [...document.querySelectorAll(`#${id} tr`)].map(
     (tr) => [...tr.children].map((c) => c.textContent))"""
@@ -142,6 +161,9 @@ class SiteBrowserTest:
         assert [r[1] for r in per_map] == [r["bot"] for r in rows], per_map
         assert [r[5] for r in per_map] == [str(r["matches"]) for r in rows], per_map
         assert [r[6] for r in per_map] == [f"{r['points']:.1f}" for r in rows], per_map
+        if not tables["aborted"]:
+            aborted = self.browser.evaluate(f"({TABLE_TEXT})('aborted')")
+            assert aborted[1:] == [["No aborted matches."]], aborted
         print("tables: the crosstable and the per-map table match the API")
 
     def check_markup_name_is_text(self):
@@ -157,7 +179,77 @@ class SiteBrowserTest:
             "document.querySelectorAll('#versions tbody tr').length") == 1, 30)
         assert self.browser.evaluate("document.getElementById('name').textContent") == MARKUP_NAME
         assert self.browser.evaluate("document.querySelectorAll('h1 b, h1 i').length") == 0
+        matches = self.browser.evaluate(f"({TABLE_TEXT})('matches')")[1:]
+        assert matches and all(m[1] == "classic8" for m in matches), matches
         print("markup: a bot named with markup shows as text")
+
+    def check_match_page_draws_seats_in_their_colours(self):
+        ident = self.site.request("GET", "/api/bots/random")[2]["matches"][0]["id"]
+        self.browser.open(f"{self.site.base}/match/{ident}")
+        serve_test.wait_for("the board drawn", lambda: self.browser.evaluate(
+            "document.querySelectorAll('#layer-stones > g').length") == 64, 30)
+        stones = self.browser.evaluate(STONE_FILLS)
+        seen = set()
+        for cls, display, fill in stones:
+            seat = cls.split()[-1][1:]
+            if seat == "0":
+                assert display == "none", f"an empty cell shows a stone: {cls} {display}"
+            else:
+                assert fill == SEAT_FILL[seat], f"seat {seat}'s stone is drawn {fill}"
+                seen.add(seat)
+        assert seen == {"1", "2"}, f"stones of seats {seen} only"
+        title = self.browser.evaluate("document.title")
+        assert title == f"Match m{ident} on classic8", title
+        assert self.browser.violations() == [], self.browser.violations()
+        print(f"match page: {len(stones)} cells in their seats' colours, titled {title!r}")
+
+    def check_every_page_obeys_the_policy(self):
+        pages = ["/", "/bot?name=random", "/team"]
+        for path in pages:
+            self.browser.open(self.site.base + path)
+            serve_test.wait_for(f"{path} loaded", lambda: self.browser.evaluate(
+                "document.readyState === 'complete' && window.violations !== undefined"), 30)
+            time.sleep(1)
+            assert self.browser.violations() == [], f"{path}: {self.browser.violations()}"
+        # The counter itself: an inline style, which the policy refuses, is one violation.
+        self.browser.evaluate("document.body.setAttribute('style', 'color: red')")
+        serve_test.wait_for("the counter sees an inline style",
+                            lambda: len(self.browser.violations()) == 1, 10)
+        print(f"policy: no violation on {', '.join(pages)} and the match page")
+
+    def check_student_view(self):
+        token = serve_test.add_team(self.folder, "tigers")
+        ident = self.site.upload(token, serve_test.kit_bot("true\n"), "kit")[2]["id"]
+        assert self.site.wait_built(token, ident, 60)["state"] == "built"
+        serve_test.wait_for("the team's bot played", lambda: (lambda t: t["progress"]["done"] ==
+                            t["progress"]["needed"] and "tigers.kit" in
+                            [r["bot"] for r in t["standings"]])(
+                                self.site.request("GET", "/api/standings")[2]))
+        self.browser.open(self.site.base + "/team")
+        serve_test.wait_for("the team page", lambda: self.browser.evaluate(
+            "document.readyState === 'complete'"), 30)
+        self.browser.evaluate(f"sessionStorage.setItem('team-token', '{token}'); "
+                              "location.reload()")
+        rows = "[...document.querySelectorAll('[data-bot=\"tigers.kit\"] table.matches tbody tr')]"
+        serve_test.wait_for("the team's matches shown", lambda: self.browser.evaluate(
+            f"{rows}.length") == 4, 30)
+        cells = self.browser.evaluate(
+            f"{rows}.map((tr) => [...tr.cells].map((c) => c.textContent))")
+        assert all(c[1] == "classic8" and c[2] in ("1", "2") and c[0].startswith("m")
+                   for c in cells), cells
+        assert all(c[3] in ("won", "place 2", "shared first place") for c in cells), cells
+        uploads = self.browser.evaluate(f"({TABLE_TEXT})('submissions')")[1:]
+        assert [u[:3] for u in uploads] == [[str(ident), "tigers.kit", "built"]], uploads
+        self.browser.evaluate("document.getElementById('bot').value = 'lynx';"
+                              "document.getElementById('bot').dispatchEvent(new Event('input'))")
+        said = self.browser.evaluate("document.getElementById('site-name').textContent")
+        assert said == "It plays in the league as tigers.lynx.", said
+        self.browser.evaluate(f"{rows}[0].querySelector('button').click()")
+        serve_test.wait_for("the seat's log", lambda: "Connected as group" in
+                            self.browser.evaluate("document.getElementById('log').textContent"),
+                            10)
+        assert self.browser.violations() == [], self.browser.violations()
+        print(f"student view: {len(cells)} matches with map, seat and result, the seat's log")
 
 
 def main():
@@ -181,6 +273,9 @@ def main():
             test.check_live_update()
             test.check_tables_match_the_api()
             test.check_markup_name_is_text()
+            test.check_match_page_draws_seats_in_their_colours()
+            test.check_student_view()
+            test.check_every_page_obeys_the_policy()
         finally:
             test.close()
     return 0

@@ -1,0 +1,69 @@
+#include "Migrations.h"
+
+namespace {
+
+bool readVersion(SqlDatabase& db, const Migrations::Set& set, std::int64_t& version) {
+    bool found = false;
+    version = 0;
+    return db.exec("CREATE TABLE IF NOT EXISTS " + set.versionTable +
+                   " (version INTEGER NOT NULL)") &&
+           db.scalar("SELECT MAX(version) FROM " + set.versionTable, {}, version, found);
+}
+
+bool applyStep(SqlDatabase& db, const Migrations::Set& set, size_t step) {
+    for (const std::string& sql : (*set.steps)[step]) {
+        if (!db.exec(Migrations::inDialect(sql, db.dialect()))) {
+            return false;
+        }
+    }
+    return db.exec("INSERT INTO " + set.versionTable + " (version) VALUES (?)",
+                   {static_cast<std::int64_t>(step + 1)});
+}
+
+bool lockAndRead(SqlDatabase& db, const Migrations::Set& set, std::int64_t& version) {
+    return db.begin() &&
+           (db.dialect() != SqlDatabase::Dialect::Postgres ||
+            db.exec("SELECT pg_advisory_xact_lock(?)", {set.lockKey})) &&
+           readVersion(db, set, version);
+}
+
+} // namespace
+
+std::string Migrations::inDialect(std::string sql, SqlDatabase::Dialect dialect) {
+    const std::string id = dialect == SqlDatabase::Dialect::Postgres
+                               ? "BIGSERIAL PRIMARY KEY"
+                               : "INTEGER PRIMARY KEY AUTOINCREMENT";
+    const size_t at = sql.find("{id}");
+    if (at != std::string::npos) {
+        sql.replace(at, 4, id);
+    }
+    return sql;
+}
+
+bool Migrations::apply(SqlDatabase& db, const Set& set, std::string& error) {
+    std::int64_t version = 0;
+    const auto latest = static_cast<std::int64_t>(set.steps->size());
+    if (!lockAndRead(db, set, version)) {
+        error = "cannot read the " + set.owner + " schema version: " + db.error();
+        db.rollback();
+        return false;
+    }
+    if (version > latest) {
+        error = "the " + set.owner + " database has schema version " + std::to_string(version) +
+                ", newer than this arena's " + std::to_string(latest);
+        db.rollback();
+        return false;
+    }
+    for (auto step = static_cast<size_t>(version); step < set.steps->size(); ++step) {
+        if (!applyStep(db, set, step)) {
+            error = set.stepFailed + std::to_string(step + 1) + " failed: " + db.error();
+            db.rollback();
+            return false;
+        }
+    }
+    if (!db.commit()) {
+        error = "cannot commit the " + set.owner + " schema: " + db.error();
+        return false;
+    }
+    return true;
+}
