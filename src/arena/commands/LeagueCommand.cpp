@@ -173,12 +173,26 @@ bool LeagueCommand::play() {
     return ok;
 }
 
+namespace {
+
+/// Why a report could not plan, in one line: a read-only database is the usual cause.
+void reportCannotPlan(const League* league) {
+    if (league != nullptr) {
+        LOG(logger, lumber::ERR) << "cannot report: the report first plans what the configuration "
+                                    "needs, which writes to the database, and that failed: "
+                                 << league->error();
+    }
+}
+
+} // namespace
+
 bool LeagueCommand::report() {
     LeagueConfig config;
     std::unique_ptr<League> league = openLeague(m_second, config);
     LeagueProgress progress;
     // The configuration decides what counts: planning marks it without playing anything.
     if (!league || !league->schedule(config, progress)) {
+        reportCannotPlan(league.get());
         return false;
     }
     json tables;
@@ -192,7 +206,7 @@ bool LeagueCommand::report() {
         return false;
     }
     if (m_json) {
-        std::cout << tables.dump(2) << '\n';
+        std::cout << tables.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
     } else {
         LeagueTables::print(tables, std::cout, m_top);
     }

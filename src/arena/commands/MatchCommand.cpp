@@ -13,6 +13,7 @@
 #include "knob/VariableArgument.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
@@ -51,9 +52,11 @@ void MatchCommand::addLimit(const std::string& given) {
     const size_t eq = given.find('=');
     const std::string digits = eq == std::string::npos ? "" : given.substr(eq + 1);
     std::string error;
-    if (digits.empty() || digits.size() > 12 ||
-        digits.find_first_not_of("0123456789") != std::string::npos ||
-        !m_limits.update({{given.substr(0, eq), std::stoull(digits)}}, error)) {
+    // Twenty digits or more may not fit 64 bits; the limit's own maximum is far below.
+    const bool whole =
+        !digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos;
+    const uint64_t value = whole && digits.size() < 20 ? std::stoull(digits) : UINT64_MAX;
+    if (!whole || !m_limits.update({{given.substr(0, eq), value}}, error)) {
         throw knob::exception(error.empty() ? "Please give a limit as key=number." : error);
     }
 }

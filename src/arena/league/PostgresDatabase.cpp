@@ -1,5 +1,7 @@
 #include "PostgresDatabase.h"
 
+#include "Utf8.h"
+
 #include <cstdlib>
 #include <libpq-fe.h>
 #include <sstream>
@@ -39,7 +41,8 @@ std::vector<std::string> texts(const std::vector<SqlValue>& params) {
             s << std::get<double>(v);
             out[i] = s.str();
         } else if (std::holds_alternative<std::string>(v)) {
-            out[i] = std::get<std::string>(v);
+            // The server refuses a text that is not UTF-8: it is repaired as SQLite's is.
+            out[i] = Utf8::repaired(std::get<std::string>(v));
         }
     }
     return out;
@@ -49,7 +52,12 @@ std::vector<std::string> texts(const std::vector<SqlValue>& params) {
 
 std::unique_ptr<PostgresDatabase> PostgresDatabase::connect(const std::string& target,
                                                             std::string& error) {
-    pg_conn* connection = PQconnectdb(target.c_str());
+    // The target's own settings come after these defaults and override them.
+    const std::string timeout = std::to_string(CONNECT_TIMEOUT_S);
+    const std::string options = "-c statement_timeout=" + std::to_string(STATEMENT_TIMEOUT_MS);
+    const char* const keys[] = {"connect_timeout", "options", "dbname", nullptr};
+    const char* const values[] = {timeout.c_str(), options.c_str(), target.c_str(), nullptr};
+    pg_conn* connection = PQconnectdbParams(keys, values, 1);
     if (connection == nullptr || PQstatus(connection) != CONNECTION_OK) {
         error = std::string("PostgreSQL: ") +
                 (connection != nullptr ? PQerrorMessage(connection) : "cannot connect");

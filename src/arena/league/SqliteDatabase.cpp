@@ -1,5 +1,7 @@
 #include "SqliteDatabase.h"
 
+#include "Utf8.h"
+
 #include <sqlite3.h>
 
 namespace {
@@ -22,8 +24,10 @@ public:
         if (text == nullptr) {
             return {};
         }
-        return {reinterpret_cast<const char*>(text),
-                static_cast<size_t>(sqlite3_column_bytes(m_statement, column))};
+        // A file written by something else may hold any bytes; the league's pages and
+        // documents take UTF-8 only.
+        return Utf8::repaired({reinterpret_cast<const char*>(text),
+                               static_cast<size_t>(sqlite3_column_bytes(m_statement, column))});
     }
 
 private:
@@ -84,7 +88,7 @@ bool SqliteDatabase::bind(sqlite3_stmt* statement, const std::vector<SqlValue>& 
         } else if (std::holds_alternative<double>(v)) {
             rc = sqlite3_bind_double(statement, at, std::get<double>(v));
         } else if (std::holds_alternative<std::string>(v)) {
-            const std::string& s = std::get<std::string>(v);
+            const std::string s = Utf8::repaired(std::get<std::string>(v));
             rc = sqlite3_bind_text(statement, at, s.data(), static_cast<int>(s.size()),
                                    SQLITE_TRANSIENT);
         } else {

@@ -1,5 +1,7 @@
 #include "MatchRecord.h"
 
+#include "Utf8.h"
+
 #include <cmath>
 #include <limits>
 
@@ -219,9 +221,12 @@ RecordSeat readSeat(const Field& f, unsigned k) {
     if (run.present()) {
         seat.run = run.object(MatchRecord::MAX_RUN_BYTES);
     }
-    const Field stopped = f.at("stopped_by", true);
-    if (stopped.present()) {
-        seat.stoppedBy = stopped.text();
+    // The runner writes the limit that ended the bot inside the seat's "sandbox" object.
+    if (run.present() && !run.isNull()) {
+        const Field stopped = run.at("stopped_by", true);
+        if (stopped.present()) {
+            seat.stoppedBy = stopped.text();
+        }
     }
     return seat;
 }
@@ -342,6 +347,35 @@ void readLists(const Field& root, MatchRecord& r) {
     }
 }
 
+/// Repairs the texts (and member names) under `value`, adding the path of each changed one
+/// to `changed`. A document the runner builds nests a few levels deep.
+void repairUnder(json& value, const std::string& path, std::vector<std::string>& changed) {
+    if (value.is_string()) {
+        if (Utf8::repair(value.get_ref<std::string&>())) {
+            changed.push_back(path.empty() ? "(top)" : path);
+        }
+    } else if (value.is_array()) {
+        for (size_t i = 0; i < value.size(); ++i) {
+            repairUnder(value[i], path + "[" + std::to_string(i) + "]", changed);
+        }
+    } else if (value.is_object()) {
+        std::vector<std::string> badKeys;
+        for (auto& [key, member] : value.items()) {
+            const std::string name = Utf8::repaired(key);
+            repairUnder(member, path.empty() ? name : path + "." + name, changed);
+            if (!Utf8::valid(key)) {
+                badKeys.push_back(key);
+            }
+        }
+        for (const std::string& key : badKeys) {
+            const std::string repaired = Utf8::repaired(key);
+            value[repaired] = std::move(value[key]);
+            value.erase(key);
+            changed.push_back(path.empty() ? repaired : path + "." + repaired);
+        }
+    }
+}
+
 json numberOrNull(const std::optional<unsigned>& v) {
     return v ? json(*v) : json(nullptr);
 }
@@ -361,7 +395,10 @@ json seatJson(const RecordSeat& s) {
         seat["sandbox"] = *s.run;
     }
     if (s.stoppedBy) {
-        seat["stopped_by"] = *s.stoppedBy;
+        if (!seat["sandbox"].is_object()) {
+            seat["sandbox"] = json::object();
+        }
+        seat["sandbox"]["stopped_by"] = *s.stoppedBy;
     }
     return seat;
 }
@@ -499,5 +536,30 @@ json MatchRecord::toJson() const {
 }
 
 std::string MatchRecord::text() const {
-    return toJson().dump(1) + '\n';
+    // Texts set by code rather than read are repaired here too: a record is always written.
+    return toJson().dump(1, ' ', false, json::error_handler_t::replace) + '\n';
+}
+
+bool MatchRecord::repairText(json& document) {
+    std::vector<std::string> changed;
+    repairUnder(document, "", changed);
+    if (changed.empty()) {
+        return false;
+    }
+    constexpr size_t NAMED = 4;
+    std::string fields;
+    for (size_t i = 0; i < changed.size() && i < NAMED; ++i) {
+        fields += (i != 0 ? ", " : "") + changed[i].substr(0, MAX_TEXT_BYTES / 64);
+    }
+    if (changed.size() > NAMED) {
+        fields += " and " + std::to_string(changed.size() - NAMED) + " more";
+    }
+    json& warnings = document["warnings"];
+    if (!warnings.is_array()) {
+        warnings = json::array();
+    }
+    if (warnings.size() < MAX_WARNINGS) {
+        warnings.push_back("bytes that are not UTF-8 were replaced by U+FFFD in " + fields);
+    }
+    return true;
 }

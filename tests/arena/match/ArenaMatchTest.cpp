@@ -93,6 +93,7 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
     TempDir dir;
     const std::string map = dir.write("tiny.map", TINY2);
     const std::string bad = dir.write("bad.map", "2\n0\n0 0\n4 4\n0 0 0\n");
+    const std::string notUtf8 = dir.write("bad\xFF.map", "2\n0\n0 0\n4 4\n\xFF 0 0\n");
     const std::string fake =
         std::string("python3 ") + REVERSI_SOURCE_DIR + "/tests/arena/fakebot.py ";
     struct Case {
@@ -142,6 +143,11 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
          {bad, "--bot", "random", "--bot", "random", "-t", "1"},
          "server_failed",
          "Error loading map"},
+        // Bytes that are not UTF-8 in the map, its name and a command: a record all the same.
+        {"notutf8",
+         {notUtf8, "--bot", "random", "--bot", "exec {client} -p {port} # \xFF", "-t", "1"},
+         "server_failed",
+         "Error loading map"},
     };
     // All at once: each has its own server on its own ports.
     std::vector<std::unique_ptr<ChildProcess>> runs;
@@ -187,6 +193,11 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
     std::ifstream stat("/proc/" + std::to_string(leftover) + "/stat");
     std::string pid, name, state;
     EXPECT_TRUE(!(stat >> pid >> name >> state) || state == "Z") << "still running: " << leftover;
+    const json repaired = readRecord(dir.path() + "/notutf8.json");
+    EXPECT_EQ(repaired["map"]["file"], dir.path() + "/bad\xEF\xBF\xBD.map");
+    // The match id is made from the map's file name.
+    EXPECT_EQ(repaired["warnings"], json::array({"bytes that are not UTF-8 were replaced by U+FFFD "
+                                                 "in id, map.file, map.text, seats[1].command"}));
     const json hang = readRecord(dir.path() + "/hang-depth.json");
     EXPECT_EQ(hang["result"]["silent_seat"], 2);
 }
