@@ -51,13 +51,18 @@ MatchRecord recordOf(unsigned moves) {
     return record;
 }
 
+/// Reads a record of range(0) moves, stored indented as the arena stores records, or, with
+/// range(1) set, on one line as write_match_record writes them.
 void readRecord(benchmark::State& state) {
     const auto moves = static_cast<unsigned>(state.range(0));
     const fs::path dir = fs::temp_directory_path() / ("record-bench-" + std::to_string(moves));
     fs::create_directories(dir);
     const RecordsFolder folder(dir.string());
+    const MatchRecord written = recordOf(moves);
     std::string error;
-    if (!folder.write("bench", recordOf(moves), error)) {
+    if (!RecordsFolder::writeText((dir / "bench.json").string(),
+                                  state.range(1) != 0 ? written.toJson().dump() : written.text(),
+                                  error)) {
         state.SkipWithError(error.c_str());
         return;
     }
@@ -91,10 +96,11 @@ void parseRecord(benchmark::State& state) {
 
 BENCHMARK(parseRecord)->Arg(160000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(readRecord)
-    ->Arg(20000)
-    ->Arg(40000)
-    ->Arg(80000)
-    ->Arg(160000)
+    ->Args({20000, 0})
+    ->Args({40000, 0})
+    ->Args({80000, 0})
+    ->Args({160000, 0})
+    ->Args({160000, 1})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <libpq-fe.h>
 #include <sstream>
+#include <string>
 
 namespace {
 
@@ -46,6 +47,16 @@ std::vector<std::string> texts(const std::vector<SqlValue>& params) {
         }
     }
     return out;
+}
+
+/// A lock not granted, a statement cancelled by its time-out, a serialisation failure or a
+/// deadlock: each may pass when tried again.
+bool passing(const char* state) {
+    if (state == nullptr) {
+        return false;
+    }
+    const std::string code = state;
+    return code == "55P03" || code == "57014" || code == "40001" || code == "40P01";
 }
 
 } // namespace
@@ -109,8 +120,10 @@ bool PostgresDatabase::query(const std::string& sql, const std::vector<SqlValue>
                      pointers.data(), nullptr, nullptr, 0);
     const ExecStatusType status = PQresultStatus(result);
     const bool ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+    m_busy = false;
     if (!ok) {
         m_error = PQresultErrorMessage(result);
+        m_busy = passing(PQresultErrorField(result, PG_DIAG_SQLSTATE));
     } else if (each) {
         const int rows = PQntuples(result);
         for (int r = 0; r < rows; ++r) {

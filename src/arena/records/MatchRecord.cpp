@@ -347,6 +347,17 @@ void readLists(const Field& root, MatchRecord& r) {
     }
 }
 
+/// "path.name", or "name" at the top.
+std::string memberPath(const std::string& path, const std::string& name) {
+    if (path.empty()) {
+        return name;
+    }
+    std::string out = path;
+    out += '.';
+    out += name;
+    return out;
+}
+
 /// Repairs the texts (and member names) under `value`, adding the path of each changed one
 /// to `changed`. A document the runner builds nests a few levels deep.
 void repairUnder(json& value, const std::string& path, std::vector<std::string>& changed) {
@@ -362,7 +373,7 @@ void repairUnder(json& value, const std::string& path, std::vector<std::string>&
         std::vector<std::string> badKeys;
         for (auto& [key, member] : value.items()) {
             const std::string name = Utf8::repaired(key);
-            repairUnder(member, path.empty() ? name : path + "." + name, changed);
+            repairUnder(member, memberPath(path, name), changed);
             if (!Utf8::valid(key)) {
                 badKeys.push_back(key);
             }
@@ -371,7 +382,7 @@ void repairUnder(json& value, const std::string& path, std::vector<std::string>&
             const std::string repaired = Utf8::repaired(key);
             value[repaired] = std::move(value[key]);
             value.erase(key);
-            changed.push_back(path.empty() ? repaired : path + "." + repaired);
+            changed.push_back(memberPath(path, repaired));
         }
     }
 }

@@ -1,9 +1,11 @@
 // Leagues on SQLite: tables against numbers worked out by hand, from imported records and from
 // a bot that never connects.
 
+#include "LeagueRunner.h"
 #include "MatchRecord.h"
 #include "PostgresDatabase.h"
 #include "SqlDatabase.h"
+#include "SqliteDatabase.h"
 #include "arena/LeagueTestUtil.h"
 
 #include <arpa/inet.h>
@@ -11,6 +13,7 @@
 #include <chrono>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 #include <filesystem>
@@ -211,4 +214,41 @@ TEST(SqlDatabase, HostileDatabasesGiveValidTextOrOneLineWhy) {
     EXPECT_NE(error.find("timeout"), std::string::npos) << error;
     EXPECT_GE(waited, PostgresDatabase::CONNECT_TIMEOUT_S - 1.0);
     EXPECT_LT(waited, PostgresDatabase::CONNECT_TIMEOUT_S * 3.0);
+}
+
+TEST(LeagueRunner, ALockHeldPastTheBusyTimeOutIsWaitedOutWithoutLosingAResult) {
+    // Another writer holds the lock far longer than a statement waits for it: claims and
+    // stores fail as busy, and the run waits them out instead of stopping.
+    SqliteDatabase::setBusyTimeout(200);
+    TempDir dir;
+    dir.write("a.map", TINY2);
+    const std::string slow = std::string("sleep 1; exec ") + REVERSI_CLIENT_BIN + " -p {port}";
+    writeLeague(
+        dir, "",
+        json::array({{{"name", "s"}, {"command", slow}}, {{"name", "r"}, {"command", "random"}}}),
+        {"a.map"});
+    LeagueConfig config;
+    std::string error;
+    ASSERT_TRUE(config.loadLeague(dir.path(), error)) << error;
+    std::unique_ptr<League> league = League::open(config.database, error);
+    ASSERT_TRUE(league) << error;
+    LeagueProgress progress;
+    ASSERT_TRUE(league->schedule(config, progress)) << league->error();
+    ASSERT_EQ(progress.needed, 2u);
+    std::unique_ptr<SqlDatabase> other = SqlDatabase::open(config.database, error);
+    ASSERT_TRUE(other) << error;
+    std::thread locker([&other] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        other->exec("BEGIN EXCLUSIVE");
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        other->exec("COMMIT");
+    });
+    LeagueRunner runner(*league, config);
+    runner.serverProgram = REVERSI_SERVER_BIN;
+    runner.clientProgram = REVERSI_CLIENT_BIN;
+    const bool ran = runner.run(1);
+    locker.join();
+    SqliteDatabase::setBusyTimeout(60000);
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(counts(config.database).done, 2);
 }
