@@ -33,28 +33,28 @@ private:
     std::string m_first;
 };
 
-/// One value of the document and its path ("seats[2].bot"), read with checks. A missing or
+/// One value of the document and where it is in it, read with checks. A missing or
 /// faulty value gives a default and records the fault; later calls see the fault and do
 /// nothing, so a reader can go on without testing each step.
 class Field {
 public:
-    Field(const json* value, std::string path, Faults& faults)
-        : m_value(value), m_path(std::move(path)), m_faults(faults) {}
+    /// The document itself.
+    Field(const json* value, Faults& faults) : m_value(value), m_faults(faults) {}
 
     /// The member `key` of this object; a missing member is a fault unless `optional`.
     Field at(const char* key, bool optional = false) const {
-        const std::string path = m_path.empty() ? key : m_path + "." + key;
         if (!ok() || !isObject()) {
-            return Field(nullptr, path, m_faults);
+            return Field(nullptr, this, key, 0);
         }
         const auto found = m_value->find(key);
         if (found == m_value->end()) {
+            const Field missing(nullptr, this, key, 0);
             if (!optional) {
-                m_faults.add(path, "missing");
+                missing.fail("missing");
             }
-            return Field(nullptr, path, m_faults);
+            return missing;
         }
-        return Field(&*found, path, m_faults);
+        return Field(&*found, this, key, 0);
     }
     bool present() const { return m_value != nullptr && !m_faults.any(); }
     bool isNull() const { return m_value != nullptr && m_value->is_null(); }
@@ -81,10 +81,7 @@ public:
         }
         return m_value->size();
     }
-    Field item(size_t i) const {
-        const std::string path = m_path + "[" + std::to_string(i) + "]";
-        return Field(ok() ? &(*m_value)[i] : nullptr, path, m_faults);
-    }
+    Field item(size_t i) const { return Field(ok() ? &(*m_value)[i] : nullptr, this, nullptr, i); }
 
     std::string text(size_t maxBytes = MatchRecord::MAX_TEXT_BYTES) const {
         if (!ok()) {
@@ -182,13 +179,34 @@ public:
         return *m_value;
     }
 
-    void fail(const std::string& what) const { m_faults.add(m_path, what); }
+    void fail(const std::string& what) const { m_faults.add(path(), what); }
 
 private:
+    /// A member (`key`) or an item (`index`, key null) of `parent`, which must outlive it.
+    Field(const json* value, const Field* parent, const char* key, size_t index)
+        : m_value(value), m_parent(parent), m_key(key), m_index(index), m_faults(parent->m_faults) {
+    }
+
     bool ok() const { return m_value != nullptr && !m_faults.any(); }
+    /// "seats[2].bot"; built only for a fault, as a record has millions of fields.
+    std::string path() const {
+        if (m_parent == nullptr) {
+            return "";
+        }
+        std::string out = m_parent->path();
+        if (m_key == nullptr) {
+            out += "[" + std::to_string(m_index) + "]";
+        } else {
+            out += out.empty() ? "" : ".";
+            out += m_key;
+        }
+        return out;
+    }
 
     const json* m_value;
-    std::string m_path;
+    const Field* m_parent = nullptr;
+    const char* m_key = nullptr;
+    size_t m_index = 0;
     Faults& m_faults;
 };
 
@@ -473,7 +491,7 @@ const char* MatchRecord::endName(MatchEnd end) {
 bool MatchRecord::fromJson(const json& document, const std::string& source, MatchRecord& record,
                            std::string& error) {
     Faults faults;
-    const Field root(&document, "", faults);
+    const Field root(&document, faults);
     record = MatchRecord();
     if (!document.is_object() || !document.contains("format") || document["format"] != FORMAT) {
         error = source + ": not a match record of the format \"" + FORMAT + "\"";
