@@ -13,7 +13,6 @@
 #include "knob/VariableArgument.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
@@ -52,10 +51,12 @@ void MatchCommand::addLimit(const std::string& given) {
     const size_t eq = given.find('=');
     const std::string digits = eq == std::string::npos ? "" : given.substr(eq + 1);
     std::string error;
-    // Twenty digits or more may not fit 64 bits; the limit's own maximum is far below.
+    // Twenty digits or more may not fit 64 bits: such a number goes on as the text it was,
+    // which the limits refuse naming it.
     const bool whole =
         !digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos;
-    const uint64_t value = whole && digits.size() < 20 ? std::stoull(digits) : UINT64_MAX;
+    const nlohmann::json value =
+        whole && digits.size() < 20 ? nlohmann::json(std::stoull(digits)) : nlohmann::json(digits);
     if (!whole || !m_limits.update({{given.substr(0, eq), value}}, error)) {
         throw knob::exception(error.empty() ? "Please give a limit as key=number." : error);
     }

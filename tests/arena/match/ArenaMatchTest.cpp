@@ -7,6 +7,7 @@
 #include "Map.h"
 #include "Move.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <regex>
@@ -265,4 +266,34 @@ TEST(ArenaMatch, LiveViewByDefaultServerConsoleWithShowOnlyTheResultWhenQuiet) {
         "Game over after " + std::to_string(r["moves"].size()) + " moves: stones " + last;
     EXPECT_EQ(line.substr(0, summary.size() + 9), summary + "  clocks ") << line;
     EXPECT_NE(live.find("Place  Seat  Bot     Score\n1"), std::string::npos) << live;
+}
+
+TEST(ArenaMatch, LimitsPastTheirMaximaAreRefusedNamingTheKey) {
+    TempDir dir;
+    const std::string map = dir.write("tiny.map", TINY2);
+    const struct {
+        std::string limit;
+        std::string says;
+    } cases[] = {
+        // 2^32 used to wrap to 0 ("off"), 2^32 + 1 to 1.
+        {"processes=4294967296",
+         "limit \"processes\" must be a whole number from 0 (off) to 4194304, not 4294967296"},
+        {"open_files=4294967297",
+         "limit \"open_files\" must be a whole number from 0 (off) to 1048576, not 4294967297"},
+        {"cpu_s=99999999999999999999999",
+         "limit \"cpu_s\" must be a whole number from 0 (off) to 31536000, not "
+         "\"99999999999999999999999\""},
+        {"writable_mb=1048577",
+         "limit \"writable_mb\" must be a whole number from 0 (off) to 1048576, not 1048577"},
+    };
+    for (const auto& c : cases) {
+        ChildProcess arena;
+        ASSERT_TRUE(startArena(arena,
+                               {"match", map, "--bot", "random", "--bot", "random", "-d", "1",
+                                "--limit", c.limit, "--record", dir.path() + "/r.json"},
+                               dir.path() + "/out.txt"));
+        EXPECT_EQ(arena.wait(LONG_WAIT), 1) << c.limit;
+        EXPECT_NE(arena.output().find(c.says), std::string::npos) << arena.output();
+        EXPECT_FALSE(std::filesystem::exists(dir.path() + "/r.json")) << c.limit;
+    }
 }
