@@ -1,14 +1,19 @@
 #include "FuzzArenaEntries.h"
 
 #include "BoundedFile.h"
+#include "League.h"
+#include "LeagueConfig.h"
 #include "MatchRecord.h"
 #include "Ratings.h"
 #include "TournamentConfig.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -32,11 +37,13 @@ void rate(const MatchRecord& record) {
     }
 }
 
-} // namespace
+[[noreturn]] void finding(const char* what) {
+    std::cerr << "fuzz finding: " << what << "\n";
+    std::abort();
+}
 
-namespace fuzzing {
-
-void configReader(const uint8_t* data, size_t size) {
+/// Reads a configuration of type Config, then its own document again: both must agree.
+template <typename Config> void readConfig(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     nlohmann::json document;
     std::string error;
@@ -44,21 +51,73 @@ void configReader(const uint8_t* data, size_t size) {
         return;
     }
     // No folder: paths stay as written and nothing on disk is touched.
-    TournamentConfig config;
+    Config config;
     if (!config.read(document, "", error)) {
         if (error.empty()) {
-            std::cerr << "fuzz finding: refused without an error\n";
-            std::abort();
+            finding("refused without an error");
         }
         return;
     }
-    TournamentConfig again;
+    Config again;
     if (!again.read(config.document(), "", error) || again.document() != config.document()) {
-        std::cerr << "fuzz finding: a configuration's own document reads differently\n";
-        std::abort();
+        finding("a configuration's own document reads differently");
     }
     std::vector<unsigned> seats(config.maps.size(), 8);
     TournamentConfig::planSize(config.bots.size(), seats, config.rounds);
+}
+
+/// The league every import of this process goes to, in a file of its own.
+League& fuzzLeague() {
+    static const std::unique_ptr<League> league = [] {
+        const auto file = std::filesystem::temp_directory_path() /
+                          ("fuzz-league-" + std::to_string(getpid()) + ".db");
+        std::filesystem::remove(file);
+        std::string error;
+        std::unique_ptr<League> opened = League::open(file.string(), error);
+        if (!opened) {
+            std::cerr << error << "\n";
+            finding("the league database does not open");
+        }
+        return opened;
+    }();
+    return *league;
+}
+
+} // namespace
+
+namespace fuzzing {
+
+void leagueConfigReader(const uint8_t* data, size_t size) {
+    readConfig<LeagueConfig>(data, size);
+}
+
+void leagueImport(const uint8_t* data, size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    nlohmann::json document;
+    std::string error;
+    if (!BoundedFile::parseJson(text, document, error)) {
+        return;
+    }
+    League& league = fuzzLeague();
+    bool added = false;
+    if (!league.importRecord(document, added)) {
+        if (league.error().empty()) {
+            finding("an import refused without an error");
+        }
+        return;
+    }
+    bool again = true;
+    if (!league.importRecord(document, again) || again) {
+        finding("a record imported once is imported again");
+    }
+    std::vector<BotVersion> versions;
+    if (!league.versions(versions)) {
+        finding("the league's bots cannot be read after an import");
+    }
+}
+
+void configReader(const uint8_t* data, size_t size) {
+    readConfig<TournamentConfig>(data, size);
 }
 
 void recordReader(const uint8_t* data, size_t size) {

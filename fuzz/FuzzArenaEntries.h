@@ -18,4 +18,13 @@ void configReader(const uint8_t* data, size_t size);
 /// record's ranks must give ratings for every seat.
 void recordReader(const uint8_t* data, size_t size);
 
+/// Parses the bytes as bounded JSON and reads them as a league's configuration (the
+/// tournament's keys and the league's own). The same invariants as configReader.
+void leagueConfigReader(const uint8_t* data, size_t size);
+
+/// Parses the bytes as bounded JSON and imports them as a match record into a league (an
+/// SQLite file made once per process). A refusal must say why; a record imported once is
+/// found there on a second import, and the league's tables stay readable.
+void leagueImport(const uint8_t* data, size_t size);
+
 } // namespace fuzzing

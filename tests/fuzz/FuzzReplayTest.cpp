@@ -69,3 +69,11 @@ TEST(FuzzReplay, ConfigReaderSurvivesEveryKeptInput) {
 TEST(FuzzReplay, RecordReaderSurvivesEveryKeptInput) {
     replay("record", fuzzing::recordReader);
 }
+
+TEST(FuzzReplay, LeagueConfigReaderSurvivesEveryKeptInput) {
+    replay("league_config", fuzzing::leagueConfigReader);
+}
+
+TEST(FuzzReplay, LeagueImportSurvivesEveryKeptInput) {
+    replay("league_import", fuzzing::leagueImport);
+}

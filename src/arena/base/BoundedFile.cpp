@@ -67,25 +67,44 @@ bool BoundedFile::read(const std::string& path, size_t maxBytes, std::string& te
     }
 }
 
-bool BoundedFile::parseJson(const std::string& text, nlohmann::json& document, std::string& error) {
-    bool tooDeep = false;
-    // An array or object that starts at depth d is nested d + 1 deep. Once one is too deep,
-    // nothing more is kept: the parser goes on to the end without building anything.
-    const auto keep = [&tooDeep](int depth, nlohmann::json::parse_event_t event, nlohmann::json&) {
-        if ((event == nlohmann::json::parse_event_t::object_start ||
-             event == nlohmann::json::parse_event_t::array_start) &&
-            depth >= MAX_DEPTH) {
-            tooDeep = true;
+bool BoundedFile::nestedWithin(const std::string& text, int maxDepth) {
+    // Brackets inside strings do not count; a backslash in a string hides the byte after it.
+    // Text that is not JSON at all is left to the parser to refuse.
+    int depth = 0;
+    bool inString = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > maxDepth) {
+                return false;
+            }
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
         }
-        return !tooDeep;
-    };
-    document = nlohmann::json::parse(text, keep, false);
-    if (tooDeep) {
-        document = nullptr;
+    }
+    return true;
+}
+
+bool BoundedFile::parseJson(const std::string& text, nlohmann::json& document, std::string& error) {
+    // The nesting is checked on the text first, so that the parse itself can be the plain one:
+    // the parser's callback form, which could bound it as it goes, takes time growing with the
+    // square of a long list.
+    document = nullptr;
+    if (!nestedWithin(text, MAX_DEPTH)) {
         error = "nested more than " + std::to_string(MAX_DEPTH) + " deep";
         return false;
     }
+    document = nlohmann::json::parse(text, nullptr, false);
     if (document.is_discarded()) {
+        document = nullptr;
         error = "not valid JSON (truncated?)";
         return false;
     }

@@ -23,6 +23,10 @@ public:
     /// (truncated?)", "nested more than 64 deep"), otherwise.
     static bool parseJson(const std::string& text, nlohmann::json& document, std::string& error);
 
+    /// Whether no array or object in the JSON text `text` is nested more than `maxDepth` deep,
+    /// found in one pass over the text without parsing it.
+    static bool nestedWithin(const std::string& text, int maxDepth);
+
     /// read, then parseJson.
     static bool readJson(const std::string& path, size_t maxBytes, nlohmann::json& document,
                          std::string& error);

@@ -146,6 +146,38 @@ void JsonFields::text(const std::string& key, size_t maxLength, std::string& out
     out = *s;
 }
 
+bool JsonFields::fitsPath(const std::string& path) {
+    if (path.size() > MAX_PATH_BYTES) {
+        return false;
+    }
+    size_t start = 0;
+    for (size_t slash = path.find('/'); slash != std::string::npos;
+         start = slash + 1, slash = path.find('/', start)) {
+        if (slash - start > MAX_NAME_BYTES) {
+            return false;
+        }
+    }
+    return path.size() - start <= MAX_NAME_BYTES;
+}
+
+std::string JsonFields::pathBounds() {
+    return "a path of at most " + std::to_string(MAX_PATH_BYTES) + " bytes with names of at most " +
+           std::to_string(MAX_NAME_BYTES) + " bytes";
+}
+
+void JsonFields::path(const std::string& key, std::string& out, bool required) {
+    std::string given = out;
+    text(key, MAX_PATH_BYTES, given, required);
+    if (!ok()) {
+        return;
+    }
+    if (!fitsPath(given)) {
+        wrongValue(key, pathBounds());
+        return;
+    }
+    out = given;
+}
+
 void JsonFields::flag(const std::string& key, bool& out) {
     const nlohmann::json* value = member(key, false);
     if (value == nullptr) {

@@ -36,6 +36,15 @@ public:
     void number(const std::string& key, double min, double max, double& out, bool required = false);
     /// A string of 1 to maxLength bytes without control characters.
     void text(const std::string& key, size_t maxLength, std::string& out, bool required = false);
+    /// A text as `text` takes it that is also a path the system can open: at most
+    /// MAX_PATH_BYTES bytes, no name in it longer than MAX_NAME_BYTES.
+    void path(const std::string& key, std::string& out, bool required = false);
+    /// Whether `path` fits those bounds.
+    static bool fitsPath(const std::string& path);
+    /// The fault of a path that does not fit, after "must be".
+    static std::string pathBounds();
+    static constexpr size_t MAX_PATH_BYTES = 4095;
+    static constexpr size_t MAX_NAME_BYTES = 255;
     /// true or false. Absent: `out` is kept.
     void flag(const std::string& key, bool& out);
     /// An object of at most maxSize members, or null when absent or faulty.

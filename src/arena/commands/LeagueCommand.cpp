@@ -207,7 +207,7 @@ bool LeagueCommand::report() {
         return false;
     }
     if (m_json) {
-        std::cout << tables.dump(2) << '\n';
+        std::cout << tables.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
     } else {
         LeagueTables::print(tables, std::cout, m_top);
     }

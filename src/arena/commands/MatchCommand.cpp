@@ -51,9 +51,13 @@ void MatchCommand::addLimit(const std::string& given) {
     const size_t eq = given.find('=');
     const std::string digits = eq == std::string::npos ? "" : given.substr(eq + 1);
     std::string error;
-    if (digits.empty() || digits.size() > 12 ||
-        digits.find_first_not_of("0123456789") != std::string::npos ||
-        !m_limits.update({{given.substr(0, eq), std::stoull(digits)}}, error)) {
+    // Twenty digits or more may not fit 64 bits: such a number goes on as the text it was,
+    // which the limits refuse naming it.
+    const bool whole =
+        !digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos;
+    const nlohmann::json value =
+        whole && digits.size() < 20 ? nlohmann::json(std::stoull(digits)) : nlohmann::json(digits);
+    if (!whole || !m_limits.update({{given.substr(0, eq), value}}, error)) {
         throw knob::exception(error.empty() ? "Please give a limit as key=number." : error);
     }
 }

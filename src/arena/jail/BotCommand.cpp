@@ -38,6 +38,15 @@ std::string BotCommand::folder() const {
 bool BotCommand::visibleInJail(const std::string& clientProgram, std::string& error) const {
     std::string blocked;
     std::string what;
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::status(folder(), ec);
+    if (std::filesystem::exists(status) && !std::filesystem::is_directory(status)) {
+        // A file or a device would pass as readable, and every match would then blame the bot
+        // for the jail that could not be built.
+        error = "bot " + m_name + ": its folder " + folder() +
+                " is not a folder (\"dir\" must name one)";
+        return false;
+    }
     if (!Jail::readable(folder(), blocked)) {
         what = "its folder " + folder();
     } else if (isShorthand() && !Jail::readable(clientProgram, blocked)) {

@@ -28,9 +28,9 @@ public:
 
     /// The host folder the bot starts in: its own, or the arena's current one.
     std::string folder() const;
-    /// Whether the jail's user can read what the jailed bot needs of the host: its folder, and
-    /// the reference client for a shorthand. False, with one line naming the bot and what
-    /// shuts it out, otherwise.
+    /// Whether the jail's user can read what the jailed bot needs of the host: its folder
+    /// (which must be a folder), and the reference client for a shorthand. False, with one
+    /// line naming the bot and what shuts it out, otherwise.
     bool visibleInJail(const std::string& clientProgram, std::string& error) const;
 
     /// Whether the command is a shorthand for the reference client: "random", "greedy" or

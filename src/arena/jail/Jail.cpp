@@ -2,10 +2,12 @@
 
 #include "Subprocess.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <iomanip>
+#include <iterator>
 #include <mutex>
 #include <sstream>
 #include <sys/stat.h>
@@ -29,11 +31,6 @@ const char* const ETC_FILES[] = {"/etc/ld.so.cache",  "/etc/ld.so.conf",    "/et
                                  "/etc/group",        "/etc/nsswitch.conf", "/etc/hosts"};
 /// Top-level folders that are links into /usr on a merged system, or folders of their own.
 const char* const SYSTEM_DIRS[] = {"/bin", "/sbin", "/lib", "/lib32", "/lib64"};
-
-struct LimitKey {
-    const char* name;
-    uint64_t scale;
-};
 
 /// Whether the jail's user (its uid and group 65534, no other group) has all the `need` bits
 /// (4 read, 1 search) on this file.
@@ -68,29 +65,38 @@ bool JailLimits::update(const json& given, std::string& error) {
         error = "\"limits\" must be an object";
         return false;
     }
+    const struct {
+        const char* key;
+        uint64_t max;
+        uint64_t* wide;
+        unsigned* narrow;
+        uint64_t scale;
+    } keys[] = {{"memory_mb", MAX_MEMORY_MB, &memoryBytes, nullptr, MIB},
+                {"processes", MAX_PROCESSES, nullptr, &processes, 1},
+                {"open_files", MAX_OPEN_FILES, nullptr, &openFiles, 1},
+                {"file_size_mb", MAX_FILE_SIZE_MB, &fileSizeBytes, nullptr, MIB},
+                {"cpu_s", MAX_CPU_S, nullptr, &cpuSeconds, 1},
+                {"writable_mb", MAX_WRITABLE_MB, &writableBytes, nullptr, MIB}};
     for (const auto& [key, value] : given.items()) {
-        uint64_t n = 0;
-        if (!readWhole(value, n) || n > (uint64_t{1} << 40)) {
-            error = "limit \"" + key + "\" must be a whole number";
-            return false;
-        }
-        if (key == "memory_mb") {
-            memoryBytes = n * MIB;
-        } else if (key == "processes") {
-            processes = static_cast<unsigned>(n);
-        } else if (key == "open_files") {
-            openFiles = static_cast<unsigned>(n);
-        } else if (key == "file_size_mb") {
-            fileSizeBytes = n * MIB;
-        } else if (key == "cpu_s") {
-            cpuSeconds = static_cast<unsigned>(n);
-        } else if (key == "writable_mb") {
-            writableBytes = n * MIB;
-        } else {
+        const auto* known = std::find_if(std::begin(keys), std::end(keys),
+                                         [&key = key](const auto& k) { return key == k.key; });
+        if (known == std::end(keys)) {
             error = "unknown limit \"" + key +
                     "\" (known: memory_mb, processes, open_files, file_size_mb, cpu_s, "
                     "writable_mb)";
             return false;
+        }
+        uint64_t n = 0;
+        if (!readWhole(value, n) || n > known->max) {
+            error = "limit \"" + key + "\" must be a whole number from 0 (off) to " +
+                    std::to_string(known->max) + ", not " +
+                    value.dump(-1, ' ', false, json::error_handler_t::replace).substr(0, 40);
+            return false;
+        }
+        if (known->wide != nullptr) {
+            *known->wide = n * known->scale;
+        } else {
+            *known->narrow = static_cast<unsigned>(n);
         }
     }
     return true;

@@ -17,10 +17,20 @@ struct JailLimits {
     /// Size of the private writable folder.
     uint64_t writableBytes = uint64_t{64} << 20;
 
+    /// The largest value each key takes, every one below 2^32 so that no value wraps on its
+    /// way to the kernel: 1 TiB of memory, file or writable folder, the kernel's most processes
+    /// and descriptors, a year of CPU time.
+    static constexpr uint64_t MAX_MEMORY_MB = uint64_t{1} << 20;
+    static constexpr uint64_t MAX_PROCESSES = uint64_t{1} << 22;
+    static constexpr uint64_t MAX_OPEN_FILES = uint64_t{1} << 20;
+    static constexpr uint64_t MAX_FILE_SIZE_MB = uint64_t{1} << 20;
+    static constexpr uint64_t MAX_CPU_S = uint64_t{365} * 24 * 3600;
+    static constexpr uint64_t MAX_WRITABLE_MB = uint64_t{1} << 20;
+
     nlohmann::json toJson() const;
     /// Overrides the limits that `given` names ("memory_mb", "processes", "open_files",
     /// "file_size_mb", "cpu_s", "writable_mb"); false, with the reason, on an unknown key or a
-    /// value that is not a whole number.
+    /// value that is not a whole number from 0 to the key's maximum.
     bool update(const nlohmann::json& given, std::string& error);
 };
 

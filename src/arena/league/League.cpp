@@ -61,6 +61,11 @@ std::string League::error() const {
     return m_error;
 }
 
+bool League::busy() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_db->busy();
+}
+
 bool League::fail(const std::string& what) {
     m_error = what + ": " + m_db->error();
     return false;

@@ -81,6 +81,8 @@ public:
 
     /// Why the last call failed.
     std::string error() const;
+    /// Whether the last failure was a lock or a time-out that may pass (SqlDatabase::busy).
+    bool busy() const;
     /// Unix seconds.
     static std::int64_t now();
 

@@ -14,10 +14,21 @@ void LeagueConfig::readKeys(JsonFields& fields) {
     fields.text("database", MAX_TEXT_BYTES, database);
     fields.whole("openings", 0u, MAX_OPENING_PLIES, openings);
     fields.whole("lease", 1u, MAX_LEASE, leaseSeconds);
-    if (fields.ok() && database.empty()) {
-        fields.fail("database", "must not be empty");
+    checkDatabase(fields);
+}
+
+void LeagueConfig::checkDatabase(JsonFields& fields) {
+    if (!fields.ok() || SqlDatabase::isPostgres(database)) {
+        return;
     }
-    if (fields.ok() && !SqlDatabase::isPostgres(database)) {
+    if (database.empty()) {
+        fields.fail("database", "must not be empty");
+    } else if (database == ":memory:") {
+        fields.fail("database", "must name a file or a PostgreSQL server, not \":memory:\" (a "
+                                "league kept in memory is forgotten when the run ends)");
+    } else if (!JsonFields::fitsPath(database)) {
+        fields.fail("database", "must be " + JsonFields::pathBounds());
+    } else {
         database = absolute(database);
     }
 }

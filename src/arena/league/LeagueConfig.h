@@ -30,4 +30,8 @@ public:
 
 protected:
     void readKeys(JsonFields& fields) override;
+
+private:
+    /// An SQLite database must be a file whose path the system can open.
+    void checkDatabase(JsonFields& fields);
 };

@@ -143,16 +143,21 @@ bool LeagueRunner::playOne(const std::string& worker, const LeagueMatch& match, 
     }
     json record;
     const MatchOutcome outcome = MatchRunner(setup).run(record);
-    {
-        std::lock_guard<std::mutex> lock(m_lock);
-        m_held.erase(match.id);
-    }
     if (outcome != MatchOutcome::Recorded) {
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_held.erase(match.id);
+        }
         return m_league.release(match.id, worker);
     }
     record["round"] = match.round;
     bool stored = false;
-    if (!m_league.storeResult(match.id, worker, record, stored)) {
+    const bool ok = storeWhenFree(match, worker, setup.logDir, record, stored);
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_held.erase(match.id);
+    }
+    if (!ok) {
         LOG(logger, lumber::ERR) << m_league.error();
         return false;
     }
@@ -163,6 +168,42 @@ bool LeagueRunner::playOne(const std::string& worker, const LeagueMatch& match, 
         reportDone(match, record);
     }
     return true;
+}
+
+bool LeagueRunner::storeWhenFree(const LeagueMatch& match, const std::string& worker,
+                                 const std::string& logDir, const json& record, bool& stored) {
+    const std::string kept = logDir + "/record.json";
+    bool said = false;
+    while (!m_league.storeResult(match.id, worker, record, stored)) {
+        if (!said) {
+            std::string error;
+            RecordsFolder::writeText(kept, record.dump(1) + '\n', error);
+        }
+        if (!waitOutBusy("storing m" + std::to_string(match.id) + " (its record waits in " + kept +
+                             ")",
+                         said)) {
+            return false;
+        }
+    }
+    if (said) {
+        std::error_code ec;
+        std::filesystem::remove(kept, ec);
+        LOG(logger, lumber::INFO) << "m" << match.id << ": stored after all";
+    }
+    return true;
+}
+
+bool LeagueRunner::waitOutBusy(const std::string& doing, bool& said) {
+    if (!m_league.busy() || Arena::stopRequested()) {
+        return false;
+    }
+    if (!said) {
+        LOG(logger, lumber::WARN) << "the database is busy while " << doing << ": "
+                                  << m_league.error() << "; trying again every second";
+        said = true;
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    return !Arena::stopRequested();
 }
 
 void LeagueRunner::reportDone(const LeagueMatch& match, const json& record) {
@@ -207,10 +248,14 @@ bool LeagueRunner::waitForOthers() {
 void LeagueRunner::slot(unsigned index, unsigned basePort) {
     const std::string worker =
         hostName() + ":" + std::to_string(getpid()) + ":" + std::to_string(index);
+    bool said = false;
     while (!Arena::stopRequested()) {
         LeagueMatch match;
         bool found = false;
         if (!m_league.claimNext(worker, m_config.leaseSeconds, match, found)) {
+            if (waitOutBusy("claiming a match", said)) {
+                continue;
+            }
             LOG(logger, lumber::ERR) << m_league.error();
             std::lock_guard<std::mutex> lock(m_lock);
             m_failed = true;

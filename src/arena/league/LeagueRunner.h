@@ -36,6 +36,15 @@ private:
     bool setupOf(const LeagueMatch& match, struct MatchSetup& setup);
     /// How a version plays: its command and folder, jailed with its limits and variables.
     class BotCommand botOf(const BotVersion& version) const;
+    /// Stores a played match's result. While the database is busy (another writer's lock held
+    /// past its time-out) the record waits in the match's log folder and the store is tried
+    /// again every second, the claim kept alive meanwhile; false on any other failure or when
+    /// the run is stopped (the record then stays in that folder).
+    bool storeWhenFree(const LeagueMatch& match, const std::string& worker,
+                       const std::string& logDir, const nlohmann::json& record, bool& stored);
+    /// After a failed call: true, having waited a second, when the database was busy and the
+    /// run goes on; the first wait of a slot is said once.
+    bool waitOutBusy(const std::string& doing, bool& said);
     void keepClaims();
     void reportDone(const LeagueMatch& match, const nlohmann::json& record);
     bool waitForOthers();

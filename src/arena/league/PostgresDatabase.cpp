@@ -1,8 +1,11 @@
 #include "PostgresDatabase.h"
 
+#include "Utf8.h"
+
 #include <cstdlib>
 #include <libpq-fe.h>
 #include <sstream>
+#include <string>
 
 namespace {
 
@@ -39,17 +42,33 @@ std::vector<std::string> texts(const std::vector<SqlValue>& params) {
             s << std::get<double>(v);
             out[i] = s.str();
         } else if (std::holds_alternative<std::string>(v)) {
-            out[i] = std::get<std::string>(v);
+            // The server refuses a text that is not UTF-8: it is repaired as SQLite's is.
+            out[i] = Utf8::repaired(std::get<std::string>(v));
         }
     }
     return out;
+}
+
+/// A lock not granted, a statement cancelled by its time-out, a serialisation failure or a
+/// deadlock: each may pass when tried again.
+bool passing(const char* state) {
+    if (state == nullptr) {
+        return false;
+    }
+    const std::string code = state;
+    return code == "55P03" || code == "57014" || code == "40001" || code == "40P01";
 }
 
 } // namespace
 
 std::unique_ptr<PostgresDatabase> PostgresDatabase::connect(const std::string& target,
                                                             std::string& error) {
-    pg_conn* connection = PQconnectdb(target.c_str());
+    // The target's own settings come after these defaults and override them.
+    const std::string timeout = std::to_string(CONNECT_TIMEOUT_S);
+    const std::string options = "-c statement_timeout=" + std::to_string(STATEMENT_TIMEOUT_MS);
+    const char* const keys[] = {"connect_timeout", "options", "dbname", nullptr};
+    const char* const values[] = {timeout.c_str(), options.c_str(), target.c_str(), nullptr};
+    pg_conn* connection = PQconnectdbParams(keys, values, 1);
     if (connection == nullptr || PQstatus(connection) != CONNECTION_OK) {
         error = std::string("PostgreSQL: ") +
                 (connection != nullptr ? PQerrorMessage(connection) : "cannot connect");
@@ -101,8 +120,10 @@ bool PostgresDatabase::query(const std::string& sql, const std::vector<SqlValue>
                      pointers.data(), nullptr, nullptr, 0);
     const ExecStatusType status = PQresultStatus(result);
     const bool ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+    m_busy = false;
     if (!ok) {
         m_error = PQresultErrorMessage(result);
+        m_busy = passing(PQresultErrorField(result, PG_DIAG_SQLSTATE));
     } else if (each) {
         const int rows = PQntuples(result);
         for (int r = 0; r < rows; ++r) {

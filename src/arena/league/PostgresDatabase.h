@@ -9,6 +9,12 @@ struct pg_conn;
 
 class PostgresDatabase : public SqlDatabase {
 public:
+    /// Seconds a connection may take before it is given up (a server that accepts and never
+    /// answers included), and milliseconds the server may spend on one statement; a target
+    /// naming "connect_timeout" or "options" itself overrides them.
+    static constexpr unsigned CONNECT_TIMEOUT_S = 10;
+    static constexpr unsigned STATEMENT_TIMEOUT_MS = 60000;
+
     /// Connects with a libpq connection string (URI or key=value words).
     static std::unique_ptr<PostgresDatabase> connect(const std::string& target, std::string& error);
     ~PostgresDatabase() override;

@@ -40,6 +40,8 @@ bool SqlDatabase::markCurrent(const std::string& table, const std::vector<std::i
 
 void SqlDatabase::rollback() {
     const std::string first = m_error;
+    const bool busy = m_busy;
     exec("ROLLBACK");
     m_error = first;
+    m_busy = busy;
 }

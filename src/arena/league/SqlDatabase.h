@@ -64,7 +64,11 @@ public:
     void rollback();
 
     const std::string& error() const { return m_error; }
+    /// Whether the last failure was another writer's lock or a time-out: one that may pass, so
+    /// that the same work can be tried again later.
+    bool busy() const { return m_busy; }
 
 protected:
     std::string m_error;
+    bool m_busy = false;
 };

@@ -1,11 +1,14 @@
 #include "SqliteDatabase.h"
 
+#include "Utf8.h"
+
+#include <atomic>
 #include <sqlite3.h>
 
 namespace {
 
 /// Milliseconds a writer waits for another one's lock before it gives up.
-constexpr int BUSY_TIMEOUT_MS = 60000;
+std::atomic<int> busyTimeoutMs{60000};
 
 class SqliteRow : public SqlRow {
 public:
@@ -22,8 +25,10 @@ public:
         if (text == nullptr) {
             return {};
         }
-        return {reinterpret_cast<const char*>(text),
-                static_cast<size_t>(sqlite3_column_bytes(m_statement, column))};
+        // A file written by something else may hold any bytes; the league's pages and
+        // documents take UTF-8 only.
+        return Utf8::repaired({reinterpret_cast<const char*>(text),
+                               static_cast<size_t>(sqlite3_column_bytes(m_statement, column))});
     }
 
 private:
@@ -41,13 +46,23 @@ std::unique_ptr<SqliteDatabase> SqliteDatabase::openFile(const std::string& path
         sqlite3_close(db);
         return nullptr;
     }
-    sqlite3_busy_timeout(db, BUSY_TIMEOUT_MS);
+    sqlite3_busy_timeout(db, busyTimeoutMs.load());
     std::unique_ptr<SqliteDatabase> out(new SqliteDatabase(db));
     if (!out->exec("PRAGMA journal_mode=WAL") || !out->exec("PRAGMA foreign_keys=ON")) {
         error = path + ": " + out->error();
         return nullptr;
     }
     return out;
+}
+
+void SqliteDatabase::setBusyTimeout(int milliseconds) {
+    busyTimeoutMs = milliseconds;
+}
+
+void SqliteDatabase::failed() {
+    m_error = sqlite3_errmsg(m_db);
+    const int code = sqlite3_extended_errcode(m_db) & 0xff;
+    m_busy = code == SQLITE_BUSY || code == SQLITE_LOCKED;
 }
 
 SqliteDatabase::~SqliteDatabase() {
@@ -67,7 +82,7 @@ sqlite3_stmt* SqliteDatabase::prepared(const std::string& sql) {
     sqlite3_stmt* statement = nullptr;
     if (sqlite3_prepare_v2(m_db, sql.c_str(), static_cast<int>(sql.size()), &statement, nullptr) !=
         SQLITE_OK) {
-        m_error = sqlite3_errmsg(m_db);
+        failed();
         return nullptr;
     }
     m_statements.emplace(sql, statement);
@@ -84,7 +99,7 @@ bool SqliteDatabase::bind(sqlite3_stmt* statement, const std::vector<SqlValue>& 
         } else if (std::holds_alternative<double>(v)) {
             rc = sqlite3_bind_double(statement, at, std::get<double>(v));
         } else if (std::holds_alternative<std::string>(v)) {
-            const std::string& s = std::get<std::string>(v);
+            const std::string s = Utf8::repaired(std::get<std::string>(v));
             rc = sqlite3_bind_text(statement, at, s.data(), static_cast<int>(s.size()),
                                    SQLITE_TRANSIENT);
         } else {
@@ -92,7 +107,7 @@ bool SqliteDatabase::bind(sqlite3_stmt* statement, const std::vector<SqlValue>& 
         }
     }
     if (rc != SQLITE_OK) {
-        m_error = sqlite3_errmsg(m_db);
+        failed();
         return false;
     }
     return true;
@@ -100,6 +115,7 @@ bool SqliteDatabase::bind(sqlite3_stmt* statement, const std::vector<SqlValue>& 
 
 bool SqliteDatabase::query(const std::string& sql, const std::vector<SqlValue>& params,
                            const std::function<void(const SqlRow&)>& each) {
+    m_busy = false;
     sqlite3_stmt* statement = prepared(sql);
     if (statement == nullptr || !bind(statement, params)) {
         return false;
@@ -113,7 +129,7 @@ bool SqliteDatabase::query(const std::string& sql, const std::vector<SqlValue>& 
     }
     const bool ok = rc == SQLITE_DONE;
     if (!ok) {
-        m_error = sqlite3_errmsg(m_db);
+        failed();
     }
     sqlite3_reset(statement);
     return ok;

@@ -13,6 +13,9 @@ public:
     /// Opens (or makes) the file in WAL mode with a generous busy timeout, so that several
     /// arenas on one machine can share it.
     static std::unique_ptr<SqliteDatabase> openFile(const std::string& path, std::string& error);
+    /// Milliseconds a statement waits for another writer's lock before it fails as busy():
+    /// 60,000 unless set (for the files opened after; tests set it short).
+    static void setBusyTimeout(int milliseconds);
     ~SqliteDatabase() override;
 
     Dialect dialect() const override { return Dialect::Sqlite; }
@@ -24,6 +27,8 @@ private:
     explicit SqliteDatabase(sqlite3* db) : m_db(db) {}
     sqlite3_stmt* prepared(const std::string& sql);
     bool bind(sqlite3_stmt* statement, const std::vector<SqlValue>& params);
+    /// Takes the connection's last error as this database's.
+    void failed();
 
     sqlite3* m_db;
     /// Statements are prepared once per text: the league repeats a few of them many times.

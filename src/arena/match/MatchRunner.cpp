@@ -4,6 +4,7 @@
 #include "Jail.h"
 #include "Map.h"
 #include "MapFile.h"
+#include "MatchRecord.h"
 #include "Replay.h"
 #include "ServerLog.h"
 #include "Subprocess.h"
@@ -235,6 +236,7 @@ MatchOutcome MatchRunner::run(json& record) {
     writeResult(record);
     record["duration_s"] =
         std::round(std::chrono::duration<double>(Clock::now() - m_started).count() * 1000) / 1000;
+    MatchRecord::repairText(record);
     return MatchOutcome::Recorded;
 }
 

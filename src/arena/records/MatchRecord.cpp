@@ -1,5 +1,7 @@
 #include "MatchRecord.h"
 
+#include "Utf8.h"
+
 #include <cmath>
 #include <limits>
 
@@ -31,28 +33,28 @@ private:
     std::string m_first;
 };
 
-/// One value of the document and its path ("seats[2].bot"), read with checks. A missing or
+/// One value of the document and where it is in it, read with checks. A missing or
 /// faulty value gives a default and records the fault; later calls see the fault and do
 /// nothing, so a reader can go on without testing each step.
 class Field {
 public:
-    Field(const json* value, std::string path, Faults& faults)
-        : m_value(value), m_path(std::move(path)), m_faults(faults) {}
+    /// The document itself.
+    Field(const json* value, Faults& faults) : m_value(value), m_faults(faults) {}
 
     /// The member `key` of this object; a missing member is a fault unless `optional`.
     Field at(const char* key, bool optional = false) const {
-        const std::string path = m_path.empty() ? key : m_path + "." + key;
         if (!ok() || !isObject()) {
-            return Field(nullptr, path, m_faults);
+            return Field(nullptr, this, key, 0);
         }
         const auto found = m_value->find(key);
         if (found == m_value->end()) {
+            const Field missing(nullptr, this, key, 0);
             if (!optional) {
-                m_faults.add(path, "missing");
+                missing.fail("missing");
             }
-            return Field(nullptr, path, m_faults);
+            return missing;
         }
-        return Field(&*found, path, m_faults);
+        return Field(&*found, this, key, 0);
     }
     bool present() const { return m_value != nullptr && !m_faults.any(); }
     bool isNull() const { return m_value != nullptr && m_value->is_null(); }
@@ -79,10 +81,7 @@ public:
         }
         return m_value->size();
     }
-    Field item(size_t i) const {
-        const std::string path = m_path + "[" + std::to_string(i) + "]";
-        return Field(ok() ? &(*m_value)[i] : nullptr, path, m_faults);
-    }
+    Field item(size_t i) const { return Field(ok() ? &(*m_value)[i] : nullptr, this, nullptr, i); }
 
     std::string text(size_t maxBytes = MatchRecord::MAX_TEXT_BYTES) const {
         if (!ok()) {
@@ -180,13 +179,34 @@ public:
         return *m_value;
     }
 
-    void fail(const std::string& what) const { m_faults.add(m_path, what); }
+    void fail(const std::string& what) const { m_faults.add(path(), what); }
 
 private:
+    /// A member (`key`) or an item (`index`, key null) of `parent`, which must outlive it.
+    Field(const json* value, const Field* parent, const char* key, size_t index)
+        : m_value(value), m_parent(parent), m_key(key), m_index(index), m_faults(parent->m_faults) {
+    }
+
     bool ok() const { return m_value != nullptr && !m_faults.any(); }
+    /// "seats[2].bot"; built only for a fault, as a record has millions of fields.
+    std::string path() const {
+        if (m_parent == nullptr) {
+            return "";
+        }
+        std::string out = m_parent->path();
+        if (m_key == nullptr) {
+            out += "[" + std::to_string(m_index) + "]";
+        } else {
+            out += out.empty() ? "" : ".";
+            out += m_key;
+        }
+        return out;
+    }
 
     const json* m_value;
-    std::string m_path;
+    const Field* m_parent = nullptr;
+    const char* m_key = nullptr;
+    size_t m_index = 0;
     Faults& m_faults;
 };
 
@@ -219,9 +239,12 @@ RecordSeat readSeat(const Field& f, unsigned k) {
     if (run.present()) {
         seat.run = run.object(MatchRecord::MAX_RUN_BYTES);
     }
-    const Field stopped = f.at("stopped_by", true);
-    if (stopped.present()) {
-        seat.stoppedBy = stopped.text();
+    // The runner writes the limit that ended the bot inside the seat's "sandbox" object.
+    if (run.present() && !run.isNull()) {
+        const Field stopped = run.at("stopped_by", true);
+        if (stopped.present()) {
+            seat.stoppedBy = stopped.text();
+        }
     }
     return seat;
 }
@@ -342,6 +365,46 @@ void readLists(const Field& root, MatchRecord& r) {
     }
 }
 
+/// "path.name", or "name" at the top.
+std::string memberPath(const std::string& path, const std::string& name) {
+    if (path.empty()) {
+        return name;
+    }
+    std::string out = path;
+    out += '.';
+    out += name;
+    return out;
+}
+
+/// Repairs the texts (and member names) under `value`, adding the path of each changed one
+/// to `changed`. A document the runner builds nests a few levels deep.
+void repairUnder(json& value, const std::string& path, std::vector<std::string>& changed) {
+    if (value.is_string()) {
+        if (Utf8::repair(value.get_ref<std::string&>())) {
+            changed.push_back(path.empty() ? "(top)" : path);
+        }
+    } else if (value.is_array()) {
+        for (size_t i = 0; i < value.size(); ++i) {
+            repairUnder(value[i], path + "[" + std::to_string(i) + "]", changed);
+        }
+    } else if (value.is_object()) {
+        std::vector<std::string> badKeys;
+        for (auto& [key, member] : value.items()) {
+            const std::string name = Utf8::repaired(key);
+            repairUnder(member, memberPath(path, name), changed);
+            if (!Utf8::valid(key)) {
+                badKeys.push_back(key);
+            }
+        }
+        for (const std::string& key : badKeys) {
+            const std::string repaired = Utf8::repaired(key);
+            value[repaired] = std::move(value[key]);
+            value.erase(key);
+            changed.push_back(memberPath(path, repaired));
+        }
+    }
+}
+
 json numberOrNull(const std::optional<unsigned>& v) {
     return v ? json(*v) : json(nullptr);
 }
@@ -361,7 +424,10 @@ json seatJson(const RecordSeat& s) {
         seat["sandbox"] = *s.run;
     }
     if (s.stoppedBy) {
-        seat["stopped_by"] = *s.stoppedBy;
+        if (!seat["sandbox"].is_object()) {
+            seat["sandbox"] = json::object();
+        }
+        seat["sandbox"]["stopped_by"] = *s.stoppedBy;
     }
     return seat;
 }
@@ -425,7 +491,7 @@ const char* MatchRecord::endName(MatchEnd end) {
 bool MatchRecord::fromJson(const json& document, const std::string& source, MatchRecord& record,
                            std::string& error) {
     Faults faults;
-    const Field root(&document, "", faults);
+    const Field root(&document, faults);
     record = MatchRecord();
     if (!document.is_object() || !document.contains("format") || document["format"] != FORMAT) {
         error = source + ": not a match record of the format \"" + FORMAT + "\"";
@@ -499,5 +565,30 @@ json MatchRecord::toJson() const {
 }
 
 std::string MatchRecord::text() const {
-    return toJson().dump(1) + '\n';
+    // Texts set by code rather than read are repaired here too: a record is always written.
+    return toJson().dump(1, ' ', false, json::error_handler_t::replace) + '\n';
+}
+
+bool MatchRecord::repairText(json& document) {
+    std::vector<std::string> changed;
+    repairUnder(document, "", changed);
+    if (changed.empty()) {
+        return false;
+    }
+    constexpr size_t NAMED = 4;
+    std::string fields;
+    for (size_t i = 0; i < changed.size() && i < NAMED; ++i) {
+        fields += (i != 0 ? ", " : "") + changed[i].substr(0, MAX_TEXT_BYTES / 64);
+    }
+    if (changed.size() > NAMED) {
+        fields += " and " + std::to_string(changed.size() - NAMED) + " more";
+    }
+    json& warnings = document["warnings"];
+    if (!warnings.is_array()) {
+        warnings = json::array();
+    }
+    if (warnings.size() < MAX_WARNINGS) {
+        warnings.push_back("bytes that are not UTF-8 were replaced by U+FFFD in " + fields);
+    }
+    return true;
 }

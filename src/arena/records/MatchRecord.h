@@ -37,7 +37,8 @@ struct RecordSeat {
     /// How the bot was run (jailed or not, its limits): an object of bounded size, null when
     /// it never started; none in records written before bots were jailed.
     std::optional<nlohmann::json> run;
-    /// The jail's limit that ended the bot, when one did.
+    /// The jail's limit that ended the bot, when one did: the member "stopped_by" of the
+    /// seat's "sandbox" object, where the runner writes it.
     std::optional<std::string> stoppedBy;
 };
 
@@ -140,6 +141,12 @@ public:
     nlohmann::json toJson() const;
     /// The document as the arena stores it: indented by one space, a newline at the end.
     std::string text() const;
+
+    /// Makes every text of a record document being written valid UTF-8: each byte that is not
+    /// (a map file's text, a file name, a bot's command) becomes U+FFFD, and a warning names
+    /// the fields so changed. True when anything was changed. A record read back is already
+    /// valid: the JSON reader refuses anything else.
+    static bool repairText(nlohmann::json& document);
 
     /// "final", "aborted", "server_failed".
     static const char* endName(MatchEnd end);

@@ -86,7 +86,11 @@ std::string TournamentConfig::absolute(const std::string& path) const {
         return path;
     }
     const fs::path p(path);
-    return fs::weakly_canonical(p.is_absolute() ? p : fs::path(m_baseDir) / p).string();
+    const fs::path joined = p.is_absolute() ? p : fs::path(m_baseDir) / p;
+    // A path the system refuses (too long, say) stays as given: opening it says why.
+    std::error_code ec;
+    const fs::path canonical = fs::weakly_canonical(joined, ec);
+    return ec ? joined.lexically_normal().string() : canonical.string();
 }
 
 void TournamentConfig::readKeys(JsonFields& fields) {
@@ -113,7 +117,7 @@ void TournamentConfig::readBot(const json& entry, const std::string& path, JsonF
     b.dir = ".";
     bot.text("name", MAX_NAME_BYTES, b.name, true);
     bot.text("command", MAX_TEXT_BYTES, b.command, true);
-    bot.text("dir", MAX_TEXT_BYTES, b.dir);
+    bot.path("dir", b.dir);
     readBotJail(bot, b);
     bot.refuseUnknown();
     const bool clash = std::any_of(bots.begin(), bots.end(),
@@ -135,6 +139,11 @@ void TournamentConfig::readMaps(JsonFields& fields) {
         if (file == nullptr || file->empty() || file->size() > MAX_TEXT_BYTES) {
             fields.fail("maps", "must list file names, but entry " + std::to_string(i + 1) +
                                     " is " + (*list)[i].dump().substr(0, 40));
+            return;
+        }
+        if (!JsonFields::fitsPath(*file)) {
+            fields.fail("maps",
+                        "entry " + std::to_string(i + 1) + " must be " + JsonFields::pathBounds());
             return;
         }
         maps.push_back(absolute(*file));

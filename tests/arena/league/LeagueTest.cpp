@@ -1,10 +1,20 @@
 // Leagues on SQLite: tables against numbers worked out by hand, from imported records and from
 // a bot that never connects.
 
+#include "LeagueRunner.h"
 #include "MatchRecord.h"
+#include "PostgresDatabase.h"
+#include "SqlDatabase.h"
+#include "SqliteDatabase.h"
 #include "arena/LeagueTestUtil.h"
 
+#include <arpa/inet.h>
 #include <array>
+#include <chrono>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -204,4 +214,86 @@ TEST(League, AnEnteredBotIsPlayedByEveryArenaAndAReportChangesNothing) {
     EXPECT_EQ(after.needed, 2u);
     tablesOf(dir, t);
     EXPECT_EQ(row(t["standings"], "team.x"), nullptr) << t["standings"];
+}
+
+TEST(SqlDatabase, HostileDatabasesGiveValidTextOrOneLineWhy) {
+    TempDir dir;
+    std::string error;
+    // Text that is not UTF-8, written by another program into the file: read back repaired;
+    // written through the layer: stored repaired.
+    {
+        std::unique_ptr<SqlDatabase> db = SqlDatabase::open(dir.path() + "/t.db", error);
+        ASSERT_TRUE(db) << error;
+        ASSERT_TRUE(db->exec("CREATE TABLE t (name TEXT)"));
+        ASSERT_TRUE(db->exec("INSERT INTO t VALUES (CAST(X'62FF6F74' AS TEXT))"));
+        ASSERT_TRUE(db->exec("INSERT INTO t VALUES (?)", {std::string("m\xC0\xAF")}));
+        std::vector<std::string> names;
+        ASSERT_TRUE(db->query("SELECT name FROM t ORDER BY rowid", {},
+                              [&](const SqlRow& r) { names.push_back(r.text(0)); }));
+        EXPECT_EQ(names,
+                  (std::vector<std::string>{"b\xEF\xBF\xBDot", "m\xEF\xBF\xBD\xEF\xBF\xBD"}));
+        std::int64_t stored = 0;
+        bool found = false;
+        ASSERT_TRUE(db->scalar("SELECT length(CAST(name AS BLOB)) FROM t WHERE rowid = 2", {},
+                               stored, found));
+        EXPECT_EQ(stored, 7);
+    }
+    // A PostgreSQL address that accepts and never answers: given up after the connect time-out.
+    const int silent = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(listen(silent, 4), 0);
+    ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const auto start = std::chrono::steady_clock::now();
+    const auto db = SqlDatabase::open(
+        "postgresql://arena@127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/league",
+        error);
+    const double waited =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    close(silent);
+    EXPECT_FALSE(db);
+    EXPECT_NE(error.find("PostgreSQL: "), std::string::npos) << error;
+    EXPECT_NE(error.find("timeout"), std::string::npos) << error;
+    EXPECT_GE(waited, PostgresDatabase::CONNECT_TIMEOUT_S - 1.0);
+    EXPECT_LT(waited, PostgresDatabase::CONNECT_TIMEOUT_S * 3.0);
+}
+
+TEST(LeagueRunner, ALockHeldPastTheBusyTimeOutIsWaitedOutWithoutLosingAResult) {
+    // Another writer holds the lock far longer than a statement waits for it: claims and
+    // stores fail as busy, and the run waits them out instead of stopping.
+    SqliteDatabase::setBusyTimeout(200);
+    TempDir dir;
+    dir.write("a.map", TINY2);
+    const std::string slow = std::string("sleep 1; exec ") + REVERSI_CLIENT_BIN + " -p {port}";
+    writeLeague(
+        dir, "",
+        json::array({{{"name", "s"}, {"command", slow}}, {{"name", "r"}, {"command", "random"}}}),
+        {"a.map"});
+    LeagueConfig config;
+    std::string error;
+    ASSERT_TRUE(config.loadLeague(dir.path(), error)) << error;
+    std::unique_ptr<League> league = League::open(config.database, error);
+    ASSERT_TRUE(league) << error;
+    LeagueProgress progress;
+    ASSERT_TRUE(league->schedule(config, progress)) << league->error();
+    ASSERT_EQ(progress.needed, 2u);
+    std::unique_ptr<SqlDatabase> other = SqlDatabase::open(config.database, error);
+    ASSERT_TRUE(other) << error;
+    std::thread locker([&other] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        other->exec("BEGIN EXCLUSIVE");
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        other->exec("COMMIT");
+    });
+    LeagueRunner runner(*league, config);
+    runner.serverProgram = REVERSI_SERVER_BIN;
+    runner.clientProgram = REVERSI_CLIENT_BIN;
+    const bool ran = runner.run(1);
+    locker.join();
+    SqliteDatabase::setBusyTimeout(60000);
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(counts(config.database).done, 2);
 }

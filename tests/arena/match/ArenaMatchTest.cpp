@@ -7,6 +7,7 @@
 #include "Map.h"
 #include "Move.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <regex>
@@ -93,6 +94,7 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
     TempDir dir;
     const std::string map = dir.write("tiny.map", TINY2);
     const std::string bad = dir.write("bad.map", "2\n0\n0 0\n4 4\n0 0 0\n");
+    const std::string notUtf8 = dir.write("bad\xFF.map", "2\n0\n0 0\n4 4\n\xFF 0 0\n");
     const std::string fake =
         std::string("python3 ") + REVERSI_SOURCE_DIR + "/tests/arena/fakebot.py ";
     struct Case {
@@ -142,6 +144,11 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
          {bad, "--bot", "random", "--bot", "random", "-t", "1"},
          "server_failed",
          "Error loading map"},
+        // Bytes that are not UTF-8 in the map, its name and a command: a record all the same.
+        {"notutf8",
+         {notUtf8, "--bot", "random", "--bot", "exec {client} -p {port} # \xFF", "-t", "1"},
+         "server_failed",
+         "Error loading map"},
     };
     // All at once: each has its own server on its own ports.
     std::vector<std::unique_ptr<ChildProcess>> runs;
@@ -187,6 +194,11 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
     std::ifstream stat("/proc/" + std::to_string(leftover) + "/stat");
     std::string pid, name, state;
     EXPECT_TRUE(!(stat >> pid >> name >> state) || state == "Z") << "still running: " << leftover;
+    const json repaired = readRecord(dir.path() + "/notutf8.json");
+    EXPECT_EQ(repaired["map"]["file"], dir.path() + "/bad\xEF\xBF\xBD.map");
+    // The match id is made from the map's file name.
+    EXPECT_EQ(repaired["warnings"], json::array({"bytes that are not UTF-8 were replaced by U+FFFD "
+                                                 "in id, map.file, map.text, seats[1].command"}));
     const json hang = readRecord(dir.path() + "/hang-depth.json");
     EXPECT_EQ(hang["result"]["silent_seat"], 2);
 }
@@ -254,4 +266,34 @@ TEST(ArenaMatch, LiveViewByDefaultServerConsoleWithShowOnlyTheResultWhenQuiet) {
         "Game over after " + std::to_string(r["moves"].size()) + " moves: stones " + last;
     EXPECT_EQ(line.substr(0, summary.size() + 9), summary + "  clocks ") << line;
     EXPECT_NE(live.find("Place  Seat  Bot     Score\n1"), std::string::npos) << live;
+}
+
+TEST(ArenaMatch, LimitsPastTheirMaximaAreRefusedNamingTheKey) {
+    TempDir dir;
+    const std::string map = dir.write("tiny.map", TINY2);
+    const struct {
+        std::string limit;
+        std::string says;
+    } cases[] = {
+        // 2^32 used to wrap to 0 ("off"), 2^32 + 1 to 1.
+        {"processes=4294967296",
+         "limit \"processes\" must be a whole number from 0 (off) to 4194304, not 4294967296"},
+        {"open_files=4294967297",
+         "limit \"open_files\" must be a whole number from 0 (off) to 1048576, not 4294967297"},
+        {"cpu_s=99999999999999999999999",
+         "limit \"cpu_s\" must be a whole number from 0 (off) to 31536000, not "
+         "\"99999999999999999999999\""},
+        {"writable_mb=1048577",
+         "limit \"writable_mb\" must be a whole number from 0 (off) to 1048576, not 1048577"},
+    };
+    for (const auto& c : cases) {
+        ChildProcess arena;
+        ASSERT_TRUE(startArena(arena,
+                               {"match", map, "--bot", "random", "--bot", "random", "-d", "1",
+                                "--limit", c.limit, "--record", dir.path() + "/r.json"},
+                               dir.path() + "/out.txt"));
+        EXPECT_EQ(arena.wait(LONG_WAIT), 1) << c.limit;
+        EXPECT_NE(arena.output().find(c.says), std::string::npos) << arena.output();
+        EXPECT_FALSE(std::filesystem::exists(dir.path() + "/r.json")) << c.limit;
+    }
 }

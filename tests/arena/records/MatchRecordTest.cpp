@@ -2,8 +2,8 @@
 // fault; files that are not records refused without reading them whole.
 
 #include "MatchRecord.h"
-#include "arena/RecordFixtures.h"
 #include "RecordsFolder.h"
+#include "arena/RecordFixtures.h"
 #include "support/TempDir.h"
 
 #include <filesystem>
@@ -35,8 +35,9 @@ TEST(MatchRecord, HostileShapesAreNamedByFileAndField) {
         {"how a jailed bot ran",
          [](json& r) {
              r["sandbox"] = true;
-             r["seats"][0]["sandbox"] = {{"jailed", true}, {"memory_mb", 512}};
-             r["seats"][0]["stopped_by"] = "exceeded its CPU time limit";
+             r["seats"][0]["sandbox"] = {{"jailed", true},
+                                         {"memory_mb", 512},
+                                         {"stopped_by", "exceeded its CPU time limit"}};
              r["seats"][1]["sandbox"] = nullptr;
          },
          ""},
@@ -89,6 +90,11 @@ TEST(MatchRecord, HostileShapesAreNamedByFileAndField) {
         {"a sandbox string", [](json& r) { r["seats"][0]["sandbox"] = "x"; },
          "seats[0].sandbox: not an object"},
         {"sandbox a string", [](json& r) { r["sandbox"] = "yes"; }, "sandbox: not true or false"},
+        {"stopped_by a number",
+         [](json& r) {
+             r["seats"][0]["sandbox"] = {{"stopped_by", 5}};
+         },
+         "seats[0].sandbox.stopped_by: not a string"},
         {"map null", [](json& r) { r["map"] = nullptr; }, "map: not an object"},
         {"other format", [](json& r) { r["format"] = "reversi-match-0"; },
          "not a match record of the format \"reversi-match-1\""},
@@ -114,6 +120,55 @@ TEST(MatchRecord, HostileShapesAreNamedByFileAndField) {
     }
 }
 
+TEST(MatchRecord, ReadsTheLimitThatStoppedABotInsideItsSandbox) {
+    json document = makeRecord("r1", {"a", "b"}, {1, 2});
+    document["seats"][1]["sandbox"] = {{"jailed", true}, {"stopped_by", "too many processes"}};
+    // Where no runner writes it: ignored, as every unknown key is.
+    document["seats"][0]["stopped_by"] = "exceeded its memory limit";
+    MatchRecord record;
+    std::string error;
+    ASSERT_TRUE(MatchRecord::fromJson(document, "r1.json", record, error)) << error;
+    EXPECT_FALSE(record.seats[0].stoppedBy.has_value());
+    EXPECT_EQ(record.seats[1].stoppedBy.value_or(""), "too many processes");
+    EXPECT_EQ(record.toJson()["seats"][1]["sandbox"], document["seats"][1]["sandbox"]);
+}
+
+TEST(MatchRecord, BytesThatAreNotUtf8AreReplacedAndSaidSo) {
+    const std::string fffd = "\xEF\xBF\xBD";
+    const struct {
+        std::string given;
+        std::string kept;
+    } texts[] = {
+        {"plain", "plain"},
+        {"\xE2\x82\xAC and \xF0\x9F\x98\x80", "\xE2\x82\xAC and \xF0\x9F\x98\x80"},
+        {"a\xFF", "a" + fffd},
+        {"\xC0\xAF", fffd + fffd},                       // overlong '/'
+        {"\xED\xA0\x80", fffd + fffd + fffd},            // a surrogate
+        {"\xE2\x82", fffd + fffd},                       // cut short
+        {"\xF4\x90\x80\x80", fffd + fffd + fffd + fffd}, // past U+10FFFF
+        {"\x80x", fffd + "x"},
+    };
+    for (const auto& t : texts) {
+        json document = makeRecord("r1", {"a", "b"}, {1, 2});
+        document["map"]["text"] = t.given;
+        document["seats"][1]["command"] = t.given;
+        const bool changed = t.given != t.kept;
+        EXPECT_EQ(MatchRecord::repairText(document), changed) << t.given;
+        EXPECT_EQ(document["map"]["text"], t.kept);
+        EXPECT_EQ(document["seats"][1]["command"], t.kept);
+        const json warnings = document.value("warnings", json::array());
+        EXPECT_EQ(warnings, changed ? json::array({"bytes that are not UTF-8 were replaced by "
+                                                   "U+FFFD in map.text, seats[1].command"})
+                                    : json::array());
+        // Written and read back like any record; a second repair finds nothing.
+        const std::string text = document.dump(1);
+        MatchRecord record;
+        std::string error;
+        EXPECT_TRUE(MatchRecord::fromJson(json::parse(text), "r1.json", record, error)) << error;
+        EXPECT_FALSE(MatchRecord::repairText(document));
+    }
+}
+
 TEST(MatchRecord, WideTieLoadsAndWritesBackByteEqual) {
     std::vector<std::string> bots;
     for (int k = 0; k < 66; ++k) {
@@ -136,6 +191,9 @@ TEST(MatchRecord, FilesThatAreNotRecordsAreRefusedWithoutReadingThemWhole) {
     std::filesystem::create_symlink("/dev/zero", dir.path() + "/zero.json");
     std::filesystem::resize_file(dir.write("big.json", ""), RecordsFolder::MAX_RECORD_BYTES + 1);
     dir.write("r1.json", makeRecord("r1", {"a", "b"}, {1, 2}).dump());
+    // Brackets inside texts are no nesting, escaped quotes do not end a text.
+    dir.write("brackets.json",
+              makeRecord("brackets", {"\"" + std::string(100, '[') + "\\", "{{"}, {1, 2}).dump());
 
     EXPECT_EQ(readFault(dir, "cut.json"), "cut.json: not valid JSON (truncated?)");
     EXPECT_EQ(readFault(dir, "deep.json"), "deep.json: nested more than 64 deep");
@@ -145,6 +203,7 @@ TEST(MatchRecord, FilesThatAreNotRecordsAreRefusedWithoutReadingThemWhole) {
     EXPECT_EQ(readFault(dir, "zero.json"), "zero.json: not a regular file");
     EXPECT_EQ(readFault(dir, "big.json"), "big.json: larger than 67108864 bytes");
     EXPECT_EQ(readFault(dir, "r1.json"), "");
+    EXPECT_EQ(readFault(dir, "brackets.json"), "");
 }
 
 TEST(RecordsFolder, ListsRecordsOnlyAndReadsAMatchByItsId) {

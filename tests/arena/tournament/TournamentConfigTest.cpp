@@ -4,6 +4,7 @@
 #include "arena/ArenaTestUtil.h"
 
 #include "FolderLock.h"
+#include "LeagueConfig.h"
 #include "Map.h"
 #include "MapFile.h"
 #include "Tournament.h"
@@ -105,6 +106,31 @@ TEST(TournamentConfig, RefusesEachBadValueNamingTheKey) {
         {R"({"bots": [{"name": "a", "command": "x"}], "maps": ["none.map"], "depth": 2})",
          R"("maps": )" + std::string("DIR") +
              R"(/none.map: cannot open: No such file or directory)"},
+        {withKeys(R"("depth": 2, "limits": {"processes": 4294967296})"),
+         R"("limits" limit "processes" must be a whole number from 0 (off) to 4194304, not 4294967296)"},
+        {withKeys(R"("depth": 2, "limits": {"cpu_s": 4294967297})"),
+         R"("limits" limit "cpu_s" must be a whole number from 0 (off) to 31536000, not 4294967297)"},
+        {withKeys(R"("depth": 2, "limits": {"open_files": 1048577})"),
+         R"("limits" limit "open_files" must be a whole number from 0 (off) to 1048576, not 1048577)"},
+        {withKeys(R"("depth": 2, "limits": {"memory_mb": 1099511627776})"),
+         R"("limits" limit "memory_mb" must be a whole number from 0 (off) to 1048576, not 1099511627776)"},
+        {R"({"bots": [{"name": "a", "command": "x", "limits": {"processes": 4294967297}}], "maps": ["tiny.map"], "depth": 2})",
+         R"("bots"[0] "limits" limit "processes" must be a whole number from 0 (off) to 4194304, not 4294967297)"},
+        {R"({"bots": [{"name": "a", "command": "x", "dir": ")" + std::string(4000, 'd') +
+             R"("}], "maps": ["tiny.map"], "depth": 2})",
+         R"("bots"[0] "dir" must be a path of at most 4095 bytes with names of at most 255 bytes, not ")" +
+             std::string(39, 'd') + "..."},
+        {R"({"bots": [{"name": "a", "command": "x", "dir": ")" + std::string(4100, 'd') +
+             R"("}], "maps": ["tiny.map"], "depth": 2})",
+         R"("bots"[0] "dir" must be a string of 1 to 4095 bytes without control characters, not ")" +
+             std::string(39, 'd') + "..."},
+        {R"({"bots": [{"name": "a", "command": "x"}], "maps": [")" + std::string(300, 'm') +
+             R"("], "depth": 2})",
+         R"("maps" entry 1 must be a path of at most 4095 bytes with names of at most 255 bytes)"},
+        {R"({"bots": [{"name": "a", "command": "x"}], "maps": [")" +
+             std::string(3000, 'm').replace(100, 1, "/").replace(300, 1, "/") +
+             R"("], "depth": 2})",
+         R"("maps" entry 1 must be a path of at most 4095 bytes with names of at most 255 bytes)"},
         {R"([1, 2])", R"(the document must be an object {...}, not [1,2])"},
         {R"({"bots": )", R"(not valid JSON (truncated?))"},
         {std::string(100, '[') + std::string(100, ']'), R"(nested more than 64 deep)"},
@@ -117,6 +143,31 @@ TEST(TournamentConfig, RefusesEachBadValueNamingTheKey) {
             want.replace(at, 3, fs::canonical(dir.path()).string());
         }
         EXPECT_EQ(loadError(dir, text), want) << text;
+    }
+}
+
+TEST(LeagueConfig, RefusesADatabaseItCannotKeep) {
+    const struct {
+        std::string database;
+        std::string error;
+    } rows[] = {
+        {":memory:", R"("database" must name a file or a PostgreSQL server, not ":memory:" (a )"
+                     R"(league kept in memory is forgotten when the run ends))"},
+        {std::string(4000, 'd'),
+         R"("database" must be a path of at most 4095 bytes with names of at most 255 bytes)"},
+        {"",
+         R"("database" must be a string of 1 to 4096 bytes without control characters, not "")"},
+        {"league.db", ""},
+    };
+    TempDir dir;
+    dir.write("tiny.map", TINY2);
+    for (const auto& row : rows) {
+        const std::string file = dir.write(
+            "league.json", withKeys(R"("depth": 2, "database": )" + json(row.database).dump()));
+        LeagueConfig config;
+        std::string error;
+        const bool loaded = config.load(file, error);
+        EXPECT_EQ(loaded ? "" : error.substr(file.size() + 2), row.error) << row.database;
     }
 }
 
