@@ -31,14 +31,10 @@ bool splitShorthand(const std::string& command, std::string& strategy, std::stri
 BotCommand::BotCommand(std::string name, std::string command, std::string workDir)
     : m_name(std::move(name)), m_command(std::move(command)), m_workDir(std::move(workDir)) {}
 
-std::string BotCommand::folder() const {
-    return m_workDir.empty() ? std::filesystem::current_path().string() : m_workDir;
-}
-
 bool BotCommand::visibleInJail(const std::string& clientProgram, std::string& error) const {
     std::string blocked;
     std::string what;
-    if (!Jail::readable(folder(), blocked)) {
+    if (!folder().empty() && !Jail::readable(folder(), blocked)) {
         what = "its folder " + folder();
     } else if (isShorthand() && !Jail::readable(clientProgram, blocked)) {
         what = "the reference client " + clientProgram;

@@ -110,14 +110,15 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
          {map, "--bot", "random", "--bot", "sleep 60", "-t", "1", "--connect-timeout", "1"},
          "aborted",
          "seat 2 (sleep) did not connect within 1 s"},
+        // The seat that stops the match loses it; the other keeps its place.
         {"twice",
          {map, "--bot", fake + "twice", "--bot", "random", "-t", "1"},
-         "aborted",
+         "final",
          "connected more than once"},
         {"hang-depth",
          {map, "--bot", "random", "--bot", fake + "hang", "-d", "2", "--match-timeout", "4"},
-         "aborted",
-         "seat 2 (fakebot.py) never answered its move request"},
+         "final",
+         "never answered its move request within the match timeout (4 s)"},
         {"hang-time",
          {map, "--bot", fake + "hang", "--bot", "random", "-t", "0.3"},
          "final",
@@ -188,7 +189,13 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
     std::string pid, name, state;
     EXPECT_TRUE(!(stat >> pid >> name >> state) || state == "Z") << "still running: " << leftover;
     const json hang = readRecord(dir.path() + "/hang-depth.json");
-    EXPECT_EQ(hang["result"]["silent_seat"], 2);
+    EXPECT_EQ(hang["result"]["ranks"], json({1, 2}));
+    EXPECT_EQ(hang["disqualifications"].back(),
+              json({{"seat", 2},
+                    {"at_move", hang["moves"].size()},
+                    {"reason", "never answered its move request within the match timeout (4 s)"}}));
+    const json twice = readRecord(dir.path() + "/twice.json");
+    EXPECT_EQ(twice["result"]["scores"], json({nullptr, 2}));
 }
 
 TEST(ArenaMatch, LiveViewByDefaultServerConsoleWithShowOnlyTheResultWhenQuiet) {
