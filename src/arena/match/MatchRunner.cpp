@@ -7,6 +7,7 @@
 #include "Replay.h"
 #include "ServerLog.h"
 #include "Subprocess.h"
+#include "SyscallFilter.h"
 
 #include <cerrno>
 #include <chrono>
@@ -446,8 +447,15 @@ bool MatchRunner::startBot(unsigned k, int releaseFd, std::string& error) {
     seat.process = std::make_unique<Subprocess>();
     Subprocess::Options options;
     options.inheritFd = releaseFd;
+    if (m_setup.sandbox && (options.filterFd = SyscallFilter::open(error)) < 0) {
+        return false;
+    }
     const std::vector<std::string> argv = botLine(k, options, seat.how);
-    return seat.process->start(argv, options, error);
+    const bool started = seat.process->start(argv, options, error);
+    if (options.filterFd >= 0) {
+        ::close(options.filterFd); // bwrap has its own copy, read as it builds the jail
+    }
+    return started;
 }
 
 void MatchRunner::prepareJails() {
@@ -529,6 +537,7 @@ std::vector<std::string> MatchRunner::botLine(unsigned k, Subprocess::Options& o
     jail.setEnv("REVERSI_PORT", port);
     jail.setLimits(bot.limits());
     jail.setReleaseFd(options.inheritFd);
+    jail.setFilterFd(options.filterFd);
     options.cleanEnv = true;
     options.env = {"PATH=/usr/bin:/bin"};
     options.userNamespaceFd = m_network.userNamespaceFd();
