@@ -330,6 +330,10 @@ bool MatchRunner::watchOnce() {
     if (m_server->eof && !m_server->process->running()) {
         return false;
     }
+    for (const unsigned seat : m_network.reconnected()) {
+        penalize(seat, "connected more than once");
+        return false;
+    }
     const auto now = Clock::now();
     if (m_log.admitted() != m_seenAdmitted) {
         m_seenAdmitted = m_log.admitted();
@@ -447,6 +451,10 @@ bool MatchRunner::startBot(unsigned k, int releaseFd, std::string& error) {
     seat.process = std::make_unique<Subprocess>();
     Subprocess::Options options;
     options.inheritFd = releaseFd;
+    if (m_setup.sandbox && m_network.seatNetFd(k) < 0 &&
+        !m_network.addSeat(k, m_setup.basePort, error)) {
+        return false;
+    }
     if (m_setup.sandbox && (options.filterFd = SyscallFilter::open(error)) < 0) {
         return false;
     }
@@ -540,8 +548,9 @@ std::vector<std::string> MatchRunner::botLine(unsigned k, Subprocess::Options& o
     jail.setFilterFd(options.filterFd);
     options.cleanEnv = true;
     options.env = {"PATH=/usr/bin:/bin"};
+    // The bot's own network, where only its relay to the server answers.
     options.userNamespaceFd = m_network.userNamespaceFd();
-    options.netNamespaceFd = m_network.netNamespaceFd();
+    options.netNamespaceFd = m_network.seatNetFd(k);
     options.dropPrivileges = Jail::dropsPrivileges();
     how = jail.describe();
     return jail.argv(line);
@@ -552,8 +561,11 @@ bool MatchRunner::proveSeats() {
         return true;
     }
     std::vector<pid_t> bots;
-    for (const auto& s : m_seats) {
-        bots.push_back(s->started && s->process ? s->process->pid() : -1);
+    // Jailed, a seat's connection to the server is held by its relay.
+    for (unsigned k = 1; k <= m_seats.size(); ++k) {
+        const Channel& s = *m_seats[k - 1];
+        const pid_t bot = s.started && s.process ? s.process->pid() : -1;
+        bots.push_back(m_setup.sandbox && bot > 0 ? m_network.seatRelay(k) : bot);
     }
     unsigned culprit = 0;
     std::string what;
