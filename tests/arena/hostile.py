@@ -11,8 +11,9 @@ daemon MARK  leave a setsid sleeper behind    forkbomb     fork until refused
 memory       allocate past the memory limit   fill         fill its writable folder
 hang         connect, send its group id, then say nothing
 syscalls     new namespaces, mount, bpf, perf events, keyrings (the filter refuses each)
-nodir FILE   (run without a folder) find its start folder empty and FILE unreadable
 ghost MS     a child connects MS ms after the bot and closes at once, taking the next seat
+listen       offer TCP, UDP and an abstract unix socket to the other bots of its match
+reach        try to reach what a bot in "listen" offers (each fails)
 freeze       stop itself (SIGSTOP) at its first move request
 park         a child connects again and parks the connection in a unix socket, unheld
 """
@@ -34,6 +35,43 @@ def connect():
 # unshare, mount, bpf, perf_event_open, keyctl by architecture.
 SYSCALLS = {"x86_64": (272, 165, 321, 298, 250), "aarch64": (97, 40, 280, 241, 219)}
 CLONE_NEWUSER = 0x10000000
+
+
+TALK_PORT = 7777
+TALK_NAME = b"\0reversi-talk"
+OFFERED = []
+
+
+def offer():
+    """Answers on TCP, an abstract unix socket and UDP, from a child, for the match's length."""
+    tcp = socket.create_server(("127.0.0.1", TALK_PORT))
+    unix = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    unix.bind(TALK_NAME)
+    unix.listen(4)
+    udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    udp.bind(("127.0.0.1", TALK_PORT))
+    if os.fork() == 0:
+        while True:
+            data, peer = udp.recvfrom(64)
+            udp.sendto(data, peer)
+    return tcp, unix, udp
+
+
+def reach():
+    for name, family, kind, address in (
+            ("talk tcp", socket.AF_INET, socket.SOCK_STREAM, ("127.0.0.1", TALK_PORT)),
+            ("talk abstract", socket.AF_UNIX, socket.SOCK_STREAM, TALK_NAME),
+            ("talk udp", socket.AF_INET, socket.SOCK_DGRAM, ("127.0.0.1", TALK_PORT))):
+        s = socket.socket(family, kind)
+        s.settimeout(1)
+        try:
+            s.connect(address)
+            if kind == socket.SOCK_DGRAM:
+                s.send(b"hello")
+                s.recv(64)
+            say(name, False)
+        except OSError:
+            say(name, True)
 
 
 def refused_calls():
@@ -101,11 +139,12 @@ def attempt(mode, arg):
         hoard = []
         while True:
             hoard.append(bytearray(64 << 20))
+    elif mode == "listen":
+        OFFERED.extend(offer())
+    elif mode == "reach":
+        reach()
     elif mode == "syscalls":
         refused_calls()
-    elif mode == "nodir":
-        say("nodir start folder", os.listdir(".") == [])
-        attempt("read", arg)
     elif mode == "ghost":
         if os.fork() == 0:
             time.sleep(int(arg) / 1000)
@@ -143,6 +182,8 @@ def play(mode):
         connect()
     if mode == "park":
         parked = park()  # noqa: F841 (held open on purpose)
+    if mode == "ghost":
+        time.sleep(0.5)  # keeps the match going while the ghost comes
     s.sendall(struct.pack(">BIB", 1, 1, 9))
     if mode in ("twice", "hang"):
         time.sleep(60)
