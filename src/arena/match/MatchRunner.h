@@ -94,7 +94,8 @@ private:
     void writeEvents(nlohmann::json& record);
     void writeResult(nlohmann::json& record);
 
-    /// Whether admitted connections may have closed by now: the game is over.
+    /// Whether an admitted connection may have closed unproven: jailed (each came through its
+    /// seat's relay), or the game is over.
     bool closingExpected() const;
     /// Ends the match now. With a seat, the record names it as the silent or guilty one; the
     /// match counts for nobody.
