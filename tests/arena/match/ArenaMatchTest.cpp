@@ -95,6 +95,8 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
     const std::string bad = dir.write("bad.map", "2\n0\n0 0\n4 4\n0 0 0\n");
     const std::string fake =
         std::string("python3 ") + REVERSI_SOURCE_DIR + "/tests/arena/fakebot.py ";
+    const std::string hostile =
+        std::string("python3 ") + REVERSI_SOURCE_DIR + "/tests/arena/hostile.py ";
     struct Case {
         std::string name;
         std::vector<std::string> args;
@@ -119,6 +121,13 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
          {map, "--bot", "random", "--bot", fake + "hang", "-d", "2", "--match-timeout", "4"},
          "final",
          "never answered its move request within the match timeout (4 s)"},
+        // Unjailed, a ghost that connects and closes before the slow bot of seat 2 connects
+        // takes seat 2: no seat can be named, and the match is void rather than won.
+        {"ghost",
+         {map, "--bot", hostile + "ghost 150", "--bot", "sleep 1; exec {client} -p {port}", "-t",
+          "1"},
+         "aborted",
+         "a connection to the server closed before it was proven"},
         {"hang-time",
          {map, "--bot", fake + "hang", "--bot", "random", "-t", "0.3"},
          "final",
