@@ -10,8 +10,16 @@ sigstop      freeze every process it sees     killparent   kill -9 its parent
 daemon MARK  leave a setsid sleeper behind    forkbomb     fork until refused
 memory       allocate past the memory limit   fill         fill its writable folder
 hang         connect, send its group id, then say nothing
+syscalls     new namespaces, mount, bpf, perf events, keyrings (the filter refuses each)
+ghost MS     a child connects MS ms after the bot and closes at once, taking the next seat
+listen       offer TCP, UDP and an abstract unix socket to the other bots of its match
+reach        try to reach what a bot in "listen" offers (each fails)
+freeze       stop itself (SIGSTOP) at its first move request
+park         a child connects again and parks the connection in a unix socket, unheld
 """
+import ctypes
 import os
+import platform
 import signal
 import socket
 import struct
@@ -22,6 +30,63 @@ import time
 
 def connect():
     return socket.create_connection((os.environ["REVERSI_HOST"], int(os.environ["REVERSI_PORT"])))
+
+
+# unshare, mount, bpf, perf_event_open, keyctl by architecture.
+SYSCALLS = {"x86_64": (272, 165, 321, 298, 250), "aarch64": (97, 40, 280, 241, 219)}
+CLONE_NEWUSER = 0x10000000
+
+
+TALK_PORT = 7777
+TALK_NAME = b"\0reversi-talk"
+OFFERED = []
+
+
+def offer():
+    """Answers on TCP, an abstract unix socket and UDP, from a child, for the match's length."""
+    tcp = socket.create_server(("127.0.0.1", TALK_PORT))
+    unix = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    unix.bind(TALK_NAME)
+    unix.listen(4)
+    udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    udp.bind(("127.0.0.1", TALK_PORT))
+    if os.fork() == 0:
+        while True:
+            data, peer = udp.recvfrom(64)
+            udp.sendto(data, peer)
+    return tcp, unix, udp
+
+
+def reach():
+    for name, family, kind, address in (
+            ("talk tcp", socket.AF_INET, socket.SOCK_STREAM, ("127.0.0.1", TALK_PORT)),
+            ("talk abstract", socket.AF_UNIX, socket.SOCK_STREAM, TALK_NAME),
+            ("talk udp", socket.AF_INET, socket.SOCK_DGRAM, ("127.0.0.1", TALK_PORT))):
+        s = socket.socket(family, kind)
+        s.settimeout(1)
+        try:
+            s.connect(address)
+            if kind == socket.SOCK_DGRAM:
+                s.send(b"hello")
+                s.recv(64)
+            say(name, False)
+        except OSError:
+            say(name, True)
+
+
+def refused_calls():
+    libc = ctypes.CDLL(None, use_errno=True)
+    unshare, mount, bpf, perf, keyctl = SYSCALLS[platform.machine()]
+    tries = {
+        "unshare": (unshare, CLONE_NEWUSER),
+        "mount": (mount, b"none", b"/tmp", b"tmpfs", 0, None),
+        "bpf": (bpf, 0, None, 0),
+        "perf_event_open": (perf, None, 0, -1, -1, 0),
+        "keyctl": (keyctl, 0, -3, 0),
+    }
+    for name, args in tries.items():
+        done = libc.syscall(*args) == 0
+        say(name, not done and ctypes.get_errno() == 1)
 
 
 def say(what, blocked):
@@ -74,6 +139,17 @@ def attempt(mode, arg):
         hoard = []
         while True:
             hoard.append(bytearray(64 << 20))
+    elif mode == "listen":
+        OFFERED.extend(offer())
+    elif mode == "reach":
+        reach()
+    elif mode == "syscalls":
+        refused_calls()
+    elif mode == "ghost":
+        if os.fork() == 0:
+            time.sleep(int(arg) / 1000)
+            connect().close()
+            os._exit(0)
     elif mode == "fill":
         with open(os.path.join(os.environ["HOME"], "fill"), "wb") as f:
             while True:
@@ -91,16 +167,31 @@ def read_exact(s, n):
     return data
 
 
+def park():
+    """A second connection passed into a unix socket that nobody reads: no process holds it."""
+    keep, far = socket.socketpair()
+    extra = connect()
+    keep.sendmsg([b"x"], [(socket.SOL_SOCKET, socket.SCM_RIGHTS, struct.pack("i", extra.fileno()))])
+    extra.close()
+    return keep, far
+
+
 def play(mode):
     s = connect()
     if mode == "twice":
         connect()
+    if mode == "park":
+        parked = park()  # noqa: F841 (held open on purpose)
+    if mode == "ghost":
+        time.sleep(0.5)  # keeps the match going while the ghost comes
     s.sendall(struct.pack(">BIB", 1, 1, 9))
     if mode in ("twice", "hang"):
         time.sleep(60)
     while True:
         kind, length = struct.unpack(">BI", read_exact(s, 5))
         read_exact(s, length)
+        if kind == 4 and mode == "freeze":
+            os.kill(os.getpid(), signal.SIGSTOP)
         if kind == 4:
             s.sendall(struct.pack(">BIHHB", 5, 5, 0, 0, 0))
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <iterator>
 #include <sched.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
@@ -84,11 +85,11 @@ void prepare(const std::vector<std::string>& argv, const Subprocess::Options& op
 }
 
 /// Closes every descriptor above the standard streams except `a` and `b` (-1: none).
-void closeAllBut(int a, int b) {
-    const int low = b < 0 ? a : std::min(a, b);
-    const int high = std::max(a, b);
+void closeAllBut(int a, int b, int c) {
+    int keeps[] = {a, b, c};
+    std::sort(std::begin(keeps), std::end(keeps));
     unsigned from = 3;
-    for (const int keep : {low, high}) {
+    for (const int keep : keeps) {
         if (keep >= static_cast<int>(from)) {
             if (keep > static_cast<int>(from)) {
                 syscall(SYS_close_range, from, static_cast<unsigned>(keep - 1), 0U);
@@ -130,10 +131,12 @@ void closeAllBut(int a, int b) {
         signal(sig, SIG_DFL);
     }
     // Only the standard streams, the status pipe (close-on-exec) and the inherited one stay.
-    if (options.inheritFd >= 0 && fcntl(options.inheritFd, F_SETFD, 0) != 0) {
-        fail(statusFd);
+    for (const int keep : {options.inheritFd, options.filterFd}) {
+        if (keep >= 0 && fcntl(keep, F_SETFD, 0) != 0) {
+            fail(statusFd);
+        }
     }
-    closeAllBut(statusFd, options.inheritFd);
+    closeAllBut(statusFd, options.inheritFd, options.filterFd);
     execve(p.program.c_str(), p.argp.data(), p.envp.data());
     fail(statusFd);
 }

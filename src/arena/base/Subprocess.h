@@ -28,6 +28,8 @@ public:
         /// A descriptor the program keeps, at the same number (-1: none), such as the socket
         /// on which a prepared jail waits for its release.
         int inheritFd = -1;
+        /// A second descriptor kept the same way (-1: none): a jail's system-call filter.
+        int filterFd = -1;
     };
 
     Subprocess() = default;

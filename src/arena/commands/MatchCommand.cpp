@@ -187,6 +187,8 @@ bool MatchCommand::doRun() {
     setup.mapFile = m_map;
     setup.bots = BotList::forSeats(m_bots, seats);
     for (BotCommand& bot : setup.bots) {
+        // Bots of a single match run from the folder it was started in, jailed or not.
+        bot = BotCommand(bot.name(), bot.command(), std::filesystem::current_path().string());
         bot.setLimits(m_limits);
     }
     if (m_bots.size() > seats) {

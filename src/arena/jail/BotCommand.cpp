@@ -31,23 +31,20 @@ bool splitShorthand(const std::string& command, std::string& strategy, std::stri
 BotCommand::BotCommand(std::string name, std::string command, std::string workDir)
     : m_name(std::move(name)), m_command(std::move(command)), m_workDir(std::move(workDir)) {}
 
-std::string BotCommand::folder() const {
-    return m_workDir.empty() ? std::filesystem::current_path().string() : m_workDir;
-}
-
 bool BotCommand::visibleInJail(const std::string& clientProgram, std::string& error) const {
     std::string blocked;
     std::string what;
     std::error_code ec;
     const std::filesystem::file_status status = std::filesystem::status(folder(), ec);
-    if (std::filesystem::exists(status) && !std::filesystem::is_directory(status)) {
+    if (!folder().empty() && std::filesystem::exists(status) &&
+        !std::filesystem::is_directory(status)) {
         // A file or a device would pass as readable, and every match would then blame the bot
         // for the jail that could not be built.
         error = "bot " + m_name + ": its folder " + folder() +
                 " is not a folder (\"dir\" must name one)";
         return false;
     }
-    if (!Jail::readable(folder(), blocked)) {
+    if (!folder().empty() && !Jail::readable(folder(), blocked)) {
         what = "its folder " + folder();
     } else if (isShorthand() && !Jail::readable(clientProgram, blocked)) {
         what = "the reference client " + clientProgram;

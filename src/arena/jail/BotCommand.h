@@ -26,8 +26,10 @@ public:
         m_env.emplace_back(name, value);
     }
 
-    /// The host folder the bot starts in: its own, or the arena's current one.
-    std::string folder() const;
+    /// The host folder a jailed bot sees (read-only) and starts in: its own `dir`. Empty when
+    /// it has none: it then starts in its jail's empty writable folder and sees nothing of the
+    /// organiser's (unjailed, it runs in the arena's current folder).
+    const std::string& folder() const { return m_workDir; }
     /// Whether the jail's user can read what the jailed bot needs of the host: its folder
     /// (which must be a folder), and the reference client for a shorthand. False, with one
     /// line naming the bot and what shuts it out, otherwise.

@@ -1,6 +1,7 @@
 #include "Jail.h"
 
 #include "Subprocess.h"
+#include "SyscallFilter.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -147,6 +148,9 @@ std::vector<std::string> Jail::argv(const std::vector<std::string>& command) con
     if (m_releaseFd >= 0) {
         a.insert(a.end(), {"--block-fd", std::to_string(m_releaseFd)});
     }
+    if (m_filterFd >= 0) {
+        a.insert(a.end(), {"--seccomp", std::to_string(m_filterFd)});
+    }
     for (const char* dir : SYSTEM_DIRS) {
         std::error_code ec;
         if (fs::is_symlink(dir, ec)) {
@@ -202,6 +206,7 @@ json Jail::describe() const {
             {"work_dir", m_workDir.empty() ? WRITABLE : m_workDir},
             {"env", env},
             {"uid", jailUid()},
+            {"syscall_filter", m_filterFd >= 0},
             {"limits", m_limits.toJson()}};
 }
 
@@ -259,7 +264,14 @@ bool Jail::available(std::string& error) {
         Subprocess::Options options;
         options.dropPrivileges = dropsPrivileges();
         std::string startError;
-        if (!p.start(probe.argv({"/usr/bin/true"}), options, startError)) {
+        options.filterFd = SyscallFilter::open(reason);
+        if (options.filterFd < 0) {
+            return;
+        }
+        probe.setFilterFd(options.filterFd);
+        const bool started = p.start(probe.argv({"/usr/bin/true"}), options, startError);
+        ::close(options.filterFd);
+        if (!started) {
             reason = MISSING;
             return;
         }

@@ -60,6 +60,9 @@ public:
     /// Makes the jail wait, once built, until a byte arrives on (or the other end closes) this
     /// descriptor of the jail's starter, so that it can be built ahead of its program's turn.
     void setReleaseFd(int fd) { m_releaseFd = fd; }
+    /// The descriptor of the starter that holds the jail's system-call filter (see
+    /// SyscallFilter); -1: none.
+    void setFilterFd(int fd) { m_filterFd = fd; }
     const JailLimits& limits() const { return m_limits; }
 
     /// The whole command line that runs `command` in the jail.
@@ -94,4 +97,5 @@ private:
     std::vector<std::pair<std::string, std::string>> m_env;
     JailLimits m_limits;
     int m_releaseFd = -1;
+    int m_filterFd = -1;
 };

@@ -8,6 +8,7 @@
 #include "Replay.h"
 #include "ServerLog.h"
 #include "Subprocess.h"
+#include "SyscallFilter.h"
 
 #include <cerrno>
 #include <chrono>
@@ -310,6 +311,11 @@ void MatchRunner::watch() {
     m_admittedAt = Clock::now();
     while (m_end == "final" && watchOnce()) {
     }
+    // The server may have ended with admissions the loop did not see yet: each is proven too.
+    if (m_end == "final" && !m_interrupted && m_log.admitted() != m_seenAdmitted) {
+        m_seenAdmitted = m_log.admitted();
+        proveSeats();
+    }
 }
 
 bool MatchRunner::watchOnce() {
@@ -324,6 +330,10 @@ bool MatchRunner::watchOnce() {
         channels.push_back(s.get());
     }
     if (m_server->eof && !m_server->process->running()) {
+        return false;
+    }
+    for (const unsigned seat : m_network.reconnected()) {
+        penalize(seat, "connected more than once");
         return false;
     }
     const auto now = Clock::now();
@@ -349,19 +359,23 @@ bool MatchRunner::checkDeadline(Clock::time_point now) {
     if (now < m_deadline) {
         return true;
     }
-    unsigned silent = m_log.awaitingGroup() ? m_log.awaitingGroup() : m_log.awaitingMove();
-    if (silent == 0 && m_log.admitted() < m_startedSeats) {
-        silent = m_log.admitted() + 1;
+    std::ostringstream limit;
+    limit << m_timeout << " s";
+    // Silence the server waits on without limit is the silent seat's loss; a bot that never
+    // connected may have met a jail that failed, and voids the match instead.
+    if (m_log.awaitingGroup() != 0) {
+        penalize(m_log.awaitingGroup(),
+                 "never sent its group id within the match timeout (" + limit.str() + ")");
+        return false;
     }
-    std::ostringstream why;
-    why << "match timeout after " << m_timeout << " s";
-    if (silent != 0) {
-        why << ": " << seatName(silent) << ' '
-            << (m_log.awaitingGroup()  ? "never sent its group id"
-                : m_log.awaitingMove() ? "never answered its move request"
-                                       : "never connected");
+    if (m_log.awaitingMove() != 0) {
+        penalize(m_log.awaitingMove(),
+                 "never answered its move request within the match timeout (" + limit.str() + ")");
+        return false;
     }
-    abort(silent, why.str());
+    const unsigned silent = m_log.admitted() < m_startedSeats ? m_log.admitted() + 1 : 0;
+    abort(silent, "match timeout after " + limit.str() +
+                      (silent != 0 ? ": " + seatName(silent) + " never connected" : ""));
     return false;
 }
 
@@ -439,8 +453,19 @@ bool MatchRunner::startBot(unsigned k, int releaseFd, std::string& error) {
     seat.process = std::make_unique<Subprocess>();
     Subprocess::Options options;
     options.inheritFd = releaseFd;
+    if (m_setup.sandbox && m_network.seatNetFd(k) < 0 &&
+        !m_network.addSeat(k, m_setup.basePort, error)) {
+        return false;
+    }
+    if (m_setup.sandbox && (options.filterFd = SyscallFilter::open(error)) < 0) {
+        return false;
+    }
     const std::vector<std::string> argv = botLine(k, options, seat.how);
-    return seat.process->start(argv, options, error);
+    const bool started = seat.process->start(argv, options, error);
+    if (options.filterFd >= 0) {
+        ::close(options.filterFd); // bwrap has its own copy, read as it builds the jail
+    }
+    return started;
 }
 
 void MatchRunner::prepareJails() {
@@ -509,9 +534,9 @@ std::vector<std::string> MatchRunner::botLine(unsigned k, Subprocess::Options& o
         return line;
     }
     Jail jail;
-    const std::string folder = bot.folder();
-    jail.showReadOnly(folder);
-    jail.setWorkDir(folder);
+    // A bot without a folder of its own starts in its empty writable one.
+    jail.showReadOnly(bot.folder());
+    jail.setWorkDir(bot.folder());
     if (bot.isShorthand()) {
         jail.showReadOnly(client);
     }
@@ -522,10 +547,12 @@ std::vector<std::string> MatchRunner::botLine(unsigned k, Subprocess::Options& o
     jail.setEnv("REVERSI_PORT", port);
     jail.setLimits(bot.limits());
     jail.setReleaseFd(options.inheritFd);
+    jail.setFilterFd(options.filterFd);
     options.cleanEnv = true;
     options.env = {"PATH=/usr/bin:/bin"};
+    // The bot's own network, where only its relay to the server answers.
     options.userNamespaceFd = m_network.userNamespaceFd();
-    options.netNamespaceFd = m_network.netNamespaceFd();
+    options.netNamespaceFd = m_network.seatNetFd(k);
     options.dropPrivileges = Jail::dropsPrivileges();
     how = jail.describe();
     return jail.argv(line);
@@ -536,17 +563,44 @@ bool MatchRunner::proveSeats() {
         return true;
     }
     std::vector<pid_t> bots;
-    for (const auto& s : m_seats) {
-        bots.push_back(s->started && s->process ? s->process->pid() : -1);
+    // Jailed, a seat's connection to the server is held by its relay.
+    for (unsigned k = 1; k <= m_seats.size(); ++k) {
+        const Channel& s = *m_seats[k - 1];
+        const pid_t bot = s.started && s.process ? s.process->pid() : -1;
+        bots.push_back(m_setup.sandbox && bot > 0 ? m_network.seatRelay(k) : bot);
     }
     unsigned culprit = 0;
     std::string what;
     const pid_t netPid = m_setup.sandbox ? m_network.anchor() : getpid();
-    if (m_proof.check(netPid, m_server->process->pid(), m_log.port(), bots, culprit, what)) {
+    if (m_proof.check(netPid, m_server->process->pid(), m_log.port(), bots, m_log.admitted(),
+                      closingExpected(), culprit, what)) {
         return true;
     }
-    abort(culprit, culprit != 0 ? seatName(culprit) + " " + what : what);
+    if (culprit != 0) {
+        penalize(culprit, what);
+    } else {
+        abort(0, what);
+    }
     return false;
+}
+
+bool MatchRunner::closingExpected() const {
+    // Jailed, every connection the server sees comes from a seat's relay, which passes on its
+    // bot's first connection alone: one that closed was its own seat's, given up.
+    if (m_setup.sandbox) {
+        return true;
+    }
+    // Players close their connections once the game is over; a seat that never sent its
+    // group id was never a player, however the game ended.
+    if (!m_log.finalReached()) {
+        return false;
+    }
+    for (unsigned k = 1; k <= m_log.admitted(); ++k) {
+        if (m_log.groups().count(k) == 0) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::string MatchRunner::limitMet(unsigned k) const {
@@ -695,6 +749,10 @@ void MatchRunner::writeResult(json& record) {
         m_end = "server_failed";
         m_reason = lastMessage(m_log.tail());
     }
+    if (m_culprit != 0 && m_replay.started()) {
+        writePenalty(record, serverExit);
+        return;
+    }
     json result = {{"end", m_end}, {"server_exit", serverExit}};
     if (m_end == "final") {
         std::vector<int> scores;
@@ -720,6 +778,41 @@ void MatchRunner::writeResult(json& record) {
             record["warnings"] = json::array({"a seat announced group 255 and was not timed"});
         }
     }
+}
+
+void MatchRunner::writePenalty(json& record, int serverExit) {
+    // The match counts: the guilty seat is disqualified where the game stood, and the others
+    // keep the places that position gives them, as if the server had disqualified it there.
+    // The reason is the arena's own text, which no reason of the server's reads like.
+    json& dqs = record["disqualifications"];
+    bool already = false;
+    for (json& d : dqs) {
+        if (d["seat"] == m_culprit) {
+            d["reason"] = m_penalty;
+            already = true;
+        }
+    }
+    if (!already) {
+        dqs.push_back(
+            {{"seat", m_culprit}, {"at_move", record["moves"].size()}, {"reason", m_penalty}});
+        m_replay.disqualify(m_culprit);
+    }
+    const std::vector<int> scores = m_replay.scores();
+    json scoreList = json::array();
+    for (int s : scores) {
+        scoreList.push_back(s >= 0 ? json(s) : json(nullptr));
+    }
+    record["result"] = {{"end", "final"},
+                        {"server_exit", serverExit},
+                        {"scores", scoreList},
+                        {"ranks", ranksOf(scores)}};
+    record["consistent"] = m_consistent;
+}
+
+void MatchRunner::penalize(unsigned seat, const std::string& what) {
+    abort(seat, seatName(seat) + " " + what);
+    m_culprit = seat;
+    m_penalty = what;
 }
 
 void MatchRunner::abort(unsigned seat, const std::string& reason) {

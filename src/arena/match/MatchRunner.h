@@ -94,7 +94,17 @@ private:
     void writeEvents(nlohmann::json& record);
     void writeResult(nlohmann::json& record);
 
+    /// Whether an admitted connection may have closed unproven: jailed (each came through its
+    /// seat's relay), or the game is over.
+    bool closingExpected() const;
+    /// Ends the match now. With a seat, the record names it as the silent or guilty one; the
+    /// match counts for nobody.
     void abort(unsigned seat, const std::string& reason);
+    /// Ends the match now because of what `seat` did: the seat is disqualified with `reason`
+    /// and the others are ranked by the position the game reached (see writeResult).
+    void penalize(unsigned seat, const std::string& what);
+    /// writeResult() for a match the arena ended because of a seat.
+    void writePenalty(nlohmann::json& record, int serverExit);
     std::string seatName(unsigned seat) const;
 
     MatchSetup m_setup;
@@ -114,6 +124,9 @@ private:
     std::string m_end = "final";
     std::string m_reason;
     nlohmann::json m_silentSeat;
+    /// The seat that caused the end, or 0.
+    unsigned m_culprit = 0;
+    std::string m_penalty;
     bool m_interrupted = false;
     bool m_consistent = false;
     MatchNetwork m_network;

@@ -216,7 +216,8 @@ bool SeatProof::descends(pid_t pid, pid_t ancestor) {
 }
 
 bool SeatProof::check(pid_t netPid, pid_t server, unsigned port, const std::vector<pid_t>& bots,
-                      unsigned& culprit, std::string& what) {
+                      unsigned admitted, bool closingExpected, unsigned& culprit,
+                      std::string& what) {
     for (unsigned long inode : clients(netPid, server, port)) {
         if (m_seen.count(inode) != 0) {
             continue;
@@ -225,7 +226,7 @@ bool SeatProof::check(pid_t netPid, pid_t server, unsigned port, const std::vect
         if (seat == 0) {
             const std::vector<unsigned long> now = clients(netPid, server, port);
             if (std::find(now.begin(), now.end(), inode) == now.end()) {
-                continue; // closed meanwhile: nothing left to prove
+                continue; // closed meanwhile: counted below as an admission left unproven
             }
             culprit = 0;
             what = "a process outside the line-up connected to the server";
@@ -239,6 +240,14 @@ bool SeatProof::check(pid_t netPid, pid_t server, unsigned port, const std::vect
             }
         }
         m_seen[inode] = seat;
+    }
+    // A seat is given at the server's accept: a connection that closed before anyone could
+    // see who made it still took a seat, and the bot meant for it waits unserved.
+    if (m_seen.size() < admitted && !closingExpected) {
+        culprit = 0;
+        what = "a connection to the server closed before it was proven (made outside the "
+               "line-up, or passed on by a bot)";
+        return false;
     }
     return true;
 }

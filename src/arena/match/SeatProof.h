@@ -14,12 +14,15 @@
 class SeatProof {
 public:
     /// Looks at the connections made since the last call. `netPid` is any process in the
-    /// match's network namespace, `bots[k - 1]` the process started for seat k (or -1). True
-    /// when every new connection belongs to a bot connecting for the first time; otherwise
-    /// false with `culprit` the seat that connected again (0: a process outside the line-up)
-    /// and `what` saying so.
+    /// match's network namespace, `bots[k - 1]` the process started for seat k (or -1),
+    /// `admitted` the connections the server has admitted so far. True when every new
+    /// connection belongs to a bot connecting for the first time and every admission is
+    /// proven; otherwise false with `culprit` the seat that connected again (0: a process
+    /// outside the line-up, or an admission whose connection closed before it could be
+    /// proven) and `what` saying so. A connection that closed unproven passes only when
+    /// `closingExpected` (the game is over, and each seat played its part).
     bool check(pid_t netPid, pid_t server, unsigned port, const std::vector<pid_t>& bots,
-               unsigned& culprit, std::string& what);
+               unsigned admitted, bool closingExpected, unsigned& culprit, std::string& what);
 
     /// The socket inodes of the clients, in that namespace, of the connections that the
     /// process `server` accepted on `port` (bounded).

@@ -105,7 +105,7 @@ void TournamentConfig::readBots(JsonFields& fields) {
     const json* list = fields.array("bots", 1, MAX_BOTS);
     for (size_t i = 0; list != nullptr && i < list->size() && fields.ok(); ++i) {
         readBot((*list)[i], fields.pathOf("bots", i), fields);
-        if (fields.ok()) {
+        if (fields.ok() && !bots.back().dir.empty()) {
             m_document["bots"][i]["dir"] = bots.back().dir;
         }
     }
@@ -114,7 +114,6 @@ void TournamentConfig::readBots(JsonFields& fields) {
 void TournamentConfig::readBot(const json& entry, const std::string& path, JsonFields& fields) {
     JsonFields bot(entry, path);
     Bot b;
-    b.dir = ".";
     bot.text("name", MAX_NAME_BYTES, b.name, true);
     bot.text("command", MAX_TEXT_BYTES, b.command, true);
     bot.path("dir", b.dir);
@@ -127,7 +126,8 @@ void TournamentConfig::readBot(const json& entry, const std::string& path, JsonF
     }
     fields.adopt(bot);
     if (fields.ok()) {
-        b.dir = absolute(b.dir);
+        // No `dir`: no folder of the organiser's is shown to the bot (see BotCommand::folder).
+        b.dir = b.dir.empty() ? b.dir : absolute(b.dir);
         bots.push_back(b);
     }
 }

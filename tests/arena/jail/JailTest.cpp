@@ -77,12 +77,89 @@ struct HostListener {
 };
 
 struct Hostile {
+    Hostile(std::string mode_, std::string arg_, json limits_, std::string says_,
+            std::string other_ = "random", json config_ = json::object(), std::string tag_ = "",
+            bool ownDir_ = true)
+        : mode(std::move(mode_)), arg(std::move(arg_)), limits(std::move(limits_)),
+          says(std::move(says_)), other(std::move(other_)), config(std::move(config_)),
+          tag(tag_.empty() ? mode : std::move(tag_)), ownDir(ownDir_) {}
+
     std::string mode;
     std::string arg;
     json limits;
     /// Found in a record (reasons, limits) or in the hostile bot's logs.
     std::string says;
+    /// The other bot's command (run in the hostile bot's folder when not a shorthand).
+    std::string other;
+    /// Keys over the tournament's.
+    json config;
+    /// Names the row's folders.
+    std::string tag;
+    /// Whether the hostile bot has a folder of its own; without, its script comes inline.
+    bool ownDir;
 };
+
+const char* const PENALTIES[] = {"connected more than once", "within the match timeout"};
+
+/// Seats the arena penalized whose bot is not the hostile one.
+std::string innocentsPenalized(const std::string& out) {
+    std::string wrong;
+    for (const auto& e : fs::directory_iterator(out + "/matches")) {
+        const json r = readJson(e.path().string());
+        for (const json& d : r["disqualifications"]) {
+            const std::string reason = d["reason"];
+            const bool arenas = reason.find(PENALTIES[0]) != std::string::npos ||
+                                reason.find(PENALTIES[1]) != std::string::npos;
+            const json& seat = r["seats"][d["seat"].get<size_t>() - 1];
+            if (arenas && seat["bot"] != "hostile") {
+                wrong += e.path().string() + ": " + d.dump() + "\n";
+            }
+        }
+    }
+    return wrong;
+}
+
+/// A bot without a folder of its own (its program inline): it finds its start folder empty
+/// and the file named by its argument unreadable, then connects and never answers.
+std::string inlineHostile() {
+    const std::string source =
+        "import os, socket, struct, sys\n"
+        "empty = os.listdir('.') == []\n"
+        "print('nodir sees a folder: ' + ('blocked' if empty else 'NOT BLOCKED'), flush=True)\n"
+        "try:\n"
+        "    open(sys.argv[2]).read()\n"
+        "    print('read: NOT BLOCKED', flush=True)\n"
+        "except OSError:\n"
+        "    print('read: blocked', flush=True)\n"
+        "address = (os.environ['REVERSI_HOST'], int(os.environ['REVERSI_PORT']))\n"
+        "s = socket.create_connection(address)\n"
+        "s.sendall(struct.pack('>BIB', 1, 1, 9))\n"
+        "while s.recv(65536):\n"
+        "    pass\n";
+    std::string hex;
+    for (const unsigned char c : source) {
+        const char* digits = "0123456789abcdef";
+        hex += digits[c >> 4];
+        hex += digits[c & 15];
+    }
+    return "python3 -c \"exec(bytes.fromhex('" + hex + "'))\"";
+}
+
+json botsOf(const Hostile& h, const std::string& root) {
+    const std::string hostileDir = root + "/bots/hostile";
+    json hostile = {{"name", "hostile"}, {"limits", h.limits}};
+    if (h.ownDir) {
+        hostile["command"] = "python3 hostile.py " + h.mode + " " + h.arg;
+        hostile["dir"] = hostileDir;
+    } else {
+        hostile["command"] = inlineHostile() + " " + h.mode + " " + h.arg;
+    }
+    const bool shorthand = h.other == "random";
+    json other = {{"name", "other"},
+                  {"command", h.other},
+                  {"dir", shorthand ? root + "/bots/other" : hostileDir}};
+    return json::array({hostile, other});
+}
 
 /// Everything the records of a tournament folder and its logs say.
 std::string everythingSaid(const std::string& out, int& records) {
@@ -122,7 +199,23 @@ void runTable(bool unprivileged) {
         {"read", secret, json::object(), "read: blocked"},
         {"write", dir.path() + "/t-write/matches", json::object(), "write: blocked"},
         {"hostnet", std::to_string(host.port), json::object(), "hostnet: blocked"},
-        {"twice", "", json::object(), "(hostile) connected more than once"},
+        {"twice", "", json::object(), "\"reason\":\"connected more than once\""},
+        // A ghost of the hostile bot's tree takes the next seat, or tries to.
+        {"ghost", "40", json::object(), "\"reason\":\"connected more than once\"",
+         "sleep 1; exec python3 hostile.py idle", json::object(), "ghost-early-slow"},
+        {"ghost", "150", json::object(), "\"reason\":\"connected more than once\"", "random",
+         json::object(), "ghost-late-fast"},
+        {"park", "", json::object(), "\"reason\":\"connected more than once\""},
+        {"listen", "", json::object(), "talk udp: blocked", "python3 hostile.py reach"},
+        {"freeze",
+         "",
+         json::object(),
+         "\"reason\":\"never answered its move request within the match timeout (5 s)\"",
+         "random",
+         {{"depth", 2}, {"match_timeout", 5}}},
+        {"syscalls", "", json::object(), "keyctl: blocked"},
+        {"nodir", dir.path() + "/t-nodir.json", json::object(), "nodir sees a folder: blocked",
+         "random", json::object(), "", false},
         {"sigstop", "", json::object(), "saw 0 other processes"},
         {"killparent", "", json::object(), "\"end\":\"final\""},
         {"daemon", mark, json::object(), "\"end\":\"final\""},
@@ -133,21 +226,18 @@ void runTable(bool unprivileged) {
     const auto before = snapshot(dir.path() + "/bots");
     std::vector<std::unique_ptr<ChildProcess>> runs;
     for (const Hostile& h : table) {
-        const std::string out = dir.path() + "/t-" + h.mode;
+        const std::string& tag = h.tag;
+        const std::string out = dir.path() + "/t-" + tag;
         fs::create_directories(out + "/matches");
         fs::permissions(out, fs::perms::all);
         fs::permissions(out + "/matches", fs::perms::all);
-        const json config = {
-            {"bots",
-             {{{"name", "hostile"},
-               {"command", "python3 hostile.py " + h.mode + " " + h.arg},
-               {"dir", dir.path() + "/bots/hostile"},
-               {"limits", h.limits}},
-              {{"name", "other"}, {"command", "random"}, {"dir", dir.path() + "/bots/other"}}}},
-            {"maps", {map}},
-            {"time", 1},
-            {"match_timeout", 30}};
-        const std::string cfg = dir.write("t-" + h.mode + ".json", config.dump());
+        json config = {
+            {"bots", botsOf(h, dir.path())}, {"maps", {map}}, {"time", 1}, {"match_timeout", 30}};
+        if (h.config.contains("depth")) {
+            config.erase("time");
+        }
+        config.update(h.config);
+        const std::string cfg = dir.write("t-" + tag + ".json", config.dump());
         std::vector<std::string> args{"tournament", cfg, "--out", out};
         std::vector<std::string> words = arenaArgs(args);
         std::string program = REVERSI_ARENA_BIN;
@@ -161,13 +251,15 @@ void runTable(bool unprivileged) {
     }
     for (size_t i = 0; i < table.size(); ++i) {
         const Hostile& h = table[i];
-        EXPECT_EQ(runs[i]->wait(LONG_WAIT), 0) << h.mode << runs[i]->output();
+        const std::string& tag = h.tag;
+        EXPECT_EQ(runs[i]->wait(LONG_WAIT), 0) << tag << runs[i]->output();
         int records = 0;
-        const std::string said = everythingSaid(dir.path() + "/t-" + h.mode, records);
-        EXPECT_EQ(records, 2) << h.mode << runs[i]->output();
-        EXPECT_NE(said.find(h.says), std::string::npos) << h.mode << ": " << said;
-        EXPECT_EQ(said.find("NOT BLOCKED"), std::string::npos) << h.mode << ": " << said;
-        EXPECT_EQ(said.find("(other) connected"), std::string::npos) << h.mode << ": " << said;
+        const std::string said = everythingSaid(dir.path() + "/t-" + tag, records);
+        EXPECT_EQ(innocentsPenalized(dir.path() + "/t-" + tag), "") << tag;
+        EXPECT_EQ(records, 2) << tag << runs[i]->output();
+        EXPECT_NE(said.find(h.says), std::string::npos) << tag << ": " << said;
+        EXPECT_EQ(said.find("NOT BLOCKED"), std::string::npos) << tag << ": " << said;
+        EXPECT_EQ(said.find("(other)"), std::string::npos) << tag << ": " << said;
     }
     std::this_thread::sleep_for(std::chrono::seconds(1));
     EXPECT_EQ(processesWith(dir.path()), std::vector<std::string>());

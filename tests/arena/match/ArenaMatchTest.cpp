@@ -97,6 +97,8 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
     const std::string notUtf8 = dir.write("bad\xFF.map", "2\n0\n0 0\n4 4\n\xFF 0 0\n");
     const std::string fake =
         std::string("python3 ") + REVERSI_SOURCE_DIR + "/tests/arena/fakebot.py ";
+    const std::string hostile =
+        std::string("python3 ") + REVERSI_SOURCE_DIR + "/tests/arena/hostile.py ";
     struct Case {
         std::string name;
         std::vector<std::string> args;
@@ -112,14 +114,22 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
          {map, "--bot", "random", "--bot", "sleep 60", "-t", "1", "--connect-timeout", "1"},
          "aborted",
          "seat 2 (sleep) did not connect within 1 s"},
+        // The seat that stops the match loses it; the other keeps its place.
         {"twice",
          {map, "--bot", fake + "twice", "--bot", "random", "-t", "1"},
-         "aborted",
+         "final",
          "connected more than once"},
         {"hang-depth",
          {map, "--bot", "random", "--bot", fake + "hang", "-d", "2", "--match-timeout", "4"},
+         "final",
+         "never answered its move request within the match timeout (4 s)"},
+        // Unjailed, a ghost that connects and closes before the slow bot of seat 2 connects
+        // takes seat 2: no seat can be named, and the match is void rather than won.
+        {"ghost",
+         {map, "--bot", hostile + "ghost 150", "--bot", "sleep 1; exec {client} -p {port}", "-t",
+          "1"},
          "aborted",
-         "seat 2 (fakebot.py) never answered its move request"},
+         "a connection to the server closed before it was proven"},
         {"hang-time",
          {map, "--bot", fake + "hang", "--bot", "random", "-t", "0.3"},
          "final",
@@ -200,7 +210,13 @@ TEST(ArenaMatch, MisbehavingBotsBecomeClearEntries) {
     EXPECT_EQ(repaired["warnings"], json::array({"bytes that are not UTF-8 were replaced by U+FFFD "
                                                  "in id, map.file, map.text, seats[1].command"}));
     const json hang = readRecord(dir.path() + "/hang-depth.json");
-    EXPECT_EQ(hang["result"]["silent_seat"], 2);
+    EXPECT_EQ(hang["result"]["ranks"], json({1, 2}));
+    EXPECT_EQ(hang["disqualifications"].back(),
+              json({{"seat", 2},
+                    {"at_move", hang["moves"].size()},
+                    {"reason", "never answered its move request within the match timeout (4 s)"}}));
+    const json twice = readRecord(dir.path() + "/twice.json");
+    EXPECT_EQ(twice["result"]["scores"], json({nullptr, 2}));
 }
 
 TEST(ArenaMatch, LiveViewByDefaultServerConsoleWithShowOnlyTheResultWhenQuiet) {
