@@ -89,6 +89,22 @@ void snapshot(League& league) {
     }
 }
 
+/// A worker's first line: what it will do.
+std::string planLine(const LeagueConfig& config, const LeagueProgress& p, unsigned jobs) {
+    const size_t left = p.needed - p.done;
+    std::string line = config.sampled
+                           ? "Sampled schedule, about " + std::to_string(config.matchesPerVersion) +
+                                 " matches per version and map: "
+                           : "Round robin: ";
+    line += std::to_string(p.done) + " of " + (config.sampled ? "about " : "") +
+            std::to_string(p.expected) + " matches played; ";
+    if (left == 0) {
+        return line + "nothing left to play";
+    }
+    return line + std::to_string(left) + " left to play (" + std::to_string(p.added) +
+           " newly planned), up to " + std::to_string(std::max(1u, jobs)) + " at once here";
+}
+
 } // namespace
 
 bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
@@ -147,9 +163,8 @@ bool LeagueCommand::play() {
         }
         return false;
     }
-    LOG(logger, lumber::INFO) << progress.done << " of " << progress.needed
-                              << " needed matches are played; " << progress.added
-                              << " new ones planned";
+    const unsigned jobs = m_jobs != 0 ? m_jobs : config.concurrency;
+    LOG(logger, lumber::INFO) << planLine(config, progress, jobs);
     LeagueRunner runner(*league, config);
     runner.serverProgram = Arena::serverProgram(m_server);
     runner.clientProgram = Arena::clientProgram(m_client);
@@ -160,7 +175,6 @@ bool LeagueCommand::play() {
     }
     runner.onStandings = [&] { printTables(*league, TOP_ROWS); };
     Arena::catchInterrupts();
-    const unsigned jobs = m_jobs != 0 ? m_jobs : config.concurrency;
     const bool ok = runner.run(jobs);
     snapshot(*league);
     Arena::interrupted() = Arena::stopRequested();

@@ -6,10 +6,12 @@
 #include "LeagueRecord.h"
 #include "LeagueSchema.h"
 #include "Map.h"
+#include "SampledPlanner.h"
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <unordered_set>
 
@@ -19,6 +21,8 @@ namespace {
 
 /// Arbitrary, fixed: the lock that keeps two arenas from planning one league at once.
 constexpr std::int64_t SCHEDULE_LOCK = 0x6c65616775650002;
+/// The most needed matches a sampled schedule leaves unplayed at once (more with more slots).
+constexpr size_t SAMPLED_WINDOW = 64;
 /// Map files are small; anything larger is not one.
 constexpr std::streamsize MAX_MAP_BYTES = 1 << 20;
 
@@ -141,6 +145,65 @@ bool League::syncMatches(const std::vector<PlannedMatch>& planned, LeagueProgres
     return m_matches.add(fresh) || fail("cannot add the new matches");
 }
 
+bool League::planRoundRobin(const LeagueConfig& config, const std::vector<std::int64_t>& versions,
+                            const std::vector<std::vector<PlanMap>>& rounds,
+                            std::vector<PlannedMatch>& planned) {
+    std::vector<unsigned> seats;
+    for (const PlanMap& map : rounds.front()) {
+        seats.push_back(static_cast<unsigned>(map.seats));
+    }
+    const uint64_t size = TournamentConfig::planSize(versions.size(), seats, config.rounds);
+    if (size > LeagueConfig::MAX_ROUND_ROBIN) {
+        m_error = "a round robin of this league would plan " +
+                  (size > TournamentConfig::MAX_MATCHES ? "over " + std::to_string(size - 1)
+                                                        : std::to_string(size)) +
+                  " matches, more than " + std::to_string(LeagueConfig::MAX_ROUND_ROBIN) +
+                  ": set \"schedule\": \"sampled\" and \"matches_per_version\" in " + config.file;
+        return false;
+    }
+    planned = LeaguePlanner::plan(versions, rounds, config.timeMs(), config.depthLimit(),
+                                  std::int64_t{config.seed});
+    return true;
+}
+
+bool League::planSampled(const LeagueConfig& config, const std::vector<std::int64_t>& versions,
+                         const std::vector<std::vector<PlanMap>>& rounds,
+                         std::vector<PlannedMatch>& planned, size_t& expected) {
+    SampledInput in;
+    in.versions = versions;
+    in.maps.assign(rounds.front().size(), {});
+    for (const std::vector<PlanMap>& round : rounds) {
+        for (size_t m = 0; m < round.size(); ++m) {
+            in.maps[m].push_back(round[m]);
+        }
+    }
+    in.timeMs = config.timeMs();
+    in.depth = config.depthLimit();
+    in.seed = std::int64_t{config.seed};
+    in.perVersion = config.matchesPerVersion;
+    in.window = std::max(SAMPLED_WINDOW, size_t{4} * config.concurrency);
+    std::map<std::int64_t, SampledResult> results;
+    const bool read =
+        m_matches.all(in.existing, in.existingDone) &&
+        m_matches.finished([&](const FinishedSeat& seat) {
+            if (seat.end == "final") {
+                SampledResult& r = results[seat.matchId];
+                r.versions.push_back(seat.version);
+                r.ranks.push_back(seat.result.disqualified.empty() ? seat.result.rank : 0);
+            }
+        });
+    if (!read) {
+        return fail("cannot read the league's matches");
+    }
+    for (auto& entry : results) {
+        in.results.push_back(std::move(entry.second));
+    }
+    SampledPlan plan = SampledPlanner::plan(in);
+    planned = std::move(plan.needed);
+    expected = plan.expected;
+    return true;
+}
+
 bool League::schedule(const LeagueConfig& config, LeagueProgress& progress) {
     std::lock_guard<std::mutex> lock(m_lock);
     if (!m_db->begin() || (m_db->dialect() == SqlDatabase::Dialect::Postgres &&
@@ -153,26 +216,33 @@ bool League::schedule(const LeagueConfig& config, LeagueProgress& progress) {
         m_db->rollback();
         return false;
     }
-    const std::vector<PlannedMatch> planned = LeaguePlanner::plan(
-        versions, rounds, config.timeMs(), config.depthLimit(), std::int64_t{config.seed});
-    if (!syncMatches(planned, progress)) {
+    std::vector<PlannedMatch> planned;
+    size_t expected = 0;
+    const bool ok = config.sampled ? planSampled(config, versions, rounds, planned, expected)
+                                   : planRoundRobin(config, versions, rounds, planned);
+    if (!ok || !syncMatches(planned, progress)) {
         m_db->rollback();
         return false;
     }
+    m_expected = expected;
+    progress.expected = std::max(expected, progress.needed);
     return m_db->commit() || fail("cannot commit the plan");
 }
 
 bool League::progress(LeagueProgress& out) {
     std::lock_guard<std::mutex> lock(m_lock);
     out = LeagueProgress();
-    return m_db->query("SELECT status, COUNT(*) FROM matches WHERE needed = 1 GROUP BY status", {},
-                       [&](const SqlRow& row) {
-                           const auto n = static_cast<size_t>(row.integer(1));
-                           out.needed += n;
-                           out.done += row.text(0) == "done" ? n : 0;
-                           out.claimed += row.text(0) == "claimed" ? n : 0;
-                       }) ||
-           fail("cannot count the matches");
+    if (!m_db->query("SELECT status, COUNT(*) FROM matches WHERE needed = 1 GROUP BY status", {},
+                     [&](const SqlRow& row) {
+                         const auto n = static_cast<size_t>(row.integer(1));
+                         out.needed += n;
+                         out.done += row.text(0) == "done" ? n : 0;
+                         out.claimed += row.text(0) == "claimed" ? n : 0;
+                     })) {
+        return fail("cannot count the matches");
+    }
+    out.expected = std::max(m_expected, out.needed);
+    return true;
 }
 
 bool League::claimNext(const std::string& worker, unsigned leaseSeconds, LeagueMatch& out,

@@ -22,6 +22,9 @@ struct LeagueProgress {
     size_t claimed = 0;
     /// Matches added by the last schedule().
     size_t added = 0;
+    /// About how many needed matches the league holds once planned in full: `needed` for a
+    /// round robin; more for a sampled schedule, which plans a window at a time.
+    size_t expected = 0;
 };
 
 class League {
@@ -35,6 +38,8 @@ public:
     /// Makes the database hold what the configuration needs: its bots' current versions (a new
     /// command is a new version), its maps (and openings), and every match they need that is
     /// not there yet. Matches no longer needed stay for history but leave play and standings.
+    /// A sampled schedule plans its next window of matches (SampledPlanner); a round robin
+    /// over LeagueConfig::MAX_ROUND_ROBIN matches is refused.
     bool schedule(const LeagueConfig& config, LeagueProgress& progress);
     bool progress(LeagueProgress& out);
     /// Claims the next needed match for `worker` for `leaseSeconds`; `found` is false when
@@ -74,6 +79,12 @@ private:
     explicit League(std::unique_ptr<SqlDatabase> db);
     bool syncBots(const LeagueConfig& config, std::vector<std::int64_t>& current);
     bool syncMaps(const LeagueConfig& config, std::vector<std::vector<struct PlanMap>>& rounds);
+    bool planRoundRobin(const LeagueConfig& config, const std::vector<std::int64_t>& versions,
+                        const std::vector<std::vector<PlanMap>>& rounds,
+                        std::vector<PlannedMatch>& planned);
+    bool planSampled(const LeagueConfig& config, const std::vector<std::int64_t>& versions,
+                     const std::vector<std::vector<PlanMap>>& rounds,
+                     std::vector<PlannedMatch>& planned, size_t& expected);
     bool syncMatches(const std::vector<PlannedMatch>& planned, LeagueProgress& progress);
     bool fail(const std::string& what);
 
@@ -84,4 +95,6 @@ private:
     MatchRepository m_matches;
     RatingRepository m_ratings;
     std::string m_error;
+    /// The last schedule's LeagueProgress::expected.
+    size_t m_expected = 0;
 };

@@ -59,6 +59,25 @@ bool MatchRepository::setNeeded(std::int64_t id, bool needed) {
     return m_db.exec("UPDATE matches SET needed = ? WHERE id = ?", {std::int64_t{needed}, id});
 }
 
+bool MatchRepository::all(std::vector<PlannedMatch>& out, std::vector<bool>& done) {
+    out.clear();
+    done.clear();
+    std::int64_t last = 0;
+    return m_db.query("SELECT m.id, m.key, m.map_id, m.round, m.time_ms, m.depth, m.seed, "
+                      "m.status, s.version_id FROM matches m JOIN seats s ON s.match_id = m.id "
+                      "ORDER BY m.id, s.seat",
+                      {}, [&](const SqlRow& row) {
+                          if (out.empty() || row.integer(0) != last) {
+                              LeagueMatch m;
+                              matchOf(row, m);
+                              last = m.id;
+                              out.push_back(m);
+                              done.push_back(m.status == "done");
+                          }
+                          out.back().versions.push_back(row.integer(8));
+                      });
+}
+
 bool MatchRepository::seatsOf(LeagueMatch& match) {
     match.versions.clear();
     return m_db.query("SELECT version_id FROM seats WHERE match_id = ? ORDER BY seat", {match.id},

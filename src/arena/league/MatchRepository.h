@@ -85,6 +85,8 @@ public:
     /// Adds planned matches with their seats (the caller holds a transaction).
     bool add(const std::vector<PlannedMatch>& matches);
     bool setNeeded(std::int64_t id, bool needed);
+    /// Every match the league holds, by id, with whether it is done.
+    bool all(std::vector<PlannedMatch>& out, std::vector<bool>& done);
 
     /// Claims the first needed pending match, or a claimed one whose lease ended before `now`, for
     /// `worker` until `until` (Unix seconds). `found` is false when none is left. Atomic: two

@@ -1,8 +1,8 @@
 // Leagues on SQLite: tables against numbers worked out by hand, from imported records and from
 // a bot that never connects.
 
-#include "arena/LeagueTestUtil.h"
 #include "MatchRecord.h"
+#include "arena/LeagueTestUtil.h"
 
 #include <array>
 
@@ -157,6 +157,6 @@ TEST(League, ALeagueOfOneBotPlansEachSeatingOnce) {
     std::string output;
     json t;
     ASSERT_NO_FATAL_FAILURE(playAndTabulate(dir, output, t));
-    EXPECT_NE(output.find("2 new ones planned"), std::string::npos) << output;
+    EXPECT_NE(output.find("(2 newly planned)"), std::string::npos) << output;
     EXPECT_EQ(t["matches"], 2) << output;
 }
