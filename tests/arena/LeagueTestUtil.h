@@ -7,6 +7,7 @@
 #include "SqlDatabase.h"
 #include "arena/ArenaTestUtil.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -100,7 +101,11 @@ inline void growingLeague(const TempDir& dir, const std::string& database) {
         json maps;
         std::int64_t added;
         json extra = json::object();
+        /// When set: the content of g's own folder, written before the step.
+        std::string weights = "";
     };
+    const json gOwn = {{"name", "g"}, {"command", "greedy:7"}, {"dir", "gdir"}};
+    std::filesystem::create_directories(dir.path() + "/gdir");
     const json sampled = {{"schedule", "sampled"}, {"matches_per_version", 6}};
     const std::vector<Step> steps{
         {"two bots on two maps", {r, g}, {"a.map", "b.map"}, 4},
@@ -111,9 +116,17 @@ inline void growingLeague(const TempDir& dir, const std::string& database) {
         // Every version has 4 matches on each two-player map and 3 on the three-player one:
         // two more line-ups of two on each (one version goes over) and one more of three.
         {"sampled, 6 per version", {r, gNew, fixed}, {"a.map", "b.map", "c.map"}, 11, sampled},
+        // g moves into a folder of its own, then a file in it changes: a new version each time,
+        // which plays its share (and the others make up what they played against the old one;
+        // how many of their matches with each other stay depends on the line-ups drawn).
+        {"g in its own folder", {r, gOwn, fixed}, {"a.map", "b.map", "c.map"}, 22, sampled, "1"},
+        {"a file of g's changed", {r, gOwn, fixed}, {"a.map", "b.map", "c.map"}, 18, sampled, "2"},
     };
     std::int64_t total = 0;
     for (const Step& step : steps) {
+        if (!step.weights.empty()) {
+            dir.write("gdir/weights.txt", step.weights);
+        }
         writeLeague(dir, database, step.bots, step.maps, step.extra);
         std::string output;
         ASSERT_EQ(runLeague(dir, output), 0) << step.what << "\n" << output;
@@ -121,6 +134,9 @@ inline void growingLeague(const TempDir& dir, const std::string& database) {
                   std::string::npos)
             << step.what << "\n"
             << output;
+        if (!step.weights.empty()) {
+            EXPECT_NE(output.find("New versions: g (v"), std::string::npos) << output;
+        }
         total += step.added;
         const Counts c = counts(target);
         EXPECT_EQ(c.done, total) << step.what;

@@ -164,6 +164,13 @@ bool LeagueCommand::play() {
         return false;
     }
     const unsigned jobs = m_jobs != 0 ? m_jobs : config.concurrency;
+    if (!progress.changed.empty()) {
+        std::string names;
+        for (const std::string& bot : progress.changed) {
+            names += (names.empty() ? "" : ", ") + bot;
+        }
+        LOG(logger, lumber::INFO) << "New versions: " << names;
+    }
     LOG(logger, lumber::INFO) << planLine(config, progress, jobs);
     LeagueRunner runner(*league, config);
     runner.serverProgram = Arena::serverProgram(m_server);

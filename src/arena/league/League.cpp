@@ -1,6 +1,7 @@
 #include "League.h"
 
 #include "BoundedFile.h"
+#include "FolderDigest.h"
 #include "LeagueOpenings.h"
 #include "LeaguePlanner.h"
 #include "LeagueRecord.h"
@@ -67,11 +68,38 @@ bool League::fail(const std::string& what) {
     return false;
 }
 
-bool League::syncBots(const LeagueConfig& config, std::vector<std::int64_t>& current) {
+std::string League::digestOf(const LeagueConfig& config, const std::string& dir) {
+    // The league's own folder holds its database and logs, which change with every match: a
+    // bot run from there is known by its command alone.
+    if (dir.empty() || dir == config.folder) {
+        return "";
+    }
+    const auto known = m_digests.find(dir);
+    if (known != m_digests.end()) {
+        return known->second;
+    }
+    std::string digest;
+    bool truncated = false;
+    std::string error;
+    // An unreadable folder is the jail's to report when the bot starts; here it has no content.
+    if (!FolderDigest::of(dir, digest, truncated, error)) {
+        digest = "";
+    }
+    m_digests[dir] = digest;
+    return digest;
+}
+
+bool League::syncBots(const LeagueConfig& config, std::vector<std::int64_t>& current,
+                      std::vector<std::string>& changed) {
     for (const TournamentConfig::Bot& bot : config.bots) {
         BotVersion v;
-        if (!m_bots.versionFor(bot.name, bot.command, bot.dir, now(), v)) {
+        bool fresh = false;
+        if (!m_bots.versionFor(bot.name, bot.command, digestOf(config, bot.dir), bot.dir, now(), v,
+                               fresh)) {
             return fail("cannot add bot " + bot.name);
+        }
+        if (fresh && v.version > 1) {
+            changed.push_back(bot.name + " (v" + std::to_string(v.version) + ")");
         }
         current.push_back(v.id);
     }
@@ -212,7 +240,8 @@ bool League::schedule(const LeagueConfig& config, LeagueProgress& progress) {
     }
     std::vector<std::int64_t> versions;
     std::vector<std::vector<PlanMap>> rounds;
-    if (!syncBots(config, versions) || !syncMaps(config, rounds)) {
+    std::vector<std::string> changed;
+    if (!syncBots(config, versions, changed) || !syncMaps(config, rounds)) {
         m_db->rollback();
         return false;
     }
@@ -226,6 +255,7 @@ bool League::schedule(const LeagueConfig& config, LeagueProgress& progress) {
     }
     m_expected = expected;
     progress.expected = std::max(expected, progress.needed);
+    progress.changed = changed;
     return m_db->commit() || fail("cannot commit the plan");
 }
 
@@ -295,7 +325,8 @@ bool League::importRecord(const json& record, bool& added) {
     PlannedMatch m;
     for (const auto& bot : read.bots) {
         BotVersion v;
-        if (!m_bots.versionFor(bot.first, bot.second, "", now(), v)) {
+        bool fresh = false;
+        if (!m_bots.versionFor(bot.first, bot.second, "", "", now(), v, fresh)) {
             return fail("cannot add bot " + bot.first);
         }
         m.versions.push_back(v.id);

@@ -9,6 +9,7 @@
 #include "RatingRepository.h"
 #include "SqlDatabase.h"
 
+#include <map>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -25,6 +26,8 @@ struct LeagueProgress {
     /// About how many needed matches the league holds once planned in full: `needed` for a
     /// round robin; more for a sampled schedule, which plans a window at a time.
     size_t expected = 0;
+    /// Bots of the configuration that got a new version in this schedule(), as "name (vN)".
+    std::vector<std::string> changed;
 };
 
 class League {
@@ -36,10 +39,10 @@ public:
     // Planning and playing
 
     /// Makes the database hold what the configuration needs: its bots' current versions (a new
-    /// command is a new version), its maps (and openings), and every match they need that is
-    /// not there yet. Matches no longer needed stay for history but leave play and standings.
-    /// A sampled schedule plans its next window of matches (SampledPlanner); a round robin
-    /// over LeagueConfig::MAX_ROUND_ROBIN matches is refused.
+    /// command, or new content in the bot's own folder, is a new version), its maps (and openings),
+    /// and every match they need that is not there yet. Matches no longer needed stay for history
+    /// but leave play and standings. A sampled schedule plans its next window of matches
+    /// (SampledPlanner); a round robin over LeagueConfig::MAX_ROUND_ROBIN matches is refused.
     bool schedule(const LeagueConfig& config, LeagueProgress& progress);
     bool progress(LeagueProgress& out);
     /// Claims the next needed match for `worker` for `leaseSeconds`; `found` is false when
@@ -77,7 +80,10 @@ public:
 
 private:
     explicit League(std::unique_ptr<SqlDatabase> db);
-    bool syncBots(const LeagueConfig& config, std::vector<std::int64_t>& current);
+    /// The content digest of a bot's folder, read once per League and folder.
+    std::string digestOf(const LeagueConfig& config, const std::string& dir);
+    bool syncBots(const LeagueConfig& config, std::vector<std::int64_t>& current,
+                  std::vector<std::string>& changed);
     bool syncMaps(const LeagueConfig& config, std::vector<std::vector<struct PlanMap>>& rounds);
     bool planRoundRobin(const LeagueConfig& config, const std::vector<std::int64_t>& versions,
                         const std::vector<std::vector<PlanMap>>& rounds,
@@ -97,4 +103,5 @@ private:
     std::string m_error;
     /// The last schedule's LeagueProgress::expected.
     size_t m_expected = 0;
+    std::map<std::string, std::string> m_digests;
 };

@@ -42,6 +42,24 @@ const std::vector<std::vector<std::string>>& migrations() {
             "version_id BIGINT NOT NULL REFERENCES bot_versions(id), matches INTEGER NOT NULL, "
             "elo DOUBLE PRECISION, low DOUBLE PRECISION, high DOUBLE PRECISION)",
         },
+        // 2: a version is its command and the digest of its folder's content; SQLite cannot
+        // change a table's constraints, so it builds the table anew (foreign keys off).
+        {
+            "postgres:ALTER TABLE bot_versions ADD COLUMN digest TEXT NOT NULL DEFAULT ''",
+            "postgres:ALTER TABLE bot_versions DROP CONSTRAINT bot_versions_bot_id_command_key",
+            "postgres:ALTER TABLE bot_versions ADD CONSTRAINT bot_versions_identity "
+            "UNIQUE (bot_id, command, digest)",
+            "sqlite:CREATE TABLE bot_versions_new (id {id}, "
+            "bot_id BIGINT NOT NULL REFERENCES bots(id), version INTEGER NOT NULL, "
+            "command TEXT NOT NULL, digest TEXT NOT NULL DEFAULT '', dir TEXT NOT NULL, "
+            "created BIGINT NOT NULL, current INTEGER NOT NULL DEFAULT 0, "
+            "UNIQUE (bot_id, command, digest), UNIQUE (bot_id, version))",
+            "sqlite:INSERT INTO bot_versions_new (id, bot_id, version, command, dir, created, "
+            "current) SELECT id, bot_id, version, command, dir, created, current "
+            "FROM bot_versions",
+            "sqlite:DROP TABLE bot_versions",
+            "sqlite:ALTER TABLE bot_versions_new RENAME TO bot_versions",
+        },
     };
     return steps;
 }
@@ -68,9 +86,22 @@ bool currentVersion(SqlDatabase& db, std::int64_t& version) {
            db.scalar("SELECT MAX(version) FROM schema_version", {}, version, found);
 }
 
+/// A statement for one dialect only starts with "sqlite:" or "postgres:"; empty for the other.
+std::string forDialect(const std::string& sql, SqlDatabase::Dialect dialect) {
+    const bool postgres = dialect == SqlDatabase::Dialect::Postgres;
+    for (const auto& [prefix, mine] : {std::make_pair(std::string("sqlite:"), !postgres),
+                                       std::make_pair(std::string("postgres:"), postgres)}) {
+        if (sql.compare(0, prefix.size(), prefix) == 0) {
+            return mine ? sql.substr(prefix.size()) : "";
+        }
+    }
+    return sql;
+}
+
 bool applyStep(SqlDatabase& db, size_t step) {
-    for (const std::string& sql : migrations()[step]) {
-        if (!db.exec(dialectOf(sql, db.dialect()))) {
+    for (const std::string& statement : migrations()[step]) {
+        const std::string sql = forDialect(statement, db.dialect());
+        if (!sql.empty() && !db.exec(dialectOf(sql, db.dialect()))) {
             return false;
         }
     }
@@ -85,6 +116,21 @@ int LeagueSchema::latest() {
 }
 
 bool LeagueSchema::migrate(SqlDatabase& db, std::string& error) {
+    // SQLite rebuilds a table that others refer to: its foreign keys are checked again after.
+    const bool sqlite = db.dialect() == SqlDatabase::Dialect::Sqlite;
+    if (sqlite && !db.exec("PRAGMA foreign_keys=OFF")) {
+        error = "cannot prepare the league's schema: " + db.error();
+        return false;
+    }
+    const bool migrated = migrateSteps(db, error);
+    if (sqlite && !db.exec("PRAGMA foreign_keys=ON")) {
+        error = "cannot check the league's references: " + db.error();
+        return false;
+    }
+    return migrated;
+}
+
+bool LeagueSchema::migrateSteps(SqlDatabase& db, std::string& error) {
     std::int64_t version = 0;
     if (!db.begin() ||
         (db.dialect() == SqlDatabase::Dialect::Postgres &&

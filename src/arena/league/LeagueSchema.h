@@ -14,4 +14,7 @@ public:
     static bool migrate(SqlDatabase& db, std::string& error);
     /// The version this program's migrations reach.
     static int latest();
+
+private:
+    static bool migrateSteps(SqlDatabase& db, std::string& error);
 };
