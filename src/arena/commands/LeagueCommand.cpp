@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <map>
+#include <set>
 
 namespace fs = std::filesystem;
 using json = nlohmann::json;
@@ -89,6 +91,56 @@ void snapshot(League& league) {
     }
 }
 
+/// What went wrong for one bot in the needed matches: forfeits and matches left unplayed, each
+/// with the first reason and a log to read.
+struct BotFailures {
+    size_t forfeits = 0;
+    std::string forfeitWhy;
+    std::string forfeitLog;
+    size_t unplayed = 0;
+    std::string unplayedWhy;
+    std::string unplayedLog;
+};
+
+std::string matchesText(size_t n) {
+    return std::to_string(n) + (n == 1 ? " match" : " matches");
+}
+
+/// Prints, per bot, what it forfeited and what stays unplayed; the number of matches unplayed.
+bool summarize(League& league, const LeagueConfig& config, size_t& unplayed) {
+    std::map<std::string, BotFailures> bots;
+    std::set<std::int64_t> unplayedIds;
+    const bool read = league.failures([&](const FailedSeat& f) {
+        BotFailures& b = bots[f.bot];
+        const std::string log = config.folder + "/logs/m" + std::to_string(f.matchId);
+        if (f.end == "final") {
+            b.forfeitWhy = b.forfeits++ == 0 ? f.disqualified : b.forfeitWhy;
+            b.forfeitLog = b.forfeitLog.empty() ? log + "/seat" + std::to_string(f.seat) + ".log"
+                                                : b.forfeitLog;
+            return;
+        }
+        unplayedIds.insert(f.matchId);
+        b.unplayedWhy = b.unplayed++ == 0 ? f.end + ": " + f.reason : b.unplayedWhy;
+        b.unplayedLog = b.unplayedLog.empty() ? log : b.unplayedLog;
+    });
+    if (!read) {
+        LOG(logger, lumber::ERR) << league.error();
+        return false;
+    }
+    for (const auto& [bot, b] : bots) {
+        if (b.forfeits > 0) {
+            LOG(logger, lumber::WARN) << bot << ": " << matchesText(b.forfeits) << " forfeited ("
+                                      << b.forfeitWhy << "); log: " << b.forfeitLog;
+        }
+        if (b.unplayed > 0) {
+            LOG(logger, lumber::WARN) << bot << ": " << matchesText(b.unplayed) << " unplayed ("
+                                      << b.unplayedWhy << "); log: " << b.unplayedLog;
+        }
+    }
+    unplayed = unplayedIds.size();
+    return true;
+}
+
 /// A worker's first line: what it will do.
 std::string planLine(const LeagueConfig& config, const LeagueProgress& p, unsigned jobs) {
     const size_t left = p.needed - p.done;
@@ -157,11 +209,16 @@ bool LeagueCommand::play() {
     LeagueConfig config;
     std::unique_ptr<League> league = openLeague(m_first, config);
     LeagueProgress progress;
-    if (!league || !league->schedule(config, progress)) {
+    std::int64_t reopened = 0;
+    if (!league || !league->reopenUnplayed(reopened) || !league->schedule(config, progress)) {
         if (league) {
             LOG(logger, lumber::ERR) << league->error();
         }
         return false;
+    }
+    if (reopened > 0) {
+        LOG(logger, lumber::INFO) << matchesText(static_cast<size_t>(reopened))
+                                  << " left unplayed by an earlier run are played again";
     }
     const unsigned jobs = m_jobs != 0 ? m_jobs : config.concurrency;
     if (!progress.changed.empty()) {
@@ -185,13 +242,22 @@ bool LeagueCommand::play() {
     const bool ok = runner.run(jobs);
     snapshot(*league);
     Arena::interrupted() = Arena::stopRequested();
+    size_t unplayed = 0;
     if (Arena::interrupted()) {
         LOG(logger, lumber::WARN) << "Interrupted; resume with: arena league " << m_first;
-    } else if (ok) {
-        LOG(logger, lumber::INFO) << "Every needed match is played; see: arena league report "
-                                  << m_first;
+        return false;
     }
-    return ok;
+    if (!ok || !summarize(*league, config, unplayed)) {
+        return false;
+    }
+    if (unplayed > 0) {
+        LOG(logger, lumber::ERR) << matchesText(unplayed) << " stay unplayed; once their cause "
+                                 << "is mended, play them again with: arena league " << m_first;
+        return false;
+    }
+    LOG(logger, lumber::INFO) << "Every needed match is played; see: arena league report "
+                              << m_first;
+    return true;
 }
 
 bool LeagueCommand::report() {

@@ -10,7 +10,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr size_t CHUNK = 64 * 1024;
+constexpr size_t CHUNK = size_t{64} * 1024;
 
 struct Entry {
     std::string path;

@@ -398,6 +398,20 @@ bool League::unfinished(const std::function<void(std::int64_t, const std::string
     return m_matches.unfinished(each) || fail("cannot read the aborted matches");
 }
 
+bool League::failures(const std::function<void(const FailedSeat&)>& each) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_matches.failures(each) || fail("cannot read the failed matches");
+}
+
+bool League::reopenUnplayed(std::int64_t& reopened) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!m_matches.reopenUnplayed(reopened)) {
+        m_db->rollback();
+        return fail("cannot reopen the unplayed matches");
+    }
+    return true;
+}
+
 bool League::snapshot(const std::string& scope, const std::vector<RatingEntry>& entries) {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_ratings.add(now(), scope, entries) || fail("cannot store the ratings");

@@ -68,6 +68,10 @@ public:
     bool maps(std::vector<LeagueMap>& out);
     /// Every seat of every finished match, for the tables.
     bool finished(const std::function<void(const FinishedSeat&)>& each);
+    /// Seats of the needed matches forfeited or left unplayed (MatchRepository::failures).
+    bool failures(const std::function<void(const FailedSeat&)>& each);
+    /// Makes the needed matches left unplayed (aborted) pending again; how many in `reopened`.
+    bool reopenUnplayed(std::int64_t& reopened);
     bool unfinished(const std::function<void(std::int64_t, const std::string&, const std::string&,
                                              const std::string&)>& each);
     /// Stores the current ratings of a scope.

@@ -25,6 +25,8 @@ constexpr unsigned TOP_PORT = 65000;
 /// The server tries its base port and the 100 above it.
 constexpr unsigned PORTS_PER_SERVER = 101;
 constexpr int BAR_WIDTH = 30;
+/// Times a match aborted for nobody's fault is played again within one run.
+constexpr int MAX_RETRIES = 3;
 
 double seconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
@@ -52,6 +54,24 @@ std::string progressBar(size_t done, size_t needed, double perMinute) {
                              : std::to_string(static_cast<int>(minutes)) + "m");
     }
     return line.str();
+}
+
+/// Whether a recorded match ended for no bot's fault (the server, the jail, the machine): such
+/// a match is played again. A seat that caused the abort is named in "silent_seat".
+bool nobodysFault(const json& record) {
+    const json& result = record["result"];
+    const std::string end = result.value("end", "");
+    return end == "server_failed" || (end == "aborted" && !(result.contains("silent_seat") &&
+                                                            result["silent_seat"].is_number()));
+}
+
+/// "alice, bob": the bots of a record by seat.
+std::string lineupOf(const json& record) {
+    std::string names;
+    for (const json& seat : record["seats"]) {
+        names += (names.empty() ? "" : ", ") + seat.value("bot", std::string("?"));
+    }
+    return names;
 }
 
 } // namespace
@@ -150,6 +170,13 @@ bool LeagueRunner::playOne(const std::string& worker, const LeagueMatch& match, 
         m_held.erase(match.id);
     }
     if (outcome != MatchOutcome::Recorded) {
+        return m_league.release(match.id, worker);
+    }
+    if (nobodysFault(record) && match.attempts <= MAX_RETRIES) {
+        LOG(logger, lumber::WARN) << "a match on " << mapName << " (" << lineupOf(record)
+                                  << ") was aborted: " << record["result"].value("reason", "")
+                                  << "; trying again (" << match.attempts << " of " << MAX_RETRIES
+                                  << " retries)";
         return m_league.release(match.id, worker);
     }
     record["round"] = match.round;

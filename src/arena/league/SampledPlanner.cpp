@@ -111,10 +111,10 @@ void Sampler::count(const PlannedMatch& m, size_t map, bool done) {
 void Sampler::keepExisting() {
     // Matches of the current versions, maps and limit stay needed whoever planned them (a round
     // robin before, or an earlier window): their results count toward each version's share.
-    for (size_t e = 0; e < m_in.existing.size(); ++e) {
+    for (const PlannedMatch& m : m_in.existing) {
         size_t map = 0;
-        if (valid(m_in.existing[e], map)) {
-            count(m_in.existing[e], map, m_doneByKey[m_in.existing[e].key]);
+        if (valid(m, map)) {
+            count(m, map, m_doneByKey[m.key]);
         }
     }
 }
