@@ -251,7 +251,8 @@ bool LeagueCommand::play() {
         return false;
     }
     if (unplayed > 0) {
-        LOG(logger, lumber::ERR) << matchesText(unplayed) << " stay unplayed; once their cause "
+        LOG(logger, lumber::ERR) << matchesText(unplayed) << (unplayed == 1 ? " stays" : " stay")
+                                 << " unplayed; once their cause "
                                  << "is mended, play them again with: arena league " << m_first;
         return false;
     }
