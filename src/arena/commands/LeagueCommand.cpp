@@ -171,6 +171,8 @@ bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
                                               "to write records to",
                                               m_third);
     third.valuename("dir");
+    knob::VariableArgument<std::string> fourth("rename: the bot's new name", m_fourth);
+    fourth.valuename("new");
     knob::SwitchArgument json("Print the tables as JSON", m_json);
     json.alias("json");
     knob::VariableArgument<std::string> html("Write the tables as an HTML page to this file",
@@ -185,6 +187,7 @@ bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
     parser.add(+first);
     parser.add(second);
     parser.add(third);
+    parser.add(fourth);
     run.addTo(parser);
     for (knob::Argument* a : std::initializer_list<knob::Argument*>{&json, &html, &top, &match}) {
         parser.add(*a);
@@ -193,13 +196,14 @@ bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
 }
 
 bool LeagueCommand::doRun() {
-    if (m_first == "report" || m_first == "import" || m_first == "export") {
+    if (m_first == "report" || m_first == "import" || m_first == "export" || m_first == "rename") {
         if (m_second.empty()) {
             LOG(logger, lumber::ERR) << "arena league " << m_first << " needs the league";
             return false;
         }
         return m_first == "report"   ? report()
                : m_first == "import" ? importFolder()
+               : m_first == "rename" ? rename()
                                      : exportRecords();
     }
     return play();
@@ -358,5 +362,22 @@ bool LeagueCommand::exportRecords() {
     }
     LOG(logger, lumber::INFO) << "Wrote " << written << " records to " << m_third
                               << "; see one with: arena view FILE";
+    return true;
+}
+
+bool LeagueCommand::rename() {
+    LeagueConfig config;
+    std::unique_ptr<League> league = openLeague(m_second, config);
+    if (!league || m_third.empty() || m_fourth.empty()) {
+        LOG(logger, lumber::ERR) << "usage: arena league rename LEAGUE OLD NEW";
+        return false;
+    }
+    if (!league->rename(m_third, m_fourth)) {
+        LOG(logger, lumber::ERR) << league->error();
+        return false;
+    }
+    LOG(logger, lumber::INFO) << "Renamed " << m_third << " to " << m_fourth
+                              << " with its versions and results; name it \"" << m_fourth
+                              << "\" in " << config.file << " too";
     return true;
 }

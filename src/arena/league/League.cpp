@@ -9,6 +9,7 @@
 #include "Map.h"
 #include "SampledPlanner.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -355,6 +356,37 @@ bool League::importRecord(const json& record, bool& added) {
         !m_matches.claimKey(m.key, worker, now(), claimed, found) || !found ||
         !m_matches.store(claimed.id, worker, now(), read.result, added)) {
         return fail("cannot import the match " + m.key);
+    }
+    return true;
+}
+
+bool League::rename(const std::string& from, const std::string& to) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    const bool printable = std::all_of(to.begin(), to.end(), [](char c) {
+        return static_cast<unsigned char>(c) > ' ' && c != 0x7f && c != '/';
+    });
+    if (to.empty() || to.size() > TournamentConfig::MAX_NAME_BYTES || !printable) {
+        m_error = "a bot's name has 1 to " + std::to_string(TournamentConfig::MAX_NAME_BYTES) +
+                  " bytes without spaces, '/' or control characters";
+        return false;
+    }
+    std::int64_t taken = 0;
+    std::int64_t renamed = 0;
+    bool found = false;
+    if (!m_db->scalar("SELECT COUNT(*) FROM bots WHERE name = ?", {to}, taken, found)) {
+        return fail("cannot read the bots");
+    }
+    if (taken > 0) {
+        m_error = "the league already has a bot named " + to;
+        return false;
+    }
+    if (!m_db->query("UPDATE bots SET name = ? WHERE name = ? RETURNING id", {to, from},
+                     [&](const SqlRow&) { ++renamed; })) {
+        return fail("cannot rename " + from);
+    }
+    if (renamed == 0) {
+        m_error = "the league has no bot named " + from;
+        return false;
     }
     return true;
 }

@@ -58,6 +58,9 @@ public:
     /// with the reason when the record is not usable; `added` is false when the league has
     /// that match already.
     bool importRecord(const nlohmann::json& record, bool& added);
+    /// Gives bot `from` the name `to`, its versions and results kept. False with the reason when
+    /// there is no bot `from`, `to` is taken, or `to` is not a valid bot name.
+    bool rename(const std::string& from, const std::string& to);
 
     // Reading
 

@@ -3,8 +3,10 @@
 
 #include "BotRepository.h"
 #include "FolderDigest.h"
+#include "League.h"
 #include "LeagueSchema.h"
 #include "SqlDatabase.h"
+#include "arena/LeagueTestUtil.h"
 #include "support/TempDir.h"
 
 #include <filesystem>
@@ -100,4 +102,45 @@ TEST(BotRepository, AFirstSchemaLeagueKeepsItsVersionsAndTakesContentVersions) {
                            "v.id = s.version_id WHERE v.command = 'greedy'",
                            {}, count, found));
     EXPECT_EQ(count, 1);
+}
+
+TEST(League, ARenamedBotKeepsItsVersionsAndResults) {
+    TempDir dir;
+    dir.write("a.map", arenatest::TINY2);
+    const auto configure = [&](const std::string& name) {
+        leaguetest::writeLeague(
+            dir, "",
+            {{{"name", name}, {"command", "greedy"}}, {{"name", "other"}, {"command", "random:1"}}},
+            {"a.map"});
+        LeagueConfig config;
+        std::string error;
+        EXPECT_TRUE(config.loadLeague(dir.path(), error)) << error;
+        return config;
+    };
+    std::string error;
+    std::unique_ptr<League> league = League::open(dir.path() + "/league.db", error);
+    ASSERT_TRUE(league) << error;
+    LeagueProgress p;
+    ASSERT_TRUE(league->schedule(configure("old"), p));
+    EXPECT_EQ(p.added, 2u);
+    const std::vector<std::pair<std::pair<std::string, std::string>, std::string>> refused{
+        {{"nobody", "x"}, "the league has no bot named nobody"},
+        {{"old", "other"}, "the league already has a bot named other"},
+        {{"old", "a/b"}, "without spaces, '/' or control characters"},
+        {{"old", ""}, "a bot's name has 1 to 64 bytes"},
+    };
+    for (const auto& c : refused) {
+        EXPECT_FALSE(league->rename(c.first.first, c.first.second));
+        EXPECT_NE(league->error().find(c.second), std::string::npos) << league->error();
+    }
+    ASSERT_TRUE(league->rename("old", "new")) << league->error();
+    ASSERT_TRUE(league->schedule(configure("new"), p));
+    EXPECT_EQ(p.added, 0u) << "the renamed bot is the same version, its matches still needed";
+    EXPECT_EQ(p.needed, 2u);
+    EXPECT_TRUE(p.changed.empty());
+    std::vector<BotVersion> versions;
+    ASSERT_TRUE(league->versions(versions));
+    ASSERT_EQ(versions.size(), 2u);
+    EXPECT_EQ(versions[0].bot, "new");
+    EXPECT_EQ(versions[0].version, 1);
 }
