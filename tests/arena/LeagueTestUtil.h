@@ -2,11 +2,12 @@
 // Leagues from tests: writing their configurations, running "arena league", and counting what
 // the database holds; the growing-league scenario shared by SQLite and PostgreSQL.
 
-#include "arena/ArenaTestUtil.h"
 #include "League.h"
 #include "LeagueTables.h"
 #include "SqlDatabase.h"
+#include "arena/ArenaTestUtil.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -53,7 +54,8 @@ inline int runLeague(const TempDir& dir, std::string& output,
 }
 
 inline void writeLeague(const TempDir& dir, const std::string& database, const nlohmann::json& bots,
-                        const nlohmann::json& maps) {
+                        const nlohmann::json& maps,
+                        const nlohmann::json& extra = nlohmann::json::object()) {
     // The league's logic is under test here, with trusted reference bots: unjailed, so that
     // the sanitizer build's bots are not held to the jail's memory bound.
     nlohmann::json config = {{"bots", bots}, {"maps", maps},         {"depth", 1},
@@ -61,6 +63,7 @@ inline void writeLeague(const TempDir& dir, const std::string& database, const n
     if (!database.empty()) {
         config["database"] = database;
     }
+    config.update(extra);
     dir.write("league.json", config.dump());
 }
 
@@ -97,22 +100,43 @@ inline void growingLeague(const TempDir& dir, const std::string& database) {
         json bots;
         json maps;
         std::int64_t added;
+        json extra = json::object();
+        /// When set: the content of g's own folder, written before the step.
+        std::string weights = "";
     };
+    const json gOwn = {{"name", "g"}, {"command", "greedy:7"}, {"dir", "gdir"}};
+    std::filesystem::create_directories(dir.path() + "/gdir");
+    const json sampled = {{"schedule", "sampled"}, {"matches_per_version", 6}};
     const std::vector<Step> steps{
         {"two bots on two maps", {r, g}, {"a.map", "b.map"}, 4},
         {"a bot whose command is broken", {r, g, broken}, {"a.map", "b.map"}, 8},
         {"its command fixed", {r, g, fixed}, {"a.map", "b.map"}, 8},
         {"a new version of g", {r, gNew, fixed}, {"a.map", "b.map"}, 8},
         {"a three-player map", {r, gNew, fixed}, {"a.map", "b.map", "c.map"}, 3},
+        // Every version has 4 matches on each two-player map and 3 on the three-player one:
+        // two more line-ups of two on each (one version goes over) and one more of three.
+        {"sampled, 6 per version", {r, gNew, fixed}, {"a.map", "b.map", "c.map"}, 11, sampled},
+        // g moves into a folder of its own, then a file in it changes: a new version each time,
+        // which plays its share (and the others make up what they played against the old one;
+        // how many of their matches with each other stay depends on the line-ups drawn).
+        {"g in its own folder", {r, gOwn, fixed}, {"a.map", "b.map", "c.map"}, 22, sampled, "1"},
+        {"a file of g's changed", {r, gOwn, fixed}, {"a.map", "b.map", "c.map"}, 18, sampled, "2"},
     };
     std::int64_t total = 0;
     for (const Step& step : steps) {
-        writeLeague(dir, database, step.bots, step.maps);
+        if (!step.weights.empty()) {
+            dir.write("gdir/weights.txt", step.weights);
+        }
+        writeLeague(dir, database, step.bots, step.maps, step.extra);
         std::string output;
         ASSERT_EQ(runLeague(dir, output), 0) << step.what << "\n" << output;
-        EXPECT_NE(output.find(std::to_string(step.added) + " new ones planned"), std::string::npos)
+        EXPECT_NE(output.find("(" + std::to_string(step.added) + " newly planned)"),
+                  std::string::npos)
             << step.what << "\n"
             << output;
+        if (!step.weights.empty()) {
+            EXPECT_NE(output.find("New versions: g (v"), std::string::npos) << output;
+        }
         total += step.added;
         const Counts c = counts(target);
         EXPECT_EQ(c.done, total) << step.what;
@@ -122,7 +146,8 @@ inline void growingLeague(const TempDir& dir, const std::string& database) {
     // Run again: nothing is left to play.
     std::string output;
     ASSERT_EQ(runLeague(dir, output), 0) << output;
-    EXPECT_NE(output.find("15 of 15 needed matches are played; 0 new ones planned"),
+    EXPECT_NE(output.find("Sampled schedule, about 6 matches per version and map: 26 of about 26 "
+                          "matches played; nothing left to play"),
               std::string::npos)
         << output;
 }

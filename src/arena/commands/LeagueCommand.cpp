@@ -18,6 +18,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <map>
+#include <set>
 
 namespace fs = std::filesystem;
 using json = nlohmann::json;
@@ -105,6 +107,72 @@ bool writePage(League& league, const std::string& path, bool quiet) {
     return true;
 }
 
+/// What went wrong for one bot in the needed matches: forfeits and matches left unplayed, each
+/// with the first reason and a log to read.
+struct BotFailures {
+    size_t forfeits = 0;
+    std::string forfeitWhy;
+    std::string forfeitLog;
+    size_t unplayed = 0;
+    std::string unplayedWhy;
+    std::string unplayedLog;
+};
+
+std::string matchesText(size_t n) {
+    return std::to_string(n) + (n == 1 ? " match" : " matches");
+}
+
+/// Prints, per bot, what it forfeited and what stays unplayed; the number of matches unplayed.
+bool summarize(League& league, const LeagueConfig& config, size_t& unplayed) {
+    std::map<std::string, BotFailures> bots;
+    std::set<std::int64_t> unplayedIds;
+    const bool read = league.failures([&](const FailedSeat& f) {
+        BotFailures& b = bots[f.bot];
+        const std::string log = config.folder + "/logs/m" + std::to_string(f.matchId);
+        if (f.end == "final") {
+            b.forfeitWhy = b.forfeits++ == 0 ? f.disqualified : b.forfeitWhy;
+            b.forfeitLog = b.forfeitLog.empty() ? log + "/seat" + std::to_string(f.seat) + ".log"
+                                                : b.forfeitLog;
+            return;
+        }
+        unplayedIds.insert(f.matchId);
+        b.unplayedWhy = b.unplayed++ == 0 ? f.end + ": " + f.reason : b.unplayedWhy;
+        b.unplayedLog = b.unplayedLog.empty() ? log : b.unplayedLog;
+    });
+    if (!read) {
+        LOG(logger, lumber::ERR) << league.error();
+        return false;
+    }
+    for (const auto& [bot, b] : bots) {
+        if (b.forfeits > 0) {
+            LOG(logger, lumber::WARN) << bot << ": " << matchesText(b.forfeits) << " forfeited ("
+                                      << b.forfeitWhy << "); log: " << b.forfeitLog;
+        }
+        if (b.unplayed > 0) {
+            LOG(logger, lumber::WARN) << bot << ": " << matchesText(b.unplayed) << " unplayed ("
+                                      << b.unplayedWhy << "); log: " << b.unplayedLog;
+        }
+    }
+    unplayed = unplayedIds.size();
+    return true;
+}
+
+/// A worker's first line: what it will do.
+std::string planLine(const LeagueConfig& config, const LeagueProgress& p, unsigned jobs) {
+    const size_t left = p.needed - p.done;
+    std::string line = config.sampled
+                           ? "Sampled schedule, about " + std::to_string(config.matchesPerVersion) +
+                                 " matches per version and map: "
+                           : "Round robin: ";
+    line += std::to_string(p.done) + " of " + (config.sampled ? "about " : "") +
+            std::to_string(p.expected) + " matches played; ";
+    if (left == 0) {
+        return line + "nothing left to play";
+    }
+    return line + std::to_string(left) + " left to play (" + std::to_string(p.added) +
+           " newly planned), up to " + std::to_string(std::max(1u, jobs)) + " at once here";
+}
+
 } // namespace
 
 bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
@@ -119,6 +187,8 @@ bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
                                               "to write records to",
                                               m_third);
     third.valuename("dir");
+    knob::VariableArgument<std::string> fourth("rename: the bot's new name", m_fourth);
+    fourth.valuename("new");
     knob::SwitchArgument json("Print the tables as JSON", m_json);
     json.alias("json");
     knob::VariableArgument<std::string> html(
@@ -134,6 +204,7 @@ bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
     parser.add(+first);
     parser.add(second);
     parser.add(third);
+    parser.add(fourth);
     run.addTo(parser);
     for (knob::Argument* a : std::initializer_list<knob::Argument*>{&json, &html, &top, &match}) {
         parser.add(*a);
@@ -142,13 +213,14 @@ bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
 }
 
 bool LeagueCommand::doRun() {
-    if (m_first == "report" || m_first == "import" || m_first == "export") {
+    if (m_first == "report" || m_first == "import" || m_first == "export" || m_first == "rename") {
         if (m_second.empty()) {
             LOG(logger, lumber::ERR) << "arena league " << m_first << " needs the league";
             return false;
         }
         return m_first == "report"   ? report()
                : m_first == "import" ? importFolder()
+               : m_first == "rename" ? rename()
                                      : exportRecords();
     }
     return play();
@@ -158,15 +230,26 @@ bool LeagueCommand::play() {
     LeagueConfig config;
     std::unique_ptr<League> league = openLeague(m_first, config);
     LeagueProgress progress;
-    if (!league || !league->schedule(config, progress)) {
+    std::int64_t reopened = 0;
+    if (!league || !league->reopenUnplayed(reopened) || !league->schedule(config, progress)) {
         if (league) {
             LOG(logger, lumber::ERR) << league->error();
         }
         return false;
     }
-    LOG(logger, lumber::INFO) << progress.done << " of " << progress.needed
-                              << " needed matches are played; " << progress.added
-                              << " new ones planned";
+    if (reopened > 0) {
+        LOG(logger, lumber::INFO) << matchesText(static_cast<size_t>(reopened))
+                                  << " left unplayed by an earlier run are played again";
+    }
+    const unsigned jobs = m_jobs != 0 ? m_jobs : config.concurrency;
+    if (!progress.changed.empty()) {
+        std::string names;
+        for (const std::string& bot : progress.changed) {
+            names += (names.empty() ? "" : ", ") + bot;
+        }
+        LOG(logger, lumber::INFO) << "New versions: " << names;
+    }
+    LOG(logger, lumber::INFO) << planLine(config, progress, jobs);
     LeagueRunner runner(*league, config);
     runner.serverProgram = Arena::serverProgram(m_server);
     runner.clientProgram = Arena::clientProgram(m_client);
@@ -177,17 +260,26 @@ bool LeagueCommand::play() {
     }
     runner.onStandings = [&] { printTables(*league, TOP_ROWS); };
     Arena::catchInterrupts();
-    const unsigned jobs = m_jobs != 0 ? m_jobs : config.concurrency;
     const bool ok = runner.run(jobs);
     snapshot(*league);
     Arena::interrupted() = Arena::stopRequested();
+    size_t unplayed = 0;
     if (Arena::interrupted()) {
         LOG(logger, lumber::WARN) << "Interrupted; resume with: arena league " << m_first;
-    } else if (ok) {
-        LOG(logger, lumber::INFO) << "Every needed match is played; see: arena league report "
-                                  << m_first;
+        return false;
     }
-    return ok;
+    if (!ok || !summarize(*league, config, unplayed)) {
+        return false;
+    }
+    if (unplayed > 0) {
+        LOG(logger, lumber::ERR) << matchesText(unplayed) << (unplayed == 1 ? " stays" : " stay")
+                                 << " unplayed; once their cause "
+                                 << "is mended, play them again with: arena league " << m_first;
+        return false;
+    }
+    LOG(logger, lumber::INFO) << "Every needed match is played; see: arena league report "
+                              << m_first;
+    return true;
 }
 
 bool LeagueCommand::report() {
@@ -285,5 +377,22 @@ bool LeagueCommand::exportRecords() {
     }
     LOG(logger, lumber::INFO) << "Wrote " << written << " records to " << m_third
                               << "; see one with: arena view FILE";
+    return true;
+}
+
+bool LeagueCommand::rename() {
+    LeagueConfig config;
+    std::unique_ptr<League> league = openLeague(m_second, config);
+    if (!league || m_third.empty() || m_fourth.empty()) {
+        LOG(logger, lumber::ERR) << "usage: arena league rename LEAGUE OLD NEW";
+        return false;
+    }
+    if (!league->rename(m_third, m_fourth)) {
+        LOG(logger, lumber::ERR) << league->error();
+        return false;
+    }
+    LOG(logger, lumber::INFO) << "Renamed " << m_third << " to " << m_fourth
+                              << " with its versions and results; name it \"" << m_fourth
+                              << "\" in " << config.file << " too";
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // "arena league CONFIG.json|DIR [-j N]": plays what the league needs and prints its tables;
-// "arena league report|import|export LEAGUE ..." read it, fill it from records, write records.
+// "arena league report|import|export LEAGUE ..." read it, fill it from records, write records;
+// "arena league rename LEAGUE OLD NEW" renames a bot, its versions and results kept.
 
 #include "Tool.h"
 
@@ -16,10 +17,12 @@ private:
     bool report();
     bool importFolder();
     bool exportRecords();
+    bool rename();
 
     std::string m_first;
     std::string m_second;
     std::string m_third;
+    std::string m_fourth;
     std::string m_match;
     unsigned m_jobs = 0;
     bool m_json = false;

@@ -3,7 +3,8 @@
 namespace {
 
 const char* const SELECT_VERSION =
-    "SELECT v.id, v.bot_id, b.name, v.version, v.command, v.dir, v.created, v.current "
+    "SELECT v.id, v.bot_id, b.name, v.version, v.command, v.dir, v.created, v.current, "
+    "v.digest "
     "FROM bot_versions v JOIN bots b ON b.id = v.bot_id ";
 
 BotVersion versionOf(const SqlRow& row) {
@@ -16,25 +17,29 @@ BotVersion versionOf(const SqlRow& row) {
     v.dir = row.text(5);
     v.created = row.integer(6);
     v.current = row.integer(7) != 0;
+    v.digest = row.text(8);
     return v;
 }
 
 } // namespace
 
-bool BotRepository::find(const std::string& name, const std::string& command, BotVersion& out,
-                         bool& found) {
+bool BotRepository::find(const std::string& name, const std::string& command,
+                         const std::string& digest, BotVersion& out, bool& found) {
     found = false;
-    return m_db.query(std::string(SELECT_VERSION) + "WHERE b.name = ? AND v.command = ?",
-                      {name, command}, [&](const SqlRow& row) {
+    return m_db.query(std::string(SELECT_VERSION) +
+                          "WHERE b.name = ? AND v.command = ? AND v.digest = ?",
+                      {name, command, digest}, [&](const SqlRow& row) {
                           out = versionOf(row);
                           found = true;
                       });
 }
 
 bool BotRepository::versionFor(const std::string& name, const std::string& command,
-                               const std::string& dir, std::int64_t now, BotVersion& out) {
+                               const std::string& digest, const std::string& dir, std::int64_t now,
+                               BotVersion& out, bool& fresh) {
     bool found = false;
-    if (!find(name, command, out, found)) {
+    fresh = false;
+    if (!find(name, command, digest, out, found)) {
         return false;
     }
     if (found) {
@@ -48,15 +53,16 @@ bool BotRepository::versionFor(const std::string& name, const std::string& comma
     std::int64_t last = 0;
     bool any = false;
     // Two arenas may add the same bot at once: the second one's insert does nothing.
+    fresh = true;
     return m_db.exec("INSERT INTO bots (name, created) VALUES (?, ?) ON CONFLICT DO NOTHING",
                      {name, now}) &&
            m_db.scalar("SELECT id FROM bots WHERE name = ?", {name}, botId, any) &&
            m_db.scalar("SELECT COALESCE(MAX(version), 0) FROM bot_versions WHERE bot_id = ?",
                        {botId}, last, any) &&
-           m_db.exec("INSERT INTO bot_versions (bot_id, version, command, dir, created) "
-                     "VALUES (?, ?, ?, ?, ?) ON CONFLICT DO NOTHING",
-                     {botId, last + 1, command, dir, now}) &&
-           find(name, command, out, found) && found;
+           m_db.exec("INSERT INTO bot_versions (bot_id, version, command, digest, dir, created) "
+                     "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING",
+                     {botId, last + 1, command, digest, dir, now}) &&
+           find(name, command, digest, out, found) && found;
 }
 
 bool BotRepository::all(std::vector<BotVersion>& out) {

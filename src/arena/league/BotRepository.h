@@ -1,5 +1,6 @@
 #pragma once
-// Bots and their versions: a bot is a name; each command it has had is a version of it.
+// Bots and their versions: a bot is a name; each command it has had, with each content of its
+// folder, is a version of it.
 
 #include "SqlDatabase.h"
 
@@ -14,6 +15,8 @@ struct BotVersion {
     /// 1 for the bot's first command, then 2, 3...
     int version = 0;
     std::string command;
+    /// Digest of the folder's content (FolderDigest); empty when the command alone counts.
+    std::string digest;
     std::string dir;
     /// Unix seconds.
     std::int64_t created = 0;
@@ -25,11 +28,12 @@ class BotRepository {
 public:
     explicit BotRepository(SqlDatabase& db) : m_db(db) {}
 
-    /// The version of bot `name` that runs `command`: the existing one, or a new one numbered
-    /// after the bot's last (and the bot itself when new). A changed folder alone is no new
-    /// version: the folder is where the command runs, and is updated.
-    bool versionFor(const std::string& name, const std::string& command, const std::string& dir,
-                    std::int64_t now, BotVersion& out);
+    /// The version of bot `name` that runs `command` on a folder of content `digest`: the
+    /// existing one, or a new one numbered after the bot's last (and the bot itself when new;
+    /// `fresh` says so). A moved folder of the same content is no new version: the folder is
+    /// where the command runs, and is updated.
+    bool versionFor(const std::string& name, const std::string& command, const std::string& digest,
+                    const std::string& dir, std::int64_t now, BotVersion& out, bool& fresh);
     /// Every version of every bot, by bot name then version.
     bool all(std::vector<BotVersion>& out);
 
@@ -39,7 +43,8 @@ public:
     }
 
 private:
-    bool find(const std::string& name, const std::string& command, BotVersion& out, bool& found);
+    bool find(const std::string& name, const std::string& command, const std::string& digest,
+              BotVersion& out, bool& found);
 
     SqlDatabase& m_db;
 };

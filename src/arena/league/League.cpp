@@ -1,16 +1,19 @@
 #include "League.h"
 
 #include "BoundedFile.h"
+#include "FolderDigest.h"
 #include "LeagueOpenings.h"
 #include "LeaguePlanner.h"
 #include "LeagueRecord.h"
 #include "LeagueSchema.h"
 #include "Map.h"
+#include "SampledPlanner.h"
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <unordered_set>
 
@@ -22,6 +25,8 @@ namespace {
 constexpr std::int64_t SCHEDULE_LOCK = 0x6c65616775650002;
 /// Entered bots a plan takes at most (a site's teams times their bots).
 constexpr std::int64_t MAX_ENTRIES = 10000;
+/// The most needed matches a sampled schedule leaves unplayed at once (more with more slots).
+constexpr size_t SAMPLED_WINDOW = 64;
 /// Map files are small; anything larger is not one.
 constexpr std::streamsize MAX_MAP_BYTES = 1 << 20;
 
@@ -123,15 +128,42 @@ bool League::retainEntries(const std::set<std::string>& keep) {
     return true;
 }
 
-bool League::syncBots(const LeagueConfig& config, std::vector<std::int64_t>& current) {
+std::string League::digestOf(const LeagueConfig& config, const std::string& dir) {
+    // The league's own folder holds its database and logs, which change with every match: a
+    // bot run from there is known by its command alone.
+    if (dir.empty() || dir == config.folder) {
+        return "";
+    }
+    const auto known = m_digests.find(dir);
+    if (known != m_digests.end()) {
+        return known->second;
+    }
+    std::string digest;
+    bool truncated = false;
+    std::string error;
+    // An unreadable folder is the jail's to report when the bot starts; here it has no content.
+    if (!FolderDigest::of(dir, digest, truncated, error)) {
+        digest = "";
+    }
+    m_digests[dir] = digest;
+    return digest;
+}
+
+bool League::syncBots(const LeagueConfig& config, std::vector<std::int64_t>& current,
+                      std::vector<std::string>& changed) {
     std::vector<TournamentConfig::Bot> bots = config.bots;
     if (!entered(config, bots)) {
         return false;
     }
     for (const TournamentConfig::Bot& bot : bots) {
         BotVersion v;
-        if (!m_bots.versionFor(bot.name, bot.command, bot.dir, now(), v)) {
+        bool fresh = false;
+        if (!m_bots.versionFor(bot.name, bot.command, digestOf(config, bot.dir), bot.dir, now(), v,
+                               fresh)) {
             return fail("cannot add bot " + bot.name);
+        }
+        if (fresh && v.version > 1) {
+            changed.push_back(bot.name + " (v" + std::to_string(v.version) + ")");
         }
         current.push_back(v.id);
     }
@@ -205,6 +237,65 @@ bool League::syncMatches(const std::vector<PlannedMatch>& planned, LeagueProgres
     return m_matches.add(fresh) || fail("cannot add the new matches");
 }
 
+bool League::planRoundRobin(const LeagueConfig& config, const std::vector<std::int64_t>& versions,
+                            const std::vector<std::vector<PlanMap>>& rounds,
+                            std::vector<PlannedMatch>& planned) {
+    std::vector<unsigned> seats;
+    for (const PlanMap& map : rounds.front()) {
+        seats.push_back(static_cast<unsigned>(map.seats));
+    }
+    const uint64_t size = TournamentConfig::planSize(versions.size(), seats, config.rounds);
+    if (size > LeagueConfig::MAX_ROUND_ROBIN) {
+        m_error = "a round robin of this league would plan " +
+                  (size > TournamentConfig::MAX_MATCHES ? "over " + std::to_string(size - 1)
+                                                        : std::to_string(size)) +
+                  " matches, more than " + std::to_string(LeagueConfig::MAX_ROUND_ROBIN) +
+                  ": set \"schedule\": \"sampled\" and \"matches_per_version\" in " + config.file;
+        return false;
+    }
+    planned = LeaguePlanner::plan(versions, rounds, config.timeMs(), config.depthLimit(),
+                                  std::int64_t{config.seed});
+    return true;
+}
+
+bool League::planSampled(const LeagueConfig& config, const std::vector<std::int64_t>& versions,
+                         const std::vector<std::vector<PlanMap>>& rounds,
+                         std::vector<PlannedMatch>& planned, size_t& expected) {
+    SampledInput in;
+    in.versions = versions;
+    in.maps.assign(rounds.front().size(), {});
+    for (const std::vector<PlanMap>& round : rounds) {
+        for (size_t m = 0; m < round.size(); ++m) {
+            in.maps[m].push_back(round[m]);
+        }
+    }
+    in.timeMs = config.timeMs();
+    in.depth = config.depthLimit();
+    in.seed = std::int64_t{config.seed};
+    in.perVersion = config.matchesPerVersion;
+    in.window = std::max(SAMPLED_WINDOW, size_t{4} * config.concurrency);
+    std::map<std::int64_t, SampledResult> results;
+    const bool read =
+        m_matches.all(in.existing, in.existingDone) &&
+        m_matches.finished([&](const FinishedSeat& seat) {
+            if (seat.end == "final") {
+                SampledResult& r = results[seat.matchId];
+                r.versions.push_back(seat.version);
+                r.ranks.push_back(seat.result.disqualified.empty() ? seat.result.rank : 0);
+            }
+        });
+    if (!read) {
+        return fail("cannot read the league's matches");
+    }
+    for (auto& entry : results) {
+        in.results.push_back(std::move(entry.second));
+    }
+    SampledPlan plan = SampledPlanner::plan(in);
+    planned = std::move(plan.needed);
+    expected = plan.expected;
+    return true;
+}
+
 bool League::schedule(const LeagueConfig& config, LeagueProgress& progress) {
     std::lock_guard<std::mutex> lock(m_lock);
     if (!m_db->begin() || (m_db->dialect() == SqlDatabase::Dialect::Postgres &&
@@ -213,30 +304,39 @@ bool League::schedule(const LeagueConfig& config, LeagueProgress& progress) {
     }
     std::vector<std::int64_t> versions;
     std::vector<std::vector<PlanMap>> rounds;
-    if (!syncBots(config, versions) || !syncMaps(config, rounds)) {
+    std::vector<std::string> changed;
+    if (!syncBots(config, versions, changed) || !syncMaps(config, rounds)) {
         m_db->rollback();
         return false;
     }
-    const std::vector<PlannedMatch> planned = LeaguePlanner::plan(
-        versions, rounds, config.timeMs(), config.depthLimit(), std::int64_t{config.seed});
-    if (!syncMatches(planned, progress)) {
+    std::vector<PlannedMatch> planned;
+    size_t expected = 0;
+    const bool ok = config.sampled ? planSampled(config, versions, rounds, planned, expected)
+                                   : planRoundRobin(config, versions, rounds, planned);
+    if (!ok || !syncMatches(planned, progress)) {
         m_db->rollback();
         return false;
     }
+    m_expected = expected;
+    progress.expected = std::max(expected, progress.needed);
+    progress.changed = changed;
     return m_db->commit() || fail("cannot commit the plan");
 }
 
 bool League::progress(LeagueProgress& out) {
     std::lock_guard<std::mutex> lock(m_lock);
     out = LeagueProgress();
-    return m_db->query("SELECT status, COUNT(*) FROM matches WHERE needed = 1 GROUP BY status", {},
-                       [&](const SqlRow& row) {
-                           const auto n = static_cast<size_t>(row.integer(1));
-                           out.needed += n;
-                           out.done += row.text(0) == "done" ? n : 0;
-                           out.claimed += row.text(0) == "claimed" ? n : 0;
-                       }) ||
-           fail("cannot count the matches");
+    if (!m_db->query("SELECT status, COUNT(*) FROM matches WHERE needed = 1 GROUP BY status", {},
+                     [&](const SqlRow& row) {
+                         const auto n = static_cast<size_t>(row.integer(1));
+                         out.needed += n;
+                         out.done += row.text(0) == "done" ? n : 0;
+                         out.claimed += row.text(0) == "claimed" ? n : 0;
+                     })) {
+        return fail("cannot count the matches");
+    }
+    out.expected = std::max(m_expected, out.needed);
+    return true;
 }
 
 bool League::claimNext(const std::string& worker, unsigned leaseSeconds, LeagueMatch& out,
@@ -289,7 +389,8 @@ bool League::importRecord(const json& record, bool& added) {
     PlannedMatch m;
     for (const auto& bot : read.bots) {
         BotVersion v;
-        if (!m_bots.versionFor(bot.first, bot.second, "", now(), v)) {
+        bool fresh = false;
+        if (!m_bots.versionFor(bot.first, bot.second, "", "", now(), v, fresh)) {
             return fail("cannot add bot " + bot.first);
         }
         m.versions.push_back(v.id);
@@ -318,6 +419,37 @@ bool League::importRecord(const json& record, bool& added) {
         !m_matches.claimKey(m.key, worker, now(), claimed, found) || !found ||
         !m_matches.store(claimed.id, worker, now(), read.result, added)) {
         return fail("cannot import the match " + m.key);
+    }
+    return true;
+}
+
+bool League::rename(const std::string& from, const std::string& to) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    const bool printable = std::all_of(to.begin(), to.end(), [](char c) {
+        return static_cast<unsigned char>(c) > ' ' && c != 0x7f && c != '/';
+    });
+    if (to.empty() || to.size() > TournamentConfig::MAX_NAME_BYTES || !printable) {
+        m_error = "a bot's name has 1 to " + std::to_string(TournamentConfig::MAX_NAME_BYTES) +
+                  " bytes without spaces, '/' or control characters";
+        return false;
+    }
+    std::int64_t taken = 0;
+    std::int64_t renamed = 0;
+    bool found = false;
+    if (!m_db->scalar("SELECT COUNT(*) FROM bots WHERE name = ?", {to}, taken, found)) {
+        return fail("cannot read the bots");
+    }
+    if (taken > 0) {
+        m_error = "the league already has a bot named " + to;
+        return false;
+    }
+    if (!m_db->query("UPDATE bots SET name = ? WHERE name = ? RETURNING id", {to, from},
+                     [&](const SqlRow&) { ++renamed; })) {
+        return fail("cannot rename " + from);
+    }
+    if (renamed == 0) {
+        m_error = "the league has no bot named " + from;
+        return false;
     }
     return true;
 }
@@ -364,6 +496,20 @@ bool League::unfinished(const std::function<void(std::int64_t, const std::string
 bool League::limits(const std::function<void(int, int)>& each) {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_matches.limits(each) || fail("cannot read the limits");
+}
+
+bool League::failures(const std::function<void(const FailedSeat&)>& each) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_matches.failures(each) || fail("cannot read the failed matches");
+}
+
+bool League::reopenUnplayed(std::int64_t& reopened) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!m_matches.reopenUnplayed(reopened)) {
+        m_db->rollback();
+        return fail("cannot reopen the unplayed matches");
+    }
+    return true;
 }
 
 bool League::snapshot(const std::string& scope, const std::vector<RatingEntry>& entries) {

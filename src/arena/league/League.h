@@ -9,6 +9,7 @@
 #include "RatingRepository.h"
 #include "SqlDatabase.h"
 
+#include <map>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -23,6 +24,11 @@ struct LeagueProgress {
     size_t claimed = 0;
     /// Matches added by the last schedule().
     size_t added = 0;
+    /// About how many needed matches the league holds once planned in full: `needed` for a
+    /// round robin; more for a sampled schedule, which plans a window at a time.
+    size_t expected = 0;
+    /// Bots of the configuration that got a new version in this schedule(), as "name (vN)".
+    std::vector<std::string> changed;
 };
 
 class League {
@@ -34,10 +40,12 @@ public:
     // Planning and playing
 
     /// Makes the database hold what the configuration needs: its bots' current versions (a new
-    /// command is a new version), its maps (and openings), and every match they need that is
-    /// not there yet. Matches no longer needed stay for history but leave play and standings.
-    /// The bots entered by enter() count as the configuration's, after them; an entry named
-    /// like a bot of the configuration is left out.
+    /// command, or new content in the bot's own folder, is a new version), its maps (and
+    /// openings), and every match they need that is not there yet. Matches no longer needed
+    /// stay for history but leave play and standings. The bots entered by enter() count as the
+    /// configuration's, after them; an entry named like a bot of the configuration is left
+    /// out. A sampled schedule plans its next window of matches (SampledPlanner); a round
+    /// robin over LeagueConfig::MAX_ROUND_ROBIN matches is refused.
     bool schedule(const LeagueConfig& config, LeagueProgress& progress);
     /// Enters a bot beside the configuration's, or changes an entered bot's command and folder:
     /// it belongs to the league's database, so every arena that plans the league (a site, a
@@ -62,6 +70,9 @@ public:
     /// with the reason when the record is not usable; `added` is false when the league has
     /// that match already.
     bool importRecord(const nlohmann::json& record, bool& added);
+    /// Gives bot `from` the name `to`, its versions and results kept. False with the reason when
+    /// there is no bot `from`, `to` is taken, or `to` is not a valid bot name.
+    bool rename(const std::string& from, const std::string& to);
 
     // Reading
 
@@ -72,6 +83,10 @@ public:
     bool maps(std::vector<LeagueMap>& out);
     /// Every seat of every finished match, for the tables.
     bool finished(const std::function<void(const FinishedSeat&)>& each);
+    /// Seats of the needed matches forfeited or left unplayed (MatchRepository::failures).
+    bool failures(const std::function<void(const FailedSeat&)>& each);
+    /// Makes the needed matches left unplayed (aborted) pending again; how many in `reopened`.
+    bool reopenUnplayed(std::int64_t& reopened);
     bool unfinished(const std::function<void(std::int64_t, const std::string&, const std::string&,
                                              const std::string&)>& each);
     /// The limits in force: time (ms) and depth of the matches the configuration needs.
@@ -88,9 +103,18 @@ public:
 
 private:
     explicit League(std::unique_ptr<SqlDatabase> db);
-    bool syncBots(const LeagueConfig& config, std::vector<std::int64_t>& current);
+    /// The content digest of a bot's folder, read once per League and folder.
+    std::string digestOf(const LeagueConfig& config, const std::string& dir);
+    bool syncBots(const LeagueConfig& config, std::vector<std::int64_t>& current,
+                  std::vector<std::string>& changed);
     bool entered(const LeagueConfig& config, std::vector<TournamentConfig::Bot>& out);
     bool syncMaps(const LeagueConfig& config, std::vector<std::vector<struct PlanMap>>& rounds);
+    bool planRoundRobin(const LeagueConfig& config, const std::vector<std::int64_t>& versions,
+                        const std::vector<std::vector<PlanMap>>& rounds,
+                        std::vector<PlannedMatch>& planned);
+    bool planSampled(const LeagueConfig& config, const std::vector<std::int64_t>& versions,
+                     const std::vector<std::vector<PlanMap>>& rounds,
+                     std::vector<PlannedMatch>& planned, size_t& expected);
     bool syncMatches(const std::vector<PlannedMatch>& planned, LeagueProgress& progress);
     bool fail(const std::string& what);
 
@@ -101,4 +125,7 @@ private:
     MatchRepository m_matches;
     RatingRepository m_ratings;
     std::string m_error;
+    /// The last schedule's LeagueProgress::expected.
+    size_t m_expected = 0;
+    std::map<std::string, std::string> m_digests;
 };

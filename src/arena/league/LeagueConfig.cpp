@@ -14,6 +14,7 @@ void LeagueConfig::readKeys(JsonFields& fields) {
     fields.text("database", MAX_TEXT_BYTES, database);
     fields.whole("openings", 0u, MAX_OPENING_PLIES, openings);
     fields.whole("lease", 1u, MAX_LEASE, leaseSeconds);
+    readSchedule(fields);
     checkDatabase(fields);
 }
 
@@ -31,6 +32,20 @@ void LeagueConfig::checkDatabase(JsonFields& fields) {
     } else {
         database = absolute(database);
     }
+}
+
+void LeagueConfig::readSchedule(JsonFields& fields) {
+    std::string schedule = "round-robin";
+    matchesPerVersion = DEFAULT_MATCHES_PER_VERSION;
+    fields.text("schedule", MAX_NAME_BYTES, schedule);
+    if (fields.ok() && schedule != "round-robin" && schedule != "sampled") {
+        fields.fail("schedule", "must be \"round-robin\" or \"sampled\"");
+    }
+    sampled = schedule == "sampled";
+    if (!sampled && fields.has("matches_per_version")) {
+        fields.fail("matches_per_version", "needs \"schedule\": \"sampled\"");
+    }
+    fields.whole("matches_per_version", 1u, MAX_MATCHES_PER_VERSION, matchesPerVersion);
 }
 
 bool LeagueConfig::loadLeague(const std::string& fileOrDir, std::string& error) {

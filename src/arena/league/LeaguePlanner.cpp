@@ -25,34 +25,44 @@ std::string LeaguePlanner::key(std::int64_t mapId, int round, int timeMs, int de
     return k;
 }
 
+PlannedMatch LeaguePlanner::planned(std::int64_t mapId, int round, int timeMs, int depth,
+                                    const std::vector<std::int64_t>& versions, std::int64_t seed,
+                                    unsigned repeat) {
+    PlannedMatch m;
+    m.mapId = mapId;
+    m.round = round;
+    m.timeMs = timeMs;
+    m.depth = depth;
+    m.versions = versions;
+    m.key = key(mapId, round, timeMs, depth, versions) +
+            (repeat > 0 ? "/x" + std::to_string(repeat) : "");
+    const std::string digest = MapRepository::digest(m.key);
+    m.seed = (seed + std::stoll(digest.substr(8), nullptr, 16)) & SEED_MASK;
+    return m;
+}
+
 std::vector<PlannedMatch> LeaguePlanner::plan(const std::vector<std::int64_t>& versions,
                                               const std::vector<std::vector<PlanMap>>& rounds,
                                               int timeMs, int depth, std::int64_t seed) {
     std::vector<PlannedMatch> out;
     // With fewer versions than seats two rotations can seat the same versions alike (one bot
     // against itself); such a match is planned once, as its key is unique.
-    std::set<std::string> planned;
+    std::set<std::string> keys;
     const auto n = static_cast<unsigned>(versions.size());
     for (size_t r = 0; r < rounds.size(); ++r) {
         for (const PlanMap& map : rounds[r]) {
             const auto k = static_cast<unsigned>(map.seats);
             for (const std::vector<unsigned>& up : TournamentConfig::lineups(n, k)) {
                 for (unsigned rotation = 0; rotation < k; ++rotation) {
-                    PlannedMatch m;
-                    m.mapId = map.mapId;
-                    m.round = static_cast<int>(r + 1);
-                    m.timeMs = timeMs;
-                    m.depth = depth;
+                    std::vector<std::int64_t> seated;
                     for (unsigned s = 0; s < k; ++s) {
-                        m.versions.push_back(versions[up[(s + rotation) % k]]);
+                        seated.push_back(versions[up[(s + rotation) % k]]);
                     }
-                    m.key = key(m.mapId, m.round, timeMs, depth, m.versions);
-                    if (!planned.insert(m.key).second) {
-                        continue;
+                    PlannedMatch m =
+                        planned(map.mapId, static_cast<int>(r + 1), timeMs, depth, seated, seed);
+                    if (keys.insert(m.key).second) {
+                        out.push_back(std::move(m));
                     }
-                    const std::string digest = MapRepository::digest(m.key);
-                    m.seed = (seed + std::stoll(digest.substr(8), nullptr, 16)) & SEED_MASK;
-                    out.push_back(std::move(m));
                 }
             }
         }

@@ -21,6 +21,11 @@ public:
     static std::vector<PlannedMatch> plan(const std::vector<std::int64_t>& versions,
                                           const std::vector<std::vector<PlanMap>>& rounds,
                                           int timeMs, int depth, std::int64_t seed);
+    /// One match with its key and seed (drawn from the league's seed and the key). A `repeat`
+    /// above 0 is a further match of the same seating, limit and round (sampled scheduling).
+    static PlannedMatch planned(std::int64_t mapId, int round, int timeMs, int depth,
+                                const std::vector<std::int64_t>& versions, std::int64_t seed,
+                                unsigned repeat = 0);
     /// The key that names a match for good: map, round, limit and versions by seat.
     static std::string key(std::int64_t mapId, int round, int timeMs, int depth,
                            const std::vector<std::int64_t>& versions);

@@ -47,6 +47,24 @@ void readMoves(const MatchRecord& r, LeagueRecord& out) {
     out.result.movesDigest = MapRepository::digest(moves);
 }
 
+/// A match aborted by a seat that had not moved yet (it did not start, never connected, or
+/// failed before its first move) is that seat's loss: it places last, disqualified "did not
+/// start", and the others share the first place. The match counts as played.
+void readForfeit(const MatchRecord& r, LeagueRecord& out) {
+    const unsigned k = r.result.silentSeat.value_or(0);
+    std::vector<SeatResult>& seats = out.result.seats;
+    if (r.result.end != MatchEnd::Aborted || k < 1 || k > seats.size() || seats[k - 1].moves > 0) {
+        return;
+    }
+    for (SeatResult& seat : seats) {
+        seat.rank = 1;
+    }
+    seats[k - 1].rank = static_cast<int>(seats.size());
+    seats[k - 1].disqualified = std::string(LeagueRecord::DID_NOT_START) + ": " + r.result.reason;
+    out.result.end = "final";
+    out.forfeit = k;
+}
+
 } // namespace
 
 bool LeagueRecord::read(const json& document, LeagueRecord& out, std::string& error) {
@@ -64,6 +82,7 @@ bool LeagueRecord::read(const json& document, LeagueRecord& out, std::string& er
     readMoves(r, out);
     out.result.end = MatchRecord::endName(r.result.end);
     out.result.reason = r.result.reason;
+    readForfeit(r, out);
     out.result.durationS = r.durationS;
     out.result.document = r.text();
     out.mapText = r.map.text;

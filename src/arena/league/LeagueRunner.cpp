@@ -25,6 +25,8 @@ constexpr unsigned TOP_PORT = 65000;
 /// The server tries its base port and the 100 above it.
 constexpr unsigned PORTS_PER_SERVER = 101;
 constexpr int BAR_WIDTH = 30;
+/// Times a match aborted for nobody's fault is played again within one run.
+constexpr int MAX_RETRIES = 3;
 
 double seconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
@@ -52,6 +54,24 @@ std::string progressBar(size_t done, size_t needed, double perMinute) {
                              : std::to_string(static_cast<int>(minutes)) + "m");
     }
     return line.str();
+}
+
+/// Whether a recorded match ended for no bot's fault (the server, the jail, the machine): such
+/// a match is played again. A seat that caused the abort is named in "silent_seat".
+bool nobodysFault(const json& record) {
+    const json& result = record["result"];
+    const std::string end = result.value("end", "");
+    return end == "server_failed" || (end == "aborted" && !(result.contains("silent_seat") &&
+                                                            result["silent_seat"].is_number()));
+}
+
+/// "alice, bob": the bots of a record by seat.
+std::string lineupOf(const json& record) {
+    std::string names;
+    for (const json& seat : record["seats"]) {
+        names += (names.empty() ? "" : ", ") + seat.value("bot", std::string("?"));
+    }
+    return names;
 }
 
 } // namespace
@@ -91,7 +111,7 @@ bool LeagueRunner::jailReady(const LeagueConfig& config, const std::string& clie
         });
 }
 
-bool LeagueRunner::setupOf(const LeagueMatch& match, MatchSetup& setup) {
+bool LeagueRunner::setupOf(const LeagueMatch& match, MatchSetup& setup, std::string& mapName) {
     std::vector<BotVersion> versions;
     std::vector<LeagueMap> maps;
     if (!m_league.versions(versions) || !m_league.maps(maps)) {
@@ -105,9 +125,10 @@ bool LeagueRunner::setupOf(const LeagueMatch& match, MatchSetup& setup) {
     setup.mapFile = folder + "/" + std::to_string(match.mapId) + ".map";
     std::string error;
     if (map == maps.end() || !RecordsFolder::writeText(setup.mapFile, map->text, error)) {
-        LOG(logger, lumber::ERR) << "match " << match.id << ": no map file: " << error;
+        LOG(logger, lumber::ERR) << "a match's map file cannot be written: " << error;
         return false;
     }
+    mapName = map->name;
     for (const std::int64_t id : match.versions) {
         const auto v = std::find_if(versions.begin(), versions.end(),
                                     [&](const BotVersion& b) { return b.id == id; });
@@ -132,7 +153,8 @@ bool LeagueRunner::setupOf(const LeagueMatch& match, MatchSetup& setup) {
 
 bool LeagueRunner::playOne(const std::string& worker, const LeagueMatch& match, unsigned basePort) {
     MatchSetup setup;
-    if (!setupOf(match, setup)) {
+    std::string mapName;
+    if (!setupOf(match, setup, mapName)) {
         m_league.release(match.id, worker);
         return false;
     }
@@ -150,6 +172,17 @@ bool LeagueRunner::playOne(const std::string& worker, const LeagueMatch& match, 
         }
         return m_league.release(match.id, worker);
     }
+    if (nobodysFault(record) && match.attempts <= MAX_RETRIES) {
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_held.erase(match.id);
+        }
+        LOG(logger, lumber::WARN) << "a match on " << mapName << " (" << lineupOf(record)
+                                  << ") was aborted: " << record["result"].value("reason", "")
+                                  << "; trying again (" << match.attempts << " of " << MAX_RETRIES
+                                  << " retries)";
+        return m_league.release(match.id, worker);
+    }
     record["round"] = match.round;
     bool stored = false;
     const bool ok = storeWhenFree(match, worker, setup.logDir, record, stored);
@@ -162,10 +195,10 @@ bool LeagueRunner::playOne(const std::string& worker, const LeagueMatch& match, 
         return false;
     }
     if (!stored) {
-        LOG(logger, lumber::WARN) << setup.id << ": the claim went to another arena; this "
-                                  << "result is dropped";
+        LOG(logger, lumber::WARN) << "a match on " << mapName << " went to another arena when "
+                                  << "its claim ended; this arena's result is dropped";
     } else {
-        reportDone(match, record);
+        reportDone(mapName, record);
     }
     return true;
 }
@@ -206,15 +239,15 @@ bool LeagueRunner::waitOutBusy(const std::string& doing, bool& said) {
     return !Arena::stopRequested();
 }
 
-void LeagueRunner::reportDone(const LeagueMatch& match, const json& record) {
+void LeagueRunner::reportDone(const std::string& mapName, const json& record) {
     LeagueProgress p;
     m_league.progress(p);
     std::lock_guard<std::mutex> lock(m_lock);
     ++m_played;
     const double elapsed = std::max(1e-3, seconds() - m_started);
     std::ostringstream line;
-    line << progressBar(p.done, p.needed, 60.0 * static_cast<double>(m_played) / elapsed) << "  m"
-         << match.id << ": ";
+    line << progressBar(p.done, p.expected, 60.0 * static_cast<double>(m_played) / elapsed) << "  "
+         << mapName << ": ";
     const json& result = record["result"];
     if (result.value("end", "") == "final") {
         for (size_t s = 0; s < record["seats"].size(); ++s) {
@@ -230,6 +263,19 @@ void LeagueRunner::reportDone(const LeagueMatch& match, const json& record) {
         m_lastStandings = seconds();
         onStandings();
     }
+}
+
+bool LeagueRunner::planMore() {
+    LeagueProgress p;
+    if (!m_league.schedule(m_config, p)) {
+        LOG(logger, lumber::ERR) << m_league.error();
+        return false;
+    }
+    if (p.added > 0) {
+        LOG(logger, lumber::INFO) << p.added << " more matches planned; about " << p.expected
+                                  << " in all";
+    }
+    return p.added > 0;
 }
 
 bool LeagueRunner::waitForOthers() {
@@ -262,6 +308,9 @@ void LeagueRunner::slot(unsigned index, unsigned basePort) {
             return;
         }
         if (!found) {
+            if (m_config.sampled && planMore()) {
+                continue;
+            }
             if (!waitForOthers()) {
                 return;
             }
@@ -295,7 +344,7 @@ void LeagueRunner::keepClaims() {
         for (const auto& claim : held) {
             bool still = false;
             if (m_league.renew(claim.first, claim.second, m_config.leaseSeconds, still) && !still) {
-                LOG(logger, lumber::WARN) << "m" << claim.first << ": its claim was lost";
+                LOG(logger, lumber::WARN) << "a claim this arena held was lost to another arena";
             }
         }
     }

@@ -14,7 +14,8 @@ class LeagueRunner {
 public:
     LeagueRunner(League& league, const LeagueConfig& config);
 
-    /// Plays until no needed match is left unplayed, up to `concurrency` at once. A match
+    /// Plays until no needed match is left unplayed, up to `concurrency` at once; a sampled
+    /// league plans its next window whenever the last one is all claimed. A match
     /// claimed by another arena is waited for, and taken over when its lease ends. False when
     /// interrupted or when the database fails.
     bool run(unsigned concurrency);
@@ -33,7 +34,7 @@ public:
 private:
     void slot(unsigned index, unsigned basePort);
     bool playOne(const std::string& worker, const LeagueMatch& match, unsigned basePort);
-    bool setupOf(const LeagueMatch& match, struct MatchSetup& setup);
+    bool setupOf(const LeagueMatch& match, struct MatchSetup& setup, std::string& mapName);
     /// How a version plays: its command and folder, jailed with its limits and variables.
     class BotCommand botOf(const BotVersion& version) const;
     /// Stores a played match's result. While the database is busy (another writer's lock held
@@ -46,7 +47,9 @@ private:
     /// run goes on; the first wait of a slot is said once.
     bool waitOutBusy(const std::string& doing, bool& said);
     void keepClaims();
-    void reportDone(const LeagueMatch& match, const nlohmann::json& record);
+    void reportDone(const std::string& mapName, const nlohmann::json& record);
+    /// A sampled league's next window, once the last is claimed: whether it added any.
+    bool planMore();
     bool waitForOthers();
 
     League& m_league;

@@ -50,6 +50,24 @@ const std::vector<std::vector<std::string>>& migrations() {
             "CREATE TABLE entries (id {id}, name TEXT NOT NULL UNIQUE, command TEXT NOT NULL, "
             "dir TEXT NOT NULL, entered BIGINT NOT NULL)",
         },
+        // 3: a version is its command and the digest of its folder's content; SQLite cannot
+        // change a table's constraints, so it builds the table anew (foreign keys off).
+        {
+            "postgres:ALTER TABLE bot_versions ADD COLUMN digest TEXT NOT NULL DEFAULT ''",
+            "postgres:ALTER TABLE bot_versions DROP CONSTRAINT bot_versions_bot_id_command_key",
+            "postgres:ALTER TABLE bot_versions ADD CONSTRAINT bot_versions_identity "
+            "UNIQUE (bot_id, command, digest)",
+            "sqlite:CREATE TABLE bot_versions_new (id {id}, "
+            "bot_id BIGINT NOT NULL REFERENCES bots(id), version INTEGER NOT NULL, "
+            "command TEXT NOT NULL, digest TEXT NOT NULL DEFAULT '', dir TEXT NOT NULL, "
+            "created BIGINT NOT NULL, current INTEGER NOT NULL DEFAULT 0, "
+            "UNIQUE (bot_id, command, digest), UNIQUE (bot_id, version))",
+            "sqlite:INSERT INTO bot_versions_new (id, bot_id, version, command, dir, created, "
+            "current) SELECT id, bot_id, version, command, dir, created, current "
+            "FROM bot_versions",
+            "sqlite:DROP TABLE bot_versions",
+            "sqlite:ALTER TABLE bot_versions_new RENAME TO bot_versions",
+        },
     };
     return steps;
 }
@@ -65,7 +83,19 @@ int LeagueSchema::latest() {
 }
 
 bool LeagueSchema::migrate(SqlDatabase& db, std::string& error) {
+    // SQLite rebuilds a table that others refer to: its foreign keys are checked again after
+    // (the switch works only outside a transaction).
+    const bool sqlite = db.dialect() == SqlDatabase::Dialect::Sqlite;
+    if (sqlite && !db.exec("PRAGMA foreign_keys=OFF")) {
+        error = "cannot prepare the league's schema: " + db.error();
+        return false;
+    }
     const Migrations::Set league{"schema_version", "league's", "migration ", MIGRATION_LOCK,
                                  &migrations()};
-    return Migrations::apply(db, league, error);
+    const bool migrated = Migrations::apply(db, league, error);
+    if (sqlite && !db.exec("PRAGMA foreign_keys=ON")) {
+        error = "cannot check the league's references: " + db.error();
+        return false;
+    }
+    return migrated;
 }

@@ -59,6 +59,25 @@ bool MatchRepository::setNeeded(std::int64_t id, bool needed) {
     return m_db.exec("UPDATE matches SET needed = ? WHERE id = ?", {std::int64_t{needed}, id});
 }
 
+bool MatchRepository::all(std::vector<PlannedMatch>& out, std::vector<bool>& done) {
+    out.clear();
+    done.clear();
+    std::int64_t last = 0;
+    return m_db.query("SELECT m.id, m.key, m.map_id, m.round, m.time_ms, m.depth, m.seed, "
+                      "m.status, s.version_id FROM matches m JOIN seats s ON s.match_id = m.id "
+                      "ORDER BY m.id, s.seat",
+                      {}, [&](const SqlRow& row) {
+                          if (out.empty() || row.integer(0) != last) {
+                              LeagueMatch m;
+                              matchOf(row, m);
+                              last = m.id;
+                              out.push_back(m);
+                              done.push_back(m.status == "done");
+                          }
+                          out.back().versions.push_back(row.integer(8));
+                      });
+}
+
 bool MatchRepository::seatsOf(LeagueMatch& match) {
     match.versions.clear();
     return m_db.query("SELECT version_id FROM seats WHERE match_id = ? ORDER BY seat", {match.id},
@@ -78,12 +97,13 @@ bool MatchRepository::claimNext(const std::string& worker, std::int64_t now, std
         "(status = 'pending' OR (status = 'claimed' AND claimed_until < ?)) ORDER BY id LIMIT 1" +
         skip +
         ") AND needed = 1 AND (status = 'pending' OR (status = 'claimed' AND claimed_until < ?)) "
-        "RETURNING id, key, map_id, round, time_ms, depth, seed, status, needed";
+        "RETURNING id, key, map_id, round, time_ms, depth, seed, status, needed, attempts";
     constexpr int ATTEMPTS = 20;
     found = false;
     for (int attempt = 0; attempt < ATTEMPTS && !found; ++attempt) {
         if (!m_db.query(sql, {worker, until, now, now}, [&](const SqlRow& row) {
                 matchOf(row, out);
+                out.attempts = static_cast<int>(row.integer(9));
                 found = true;
             })) {
             return false;
@@ -216,6 +236,41 @@ bool MatchRepository::finished(const std::function<void(const FinishedSeat&)>& e
             f.needed = row.integer(12) != 0;
             each(f);
         });
+}
+
+bool MatchRepository::failures(const std::function<void(const FailedSeat&)>& each) {
+    return m_db.query(
+        "SELECT m.id, m.end_kind, m.reason, s.seat, b.name, s.disqualified FROM matches m "
+        "JOIN seats s ON s.match_id = m.id JOIN bot_versions v ON v.id = s.version_id "
+        "JOIN bots b ON b.id = v.bot_id WHERE m.needed = 1 AND m.status = 'done' AND "
+        "(m.end_kind <> 'final' OR s.disqualified LIKE 'did not start%') ORDER BY m.id, s.seat",
+        {}, [&](const SqlRow& row) {
+            FailedSeat f;
+            f.matchId = row.integer(0);
+            f.end = row.text(1);
+            f.reason = row.text(2);
+            f.seat = static_cast<int>(row.integer(3));
+            f.bot = row.text(4);
+            f.disqualified = row.text(5);
+            each(f);
+        });
+}
+
+bool MatchRepository::reopenUnplayed(std::int64_t& reopened) {
+    const std::string unplayed =
+        "(SELECT id FROM matches WHERE needed = 1 AND status = 'done' AND end_kind <> 'final')";
+    bool found = false;
+    return m_db.begin() &&
+           m_db.scalar("SELECT COUNT(*) FROM " + unplayed + " u", {}, reopened, found) &&
+           m_db.exec("DELETE FROM records WHERE match_id IN " + unplayed) &&
+           m_db.exec("UPDATE seats SET score = NULL, rank = NULL, disqualified = NULL, moves = 0, "
+                     "time_ms_sum = 0, time_ms_max = 0 WHERE match_id IN " +
+                     unplayed) &&
+           m_db.exec("UPDATE matches SET status = 'pending', attempts = 0, claimed_by = NULL, "
+                     "claimed_until = NULL, finished = NULL, end_kind = NULL, reason = NULL, "
+                     "moves_digest = NULL, duration_s = NULL WHERE id IN " +
+                     unplayed) &&
+           m_db.commit();
 }
 
 bool MatchRepository::unfinished(

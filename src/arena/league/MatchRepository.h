@@ -31,6 +31,19 @@ struct LeagueMatch : PlannedMatch {
     /// Whether the current configuration asks for it; a match no longer needed stays for
     /// history but is neither played nor counted in the standings.
     bool needed = true;
+    /// Times it was claimed, this claim included (set by claimNext).
+    int attempts = 0;
+};
+
+/// A needed match that did not count as a normal game, seat by seat: a forfeit (that seat's
+/// `disqualified` says "did not start") or a match left unplayed (`end` is not "final").
+struct FailedSeat {
+    std::int64_t matchId = 0;
+    std::string end;
+    std::string reason;
+    int seat = 0;
+    std::string bot;
+    std::string disqualified;
 };
 
 /// What planning needs to know of a match already in the database.
@@ -85,6 +98,8 @@ public:
     /// Adds planned matches with their seats (the caller holds a transaction).
     bool add(const std::vector<PlannedMatch>& matches);
     bool setNeeded(std::int64_t id, bool needed);
+    /// Every match the league holds, by id, with whether it is done.
+    bool all(std::vector<PlannedMatch>& out, std::vector<bool>& done);
 
     /// Claims the first needed pending match, or a claimed one whose lease ended before `now`, for
     /// `worker` until `until` (Unix seconds). `found` is false when none is left. Atomic: two
@@ -107,6 +122,10 @@ public:
     bool document(std::int64_t id, std::string& out, bool& found);
     /// Every seat of every finished match, by match then seat.
     bool finished(const std::function<void(const FinishedSeat&)>& each);
+    /// Every seat of the needed matches that were forfeited or stay unplayed, by match.
+    bool failures(const std::function<void(const FailedSeat&)>& each);
+    /// Makes the needed matches that stay unplayed pending again, their results dropped.
+    bool reopenUnplayed(std::int64_t& reopened);
     /// Needed finished matches that did not end normally: id, key, end and reason.
     bool unfinished(const std::function<void(std::int64_t, const std::string&, const std::string&,
                                              const std::string&)>& each);

@@ -1,5 +1,7 @@
 #include "Migrations.h"
 
+#include <utility>
+
 namespace {
 
 bool readVersion(SqlDatabase& db, const Migrations::Set& set, std::int64_t& version) {
@@ -11,8 +13,9 @@ bool readVersion(SqlDatabase& db, const Migrations::Set& set, std::int64_t& vers
 }
 
 bool applyStep(SqlDatabase& db, const Migrations::Set& set, size_t step) {
-    for (const std::string& sql : (*set.steps)[step]) {
-        if (!db.exec(Migrations::inDialect(sql, db.dialect()))) {
+    for (const std::string& statement : (*set.steps)[step]) {
+        const std::string sql = Migrations::inDialect(statement, db.dialect());
+        if (!sql.empty() && !db.exec(sql)) {
             return false;
         }
     }
@@ -30,9 +33,18 @@ bool lockAndRead(SqlDatabase& db, const Migrations::Set& set, std::int64_t& vers
 } // namespace
 
 std::string Migrations::inDialect(std::string sql, SqlDatabase::Dialect dialect) {
-    const std::string id = dialect == SqlDatabase::Dialect::Postgres
-                               ? "BIGSERIAL PRIMARY KEY"
-                               : "INTEGER PRIMARY KEY AUTOINCREMENT";
+    const bool postgres = dialect == SqlDatabase::Dialect::Postgres;
+    for (const auto& [prefix, mine] : {std::make_pair(std::string("sqlite:"), !postgres),
+                                       std::make_pair(std::string("postgres:"), postgres)}) {
+        if (sql.compare(0, prefix.size(), prefix) == 0) {
+            if (!mine) {
+                return "";
+            }
+            sql.erase(0, prefix.size());
+            break;
+        }
+    }
+    const std::string id = postgres ? "BIGSERIAL PRIMARY KEY" : "INTEGER PRIMARY KEY AUTOINCREMENT";
     const size_t at = sql.find("{id}");
     if (at != std::string::npos) {
         sql.replace(at, 4, id);

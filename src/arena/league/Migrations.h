@@ -12,7 +12,8 @@
 class Migrations {
 public:
     /// One set of migrations. A step is a list of statements in which "{id}" stands for the
-    /// dialect's auto-numbered primary key; steps are never edited once shipped.
+    /// dialect's auto-numbered primary key; a statement for one dialect only starts with
+    /// "sqlite:" or "postgres:". Steps are never edited once shipped.
     struct Set {
         std::string versionTable; ///< holds the version reached, one row per step applied
         std::string owner;        ///< as messages name it: "league's", "site's"
@@ -27,6 +28,7 @@ public:
     /// fails or when the database is newer than this program; nothing is changed then.
     static bool apply(SqlDatabase& db, const Set& set, std::string& error);
 
-    /// `sql` with "{id}" replaced by the dialect's auto-numbered primary key.
+    /// `sql` with "{id}" replaced by the dialect's auto-numbered primary key; empty when it is
+    /// for the other dialect only.
     static std::string inDialect(std::string sql, SqlDatabase::Dialect dialect);
 };

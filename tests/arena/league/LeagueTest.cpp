@@ -140,7 +140,7 @@ TEST(League, TablesOfAHandMadeSetMatchHandComputedNumbers) {
     EXPECT_DOUBLE_EQ((*row(seats[1]["bots"], "A"))["average_place"].get<double>(), 1.0);
 }
 
-TEST(League, ABotThatNeverPlayedIsUnratedAndGivesNoPoints) {
+TEST(League, ABotThatCannotStartForfeitsItsMatchesAndARerunPlaysNothing) {
     TempDir dir;
     dir.write("a.map", TINY2);
     writeLeague(dir, "",
@@ -149,13 +149,20 @@ TEST(League, ABotThatNeverPlayedIsUnratedAndGivesNoPoints) {
     std::string output;
     json t;
     ASSERT_NO_FATAL_FAILURE(playAndTabulate(dir, output, t));
-    for (const json& r : t["standings"]) {
-        EXPECT_EQ(r["matches"], 0) << r;
-        EXPECT_EQ(r["points"], 0.0) << r;
-        EXPECT_FALSE(r["rated"].get<bool>()) << r;
-    }
-    EXPECT_EQ(t["aborted"].size(), 2u);
-    EXPECT_NE(output.find("no matches"), std::string::npos) << output;
+    // Both seat orders are played, and lost by the bot that never started.
+    const json& dead = *row(t["standings"], "dead");
+    const json& g = *row(t["standings"], "g");
+    EXPECT_EQ(dead["matches"], 2) << dead;
+    EXPECT_EQ(dead["points"], 0.0) << dead;
+    EXPECT_EQ(dead["disqualified"], json({{"did not start", 2}})) << dead;
+    EXPECT_EQ(g["matches"], 2) << g;
+    EXPECT_EQ(g["points"], 2.0) << g;
+    EXPECT_EQ(t["aborted"].size(), 0u);
+    EXPECT_NE(output.find("dead: 2 matches forfeited (did not start: seat "), std::string::npos)
+        << output;
+    ASSERT_EQ(runLeague(dir, output), 0) << output;
+    EXPECT_NE(output.find("2 of 2 matches played; nothing left to play"), std::string::npos)
+        << output;
 }
 
 TEST(League, ALeagueOfOneBotPlansEachSeatingOnce) {
@@ -167,7 +174,7 @@ TEST(League, ALeagueOfOneBotPlansEachSeatingOnce) {
     std::string output;
     json t;
     ASSERT_NO_FATAL_FAILURE(playAndTabulate(dir, output, t));
-    EXPECT_NE(output.find("2 new ones planned"), std::string::npos) << output;
+    EXPECT_NE(output.find("(2 newly planned)"), std::string::npos) << output;
     EXPECT_EQ(t["matches"], 2) << output;
 }
 
