@@ -74,7 +74,10 @@ public:
     double time = 0;
     unsigned depth = 0;
     unsigned rounds = 1;
-    unsigned concurrency = 1;
+    /// 0: one match per usable core.
+    unsigned concurrency = 0;
+    /// More matches at once than usable cores are allowed (they then share cores).
+    bool oversubscribe = false;
     unsigned seed = 1;
     unsigned basePort = DEFAULT_BASE_PORT;
     /// 0: scaled to the map.

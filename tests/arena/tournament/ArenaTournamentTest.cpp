@@ -33,7 +33,7 @@ std::string writeConfig(const TempDir& dir) {
                                              {"name": "g", "command": "greedy"},
                                              {"name": "s", "command": "search:1"}],
                                     "maps": ["tiny2.map", "tiny3.map"], "time": 0.5,
-                                    "concurrency": 3, "seed": 4)") +
+                                    "concurrency": 3, "oversubscribe": true, "seed": 4)") +
                                      JAIL_LIMITS + "}");
 }
 
