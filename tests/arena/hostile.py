@@ -10,6 +10,8 @@ sigstop      freeze every process it sees     killparent   kill -9 its parent
 daemon MARK  leave a setsid sleeper behind    forkbomb     fork until refused
 memory       allocate past the memory limit   fill         fill its writable folder
 hang         connect, send its group id, then say nothing
+children     eight children holding 200 MB each
+everywhere   write into every folder that looks writable, then fill /dev/shm
 """
 import os
 import signal
@@ -74,6 +76,27 @@ def attempt(mode, arg):
         hoard = []
         while True:
             hoard.append(bytearray(64 << 20))
+    elif mode == "children":
+        for _ in range(8):
+            if os.fork() == 0:
+                hoard = bytearray(200 << 20)
+                for i in range(0, len(hoard), 4096):
+                    hoard[i] = 1
+                time.sleep(30)
+                os._exit(0)
+        time.sleep(3)
+    elif mode == "everywhere":
+        for folder in ("/", "/etc", "/dev", "/usr", "/proc", os.getcwd()):
+            try:
+                with open(os.path.join(folder, "hostile-was-here"), "w") as f:
+                    f.write("x")
+                say("write " + folder, False)
+            except OSError:
+                say("write " + folder, True)
+        with open("/dev/shm/fill", "wb") as f:
+            while True:
+                f.write(b"x" * (1 << 20))
+                f.flush()
     elif mode == "fill":
         with open(os.path.join(os.environ["HOME"], "fill"), "wb") as f:
             while True:
