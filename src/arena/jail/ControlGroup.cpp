@@ -198,10 +198,11 @@ bool ControlGroup::createV1(const Limits& limits, std::string& error) {
             error = std::string("no cgroup v1 hierarchy of ") + controller + " under " + ROOT;
             return false;
         }
-        const std::string dir = root + ownGroup(controller) + "/" + name;
         if (std::find(roots.begin(), roots.end(), root) != roots.end()) {
             continue;
         }
+        std::string dir = root;
+        dir.append(ownGroup(controller)).append("/").append(name);
         roots.push_back(root);
         if (!makeDir(dir, error)) {
             return false;
