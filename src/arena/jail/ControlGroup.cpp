@@ -131,6 +131,23 @@ std::string& v2Base() {
     return base;
 }
 
+/// Removes the empty groups that an arena killed outright left in `dir` (named after its pid,
+/// which no longer runs); a group that still holds a process stays.
+void sweepStale(const std::string& dir) {
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        const std::string prefix = "reversi-bot-";
+        if (name.compare(0, prefix.size(), prefix) != 0) {
+            continue;
+        }
+        const pid_t owner = static_cast<pid_t>(std::atol(name.c_str() + prefix.size()));
+        if (owner > 0 && kill(owner, 0) != 0 && errno == ESRCH) {
+            rmdir(it->path().c_str());
+        }
+    }
+}
+
 } // namespace
 
 std::string ControlGroup::kind(std::string& why) {
@@ -148,6 +165,13 @@ std::string ControlGroup::kind(std::string& why) {
         } else if (error.empty()) {
             error = "no cgroup v2 with the memory, pids and cpu controllers, nor cgroup v1 "
                     "hierarchies of them, under /sys/fs/cgroup";
+        }
+        if (!found.empty()) {
+            for (const char* controller : V1_CONTROLLERS) {
+                sweepStale(v2Base().empty()
+                               ? std::string(ROOT) + "/" + controller + ownGroup(controller)
+                               : v2Base());
+            }
         }
         ControlGroup probe;
         if (!found.empty() && !probe.create(Limits{}, error)) {
