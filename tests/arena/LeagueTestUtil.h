@@ -39,11 +39,11 @@ inline Counts counts(const std::string& database) {
     return c;
 }
 
-/// Runs "arena league DIR -j 3" to its end; its exit status (output in `output`).
+/// Runs "arena league DIR -j 3 --oversubscribe" to its end; its exit status (output in `output`).
 inline int runLeague(const TempDir& dir, std::string& output,
                      const std::vector<std::string>& extra = {}) {
     ChildProcess arena;
-    std::vector<std::string> words{"league", dir.path(), "-j", "3"};
+    std::vector<std::string> words{"league", dir.path(), "-j", "3", "--oversubscribe"};
     words.insert(words.end(), extra.begin(), extra.end());
     if (!arenatest::startArena(arena, words, dir.path() + "/arena.out")) {
         return -1;

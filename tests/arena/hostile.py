@@ -16,6 +16,8 @@ listen       offer TCP, UDP and an abstract unix socket to the other bots of its
 reach        try to reach what a bot in "listen" offers (each fails)
 freeze       stop itself (SIGSTOP) at its first move request
 park         a child connects again and parks the connection in a unix socket, unheld
+children     eight children holding 200 MB each
+everywhere   write into every folder that looks writable, then fill /dev/shm
 """
 import ctypes
 import os
@@ -150,6 +152,27 @@ def attempt(mode, arg):
             time.sleep(int(arg) / 1000)
             connect().close()
             os._exit(0)
+    elif mode == "children":
+        for _ in range(8):
+            if os.fork() == 0:
+                hoard = bytearray(200 << 20)
+                for i in range(0, len(hoard), 4096):
+                    hoard[i] = 1
+                time.sleep(30)
+                os._exit(0)
+        time.sleep(3)
+    elif mode == "everywhere":
+        for folder in ("/", "/etc", "/dev", "/usr", "/proc", os.getcwd()):
+            try:
+                with open(os.path.join(folder, "hostile-was-here"), "w") as f:
+                    f.write("x")
+                say("write " + folder, False)
+            except OSError:
+                say("write " + folder, True)
+        with open("/dev/shm/fill", "wb") as f:
+            while True:
+                f.write(b"x" * (1 << 20))
+                f.flush()
     elif mode == "fill":
         with open(os.path.join(os.environ["HOME"], "fill"), "wb") as f:
             while True:

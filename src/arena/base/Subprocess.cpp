@@ -10,6 +10,7 @@
 #include <iterator>
 #include <sched.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
@@ -26,6 +27,7 @@ struct Prepared {
     std::vector<std::string> envStrings;
     std::vector<char*> argp;
     std::vector<char*> envp;
+    cpu_set_t cores;
 };
 
 std::string findProgram(const std::string& name) {
@@ -75,6 +77,29 @@ void prepare(const std::vector<std::string>& argv, const Subprocess::Options& op
         p.argp.push_back(a.data());
     }
     p.argp.push_back(nullptr);
+    CPU_ZERO(&p.cores);
+    for (const unsigned core : options.cores) {
+        if (core < CPU_SETSIZE) {
+            CPU_SET(core, &p.cores);
+        }
+    }
+}
+
+/// Writes this process into each control group named; false with errno set on a failure.
+bool joinGroups(const std::vector<std::string>& files) {
+    for (const std::string& file : files) {
+        const int fd = open(file.c_str(), O_WRONLY | O_CLOEXEC);
+        const bool ok = fd >= 0 && write(fd, "0", 1) == 1;
+        const int e = errno;
+        if (fd >= 0) {
+            close(fd);
+        }
+        if (!ok) {
+            errno = e;
+            return false;
+        }
+    }
+    return true;
 }
 
 /// Reports errno through the status pipe and ends the child.
@@ -104,6 +129,11 @@ void closeAllBut(int a, int b, int c) {
 [[noreturn]] void becomeChild(const Prepared& p, const Subprocess::Options& options, pid_t parent,
                               int devNull, int outFd, int statusFd) {
     setpgid(0, 0);
+    // Before joining the match's namespaces, which take away the rights on the groups' files.
+    if (!joinGroups(options.groupFiles) ||
+        (!options.cores.empty() && sched_setaffinity(0, sizeof p.cores, &p.cores) != 0)) {
+        fail(statusFd);
+    }
     if ((options.userNamespaceFd >= 0 && setns(options.userNamespaceFd, CLONE_NEWUSER) != 0) ||
         (options.netNamespaceFd >= 0 && setns(options.netNamespaceFd, CLONE_NEWNET) != 0)) {
         fail(statusFd);
@@ -227,15 +257,30 @@ bool Subprocess::readSome(std::string& out) {
     return false;
 }
 
+bool Subprocess::reap(bool block) {
+    int status = 0;
+    struct rusage use {};
+    pid_t r = 0;
+    while ((r = wait4(m_pid, &status, block ? 0 : WNOHANG, &use)) < 0 && errno == EINTR) {
+    }
+    if (r != m_pid) {
+        return false;
+    }
+    m_ended = true;
+    m_status = status;
+    const auto ms = [](const timeval& t) {
+        return static_cast<uint64_t>(t.tv_sec) * 1000 + static_cast<uint64_t>(t.tv_usec) / 1000;
+    };
+    m_cpuMs = ms(use.ru_utime) + ms(use.ru_stime);
+    m_maxRssKb = static_cast<uint64_t>(use.ru_maxrss);
+    return true;
+}
+
 bool Subprocess::running() {
     if (m_pid < 0 || m_ended) {
         return false;
     }
-    int status = 0;
-    const pid_t r = waitpid(m_pid, &status, WNOHANG);
-    if (r == m_pid) {
-        m_ended = true;
-        m_status = status;
+    if (reap(false)) {
         // Whatever it left running in its group goes with it.
         kill(-m_pid, SIGKILL);
         return false;
@@ -264,10 +309,8 @@ void Subprocess::stop(int graceMs) {
     }
     if (running()) {
         kill(-m_pid, SIGKILL);
-        int status = 0;
-        while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+        if (!reap(true)) {
+            m_ended = true;
         }
-        m_ended = true;
-        m_status = status;
     }
 }

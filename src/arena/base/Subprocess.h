@@ -1,6 +1,7 @@
 #pragma once
 // One child program in a process group of its own, its output read through a pipe.
 
+#include <cstdint>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -30,6 +31,11 @@ public:
         int inheritFd = -1;
         /// A second descriptor kept the same way (-1: none): a jail's system-call filter.
         int filterFd = -1;
+        /// Files ("cgroup.procs" of a control group, one per hierarchy) the child writes
+        /// itself into first, while it still has the arena's rights.
+        std::vector<std::string> groupFiles;
+        /// Cores the child (and all it starts) may run on; empty: those of the arena.
+        std::vector<unsigned> cores;
     };
 
     Subprocess() = default;
@@ -53,6 +59,10 @@ public:
     /// Whether it ended, and its wait status then.
     bool ended() const { return m_ended; }
     int waitStatus() const { return m_status; }
+    /// CPU time of the child and of every descendant it waited for, in milliseconds, and the
+    /// peak resident memory of the largest of them in KiB; 0 until it ended.
+    uint64_t cpuMs() const { return m_cpuMs; }
+    uint64_t maxRssKb() const { return m_maxRssKb; }
     /// "exit status N" or "killed by signal N".
     std::string describeEnd() const;
     /// Ends the whole process group: SIGTERM, up to graceMs to end, then SIGKILL; reaps.
@@ -63,4 +73,9 @@ private:
     int m_out = -1;
     bool m_ended = false;
     int m_status = 0;
+    uint64_t m_cpuMs = 0;
+    uint64_t m_maxRssKb = 0;
+
+    /// Reaps the child (blocking or not), keeping its status and use; true when it ended.
+    bool reap(bool block);
 };

@@ -200,7 +200,7 @@ bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
     top.valuename("rows");
     knob::VariableArgument<std::string> match("export: only this match (mID)", "match", m_match);
     match.valuename("id");
-    RunOptions run(&m_jobs, m_server, m_client);
+    RunOptions run(&m_jobs, m_server, m_client, &m_oversubscribe);
     parser.add(+first);
     parser.add(second);
     parser.add(third);
@@ -259,6 +259,7 @@ bool LeagueCommand::play() {
         return false;
     }
     runner.onStandings = [&] { printTables(*league, TOP_ROWS); };
+    runner.oversubscribe = m_oversubscribe;
     Arena::catchInterrupts();
     const bool ok = runner.run(jobs);
     snapshot(*league);

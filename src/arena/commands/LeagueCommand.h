@@ -25,6 +25,7 @@ private:
     std::string m_fourth;
     std::string m_match;
     unsigned m_jobs = 0;
+    bool m_oversubscribe = false;
     bool m_json = false;
     std::string m_html;
     std::string m_server;

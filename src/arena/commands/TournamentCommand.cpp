@@ -19,7 +19,7 @@ bool TournamentCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> out("Keep the plan, records and logs in this &out folder",
                                             m_out);
     out.valuename("dir");
-    RunOptions run(&m_jobs, m_server, m_client);
+    RunOptions run(&m_jobs, m_server, m_client, &m_oversubscribe);
     parser.add(+config);
     parser.add(+out);
     run.addTo(parser);
@@ -38,6 +38,7 @@ bool TournamentCommand::doRun() {
     }
     tournament.serverProgram = Arena::serverProgram(m_server);
     tournament.clientProgram = Arena::clientProgram(m_client);
+    tournament.oversubscribe = m_oversubscribe;
     Arena::catchInterrupts();
     const unsigned jobs = m_jobs != 0 ? m_jobs : config.concurrency;
     const bool ok = tournament.run(jobs, "arena tournament " + m_config + " --out " + m_out);

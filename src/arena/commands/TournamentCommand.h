@@ -14,6 +14,7 @@ private:
     std::string m_config;
     std::string m_out;
     unsigned m_jobs = 0;
+    bool m_oversubscribe = false;
     std::string m_server;
     std::string m_client;
 };

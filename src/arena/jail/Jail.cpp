@@ -30,6 +30,15 @@ const char* const MISSING = "cannot jail bots: bwrap is missing (install the pac
 const char* const ETC_FILES[] = {"/etc/ld.so.cache",  "/etc/ld.so.conf",    "/etc/ld.so.conf.d",
                                  "/etc/alternatives", "/etc/localtime",     "/etc/passwd",
                                  "/etc/group",        "/etc/nsswitch.conf", "/etc/hosts"};
+/// The devices a program may open; /dev itself is read-only, its shared memory the writable
+/// folder.
+const char* const DEVICES[] = {"/dev/null",   "/dev/zero",    "/dev/full",
+                               "/dev/random", "/dev/urandom", "/dev/tty"};
+const char* const DEVICE_LINKS[][2] = {{"/proc/self/fd", "/dev/fd"},
+                                       {"/proc/self/fd/0", "/dev/stdin"},
+                                       {"/proc/self/fd/1", "/dev/stdout"},
+                                       {"/proc/self/fd/2", "/dev/stderr"},
+                                       {Jail::WRITABLE, "/dev/shm"}};
 /// Top-level folders that are links into /usr on a merged system, or folders of their own.
 const char* const SYSTEM_DIRS[] = {"/bin", "/sbin", "/lib", "/lib32", "/lib64"};
 
@@ -162,14 +171,18 @@ std::vector<std::string> Jail::argv(const std::vector<std::string>& command) con
     for (const char* file : ETC_FILES) {
         a.insert(a.end(), {"--ro-bind-try", file, file});
     }
-    a.insert(a.end(), {"--proc", "/proc", "--dev", "/dev", "--size",
-                       std::to_string(m_limits.writableBytes), "--tmpfs", WRITABLE});
+    a.insert(a.end(), {"--proc", "/proc", "--size", std::to_string(m_limits.writableBytes),
+                       "--tmpfs", WRITABLE});
+    addDevices(a);
     for (const std::string& path : m_readOnly) {
         a.insert(a.end(), {"--ro-bind", path, path});
     }
     for (const std::string& path : m_writable) {
         a.insert(a.end(), {"--bind", path, path});
     }
+    // Last, once every mount point in it was made: only the writable folder (and the folders
+    // shown writable) can take a byte.
+    a.insert(a.end(), {"--remount-ro", "/"});
     if (m_ownNetwork) {
         a.insert(a.begin() + 1, "--unshare-net");
     }
@@ -180,7 +193,10 @@ std::vector<std::string> Jail::argv(const std::vector<std::string>& command) con
     // The limits are set inside, after the jail's own user namespace exists, so that the
     // process count is this bot's alone.
     a.insert(a.end(), {"--", PRLIMIT});
-    const std::pair<const char*, uint64_t> limits[] = {{"--as=", m_limits.memoryBytes},
+    // A control group holds the memory of the whole bot; an address-space limit per process
+    // would only refuse runtimes that reserve much and use little.
+    const uint64_t perProcess = m_heldBy == PROCESS_LIMITS ? m_limits.memoryBytes : 0;
+    const std::pair<const char*, uint64_t> limits[] = {{"--as=", perProcess},
                                                        {"--nproc=", m_limits.processes},
                                                        {"--nofile=", m_limits.openFiles},
                                                        {"--fsize=", m_limits.fileSizeBytes},
@@ -195,6 +211,17 @@ std::vector<std::string> Jail::argv(const std::vector<std::string>& command) con
     return a;
 }
 
+void Jail::addDevices(std::vector<std::string>& a) {
+    a.insert(a.end(), {"--tmpfs", "/dev"});
+    for (const char* device : DEVICES) {
+        a.insert(a.end(), {"--dev-bind-try", device, device});
+    }
+    for (const auto& link : DEVICE_LINKS) {
+        a.insert(a.end(), {"--symlink", link[0], link[1]});
+    }
+    a.insert(a.end(), {"--remount-ro", "/dev"});
+}
+
 json Jail::describe() const {
     json env = json::array();
     for (const auto& entry : m_env) {
@@ -207,6 +234,7 @@ json Jail::describe() const {
             {"env", env},
             {"uid", jailUid()},
             {"syscall_filter", m_filterFd >= 0},
+            {"held_by", m_heldBy},
             {"limits", m_limits.toJson()}};
 }
 

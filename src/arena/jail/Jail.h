@@ -36,12 +36,15 @@ struct JailLimits {
 
 /// Describes one jailed run and turns it into a bubblewrap command line (one argument per
 /// word, never a shell line): the system read-only, the named folders read-only, one
-/// size-bounded private writable folder as HOME and TMPDIR, its own process namespace and
-/// session, killed with its parent, a clean environment, and the limits applied inside.
+/// size-bounded private writable folder as HOME, TMPDIR and /dev/shm (the root, /etc and /dev
+/// read-only), its own process namespace and session, killed with its parent, a clean
+/// environment, and the limits applied inside.
 class Jail {
 public:
     /// The private writable folder inside the jail.
     static constexpr const char* WRITABLE = "/tmp";
+    /// What holds the limits when no control group does.
+    static constexpr const char* PROCESS_LIMITS = "process limits";
 
     Jail();
 
@@ -57,6 +60,9 @@ public:
     /// Sets a variable of the jail's environment (the rest of the arena's is not passed).
     void setEnv(const std::string& name, const std::string& value);
     void setLimits(const JailLimits& limits) { m_limits = limits; }
+    /// Says that a control group ("cgroup v1", "cgroup v2") holds the bot's memory, processes
+    /// and CPU share: the per-process memory limit is then left off. The record keeps it.
+    void setHeldBy(const std::string& heldBy) { m_heldBy = heldBy; }
     /// Makes the jail wait, once built, until a byte arrives on (or the other end closes) this
     /// descriptor of the jail's starter, so that it can be built ahead of its program's turn.
     void setReleaseFd(int fd) { m_releaseFd = fd; }
@@ -90,6 +96,9 @@ public:
     static bool readable(const std::string& path, std::string& blocked);
 
 private:
+    /// A read-only /dev of the few devices programs open, its shm the writable folder.
+    static void addDevices(std::vector<std::string>& a);
+
     std::vector<std::string> m_readOnly;
     std::vector<std::string> m_writable;
     bool m_ownNetwork = false;
@@ -98,4 +107,5 @@ private:
     JailLimits m_limits;
     int m_releaseFd = -1;
     int m_filterFd = -1;
+    std::string m_heldBy = PROCESS_LIMITS;
 };

@@ -1,6 +1,7 @@
 #include "LeagueRunner.h"
 
 #include "Arena.h"
+#include "CoreSet.h"
 #include "Jail.h"
 #include "Logging.h"
 #include "MatchRunner.h"
@@ -350,14 +351,27 @@ void LeagueRunner::keepClaims() {
     }
 }
 
+bool LeagueRunner::fitsCores(unsigned& concurrency) const {
+    const CoreSet& usable = CoreSet::usable();
+    concurrency = concurrency != 0 ? concurrency : static_cast<unsigned>(usable.size());
+    std::string error;
+    if (!usable.fits(concurrency, oversubscribe || m_config.oversubscribe, error)) {
+        LOG(logger, lumber::ERR) << error;
+        return false;
+    }
+    return true;
+}
+
 bool LeagueRunner::run(unsigned concurrency) {
     std::string error;
     if (m_config.sandbox && !Jail::available(error)) {
         LOG(logger, lumber::ERR) << error;
         return false;
     }
+    if (!fitsCores(concurrency)) {
+        return false;
+    }
     const unsigned base = m_config.basePort;
-    concurrency = std::max(1u, concurrency);
     const unsigned stride =
         std::max(1u, std::min(PORTS_PER_SERVER, (TOP_PORT - base) / concurrency));
     m_started = seconds();

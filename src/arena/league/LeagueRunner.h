@@ -14,10 +14,11 @@ class LeagueRunner {
 public:
     LeagueRunner(League& league, const LeagueConfig& config);
 
-    /// Plays until no needed match is left unplayed, up to `concurrency` at once; a sampled
+    /// Plays until no needed match is left unplayed, up to `concurrency` at once (0: one per
+    /// usable core; more than the usable cores is refused unless oversubscribed); a sampled
     /// league plans its next window whenever the last one is all claimed. A match
     /// claimed by another arena is waited for, and taken over when its lease ends. False when
-    /// interrupted or when the database fails.
+    /// refused, interrupted or when the database fails.
     bool run(unsigned concurrency);
 
     /// Whether the league's bots can be jailed here, when it jails them, and the jail's user
@@ -30,8 +31,12 @@ public:
     /// Called every `standingsEverySeconds` while playing, and once at the end.
     std::function<void()> onStandings;
     unsigned standingsEverySeconds = 60;
+    /// Matches may share cores (--oversubscribe).
+    bool oversubscribe = false;
 
 private:
+    /// Resolves a concurrency of 0 to the usable cores; false, said, when it is too many.
+    bool fitsCores(unsigned& concurrency) const;
     void slot(unsigned index, unsigned basePort);
     bool playOne(const std::string& worker, const LeagueMatch& match, unsigned basePort);
     bool setupOf(const LeagueMatch& match, struct MatchSetup& setup, std::string& mapName);

@@ -1,6 +1,8 @@
 #include "MatchRunner.h"
 
 #include "Arena.h"
+#include "ControlGroup.h"
+#include "CoreSet.h"
 #include "Jail.h"
 #include "Map.h"
 #include "MapFile.h"
@@ -35,6 +37,9 @@ struct MatchRunner::Channel {
     /// Whether the bot was let go (a prepared jail before its turn was not).
     bool started = false;
     std::unique_ptr<Subprocess> process;
+    /// The bot's control group while it runs, and what it used once it ended.
+    std::unique_ptr<ControlGroup> group;
+    ControlGroup::Usage use;
     std::ofstream log;
     size_t limit = 0; // 0: keep everything
     size_t written = 0;
@@ -46,6 +51,7 @@ struct MatchRunner::Channel {
     ~Channel() {
         // The jail dies first: closing its socket would let its bot go.
         process.reset();
+        group.reset();
         closeRelease();
     }
     void closeRelease() {
@@ -300,6 +306,7 @@ void MatchRunner::startServer() {
     Subprocess::Options options;
     options.userNamespaceFd = m_network.userNamespaceFd();
     options.netNamespaceFd = m_network.netNamespaceFd();
+    options.cores = m_setup.cores;
     std::string error;
     if (!m_server->process->start(argv, options, error)) {
         m_end = "server_failed";
@@ -460,12 +467,43 @@ bool MatchRunner::startBot(unsigned k, int releaseFd, std::string& error) {
     if (m_setup.sandbox && (options.filterFd = SyscallFilter::open(error)) < 0) {
         return false;
     }
+    options.cores = m_setup.cores;
+    if (m_setup.sandbox) {
+        makeGroup(k, options);
+    }
     const std::vector<std::string> argv = botLine(k, options, seat.how);
+    if (!m_setup.cores.empty()) {
+        seat.how["cores"] = CoreSet(m_setup.cores).text();
+        seat.how["oversubscribed"] = m_setup.oversubscribed;
+    }
     const bool started = seat.process->start(argv, options, error);
     if (options.filterFd >= 0) {
         ::close(options.filterFd); // bwrap has its own copy, read as it builds the jail
     }
     return started;
+}
+
+bool MatchRunner::makeGroup(unsigned k, Subprocess::Options& options) {
+    std::string why;
+    if (ControlGroup::kind(why).empty()) {
+        return false;
+    }
+    Channel& seat = *m_seats[k - 1];
+    const JailLimits& limits = m_setup.bots[k - 1].limits();
+    ControlGroup::Limits held;
+    held.memoryBytes = limits.memoryBytes;
+    held.processes = limits.processes;
+    held.cores = m_setup.cores;
+    seat.group = std::make_unique<ControlGroup>();
+    std::string error;
+    if (!seat.group->create(held, error)) {
+        // This bot is held as where no groups can be made; the record says so.
+        LOG(Arena::logger(), lumber::WARN) << seatName(k) << ": " << error;
+        seat.group.reset();
+        return false;
+    }
+    options.groupFiles = seat.group->joinFiles();
+    return true;
 }
 
 void MatchRunner::prepareJails() {
@@ -548,6 +586,10 @@ std::vector<std::string> MatchRunner::botLine(unsigned k, Subprocess::Options& o
     jail.setLimits(bot.limits());
     jail.setReleaseFd(options.inheritFd);
     jail.setFilterFd(options.filterFd);
+    std::string why;
+    if (m_seats[k - 1]->group) {
+        jail.setHeldBy(ControlGroup::kind(why));
+    }
     options.cleanEnv = true;
     options.env = {"PATH=/usr/bin:/bin"};
     // The bot's own network, where only its relay to the server answers.
@@ -618,6 +660,13 @@ std::string MatchRunner::limitMet(unsigned k) const {
     if (signal == SIGXFSZ) {
         return "exceeded its file size limit";
     }
+    const ControlGroup::Usage use = c.group ? c.group->usage() : c.use;
+    if (use.memoryLimit) {
+        return "exceeded its memory limit";
+    }
+    if (use.processLimit) {
+        return "too many processes";
+    }
     const std::string said = readFile(m_setup.logDir + "/seat" + std::to_string(k) + ".log");
     for (const LimitText& t : LIMIT_TEXTS) {
         if (said.find(t.said) != std::string::npos) {
@@ -652,7 +701,26 @@ void MatchRunner::endProcesses() {
             s->process->stop(BOT_GRACE_MS);
             drain(*s, nullptr);
         }
+        if (s->group) {
+            s->use = s->group->usage();
+            s->group.reset();
+        }
     }
+}
+
+void MatchRunner::writeUse(unsigned k, json& seat) const {
+    const Channel& c = *m_seats[k - 1];
+    if (!c.started || !c.process || !c.process->ended()) {
+        return;
+    }
+    // A group counts every process of the bot; without one, the jail's or the bot's own
+    // process counts those it waited for, and the peak of the largest.
+    const bool grouped = c.how.value("held_by", Jail::PROCESS_LIMITS) != Jail::PROCESS_LIMITS;
+    const uint64_t cpuMs = grouped ? c.use.cpuMs : c.process->cpuMs();
+    const uint64_t peakKb =
+        grouped && c.use.peakBytes != 0 ? c.use.peakBytes / 1024 : c.process->maxRssKb();
+    seat["cpu_ms"] = cpuMs;
+    seat["max_rss_mb"] = std::round(static_cast<double>(peakKb) / 102.4) / 10;
 }
 
 void MatchRunner::writeSeats(json& record) const {
@@ -680,6 +748,7 @@ void MatchRunner::writeSeats(json& record) const {
         if (c.dropped != 0) {
             seat["log_dropped_bytes"] = c.dropped;
         }
+        writeUse(k, seat);
         // How it was run; only for a bot that was started.
         if (c.started && c.how.is_object()) {
             seat["sandbox"] = c.how;

@@ -40,6 +40,10 @@ struct MatchSetup {
     std::string clientProgram;
     /// Runs the match in a network of its own and every bot in a jail (see Jail).
     bool sandbox = false;
+    /// The cores the server and the bots run on (empty: the arena's), and whether other
+    /// matches share them (the record notes it).
+    std::vector<unsigned> cores;
+    bool oversubscribed = false;
     /// When set, the server's console is copied here as it comes.
     std::ostream* echo = nullptr;
 };
@@ -87,8 +91,12 @@ private:
     /// The options and the command line that start seat k's bot, jailed or not.
     std::vector<std::string> botLine(unsigned k, Subprocess::Options& options,
                                      nlohmann::json& how) const;
+    /// Seat k's control group when the kernel's groups hold its jail (false: they do not).
+    bool makeGroup(unsigned k, Subprocess::Options& options);
     /// "exceeded its memory limit" and the like when seat k's bot met a limit, else "".
     std::string limitMet(unsigned k) const;
+    /// Seat k's CPU time and peak memory: "cpu_ms" and "max_rss_mb" of its record.
+    void writeUse(unsigned k, nlohmann::json& seat) const;
     void endProcesses();
     void writeSeats(nlohmann::json& record) const;
     void writeEvents(nlohmann::json& record);

@@ -17,6 +17,8 @@ constexpr unsigned MAX_CHOICE = std::numeric_limits<uint8_t>::max();
 constexpr uint32_t MAX_U32 = std::numeric_limits<uint32_t>::max();
 /// A year: bounds the number; no match runs that long.
 constexpr double MAX_DURATION_S = 86400.0 * 365;
+/// A petabyte: far above any machine's memory.
+constexpr double MAX_RSS_MB = 1e9;
 
 /// The first fault found while reading; every look-up after it is skipped.
 class Faults {
@@ -221,6 +223,17 @@ RecordLimits readLimits(const Field& f) {
     return limits;
 }
 
+void readUse(const Field& f, RecordSeat& seat) {
+    const Field cpu = f.at("cpu_ms", true);
+    if (cpu.present()) {
+        seat.cpuMs = static_cast<uint64_t>(cpu.integer(0, std::numeric_limits<int64_t>::max()));
+    }
+    const Field rss = f.at("max_rss_mb", true);
+    if (rss.present()) {
+        seat.maxRssMb = rss.real(0, MAX_RSS_MB);
+    }
+}
+
 RecordSeat readSeat(const Field& f, unsigned k) {
     RecordSeat seat;
     seat.seat = f.at("seat").whole(k, k);
@@ -246,6 +259,7 @@ RecordSeat readSeat(const Field& f, unsigned k) {
             seat.stoppedBy = stopped.text();
         }
     }
+    readUse(f, seat);
     return seat;
 }
 
@@ -428,6 +442,12 @@ json seatJson(const RecordSeat& s) {
             seat["sandbox"] = json::object();
         }
         seat["sandbox"]["stopped_by"] = *s.stoppedBy;
+    }
+    if (s.cpuMs) {
+        seat["cpu_ms"] = *s.cpuMs;
+    }
+    if (s.maxRssMb) {
+        seat["max_rss_mb"] = *s.maxRssMb;
     }
     return seat;
 }

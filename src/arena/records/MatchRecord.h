@@ -40,6 +40,9 @@ struct RecordSeat {
     /// The jail's limit that ended the bot, when one did: the member "stopped_by" of the
     /// seat's "sandbox" object, where the runner writes it.
     std::optional<std::string> stoppedBy;
+    /// The bot's whole CPU time and peak memory; none when it never ran or in older records.
+    std::optional<uint64_t> cpuMs;
+    std::optional<double> maxRssMb;
 };
 
 /// A cell whose shown content a move changed, and its new map character.

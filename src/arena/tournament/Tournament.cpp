@@ -43,7 +43,7 @@ bool isMatchId(const std::string& id) {
 /// Plans are equal when their matches are: the concurrency may change between runs.
 bool samePlan(json a, json b) {
     // Neither do how the bots are jailed and whether they are.
-    for (const char* key : {"concurrency", "sandbox", "limits"}) {
+    for (const char* key : {"concurrency", "oversubscribe", "sandbox", "limits"}) {
         a["config"].erase(key);
         b["config"].erase(key);
     }
@@ -235,7 +235,7 @@ bool Tournament::prepare(const json& match, MatchSetup& setup, std::string& erro
 }
 
 MatchOutcome Tournament::play(const json& match, unsigned basePort, json& record,
-                              std::string& error) const {
+                              std::string& error, const CoreSet& cores) const {
     MatchSetup setup;
     if (!prepare(match, setup, error)) {
         return MatchOutcome::Interrupted;
@@ -249,6 +249,8 @@ MatchOutcome Tournament::play(const json& match, unsigned basePort, json& record
     setup.botLogLimit = m_config.botLogLimit;
     setup.serverProgram = m_config.server.empty() ? serverProgram : m_config.server;
     setup.clientProgram = m_config.client.empty() ? clientProgram : m_config.client;
+    setup.cores = cores.cores();
+    setup.oversubscribed = oversubscribe || m_config.oversubscribe;
     const MatchOutcome outcome = MatchRunner(setup).run(record);
     if (outcome == MatchOutcome::Recorded) {
         record["round"] = match["round"];
@@ -294,11 +296,18 @@ bool Tournament::run(unsigned concurrency, const std::string& resumeHint) {
     const std::vector<json> todo = pending();
     const size_t total = m_plan["matches"].size();
     const unsigned base = m_config.basePort;
+    const CoreSet& usable = CoreSet::usable();
+    concurrency = concurrency != 0 ? concurrency : static_cast<unsigned>(usable.size());
+    std::string error;
+    if (!usable.fits(concurrency, oversubscribe || m_config.oversubscribe, error)) {
+        LOG(logger, lumber::ERR) << error;
+        return false;
+    }
+    const unsigned slots = concurrency;
     concurrency = std::max(1u, std::min<unsigned>(concurrency, static_cast<unsigned>(todo.size())));
     const unsigned stride =
         std::max(1u, std::min(ServerFacts::PORT_SEARCH_WIDTH,
                               (TournamentConfig::TOP_PORT - base) / concurrency));
-    std::string error;
     if (m_config.sandbox && !jailReady(error)) {
         LOG(logger, lumber::ERR) << error;
         return false;
@@ -314,7 +323,8 @@ bool Tournament::run(unsigned concurrency, const std::string& resumeHint) {
         for (size_t i = next++; i < todo.size() && !Arena::stopRequested(); i = next++) {
             json record;
             std::string error;
-            const MatchOutcome outcome = play(todo[i], base + slot * stride, record, error);
+            const MatchOutcome outcome = play(todo[i], base + slot * stride, record, error,
+                                              usable.slot(slot, std::min(slots, concurrency)));
             std::lock_guard<std::mutex> lock(print);
             if (!error.empty()) {
                 LOG(logger, lumber::ERR) << error;

@@ -1,6 +1,7 @@
 #pragma once
 // A tournament on disk: its plan, one record per finished match, and running what is pending.
 
+#include "CoreSet.h"
 #include "FolderLock.h"
 #include "MatchRunner.h"
 #include "TournamentConfig.h"
@@ -38,16 +39,21 @@ public:
     /// Plays one planned match with the server's ports from basePort and writes its record
     /// (whole or not at all). Interrupted leaves no record; so does a match that cannot start
     /// (its log folder blocked, its map unreadable or changed since the plan), with `error`.
+    /// Its server and bots run on `cores` (empty: the arena's).
     MatchOutcome play(const nlohmann::json& match, unsigned basePort, nlohmann::json& record,
-                      std::string& error) const;
-    /// Plays every pending match, up to `concurrency` at once, each slot with its own ports.
-    /// A match that cannot start is reported and the others go on. False when interrupted or
+                      std::string& error, const CoreSet& cores = CoreSet()) const;
+    /// Plays every pending match, up to `concurrency` at once (0: one per usable core), each
+    /// slot with its own ports and cores. More than the usable cores is refused, with one line
+    /// that names them, unless `oversubscribe` or the configuration's "oversubscribe". A match
+    /// that cannot start is reported and the others go on. False when refused, interrupted or
     /// when any match could not be played or recorded.
     bool run(unsigned concurrency, const std::string& resumeHint);
 
     /// Server and client programs, unless the configuration names them.
     std::string serverProgram;
     std::string clientProgram;
+    /// Matches may share cores (--oversubscribe).
+    bool oversubscribe = false;
 
 private:
     bool check(const std::string& file, std::string& error);

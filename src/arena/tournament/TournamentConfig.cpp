@@ -167,6 +167,7 @@ void TournamentConfig::readLimit(JsonFields& fields) {
 void TournamentConfig::readRun(JsonFields& fields) {
     fields.whole("rounds", 1u, MAX_ROUNDS, rounds);
     fields.whole("concurrency", 1u, MAX_CONCURRENCY, concurrency);
+    fields.flag("oversubscribe", oversubscribe);
     fields.whole("seed", 0u, MAX_UNSIGNED, seed);
     fields.whole("base_port", LOWEST_BASE_PORT, TOP_PORT - ServerFacts::PORT_SEARCH_WIDTH,
                  basePort);
@@ -177,7 +178,9 @@ void TournamentConfig::readRun(JsonFields& fields) {
     fields.text("client", MAX_TEXT_BYTES, client);
     if (fields.ok()) {
         m_document["rounds"] = rounds;
-        m_document["concurrency"] = concurrency;
+        if (concurrency != 0) {
+            m_document["concurrency"] = concurrency;
+        }
         m_document["seed"] = seed;
         m_document["base_port"] = basePort;
     }

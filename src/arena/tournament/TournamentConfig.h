@@ -54,7 +54,8 @@ public:
     bool read(const nlohmann::json& document, const std::string& baseDir, std::string& error);
 
     /// The configuration as a plan keeps it: as read, with absolute paths and every default
-    /// of rounds, concurrency, seed and base_port filled in.
+    /// of rounds, seed and base_port filled in (a concurrency only when given: by default it
+    /// is the cores of the machine that plays).
     const nlohmann::json& document() const { return m_document; }
 
     /// Every match of the configuration: per round and map, every line-up of bots for the
@@ -74,7 +75,10 @@ public:
     double time = 0;
     unsigned depth = 0;
     unsigned rounds = 1;
-    unsigned concurrency = 1;
+    /// 0: one match per usable core.
+    unsigned concurrency = 0;
+    /// More matches at once than usable cores are allowed (they then share cores).
+    bool oversubscribe = false;
     unsigned seed = 1;
     unsigned basePort = DEFAULT_BASE_PORT;
     /// 0: scaled to the map.

@@ -3,6 +3,7 @@
 
 #include "arena/ArenaTestUtil.h"
 
+#include "ControlGroup.h"
 #include "Jail.h"
 
 #include <csignal>
@@ -222,6 +223,7 @@ void runTable(bool unprivileged) {
         {"forkbomb", "", {{"processes", 16}}, "too many processes"},
         {"memory", "", {{"memory_mb", 256}}, "exceeded its memory limit"},
         {"fill", "", {{"writable_mb", 8}}, "filled its writable folder"},
+        {"everywhere", "", {{"writable_mb", 8}}, "filled its writable folder"},
     };
     const auto before = snapshot(dir.path() + "/bots");
     std::vector<std::unique_ptr<ChildProcess>> runs;
@@ -269,7 +271,96 @@ void runTable(bool unprivileged) {
     EXPECT_FALSE(fs::exists(dir.path() + "/t-write/matches/forged.json"));
 }
 
+/// A bot folder holding the bot kit and these scripts of the tests.
+void botFolder(const TempDir& dir, const std::string& name) {
+    const std::string folder = dir.path() + "/bots/" + name;
+    fs::create_directories(folder);
+    fs::copy(std::string(REVERSI_SOURCE_DIR) + "/clients/python/reversi_bot",
+             folder + "/reversi_bot", fs::copy_options::recursive);
+    for (const char* script : {"hostile.py", "worker.py"}) {
+        fs::copy_file(std::string(REVERSI_SOURCE_DIR) + "/tests/arena/" + script,
+                      folder + "/" + script);
+    }
+}
+
+/// Plays a resource-hungry bot against the worker (5 ms of CPU a move at 0.2 s a move) in
+/// both seat orders; what the records and logs say.
+std::string playHungry(const TempDir& dir, const Hostile& h, std::string& worker) {
+    const std::string out = dir.path() + "/t-" + h.mode;
+    const json config = {
+        {"bots",
+         {{{"name", "hungry"}, {"command", h.arg}, {"dir", "bots/hungry"}, {"limits", h.limits}},
+          {{"name", "worker"}, {"command", "python3 worker.py 5"}, {"dir", "bots/worker"}}}},
+        {"maps", {"tiny.map"}},
+        {"time", 0.2},
+        {"match_timeout", 30}};
+    const std::string cfg = dir.write("t-" + h.mode + ".json", config.dump());
+    ChildProcess arena;
+    EXPECT_TRUE(startArena(arena, {"tournament", cfg, "--out", out}, out + ".out"));
+    EXPECT_EQ(arena.wait(LONG_WAIT), 0) << h.mode << arena.output();
+    worker.clear();
+    for (const auto& e : fs::directory_iterator(out + "/matches")) {
+        const json r = readJson(e.path().string());
+        for (const json& seat : r["seats"]) {
+            const json run = seat.value("sandbox", json::object());
+            if (seat["exit"].is_null()) {
+                continue; // never started: the bot before it ended the match
+            }
+            EXPECT_EQ(run.value("held_by", "").substr(0, 7), "cgroup ") << h.mode << seat;
+            EXPECT_TRUE(seat.contains("cpu_ms") && seat.contains("max_rss_mb")) << seat;
+            if (seat["bot"] == "worker") {
+                worker += run.value("stopped_by", "");
+            }
+        }
+        for (const json& d : r["disqualifications"]) {
+            if (r["seats"][d["seat"].get<unsigned>() - 1]["bot"] == "worker") {
+                worker += d["reason"].get<std::string>();
+            }
+        }
+    }
+    int records = 0;
+    const std::string said = everythingSaid(out, records);
+    EXPECT_EQ(records, 2) << h.mode;
+    return said;
+}
+
 } // namespace
+
+TEST(Jail, HungryBotsAreHeldAtTheirLimitsAndTheirOpponentKeepsItsTime) {
+    std::string error;
+    if (!Jail::available(error)) {
+        GTEST_SKIP() << error;
+    }
+    if (ControlGroup::kind(error).empty()) {
+        GTEST_SKIP() << error;
+    }
+    TempDir dir;
+    openToJailedBots(dir);
+    dir.write("tiny.map", TINY2);
+    botFolder(dir, "hungry");
+    botFolder(dir, "worker");
+    // Each with the limit that stops it; a hog of many sessions is held by its CPU share.
+    const std::vector<Hostile> table{
+        {"sessions", "python3 worker.py 0 hog 48", json::object(), "\"end\":\"final\""},
+        {"children",
+         "python3 hostile.py children",
+         {{"memory_mb", 256}},
+         "exceeded its memory limit"},
+        {"forkbomb", "python3 hostile.py forkbomb", {{"processes", 16}}, "too many processes"},
+        {"everywhere",
+         "python3 hostile.py everywhere",
+         {{"writable_mb", 8}},
+         "filled its writable folder"},
+    };
+    for (const Hostile& h : table) {
+        std::string worker;
+        const std::string said = playHungry(dir, h, worker);
+        EXPECT_NE(said.find(h.says), std::string::npos) << h.mode << ": " << said;
+        EXPECT_EQ(said.find("NOT BLOCKED"), std::string::npos) << h.mode << ": " << said;
+        EXPECT_EQ(worker, "") << h.mode << ": the worker was stopped";
+    }
+    EXPECT_EQ(processesWith(dir.path()), std::vector<std::string>());
+}
 
 TEST(Jail, HostileBotsFailAndAreNamed) {
     runTable(false);
@@ -353,8 +444,11 @@ TEST(Jail, JailedTournamentGivesTheSameResults) {
             for (const char* key : {"started", "duration_s"}) {
                 r.erase(key);
             }
+            // How each bot ran and what it used differ; what it played must not.
             for (json& seat : r["seats"]) {
-                seat.erase("sandbox");
+                for (const char* key : {"sandbox", "cpu_ms", "max_rss_mb"}) {
+                    seat.erase(key);
+                }
             }
             records[e.path().filename().string()] = r;
         }

@@ -3,6 +3,7 @@
 
 #include "arena/ArenaTestUtil.h"
 
+#include "CoreSet.h"
 #include "Subprocess.h"
 
 #include <csignal>
@@ -33,7 +34,7 @@ std::string writeConfig(const TempDir& dir) {
                                              {"name": "g", "command": "greedy"},
                                              {"name": "s", "command": "search:1"}],
                                     "maps": ["tiny2.map", "tiny3.map"], "time": 0.5,
-                                    "concurrency": 3, "seed": 4)") +
+                                    "concurrency": 3, "oversubscribe": true, "seed": 4)") +
                                      JAIL_LIMITS + "}");
 }
 
@@ -182,4 +183,51 @@ TEST(ArenaTournament, PlanRunThroughGnuParallel) {
                             {"", dir.path() + "/again.out", ""}));
     EXPECT_EQ(again.wait(LONG_WAIT), 0);
     EXPECT_EQ(again.output(), "");
+}
+
+TEST(ArenaTournament, MoreMatchesAtOnceThanCoresAreRefusedUnlessOversubscribed) {
+    TempDir dir;
+    dir.write("tiny2.map", TINY2);
+    const CoreSet& usable = CoreSet::usable();
+    const std::string many = std::to_string(usable.size() + 1);
+    const std::string config =
+        dir.write("cfg.json", R"({"bots": [{"name": "r", "command": "random"},
+                                             {"name": "g", "command": "greedy"}],
+                                    "maps": ["tiny2.map"], "depth": 1, "sandbox": false})");
+    const std::string out = dir.path() + "/out";
+    const struct {
+        std::vector<std::string> extra;
+        int status;
+        std::string says;
+    } table[] = {
+        {{"-j", many},
+         1,
+         many + " matches at once need a core each, but this arena has " +
+             std::to_string(usable.size()) + " usable core" + (usable.size() == 1 ? "" : "s") +
+             " (" + usable.text() + "): ask for at most " + std::to_string(usable.size()) +
+             ", or share cores with --oversubscribe / \"oversubscribe\": true\n"},
+        {{"-j", many, "--oversubscribe"}, 0, "All matches played"},
+    };
+    for (const auto& c : table) {
+        std::vector<std::string> argv = arenaArgs({"tournament", config, "--out", out});
+        argv[0] = REVERSI_ARENA_BIN;
+        argv.insert(argv.end(), c.extra.begin(), c.extra.end());
+        Subprocess arena;
+        std::string error;
+        ASSERT_TRUE(arena.start(argv, Subprocess::Options(), error)) << error;
+        std::string said;
+        EXPECT_EQ(runArena(arena, said), c.status) << said;
+        EXPECT_NE(said.find(c.says), std::string::npos) << said;
+    }
+    // Both matches ran at once (2 <= many), each on one shared core, and their records say so.
+    for (const std::string& f : files(out + "/matches")) {
+        const json r = readRecord(out + "/matches/" + f);
+        for (const json& seat : r["seats"]) {
+            EXPECT_EQ(seat["sandbox"]["oversubscribed"], true) << f;
+            EXPECT_EQ(seat["sandbox"]["cores"].get<std::string>().find(','), std::string::npos);
+            EXPECT_TRUE(seat["cpu_ms"].is_number_unsigned()) << seat;
+            EXPECT_GT(seat["max_rss_mb"].get<double>(), 0) << seat;
+        }
+    }
+    EXPECT_EQ(files(out + "/matches").size(), 2u);
 }

@@ -187,7 +187,6 @@ TEST(TournamentConfig, FillsDefaultsAndMakesPathsAbsolute) {
         {"maps", {sub + "/tiny.map"}},
         {"time", 0.5},
         {"rounds", 1},
-        {"concurrency", 1},
         {"seed", 1},
         {"base_port", 20000}};
     EXPECT_EQ(config.document(), expected);
