@@ -209,7 +209,9 @@ std::string Standings::plainReason(const std::string& reason, bool moved) {
     if (reason == R::WRONG_MESSAGE) {
         return "wrong message";
     }
-    if (reason == R::NO_GROUP_ID || reason == "did not start") {
+    // A league's forfeit says "did not start", then why after a colon.
+    if (reason == R::NO_GROUP_ID || reason == "did not start" ||
+        startsWith(reason, "did not start:")) {
         return "did not start";
     }
     // Every other reason the server gives is a connection that broke: the bot ended or closed
