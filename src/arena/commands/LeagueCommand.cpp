@@ -7,6 +7,7 @@
 #include "LeagueRunner.h"
 #include "LeagueTables.h"
 #include "Logging.h"
+#include "MatchFolder.h"
 #include "MatchRunner.h"
 #include "RecordsFolder.h"
 #include "ReportPage.h"
@@ -128,11 +129,12 @@ bool summarize(League& league, const LeagueConfig& config, size_t& unplayed) {
     std::set<std::int64_t> unplayedIds;
     const bool read = league.failures([&](const FailedSeat& f) {
         BotFailures& b = bots[f.bot];
-        const std::string log = config.folder + "/logs/m" + std::to_string(f.matchId);
+        const std::string log = MatchFolder::of(config.folder, "m" + std::to_string(f.matchId));
         if (f.end == "final") {
             b.forfeitWhy = b.forfeits++ == 0 ? f.disqualified : b.forfeitWhy;
-            b.forfeitLog = b.forfeitLog.empty() ? log + "/seat" + std::to_string(f.seat) + ".log"
-                                                : b.forfeitLog;
+            b.forfeitLog = b.forfeitLog.empty()
+                               ? MatchFolder::seatLog(log, static_cast<unsigned>(f.seat))
+                               : b.forfeitLog;
             return;
         }
         unplayedIds.insert(f.matchId);

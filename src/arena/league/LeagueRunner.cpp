@@ -4,6 +4,7 @@
 #include "CoreSet.h"
 #include "Jail.h"
 #include "Logging.h"
+#include "MatchFolder.h"
 #include "MatchRunner.h"
 #include "RecordsFolder.h"
 
@@ -22,9 +23,6 @@ namespace {
 
 const Logging::Logger& logger = Arena::logger();
 
-constexpr unsigned TOP_PORT = 65000;
-/// The server tries its base port and the 100 above it.
-constexpr unsigned PORTS_PER_SERVER = 101;
 constexpr int BAR_WIDTH = 30;
 /// Times a match aborted for nobody's fault is played again within one run.
 constexpr int MAX_RETRIES = 3;
@@ -146,7 +144,7 @@ bool LeagueRunner::setupOf(const LeagueMatch& match, MatchSetup& setup, std::str
     setup.matchTimeout = m_config.matchTimeout;
     setup.connectTimeout = m_config.connectTimeout;
     setup.botLogLimit = m_config.botLogLimit;
-    setup.logDir = m_config.folder + "/logs/" + setup.id;
+    setup.logDir = MatchFolder::of(m_config.folder, setup.id);
     setup.serverProgram = m_config.server.empty() ? serverProgram : m_config.server;
     setup.clientProgram = m_config.client.empty() ? clientProgram : m_config.client;
     return true;
@@ -206,7 +204,7 @@ bool LeagueRunner::playOne(const std::string& worker, const LeagueMatch& match, 
 
 bool LeagueRunner::storeWhenFree(const LeagueMatch& match, const std::string& worker,
                                  const std::string& logDir, const json& record, bool& stored) {
-    const std::string kept = logDir + "/record.json";
+    const std::string kept = MatchFolder::pendingRecord(logDir);
     bool said = false;
     while (!m_league.storeResult(match.id, worker, record, stored)) {
         if (!said) {
@@ -372,8 +370,7 @@ bool LeagueRunner::run(unsigned concurrency) {
         return false;
     }
     const unsigned base = m_config.basePort;
-    const unsigned stride =
-        std::max(1u, std::min(PORTS_PER_SERVER, (TOP_PORT - base) / concurrency));
+    const unsigned stride = TournamentConfig::portStride(base, concurrency);
     m_started = seconds();
     m_lastStandings = m_started;
     std::thread keeper(&LeagueRunner::keepClaims, this);

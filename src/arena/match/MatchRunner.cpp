@@ -6,8 +6,10 @@
 #include "Jail.h"
 #include "Map.h"
 #include "MapFile.h"
+#include "MatchFolder.h"
 #include "MatchRecord.h"
 #include "Replay.h"
+#include "ServerFacts.h"
 #include "ServerLog.h"
 #include "Subprocess.h"
 #include "SyscallFilter.h"
@@ -299,7 +301,7 @@ void MatchRunner::startServer() {
     m_server = std::make_unique<Channel>();
     m_server->process = std::make_unique<Subprocess>();
     m_server->echo = m_setup.echo;
-    m_server->log.open(m_setup.logDir + "/server.log", std::ios::binary | std::ios::trunc);
+    m_server->log.open(MatchFolder::serverLog(m_setup.logDir), std::ios::binary | std::ios::trunc);
     if (m_end != "final") {
         return;
     }
@@ -455,8 +457,7 @@ bool MatchRunner::admitNextBot(Clock::time_point now) {
 bool MatchRunner::startBot(unsigned k, int releaseFd, std::string& error) {
     Channel& seat = *m_seats[k - 1];
     seat.limit = m_setup.botLogLimit;
-    seat.log.open(m_setup.logDir + "/seat" + std::to_string(k) + ".log",
-                  std::ios::binary | std::ios::trunc);
+    seat.log.open(MatchFolder::seatLog(m_setup.logDir, k), std::ios::binary | std::ios::trunc);
     seat.process = std::make_unique<Subprocess>();
     Subprocess::Options options;
     options.inheritFd = releaseFd;
@@ -534,7 +535,7 @@ void MatchRunner::releaseJail(unsigned k) {
     if (!seat.process->running()) {
         drain(seat, nullptr);
         seat.log.flush();
-        const std::string said = readFile(m_setup.logDir + "/seat" + std::to_string(k) + ".log");
+        const std::string said = readFile(MatchFolder::seatLog(m_setup.logDir, k));
         const std::string line = said.substr(0, said.find('\n'));
         if (line.compare(0, 7, "bwrap: ") == 0) {
             // No namespaces at all is the machine's refusal; anything else is this jail's.
@@ -667,7 +668,7 @@ std::string MatchRunner::limitMet(unsigned k) const {
     if (use.processLimit) {
         return "too many processes";
     }
-    const std::string said = readFile(m_setup.logDir + "/seat" + std::to_string(k) + ".log");
+    const std::string said = readFile(MatchFolder::seatLog(m_setup.logDir, k));
     for (const LimitText& t : LIMIT_TEXTS) {
         if (said.find(t.said) != std::string::npos) {
             return t.limit;
@@ -729,19 +730,19 @@ void MatchRunner::writeSeats(json& record) const {
         auto group = m_log.groups().find(k);
         for (const LoggedEvent& e : m_log.events()) {
             // The server reports group 0 for a seat whose group id never came.
-            if (!e.isMove && e.player == k && e.reason == "Failed to receive group id") {
+            if (!e.isMove && e.player == k && e.reason == ServerFacts::Reason::NO_GROUP_ID) {
                 group = m_log.groups().end();
             }
         }
         const bool known = group != m_log.groups().end();
-        const bool untimed = known && group->second == 255;
+        const bool untimed = known && group->second == ServerFacts::UNTIMED_GROUP_ID;
         const BotCommand* bot = k <= m_setup.bots.size() ? &m_setup.bots[k - 1] : nullptr;
         json seat = {{"seat", k},
                      {"bot", bot != nullptr ? bot->name() : std::string()},
                      {"command", bot != nullptr ? bot->command() : std::string()},
                      {"group", known ? json(group->second) : json(nullptr)},
                      {"untimed", untimed},
-                     {"log", "seat" + std::to_string(k) + ".log"}};
+                     {"log", MatchFolder::seatLogName(k)}};
         const Channel& c = *m_seats[k - 1];
         seat["exit"] =
             c.started && c.process->ended() ? json(c.process->describeEnd()) : json(nullptr);

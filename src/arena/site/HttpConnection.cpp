@@ -36,7 +36,7 @@ void addressOf(const sockaddr_storage& address, std::string& ip, int& port) {
     ip = text;
 }
 
-std::string lower(std::string text) {
+std::string lowered(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
@@ -45,7 +45,7 @@ std::string lower(std::string text) {
 /// The header's name, lower case, of one line of a head; "" for the request line.
 std::string headerName(const std::string& line) {
     const size_t colon = line.find(':');
-    return colon == std::string::npos ? "" : lower(line.substr(0, colon));
+    return colon == std::string::npos ? "" : lowered(line.substr(0, colon));
 }
 
 std::string headerValue(const std::string& line) {

@@ -1,5 +1,6 @@
 #include "ServeApi.h"
 
+#include "MatchFolder.h"
 #include "MatchPage.h"
 #include "ServeLeague.h"
 #include "SubmissionQueue.h"
@@ -314,8 +315,8 @@ HttpReply ServeApi::seatLog(const HttpRequest& request) {
     if (m_store.ownerOf(name) != who->id) {
         return HttpReply::error(403, "this seat's bot is another team's");
     }
-    std::ifstream in(std::filesystem::path(m_folder) / "logs" / ("m" + id) /
-                     ("seat" + std::to_string(seat) + ".log"));
+    std::ifstream in(
+        MatchFolder::seatLog(MatchFolder::of(m_folder, "m" + id), static_cast<unsigned>(seat)));
     std::stringstream text;
     text << in.rdbuf();
     return json({{"match", std::stoll(id)}, {"seat", seat}, {"bot", name}, {"log", text.str()}});

@@ -164,7 +164,7 @@ std::string versionsSection(const json& history) {
 
 namespace {
 
-std::string lineUp(const json& seats) {
+std::string placedLineUp(const json& seats) {
     std::string out;
     for (const json& s : seats) {
         out += (out.empty() ? "" : ", ") + text(s["bot"]) + " v" + text(s["version"]);
@@ -220,7 +220,7 @@ std::string matchesSection(const json& matches) {
                            text(s["disqualified"]) + " (" + text(s["reason"]) + ")";
             }
         }
-        rows.push_back({matchLink(m), text(m["map"]), lineUp(m["seats"]), end, reasons});
+        rows.push_back({matchLink(m), text(m["map"]), placedLineUp(m["seats"]), end, reasons});
     }
     return "<h2 id=\"matches\">Matches</h2>\n" +
            table("matches-table", {"<match", "<map", "<bots (place)", "<end", "<disqualified"},

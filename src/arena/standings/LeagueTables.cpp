@@ -12,7 +12,7 @@ using json = nlohmann::json;
 namespace {
 
 /// A league's rows in the form of the shared text table.
-json tableRows(const json& rows) {
+json leagueRows(const json& rows) {
     json out = json::array();
     for (const json& b : rows) {
         out.push_back({{"name", b["bot"].get<std::string>() + " v" + b["version"].dump()},
@@ -105,14 +105,14 @@ bool LeagueTables::compute(League& league, json& out) {
 void LeagueTables::print(const json& t, std::ostream& os, size_t top) {
     os << "Standings (" << t["matches"].get<int>()
        << " matches; limit in force: " << Standings::limitText(t["limits"]) << ")\n";
-    StandingsTable::print(tableRows(t["standings"]), os, top);
+    StandingsTable::print(leagueRows(t["standings"]), os, top);
     if (top > 0) {
         return;
     }
     for (const json& m : t["maps"]) {
         os << "\nMap " << m["map"].get<std::string>() << " (" << m["seats"].get<int>()
            << " seats)\n";
-        StandingsTable::print(tableRows(m["standings"]), os);
+        StandingsTable::print(leagueRows(m["standings"]), os);
         for (const json& seat : m["per_seat"]) {
             os << "  seat " << seat["seat"].get<int>() << ":";
             for (const json& b : seat["bots"]) {

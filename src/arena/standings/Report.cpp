@@ -214,7 +214,7 @@ void printHeader(const json& report, std::ostream& os) {
 }
 
 /// The report's rows in the form of the shared text table.
-json tableRows(const json& report) {
+json reportRows(const json& report) {
     json rows = json::array();
     for (const json& b : report["bots"]) {
         const unsigned unfinished = b["unfinished"].get<unsigned>();
@@ -293,7 +293,7 @@ json Report::compute(const std::string& dir, const SprtSettings& sprt) {
 void Report::print(const json& report, std::ostream& os) {
     printHeader(report, os);
     os << '\n';
-    StandingsTable::print(tableRows(report), os);
+    StandingsTable::print(reportRows(report), os);
     if (report["ratings"]["prior"].get<bool>()) {
         os << "\nSome bot won or lost every comparison: a weak prior keeps the ratings finite.\n";
     }

@@ -7,6 +7,7 @@
 #include "Logging.h"
 #include "Map.h"
 #include "MapFile.h"
+#include "MatchFolder.h"
 #include "RecordsFolder.h"
 #include "ServerFacts.h"
 
@@ -153,7 +154,7 @@ bool Tournament::claim(const std::string& id, std::string& error) {
     std::error_code ec;
     fs::create_directories(m_dir + "/logs", ec);
     return m_folderLock.acquire(m_dir + "/arena.lock", false, error) &&
-           m_matchLock.acquire(m_dir + "/logs/" + id + ".lock", true, error);
+           m_matchLock.acquire(MatchFolder::lockOf(m_dir, id), true, error);
 }
 
 bool Tournament::recorded(const std::string& id) const {
@@ -223,7 +224,7 @@ bool Tournament::prepare(const json& match, MatchSetup& setup, std::string& erro
                 " bots; the map changed after planning: plan the tournament anew";
         return false;
     }
-    setup.logDir = m_dir + "/logs/" + setup.id;
+    setup.logDir = MatchFolder::of(m_dir, setup.id);
     std::error_code ec;
     fs::create_directories(setup.logDir, ec);
     if (ec || !fs::is_directory(setup.logDir)) {
@@ -305,9 +306,7 @@ bool Tournament::run(unsigned concurrency, const std::string& resumeHint) {
     }
     const unsigned slots = concurrency;
     concurrency = std::max(1u, std::min<unsigned>(concurrency, static_cast<unsigned>(todo.size())));
-    const unsigned stride =
-        std::max(1u, std::min(ServerFacts::PORT_SEARCH_WIDTH,
-                              (TournamentConfig::TOP_PORT - base) / concurrency));
+    const unsigned stride = TournamentConfig::portStride(base, concurrency);
     if (m_config.sandbox && !jailReady(error)) {
         LOG(logger, lumber::ERR) << error;
         return false;

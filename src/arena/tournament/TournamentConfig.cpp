@@ -52,6 +52,11 @@ std::string idStem(const std::string& file) {
 
 } // namespace
 
+unsigned TournamentConfig::portStride(unsigned base, unsigned concurrency) {
+    const unsigned room = base < TOP_PORT ? TOP_PORT - base : 0;
+    return std::max(1u, std::min(ServerFacts::PORT_SEARCH_WIDTH, room / std::max(1u, concurrency)));
+}
+
 bool TournamentConfig::load(const std::string& file, std::string& error) {
     json document;
     if (!BoundedFile::readJson(file, MAX_FILE_BYTES, document, error)) {
