@@ -186,9 +186,9 @@ class LocalSeries(LocalRunner):
                 source.write("from reversi_bot import Bot\nfrom helper_for_path_bot import FIRST"
                              "\n\n\nclass Mine(Bot):\n    def choose_move(self, board, t, d):\n"
                              "        return board.legal_moves()[FIRST]\n")
-            for spec in (os.path.join(folder, "path_bot.py:Mine"),
-                         os.path.join(folder, "path_bot:Mine")):
-                status, out, err = self.run_local(SQUARE, spec, "greedy")
+            for named in (os.path.join(folder, "path_bot.py:Mine"),
+                          os.path.join(folder, "path_bot:Mine")):
+                status, out, err = self.run_local(SQUARE, named, "greedy")
                 self.assertEqual(status, 0, err)
                 self.assertIn("Player 1 (the bot path_bot.Mine):", out)
         cases = [(("greedy", "random", "extra.map"), "comes after the bots"),

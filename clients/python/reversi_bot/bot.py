@@ -3,7 +3,8 @@
 from __future__ import annotations
 
 import importlib
-import importlib.util
+import importlib.machinery
+import types
 import os
 import random
 import sys
@@ -97,10 +98,11 @@ def _import(module_name: str):
     loaded = sys.modules.get(stem)
     if loaded is not None and getattr(loaded, "__file__", None) == os.path.abspath(path):
         return loaded
-    spec = importlib.util.spec_from_file_location(stem, path)
-    module = importlib.util.module_from_spec(spec)
+    loader = importlib.machinery.SourceFileLoader(stem, path)
+    module = types.ModuleType(stem)
+    module.__file__ = os.path.abspath(path)
     sys.modules[stem] = module
-    spec.loader.exec_module(module)
+    loader.exec_module(module)
     return module
 
 

@@ -104,10 +104,10 @@ def _load_maps(paths: List[str]) -> List[Tuple[str, Board]]:
     return boards
 
 
-def _one_match(board: Board, specs: List[str], args) -> int:
+def _one_match(board: Board, names: List[str], args) -> int:
     seed = args.seed
     bots = [load_bot(name, None if seed is None else seed + n)
-            for n, name in enumerate(specs, start=1)]
+            for n, name in enumerate(names, start=1)]
     match = LocalMatch(board, bots, args.time_ms, args.depth)
     scores = match.play()
     print(board.text(), end="")
@@ -125,7 +125,7 @@ def main(argv: Optional[List[str]] = None) -> int:
     args = parser.parse_args(argv)
     setup_logging(args.log_level)
     try:
-        paths, specs = _split(args.items)
+        paths, names = _split(args.items)
     except ValueError as error:
         parser.error(str(error))
     try:
@@ -135,13 +135,13 @@ def main(argv: Optional[List[str]] = None) -> int:
         return 1
     try:
         for name, board in boards:
-            if board.players != len(specs):
+            if board.players != len(names):
                 raise ValueError(f"the map is for {board.players} players, "
-                                 f"not {len(specs)} ({name})")
+                                 f"not {len(names)} ({name})")
         if args.games == 1 and len(boards) == 1 and not args.openings:
-            return _one_match(boards[0][1], specs, args)
+            return _one_match(boards[0][1], names, args)
         openings = SERIES_OPENING if args.openings is None else args.openings
-        series = Series(boards, specs, args.time_ms, args.depth, args.seed)
+        series = Series(boards, names, args.time_ms, args.depth, args.seed)
         series.play(args.games, openings)
     except ValueError as error:
         parser.error(str(error))

@@ -64,23 +64,23 @@ def opening(board: Board, plies: int, rng: random.Random) -> List[Move]:
 
 
 class Series:
-    """Games of `specs` (bots as load_bot names them, one per player) on `boards` ((name,
-    board) pairs, all for len(specs) players). Each opening is played in every rotation of the
+    """Games of `names` (bots as load_bot knows them, one per player) on `boards` ((name,
+    board) pairs, all for len(names) players). Each opening is played in every rotation of the
     seats, so that no bot keeps the first move; the maps are taken in turn."""
 
-    def __init__(self, boards: Sequence[Tuple[str, Board]], specs: Sequence[str],
+    def __init__(self, boards: Sequence[Tuple[str, Board]], names: Sequence[str],
                  time_ms: int = 0, depth: int = 0, seed: Optional[int] = None) -> None:
         self.boards = list(boards)
-        self.specs = list(specs)
+        self.names = list(names)
         self.time_ms = time_ms
         self.depth = depth
         self.seed = seed
         self.rng = random.Random(seed)
-        self.tallies = [Tally(f"{k} {spec}") for k, spec in enumerate(specs, start=1)]
+        self.tallies = [Tally(f"{k} {bot}") for k, bot in enumerate(names, start=1)]
 
     def play(self, games: int, plies: int) -> None:
         """Plays `games` games, printing one line per game."""
-        players = len(self.specs)
+        players = len(self.names)
         moves: List[Move] = []
         for game in range(games):
             block, rotation = divmod(game, players)
@@ -101,7 +101,7 @@ class Series:
     def game(self, board: Board, seated: List[int], game: int) -> Tuple[List[int], Dict]:
         """One game; the scores and the disqualifications' reasons, by seat."""
         players = len(seated)
-        bots = [load_bot(self.specs[b],
+        bots = [load_bot(self.names[b],
                          None if self.seed is None else self.seed + game * players + seat + 1)
                 for seat, b in enumerate(seated)]
         match = LocalMatch(board, bots, self.time_ms, self.depth)

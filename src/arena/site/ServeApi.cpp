@@ -145,14 +145,10 @@ std::optional<HttpReply> ServeApi::screenUpload(const HttpRequest& request) {
                                          request.contentType);
     }
     HttpReply refusal;
-    const std::optional<Team> who = caller(request, refusal);
+    std::string bot;
+    const std::optional<Team> who = uploader(request, bot, refusal);
     if (!who) {
         return refusal;
-    }
-    const auto named = request.query.find("bot");
-    const std::string bot = named != request.query.end() ? named->second : who->name;
-    if (!TeamStore::validName(bot)) {
-        return HttpReply::error(400, "a bot's name is 1 to 32 letters, digits, '-' or '_'");
     }
     const std::string over = m_store.overLimit(who->id, bot, m_teamLimits);
     if (!over.empty()) {
@@ -161,16 +157,27 @@ std::optional<HttpReply> ServeApi::screenUpload(const HttpRequest& request) {
     return std::nullopt;
 }
 
-HttpReply ServeApi::upload(const HttpRequest& request) {
-    HttpReply refusal;
-    const std::optional<Team> who = caller(request, refusal);
+std::optional<Team> ServeApi::uploader(const HttpRequest& request, std::string& bot,
+                                       HttpReply& refusal) {
+    std::optional<Team> who = caller(request, refusal);
     if (!who) {
-        return refusal;
+        return std::nullopt;
     }
     const auto named = request.query.find("bot");
-    const std::string bot = named != request.query.end() ? named->second : who->name;
+    bot = named != request.query.end() ? named->second : who->name;
     if (!TeamStore::validName(bot)) {
-        return HttpReply::error(400, "a bot's name is 1 to 32 letters, digits, '-' or '_'");
+        refusal = HttpReply::error(400, "a bot's name is 1 to 32 letters, digits, '-' or '_'");
+        return std::nullopt;
+    }
+    return who;
+}
+
+HttpReply ServeApi::upload(const HttpRequest& request) {
+    HttpReply refusal;
+    std::string bot;
+    const std::optional<Team> who = uploader(request, bot, refusal);
+    if (!who) {
+        return refusal;
     }
     const std::filesystem::path teamFolder =
         std::filesystem::path(m_folder) / "submissions" / who->name;

@@ -48,6 +48,9 @@ private:
 
     /// The caller's team, or the 401 to answer.
     std::optional<Team> caller(const HttpRequest& request, HttpReply& refusal);
+    /// The caller's team and the bot an upload names (the team's own name when none), or the
+    /// 401 or 400 to answer.
+    std::optional<Team> uploader(const HttpRequest& request, std::string& bot, HttpReply& refusal);
 
     ServeLeague& m_league;
     TeamStore& m_store;
