@@ -15,20 +15,10 @@ namespace {
 json leagueRows(const json& rows) {
     json out = json::array();
     for (const json& b : rows) {
-        out.push_back({{"name", b["bot"].get<std::string>() + " v" + b["version"].dump()},
-                       {"elo", b["elo"]},
-                       {"elo_low", b["elo_low"]},
-                       {"elo_high", b["elo_high"]},
-                       {"matches", b["matches"]},
-                       {"points", b["points"]},
-                       {"average_place", b["average_place"]},
-                       {"wins", b["wins"]},
-                       {"draws", b["draws"]},
-                       {"losses", b["losses"]},
-                       {"time_ms", b["time_per_move_ms"]},
-                       {"time_max_ms", b["time_max_ms"]},
-                       {"disqualified", b["disqualified"]},
-                       {"unplayed", b["matches"] == 0}});
+        json row = StandingsTable::row(b["bot"].get<std::string>() + " v" + b["version"].dump(), b,
+                                       "time_per_move_ms", "time_max_ms");
+        row["unplayed"] = b["matches"] == 0;
+        out.push_back(row);
     }
     return out;
 }

@@ -218,20 +218,9 @@ json reportRows(const json& report) {
     json rows = json::array();
     for (const json& b : report["bots"]) {
         const unsigned unfinished = b["unfinished"].get<unsigned>();
-        rows.push_back({{"name", b["name"]},
-                        {"elo", b["elo"]},
-                        {"elo_low", b["elo_low"]},
-                        {"elo_high", b["elo_high"]},
-                        {"matches", b["matches"]},
-                        {"points", b["points"]},
-                        {"average_place", b["average_place"]},
-                        {"wins", b["wins"]},
-                        {"draws", b["draws"]},
-                        {"losses", b["losses"]},
-                        {"time_ms", b["average_time_ms"]},
-                        {"time_max_ms", b["max_time_ms"]},
-                        {"disqualified", b["disqualified"]},
-                        {"more", unfinished ? "unfinished " + std::to_string(unfinished) : ""}});
+        json row = StandingsTable::row(b["name"], b, "average_time_ms", "max_time_ms");
+        row["more"] = unfinished ? "unfinished " + std::to_string(unfinished) : "";
+        rows.push_back(row);
     }
     return rows;
 }

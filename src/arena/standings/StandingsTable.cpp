@@ -70,3 +70,20 @@ std::string StandingsTable::fixed(const json& value, int digits) {
     s << std::fixed << std::setprecision(digits) << value.get<double>();
     return s.str();
 }
+
+nlohmann::json StandingsTable::row(const nlohmann::json& name, const nlohmann::json& b,
+                                   const char* timeKey, const char* maxTimeKey) {
+    return {{"name", name},
+            {"elo", b["elo"]},
+            {"elo_low", b["elo_low"]},
+            {"elo_high", b["elo_high"]},
+            {"matches", b["matches"]},
+            {"points", b["points"]},
+            {"average_place", b["average_place"]},
+            {"wins", b["wins"]},
+            {"draws", b["draws"]},
+            {"losses", b["losses"]},
+            {"time_ms", b[timeKey]},
+            {"time_max_ms", b[maxTimeKey]},
+            {"disqualified", b["disqualified"]}};
+}

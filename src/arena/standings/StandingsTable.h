@@ -17,4 +17,8 @@ public:
     /// A number with `digits` decimals, or "-" when `value` is not a number (a rating not yet
     /// known).
     static std::string fixed(const nlohmann::json& value, int digits);
+    /// A row of the table named `name` from a bot's standing `b`, whose time per move and
+    /// longest move are under the keys `timeKey` and `maxTimeKey`.
+    static nlohmann::json row(const nlohmann::json& name, const nlohmann::json& b,
+                              const char* timeKey, const char* maxTimeKey);
 };
