@@ -2,6 +2,7 @@
 // Matches of a league: planned, claimed by one arena under a lease, finished with seats and
 // their record document.
 
+#include "MatchRecord.h"
 #include "SqlDatabase.h"
 
 #include <cstdint>
@@ -36,10 +37,10 @@ struct LeagueMatch : PlannedMatch {
 };
 
 /// A needed match that did not count as a normal game, seat by seat: a forfeit (that seat's
-/// `disqualified` says "did not start") or a match left unplayed (`end` is not "final").
+/// `disqualified` says "did not start") or a match left unplayed (`end` is not final).
 struct FailedSeat {
     std::int64_t matchId = 0;
-    std::string end;
+    MatchEnd end = MatchEnd::Final;
     std::string reason;
     int seat = 0;
     std::string bot;
@@ -67,8 +68,7 @@ struct SeatResult {
 
 /// A finished match: how it ended and its record document.
 struct MatchResult {
-    /// "final", "aborted" or "server_failed".
-    std::string end;
+    MatchEnd end = MatchEnd::Final;
     std::string reason;
     /// Digest of the move list: equal digests on one start and line-up are one game.
     std::string movesDigest;
@@ -81,7 +81,7 @@ struct MatchResult {
 struct FinishedSeat {
     std::int64_t matchId = 0;
     std::int64_t mapId = 0;
-    std::string end;
+    MatchEnd end = MatchEnd::Final;
     std::string movesDigest;
     int seat = 0;
     std::int64_t version = 0;

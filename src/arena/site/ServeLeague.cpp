@@ -312,7 +312,7 @@ json ServeLeague::bot(const std::string& name) {
         }
         current["id"] = seat.matchId;
         current["map"] = mapNames[seat.mapId];
-        current["end"] = seat.end;
+        current["end"] = MatchRecord::endName(seat.end);
         current["seats"].push_back({{"seat", seat.seat},
                                     {"bot", names[seat.version]},
                                     {"score", seat.result.score},
