@@ -2,8 +2,9 @@
 """A league on a PostgreSQL server played by "arena slurm --workers 2 --submit" on a one-node
 Slurm cluster, both started here in a temporary folder and stopped with the test: the two
 workers share the league's matches, and every needed match is claimed and played exactly once.
-Before that, without either service, an SQLite league is refused more than one worker with one
-line. Exits 77 (skipped) when not root or when Slurm, munge or PostgreSQL is missing."""
+Before that, without either service: the script of an SQLite league's one worker, and the
+refusals, each one line. Exits 77 (skipped) when not root or when Slurm, munge or PostgreSQL
+is missing."""
 
 import json
 import os
@@ -39,18 +40,39 @@ def write_league(folder, database):
         json.dump(config, f)
 
 
-def check_sqlite_refused(arena, tmp):
-    folder = os.path.join(tmp, "lite")
-    os.mkdir(folder)
-    write_league(folder, None)
-    out = subprocess.run([arena, "slurm", folder, "--workers", "2"], text=True,
-                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
-    assert out.returncode == 1 and out.stdout == "", out
-    assert out.stderr == (
-        f"arena slurm: the league's database {folder}/league.db is an SQLite file, which only "
-        f"one machine can use: run one worker (--workers 1), or give the league a PostgreSQL "
-        f"\"database\" in {folder}/league.json for 2 workers\n"), out.stderr
-    assert not os.path.exists(os.path.join(folder, "slurm-array.sh"))
+def check_without_services(arena, tmp):
+    """What "arena slurm" writes or refuses before any service is needed: an SQLite league gets
+    one worker only, and --workers and --jobs are for leagues."""
+    lite = os.path.join(tmp, "lite")
+    os.mkdir(lite)
+    write_league(lite, None)
+    tournament = os.path.join(tmp, "tournament")
+    os.mkdir(tournament)
+    cases = [
+        (["--workers", "2"], 1, "",
+         f"arena slurm: the league's database {lite}/league.db is an SQLite file, which only "
+         f"one machine can use: run one worker (--workers 1), or give the league a PostgreSQL "
+         f"\"database\" in {lite}/league.json for 2 workers\n"),
+        (["--workers", "1", "-j", "2"], 0, f"sbatch {lite}/slurm-array.sh\n",
+         f"arena slurm: wrote {lite}/slurm-array.sh: 1 worker playing up to 2 matches at once, "
+         f"for {NEEDED} matches left to play\n"),
+        (["--workers", "2", "TOURNAMENT"], 1, "",
+         "arena slurm: --workers and --jobs are for a league; a tournament folder gets one "
+         "task per pending match\n"),
+    ]
+    for options, status, stdout, stderr in cases:
+        target = tournament if "TOURNAMENT" in options else lite
+        argv = [arena, "slurm", target] + [o for o in options if o != "TOURNAMENT"]
+        out = subprocess.run(argv, text=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             timeout=60)
+        assert (out.returncode, out.stdout, out.stderr) == (status, stdout, stderr), (argv, out)
+        # A refusal writes no script (the written one comes after the refused one).
+        if status != 0:
+            assert not os.path.exists(os.path.join(target, "slurm-array.sh")), argv
+    with open(os.path.join(lite, "slurm-array.sh")) as f:
+        lines = f.read().splitlines()
+    assert "#SBATCH --array=1-1" in lines and "#SBATCH --cpus-per-task=2" in lines, lines
+    assert lines[-1] == f"exec {os.path.realpath(arena)} league {lite}/league.json -j 2", lines
 
 
 class Postgres:
@@ -137,7 +159,7 @@ def main():
     cluster = None
     pg = None
     try:
-        check_sqlite_refused(args.arena, tmp)
+        check_without_services(args.arena, tmp)
         common.require(PROGRAMS + ["runuser", "psql", f"{PG_BIN}/initdb"])
         pg = Postgres(tmp)
         folder = os.path.join(tmp, "league")
