@@ -111,7 +111,8 @@ bool SlurmCommand::parseOptions(knob::ArgumentParser& parser) {
         }
     });
     knob::VariableArgument<unsigned> running(
-        "Run at most this many matches at once (default: no limit)", "max-running", m_maxRunning);
+        "Run at most this many tasks at once: matches, or a league's workers (default: no limit)",
+        "max-running", m_maxRunning);
     running.valuename("number");
     knob::VariableArgument<std::string> time(
         "Time limit of one task, as sbatch reads it (minutes, HH:MM:SS "
