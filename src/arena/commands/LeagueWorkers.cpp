@@ -43,7 +43,7 @@ bool LeagueWorkers::plan(std::string& error) {
         return false;
     }
     m_reopened = static_cast<size_t>(reopened);
-    m_left = progress.needed - progress.done;
+    m_left = progress.needed - std::min(progress.needed, progress.done);
     m_expectedLeft =
         std::max(m_left, progress.expected - std::min(progress.expected, progress.done));
     return true;
