@@ -4,8 +4,11 @@
 #include "Jail.h"
 #include "Subprocess.h"
 
+#include <atomic>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 /// Runs `./build` in a bot's folder, when there is one, and keeps its output as the log the team
@@ -27,6 +30,15 @@ public:
     /// writable folders, limits), the output and, at its end, a line on how it ended; a
     /// failure on a full disk or one whose output speaks of the network says so.
     bool run(const std::string& folder, std::string& log) const;
+
+    /// Called with each piece of the log as it grows, on the building thread: the pieces, in
+    /// order, make the log as it stands (bounded as the log is) until the build's last line.
+    using OnOutput = std::function<void(std::string_view)>;
+    /// As run(), telling `onOutput` what the build prints while it prints it. When `cancel`
+    /// turns true the build is stopped within a tenth of a second and fails, its log saying
+    /// it was interrupted.
+    bool run(const std::string& folder, std::string& log, const OnOutput& onOutput,
+             const std::atomic<bool>* cancel = nullptr) const;
 
 private:
     /// The log's first line: what the build may reach and its limits.
