@@ -2,6 +2,7 @@
 
 #include "Submission.h"
 #include "Subprocess.h"
+#include "SyscallFilter.h"
 
 #include <cerrno>
 #include <chrono>
@@ -182,11 +183,17 @@ bool SubmissionBuild::confine(const std::string& folder, std::vector<std::string
                 folder + " (" + blocked + ")";
         return false;
     }
+    // The bots' own filter: a build is as untrusted as the bot it builds.
+    options.filterFd = SyscallFilter::open(error);
+    if (options.filterFd < 0) {
+        return false;
+    }
     Jail jail;
     jail.showWritable(folder);
     jail.setWorkDir(folder);
     jail.isolateNetwork();
     jail.setLimits(*m_jail);
+    jail.setFilterFd(options.filterFd);
     argv = jail.argv(argv);
     options.workDir.clear();
     options.cleanEnv = true;
@@ -244,7 +251,12 @@ bool SubmissionBuild::run(const std::string& folder, std::string& log, const OnO
     std::string error;
     Subprocess::Options options;
     options.workDir = folder;
-    if ((m_jail && !confine(folder, argv, options, error)) || !build.start(argv, options, error)) {
+    const bool started =
+        (!m_jail || confine(folder, argv, options, error)) && build.start(argv, options, error);
+    if (options.filterFd >= 0) {
+        close(options.filterFd); // bwrap has its own copy, read as it makes the jail
+    }
+    if (!started) {
         log = "the build could not start: " + error + "\n";
         return false;
     }

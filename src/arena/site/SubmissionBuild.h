@@ -20,9 +20,10 @@ public:
         int seconds = 300;                    ///< wall time of the whole build
         size_t outputBytes = size_t{1} << 20; ///< standard output and error together
     };
-    /// `jail`: when given, the build runs in the bot's jail with these limits (see Jail), its
-    /// own folder writable and nothing else of the host, with no network; the folder is first
-    /// handed to the jail's user. Without it the build runs as the arena.
+    /// `jail`: when given, the build runs in the bot's jail with these limits (see Jail) and the
+    /// bots' system-call filter (SyscallFilter), its own folder writable and nothing else of
+    /// the host, with no network; the folder is first handed to the jail's user. Without it
+    /// the build runs as the arena.
     explicit SubmissionBuild(Limits limits, std::optional<JailLimits> jail = std::nullopt);
 
     /// Builds the bot in `folder`: true when there is no build script or it exited with status
@@ -46,7 +47,9 @@ private:
     /// Why a failed build may have failed, when the disk or its output tells; "" otherwise.
     std::string explain(const std::string& folder, const std::string& log) const;
 
-    /// Turns the build's command into the jailed one; false with the reason it cannot be.
+    /// Turns the build's command into the jailed one, under the system-call filter bots get
+    /// (its descriptor in `options.filterFd`, for the caller to close once the build started);
+    /// false with the reason it cannot be.
     bool confine(const std::string& folder, std::vector<std::string>& argv,
                  Subprocess::Options& options, std::string& error) const;
 

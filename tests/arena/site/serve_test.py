@@ -361,6 +361,17 @@ class UploadTest(SiteCase):
                     done = self.site.wait_built(self.alpha, answer["id"])
                     self.assertEqual(done["state"], "built", done["log"])
 
+    def test_a_jailed_build_runs_under_the_bots_system_call_filter(self):
+        if JAIL_PROBLEM:
+            self.skipTest(JAIL_PROBLEM)
+        script = ("grep '^Seccomp:' /proc/self/status\n"
+                  "unshare --user true 2>/dev/null && echo made a namespace || echo refused\n"
+                  "unshare --mount true 2>/dev/null && echo made a namespace || echo refused\n")
+        ident = self.site.upload(self.alpha, tar_of({"run": "x", "build": script}))[2]["id"]
+        done = self.site.wait_built(self.alpha, ident)
+        self.assertEqual(build_output(done["log"]),
+                         "Seccomp:\t2\nrefused\nrefused\nbuild succeeded\n")
+
     def test_a_build_log_says_what_the_build_reaches_and_a_network_failure_says_so(self):
         script = "echo 'curl: (6) Could not resolve host: example.org' >&2; exit 6\n"
         ident = self.site.upload(self.alpha, tar_of({"run": "x", "build": script}))[2]["id"]
