@@ -169,6 +169,50 @@ TEST(MatchRecord, BytesThatAreNotUtf8AreReplacedAndSaidSo) {
     }
 }
 
+TEST(MatchRecord, ARecordBuiltInMemoryIsRepairedSummedUpAndBlamed) {
+    MatchRecord record;
+    std::string error;
+    ASSERT_TRUE(
+        MatchRecord::fromJson(makeRecord("r1", {"a\xFF", "b"}, {2, 1}), "r1", record, error))
+        << error;
+    EXPECT_TRUE(record.repairText());
+    EXPECT_EQ(record.seats[0].bot, "a\xEF\xBF\xBD");
+    EXPECT_EQ(record.warnings,
+              std::vector<std::string>{"bytes that are not UTF-8 were replaced by U+FFFD in "
+                                       "seats[0].bot, seats[0].command"});
+    EXPECT_FALSE(record.repairText());
+
+    const struct {
+        MatchEnd end;
+        std::optional<unsigned> silentSeat;
+        bool disqualified;
+        std::string summary;
+        bool nobodysFault;
+    } cases[] = {
+        {MatchEnd::Final, std::nullopt, false, "a\xEF\xBF\xBD 8, b 9", false},
+        {MatchEnd::Final, std::nullopt, true, "a\xEF\xBF\xBD disqualified, b 9", false},
+        {MatchEnd::Aborted, 2u, false, "aborted: why", false},
+        {MatchEnd::Aborted, std::nullopt, false, "aborted: why", true},
+        {MatchEnd::ServerFailed, std::nullopt, false, "server_failed: why", true},
+    };
+    for (const auto& c : cases) {
+        MatchRecord r = record;
+        r.result.end = c.end;
+        r.result.silentSeat = c.silentSeat;
+        r.result.reason = "why";
+        if (c.disqualified) {
+            r.result.scores[0].reset();
+        }
+        EXPECT_EQ(r.summary(), c.summary);
+        EXPECT_EQ(r.nobodysFault(), c.nobodysFault) << c.summary;
+    }
+    EXPECT_EQ(record.lineup(), "a\xEF\xBF\xBD, b");
+    for (const char* name : {"final", "aborted", "server_failed"}) {
+        EXPECT_STREQ(MatchRecord::endName(MatchRecord::endNamed(name).value()), name);
+    }
+    EXPECT_FALSE(MatchRecord::endNamed("Final"));
+}
+
 TEST(MatchRecord, WideTieLoadsAndWritesBackByteEqual) {
     std::vector<std::string> bots;
     for (int k = 0; k < 66; ++k) {
