@@ -3,6 +3,7 @@
 #include "Arena.h"
 #include "Logging.h"
 #include "MatchCommand.h"
+#include "PathArgument.h"
 #include "RunOptions.h"
 #include "ServerFacts.h"
 #include "Tournament.h"
@@ -24,6 +25,7 @@ constexpr unsigned PORT_SLOTS = 400;
 bool PlayCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> dir("The tournament folder", m_dir);
     dir.valuename("dir");
+    PathArgument::bound(dir, "dir", PathArgument::Kind::ExistingFolder);
     knob::VariableArgument<std::string> id("The id of the planned match", m_id);
     id.valuename("match-id");
     knob::VariableArgument<unsigned> port(
