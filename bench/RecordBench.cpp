@@ -7,6 +7,7 @@
 #include "BoundedFile.h"
 #include "MatchRecord.h"
 #include "RecordsFolder.h"
+#include "Report.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>
@@ -80,6 +81,26 @@ void readRecord(benchmark::State& state) {
     fs::remove_all(dir);
 }
 
+/// What `arena report DIR` computes from a folder holding one record of range(0) moves.
+void reportRecord(benchmark::State& state) {
+    const auto moves = static_cast<unsigned>(state.range(0));
+    const fs::path dir = fs::temp_directory_path() / ("report-bench-" + std::to_string(moves));
+    fs::create_directories(dir);
+    std::string error;
+    if (!RecordsFolder(dir.string()).write("bench", recordOf(moves), error)) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    for (auto _ : state) {
+        const nlohmann::json report = Report::compute(dir.string(), SprtSettings());
+        if (report.value("records", 0) != 1) {
+            state.SkipWithError("the record was not counted");
+            break;
+        }
+    }
+    fs::remove_all(dir);
+}
+
 /// The whole-document parse alone, with the nesting bound: what a record the stream does not
 /// take costs before its fault is named.
 void parseRecord(benchmark::State& state) {
@@ -98,6 +119,7 @@ void parseRecord(benchmark::State& state) {
 } // namespace
 
 BENCHMARK(parseRecord)->Arg(160000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(reportRecord)->Arg(160000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(readRecord)
     ->Args({20000, 0})
     ->Args({40000, 0})
