@@ -235,12 +235,14 @@ bool RecordStream::boolean(bool value) {
 }
 
 bool RecordStream::number_integer(std::int64_t value) {
+    // The rest keeps each number of the type the parser gave it, as a document would.
+    if (m_place == Place::Rest) {
+        return restValue(value);
+    }
     if (value >= 0) {
         return number_unsigned(static_cast<std::uint64_t>(value));
     }
     switch (m_place) {
-    case Place::Rest:
-        return restValue(value);
     case Place::Move:
         return m_member == OTHER;
     default:
