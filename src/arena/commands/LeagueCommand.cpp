@@ -9,6 +9,7 @@
 #include "Logging.h"
 #include "MatchFolder.h"
 #include "MatchRunner.h"
+#include "PathArgument.h"
 #include "RecordsFolder.h"
 #include "ReportPage.h"
 #include "RunOptions.h"
@@ -179,6 +180,34 @@ std::string planLine(const LeagueConfig& config, const LeagueProgress& p, unsign
 
 } // namespace
 
+namespace {
+
+/// The league's words that are paths, bounded: the words come in order, so what the first one
+/// (`action`, once read) is tells what the others are.
+void boundLeaguePaths(knob::TypedArgument<std::string>& first,
+                      knob::TypedArgument<std::string>& second,
+                      knob::TypedArgument<std::string>& third, const std::string& action) {
+    const auto isAction = [](const std::string& word) {
+        return word == "report" || word == "import" || word == "export" || word == "rename";
+    };
+    first.check_typed(
+        [isAction](const knob::TypedArgument<std::string>&, const std::string& given) {
+            if (!isAction(given)) {
+                PathArgument::check("league", given, PathArgument::Kind::Any);
+            }
+        });
+    PathArgument::bound(second, "league", PathArgument::Kind::Any);
+    third.check_typed([&action](const knob::TypedArgument<std::string>&, const std::string& given) {
+        if (action == "import" || action == "export") {
+            PathArgument::check("dir", given,
+                                action == "import" ? PathArgument::Kind::ExistingFolder
+                                                   : PathArgument::Kind::Folder);
+        }
+    });
+}
+
+} // namespace
+
 bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> first(
         "The league's configuration (or its folder, holding league.json); or report, import "
@@ -199,11 +228,13 @@ bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
         "Also write the tables as a web page to this file, with a page per match beside it", "html",
         m_html);
     html.valuename("file");
+    PathArgument::bound(html, "--html", PathArgument::Kind::File);
     knob::VariableArgument<unsigned> top("Print only this many rows of the standings", "top",
                                          m_top);
     top.valuename("rows");
     knob::VariableArgument<std::string> match("export: only this match (mID)", "match", m_match);
     match.valuename("id");
+    boundLeaguePaths(first, second, third, m_first);
     RunOptions run(&m_jobs, m_server, m_client, &m_oversubscribe);
     parser.add(+first);
     parser.add(second);

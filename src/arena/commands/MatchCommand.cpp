@@ -8,6 +8,7 @@
 #include "Map.h"
 #include "MapFile.h"
 #include "MatchRunner.h"
+#include "PathArgument.h"
 #include "RecordsFolder.h"
 #include "RunOptions.h"
 #include "ServerFacts.h"
@@ -66,6 +67,7 @@ void MatchCommand::addLimit(const std::string& given) {
 bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> map("The map file", m_map);
     map.valuename("mapfile");
+    PathArgument::bound(map, "mapfile", PathArgument::Kind::Any);
     std::string bot;
     knob::VariableArgument<std::string> bots(
         "Start this command for the next seat, named NAME when given as NAME=CMD ({host}, {port} "
@@ -89,9 +91,11 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> record("Write the match &record (JSON) to this file",
                                                m_record);
     record.valuename("file");
+    PathArgument::bound(record, "--record", PathArgument::Kind::File);
     knob::VariableArgument<std::string> logs("Keep the server and bot logs in this folder", "logs",
                                              m_logs);
     logs.valuename("dir");
+    PathArgument::bound(logs, "--logs", PathArgument::Kind::Folder);
     knob::VariableArgument<double> matchTimeout(
         "End the match after this many seconds (default: scaled to the map)", "match-timeout",
         m_matchTimeout);

@@ -4,6 +4,7 @@
 #include "Logging.h"
 #include "MatchCommand.h"
 #include "MatchSlots.h"
+#include "PathArgument.h"
 #include "RunOptions.h"
 #include "ServerFacts.h"
 #include "Tournament.h"
@@ -25,6 +26,7 @@ constexpr unsigned PORT_SLOTS = 400;
 bool PlayCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> dir("The tournament folder", m_dir);
     dir.valuename("dir");
+    PathArgument::bound(dir, "dir", PathArgument::Kind::ExistingFolder);
     knob::VariableArgument<std::string> id("The id of the planned match", m_id);
     id.valuename("match-id");
     knob::VariableArgument<unsigned> port(

@@ -6,6 +6,7 @@
 #include "LeagueConfig.h"
 #include "LeagueRunner.h"
 #include "MatchRunner.h"
+#include "PathArgument.h"
 #include "RunOptions.h"
 #include "ServeApi.h"
 #include "ServeLeague.h"
@@ -94,6 +95,7 @@ bool ServeCommand::parseOptions(knob::ArgumentParser& parser) {
                                                "(holding league.json)",
                                                m_league);
     league.valuename("league");
+    PathArgument::bound(league, "league", PathArgument::Kind::Any);
     knob::VariableArgument<std::string> what("'team' for the teams' commands", m_what);
     what.valuename("team");
     knob::VariableArgument<std::string> action(

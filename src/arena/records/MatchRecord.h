@@ -140,6 +140,13 @@ public:
     /// record in an unspecified state.
     static bool fromJson(const nlohmann::json& document, const std::string& source,
                          MatchRecord& record, std::string& error);
+    /// Reads a record from its text, as fromJson reads the document of that text once it has
+    /// passed BoundedFile::parseJson (the same record, or the same fault, with a fault of the
+    /// text itself given as "SOURCE: not valid JSON (truncated?)"), in time and memory that
+    /// grow with the text alone: the moves are read as the text goes by rather than from a
+    /// document of them.
+    static bool fromText(const std::string& text, const std::string& source, MatchRecord& record,
+                         std::string& error);
     /// The record document; for a record read with fromJson, the same fields it was read from.
     nlohmann::json toJson() const;
     /// The document as the arena stores it: indented by one space, a newline at the end.
