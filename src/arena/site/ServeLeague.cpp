@@ -122,6 +122,12 @@ bool ServeLeague::schedule() {
         LOG(logger, lumber::ERR) << m_league->error();
         return false;
     }
+    if (!progress.limitBefore.empty()) {
+        LOG(logger, lumber::WARN) << LeagueLimit::changeLine(
+            progress.limitBefore, LeagueLimit(m_config.timeMs(), m_config.depthLimit()),
+            m_config.sampled, progress.needed - progress.done, progress.kept,
+            "arena league report " + m_config.folder);
+    }
     LOG(logger, lumber::INFO) << progress.added << " matches planned; " << progress.done << " of "
                               << progress.needed << " needed matches played";
     {
