@@ -91,6 +91,9 @@ std::string LeagueLimit::changeLine(const std::vector<LeagueLimit>& before, cons
                         : "every line-up of the current versions is played again under " +
                               now.text() + " (" + matchesText(toPlay) + ")";
     }
+    if (kept == 0) {
+        return line + "; no match had been played under " + listOf(before);
+    }
     line +=
         "; the standings under " + listOf(before) + " (" + matchesText(kept) + ") are kept apart";
     for (size_t i = 0; i < before.size(); ++i) {

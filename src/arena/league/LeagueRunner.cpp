@@ -294,7 +294,7 @@ void LeagueRunner::slot(unsigned index, unsigned basePort) {
     const std::string worker =
         hostName() + ":" + std::to_string(getpid()) + ":" + std::to_string(index);
     bool said = false;
-    while (!Arena::stopRequested()) {
+    while (!Arena::stopRequested() && !m_finishing) {
         LeagueMatch match;
         bool found = false;
         if (!m_league.claimNext(worker, m_config.leaseSeconds, match, found)) {

@@ -66,7 +66,7 @@ TEST(BotRepository, AFirstSchemaLeagueKeepsItsVersionsAndTakesContentVersions) {
     std::string error;
     std::unique_ptr<SqlDatabase> db = SqlDatabase::open(dir.path() + "/old.db", error);
     ASSERT_TRUE(db) << error;
-    // The tables of schema 1 that versions touch, with a seat referring to a version.
+    // The tables of schema 1 that later steps touch, with a seat referring to a version.
     for (const char* sql :
          {"CREATE TABLE schema_version (version INTEGER NOT NULL)",
           "INSERT INTO schema_version (version) VALUES (1)",
@@ -78,6 +78,9 @@ TEST(BotRepository, AFirstSchemaLeagueKeepsItsVersionsAndTakesContentVersions) {
           "(bot_id, command), UNIQUE (bot_id, version))",
           "CREATE TABLE seats (match_id BIGINT NOT NULL, seat INTEGER NOT NULL, version_id BIGINT "
           "NOT NULL REFERENCES bot_versions(id), PRIMARY KEY (match_id, seat))",
+          "CREATE TABLE matches (id INTEGER PRIMARY KEY AUTOINCREMENT, key TEXT NOT NULL, "
+          "time_ms INTEGER NOT NULL, depth INTEGER NOT NULL, needed INTEGER NOT NULL DEFAULT 1, "
+          "status TEXT NOT NULL DEFAULT 'pending')",
           "INSERT INTO bots (name, created) VALUES ('g', 1)",
           "INSERT INTO bot_versions (bot_id, version, command, dir, created) "
           "VALUES (1, 1, 'greedy', '/x', 1)",

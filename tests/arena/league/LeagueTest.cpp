@@ -341,6 +341,11 @@ TEST(LeagueLimit, ALimitIsReadAsTheConfigurationWritesIt) {
             EXPECT_NE(error.find("a limit is time=SECONDS, depth=N or none"), std::string::npos);
         }
     }
+    EXPECT_EQ(LeagueLimit::changeLine({LeagueLimit(1000, 0)}, LeagueLimit(500, 0), true, 12, 0,
+                                      "arena league report /c"),
+              "The limit changed from 1 s per move to 0.5 s per move: a new sample of line-ups is "
+              "played under 0.5 s per move (12 matches planned so far); no match had been played "
+              "under 1 s per move");
     EXPECT_EQ(LeagueLimit(500, 0).text(), "0.5 s per move");
     EXPECT_EQ(LeagueLimit(0, 3).text(), "depth 3");
 }
