@@ -1,6 +1,7 @@
 // Leagues on SQLite: tables against numbers worked out by hand, from imported records and from
 // a bot that never connects.
 
+#include "LeagueConfigChanges.h"
 #include "LeagueRunner.h"
 #include "MatchRecord.h"
 #include "PostgresDatabase.h"
@@ -467,4 +468,47 @@ TEST(League, AChangedLimitWarnsOnceAndKeepsTheOldStandingsUnderTheirLimit) {
     EXPECT_NE(output.find("a limit is time=SECONDS, depth=N or none, not \"fast\"; its limits: "),
               std::string::npos)
         << output;
+}
+
+TEST(LeagueConfigChanges, AnEditIsSaidOneLinePerChange) {
+    TempDir dir;
+    dir.write("a.map", TINY2);
+    dir.write("b.map", TINY2B);
+    const json g = {{"name", "g"}, {"command", "greedy"}};
+    const json r = {{"name", "r"}, {"command", "random"}};
+    const auto load = [&](const json& bots, const json& maps, const json& extra) {
+        writeLeague(dir, "", bots, maps, extra);
+        LeagueConfig config;
+        std::string error;
+        EXPECT_TRUE(config.loadLeague(dir.path(), error)) << error;
+        return config;
+    };
+    const LeagueConfig before = load({g, r}, {"a.map"}, json::object());
+    struct Case {
+        json bots;
+        json maps;
+        json extra;
+        std::vector<std::string> lines;
+    };
+    const json gNew = {{"name", "g"}, {"command", "greedy:3"}, {"env", {{"X", "1"}}}};
+    const json rLimited = {{"name", "r"}, {"command", "random"}, {"limits", {{"memory_mb", 64}}}};
+    const std::vector<Case> cases{
+        {{g, r}, {"a.map"}, json::object(), {}},
+        {{gNew, rLimited, {{"name", "n"}, {"command", "random"}}},
+         {"b.map"},
+         {{"rounds", 2}, {"depth", 3}, {"openings", 4}},
+         {"bot g changed its command and env: a new version", "bot n added",
+          "bot r changed its limits", "map b added",
+          "map a removed: its matches leave the standings", "limit changed from depth 1 to depth 3",
+          "openings changed from (not set) to 4", "rounds changed from 1 to 2"}},
+        {{g},
+         {"a.map"},
+         {{"seed", 6}},
+         {"bot r removed: it leaves the standings, its matches stay in its history",
+          "seed changed from 5 to 6"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(LeagueConfigChanges::between(before, load(c.bots, c.maps, c.extra)), c.lines)
+            << c.bots;
+    }
 }
