@@ -84,7 +84,11 @@ TEST(BotRepository, AFirstSchemaLeagueKeepsItsVersionsAndTakesContentVersions) {
           "INSERT INTO bots (name, created) VALUES ('g', 1)",
           "INSERT INTO bot_versions (bot_id, version, command, dir, created) "
           "VALUES (1, 1, 'greedy', '/x', 1)",
-          "INSERT INTO seats (match_id, seat, version_id) VALUES (1, 1, 1)"}) {
+          "INSERT INTO seats (match_id, seat, version_id) VALUES (1, 1, 1)",
+          // Played under the limit in force, under an earlier one, and by an older version.
+          "INSERT INTO matches (key, time_ms, depth, needed, status) VALUES "
+          "('now', 0, 2, 1, 'done'), ('earlier limit', 0, 1, 0, 'done'), "
+          "('older version', 0, 2, 0, 'done')"}) {
         ASSERT_TRUE(db->exec(sql)) << sql << ": " << db->error();
     }
     ASSERT_TRUE(LeagueSchema::migrate(*db, error)) << error;
@@ -105,6 +109,11 @@ TEST(BotRepository, AFirstSchemaLeagueKeepsItsVersionsAndTakesContentVersions) {
                            "v.id = s.version_id WHERE v.command = 'greedy'",
                            {}, count, found));
     EXPECT_EQ(count, 1);
+    // A league whose limit changed before matches were kept apart keeps the earlier limit's.
+    std::string kept;
+    ASSERT_TRUE(db->query("SELECT key FROM matches WHERE kept = 1", {},
+                          [&](const SqlRow& row) { kept += row.text(0) + ";"; }));
+    EXPECT_EQ(kept, "earlier limit;");
 }
 
 TEST(League, ARenamedBotKeepsItsVersionsAndResults) {
