@@ -306,6 +306,8 @@ bool ServeCommand::serve() {
     if (!openStore(m_league, config, store) || !prepare(config, store)) {
         return false;
     }
+    // From the configuration just read on, so that an edit made while the site starts counts.
+    ConfigWatch configFile(config.file);
     std::string error;
     ServeLeague league(config, store);
     if (!league.open(error) || !league.schedule()) {
@@ -348,8 +350,13 @@ bool ServeCommand::serve() {
     std::atomic<bool> done{false};
     ConfigWatch::catchHangups();
     std::thread watcher([&] {
-        watch(done, league, store, client, scheduling);
-        server.stop();
+        watch(done, configFile, league, store, client, scheduling);
+        // A stop asked for before the server listens finds nothing to stop (a Ctrl-C right
+        // after the start hung the site): it is asked again until serve() has returned.
+        while (!done) {
+            server.stop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(stopCheckMs));
+        }
     });
     // The port line is what scripts wait for; it names the real port when 0 was asked for.
     std::cout << "Serving " << m_league << " on http://" << m_listen.substr(0, m_listen.rfind(':'))
@@ -361,10 +368,10 @@ bool ServeCommand::serve() {
     return true;
 }
 
-void ServeCommand::watch(const std::atomic<bool>& done, ServeLeague& league, TeamStore& store,
-                         const std::string& client, std::mutex& scheduling) {
+void ServeCommand::watch(const std::atomic<bool>& done, ConfigWatch& configFile,
+                         ServeLeague& league, TeamStore& store, const std::string& client,
+                         std::mutex& scheduling) {
     int64_t roster = store.rosterStamp();
-    ConfigWatch configFile(league.config().file);
     for (unsigned tick = 1; !done && !Arena::stopRequested(); ++tick) {
         std::this_thread::sleep_for(std::chrono::milliseconds(stopCheckMs));
         if (tick % rosterCheckTicks != 0) {

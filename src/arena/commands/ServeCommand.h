@@ -32,8 +32,9 @@ private:
     bool prepare(const LeagueConfig& config, TeamStore& store);
     /// Until `done` or a stop: every second, plans again when the teams' roster changed, and
     /// reloads the configuration when its file changed or SIGHUP came.
-    void watch(const std::atomic<bool>& done, class ServeLeague& league, TeamStore& store,
-               const std::string& client, std::mutex& scheduling);
+    void watch(const std::atomic<bool>& done, class ConfigWatch& configFile,
+               class ServeLeague& league, TeamStore& store, const std::string& client,
+               std::mutex& scheduling);
     /// Reads the configuration again and, when it is sound, plays on under it, one line per
     /// change said; otherwise says why and keeps the one in use. The caller holds the lock of
     /// planning.
