@@ -131,7 +131,7 @@ bool summarize(League& league, const LeagueConfig& config, size_t& unplayed) {
     const bool read = league.failures([&](const FailedSeat& f) {
         BotFailures& b = bots[f.bot];
         const std::string log = MatchFolder::of(config.folder, "m" + std::to_string(f.matchId));
-        if (f.end == "final") {
+        if (f.end == MatchEnd::Final) {
             b.forfeitWhy = b.forfeits++ == 0 ? f.disqualified : b.forfeitWhy;
             b.forfeitLog = b.forfeitLog.empty()
                                ? MatchFolder::seatLog(log, static_cast<unsigned>(f.seat))
@@ -139,7 +139,9 @@ bool summarize(League& league, const LeagueConfig& config, size_t& unplayed) {
             return;
         }
         unplayedIds.insert(f.matchId);
-        b.unplayedWhy = b.unplayed++ == 0 ? f.end + ": " + f.reason : b.unplayedWhy;
+        b.unplayedWhy = b.unplayed++ == 0
+                            ? MatchRecord::endName(f.end) + std::string(": ") + f.reason
+                            : b.unplayedWhy;
         b.unplayedLog = b.unplayedLog.empty() ? log : b.unplayedLog;
     });
     if (!read) {

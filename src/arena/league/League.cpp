@@ -299,7 +299,7 @@ bool League::planSampled(const LeagueConfig& config, const std::vector<std::int6
     const bool read =
         m_matches.all(in.existing, in.existingDone) &&
         m_matches.finished([&](const FinishedSeat& seat) {
-            if (seat.end == "final") {
+            if (seat.end == MatchEnd::Final) {
                 SampledResult& r = results[seat.matchId];
                 r.versions.push_back(seat.version);
                 r.ranks.push_back(seat.result.disqualified.empty() ? seat.result.rank : 0);
@@ -381,7 +381,7 @@ bool League::release(std::int64_t id, const std::string& worker) {
     return m_matches.release(id, worker) || fail("cannot release a match");
 }
 
-bool League::storeResult(std::int64_t id, const std::string& worker, const json& record,
+bool League::storeResult(std::int64_t id, const std::string& worker, const MatchRecord& record,
                          bool& stored) {
     LeagueRecord read;
     std::string problem;

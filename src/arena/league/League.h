@@ -6,6 +6,7 @@
 #include "LeagueConfig.h"
 #include "LeagueLimit.h"
 #include "MapRepository.h"
+#include "MatchRecord.h"
 #include "MatchRepository.h"
 #include "RatingRepository.h"
 #include "SqlDatabase.h"
@@ -68,9 +69,9 @@ public:
     bool claimNext(const std::string& worker, unsigned leaseSeconds, LeagueMatch& out, bool& found);
     bool renew(std::int64_t id, const std::string& worker, unsigned leaseSeconds, bool& held);
     bool release(std::int64_t id, const std::string& worker);
-    /// Stores a match record ("reversi-match-1") for a match `worker` holds; `stored` is false
-    /// when the claim was lost (the result is then dropped).
-    bool storeResult(std::int64_t id, const std::string& worker, const nlohmann::json& record,
+    /// Stores the record of a match `worker` holds; `stored` is false when the claim was lost
+    /// (the result is then dropped).
+    bool storeResult(std::int64_t id, const std::string& worker, const MatchRecord& record,
                      bool& stored);
     /// Adds a record played elsewhere (a tournament folder): its bots, map and match. False
     /// with the reason when the record is not usable; `added` is false when the league has

@@ -4,6 +4,8 @@
 
 #include "League.h"
 #include "LeagueConfig.h"
+#include "MatchRecord.h"
+#include "MatchSlots.h"
 
 #include <atomic>
 #include <functional>
@@ -40,10 +42,8 @@ public:
     bool oversubscribe = false;
 
 private:
-    /// Resolves a concurrency of 0 to the usable cores; false, said, when it is too many.
-    bool fitsCores(unsigned& concurrency) const;
-    void slot(unsigned index, unsigned basePort);
-    bool playOne(const std::string& worker, const LeagueMatch& match, unsigned basePort);
+    void slot(const MatchSlot& slot);
+    bool playOne(const std::string& worker, const LeagueMatch& match, const MatchSlot& slot);
     bool setupOf(const LeagueMatch& match, struct MatchSetup& setup, std::string& mapName);
     /// How a version plays: its command and folder, jailed with its limits and variables.
     class BotCommand botOf(const BotVersion& version) const;
@@ -52,12 +52,12 @@ private:
     /// again every second, the claim kept alive meanwhile; false on any other failure or when
     /// the run is stopped (the record then stays in that folder).
     bool storeWhenFree(const LeagueMatch& match, const std::string& worker,
-                       const std::string& logDir, const nlohmann::json& record, bool& stored);
+                       const std::string& logDir, const MatchRecord& record, bool& stored);
     /// After a failed call: true, having waited a second, when the database was busy and the
     /// run goes on; the first wait of a slot is said once.
     bool waitOutBusy(const std::string& doing, bool& said);
     void keepClaims();
-    void reportDone(const std::string& mapName, const nlohmann::json& record);
+    void reportDone(const std::string& mapName, const MatchRecord& record);
     /// A sampled league's next window, once the last is claimed: whether it added any.
     bool planMore();
     bool waitForOthers();

@@ -26,6 +26,11 @@ SqlValue nullable(bool present, std::int64_t value) {
     return SqlValue(nullptr);
 }
 
+/// A stored end; a text the arena never writes (a database edited by hand) is no final one.
+MatchEnd endOf(const std::string& stored) {
+    return MatchRecord::endNamed(stored).value_or(MatchEnd::Aborted);
+}
+
 } // namespace
 
 bool MatchRepository::states(std::unordered_map<std::string, MatchState>& out) {
@@ -183,12 +188,12 @@ bool MatchRepository::store(std::int64_t id, const std::string& worker, std::int
         return false;
     }
     const bool ok =
-        m_db.query(
-            "UPDATE matches SET status = 'done', finished = ?, end_kind = ?, reason = ?, "
-            "moves_digest = ?, duration_s = ?, claimed_until = NULL "
-            "WHERE id = ? AND status = 'claimed' AND claimed_by = ? RETURNING id",
-            {now, result.end, result.reason, result.movesDigest, result.durationS, id, worker},
-            [&](const SqlRow&) { stored = true; }) &&
+        m_db.query("UPDATE matches SET status = 'done', finished = ?, end_kind = ?, reason = ?, "
+                   "moves_digest = ?, duration_s = ?, claimed_until = NULL "
+                   "WHERE id = ? AND status = 'claimed' AND claimed_by = ? RETURNING id",
+                   {now, MatchRecord::endName(result.end), result.reason, result.movesDigest,
+                    result.durationS, id, worker},
+                   [&](const SqlRow&) { stored = true; }) &&
         (!stored || storeSeats(id, result));
     if (!ok || !stored) {
         m_db.rollback();
@@ -272,7 +277,7 @@ bool MatchRepository::finished(const std::function<void(const FinishedSeat&)>& e
             FinishedSeat f;
             f.matchId = row.integer(0);
             f.mapId = row.integer(1);
-            f.end = row.text(2);
+            f.end = endOf(row.text(2));
             f.movesDigest = row.text(3);
             f.seat = static_cast<int>(row.integer(4));
             f.version = row.integer(5);
@@ -297,7 +302,7 @@ bool MatchRepository::failures(const std::function<void(const FailedSeat&)>& eac
         {}, [&](const SqlRow& row) {
             FailedSeat f;
             f.matchId = row.integer(0);
-            f.end = row.text(1);
+            f.end = endOf(row.text(1));
             f.reason = row.text(2);
             f.seat = static_cast<int>(row.integer(3));
             f.bot = row.text(4);

@@ -3,6 +3,7 @@
 // their record document.
 
 #include "LeagueLimit.h"
+#include "MatchRecord.h"
 #include "SqlDatabase.h"
 
 #include <cstdint>
@@ -38,10 +39,10 @@ struct LeagueMatch : PlannedMatch {
 };
 
 /// A needed match that did not count as a normal game, seat by seat: a forfeit (that seat's
-/// `disqualified` says "did not start") or a match left unplayed (`end` is not "final").
+/// `disqualified` says "did not start") or a match left unplayed (`end` is not final).
 struct FailedSeat {
     std::int64_t matchId = 0;
-    std::string end;
+    MatchEnd end = MatchEnd::Final;
     std::string reason;
     int seat = 0;
     std::string bot;
@@ -69,8 +70,7 @@ struct SeatResult {
 
 /// A finished match: how it ended and its record document.
 struct MatchResult {
-    /// "final", "aborted" or "server_failed".
-    std::string end;
+    MatchEnd end = MatchEnd::Final;
     std::string reason;
     /// Digest of the move list: equal digests on one start and line-up are one game.
     std::string movesDigest;
@@ -83,7 +83,7 @@ struct MatchResult {
 struct FinishedSeat {
     std::int64_t matchId = 0;
     std::int64_t mapId = 0;
-    std::string end;
+    MatchEnd end = MatchEnd::Final;
     std::string movesDigest;
     int seat = 0;
     std::int64_t version = 0;

@@ -316,13 +316,11 @@ RecordDisqualification readDisqualification(const Field& f, unsigned seats, size
 
 MatchEnd readEnd(const Field& f) {
     const std::string end = f.text();
-    for (MatchEnd e : {MatchEnd::Final, MatchEnd::Aborted, MatchEnd::ServerFailed}) {
-        if (end == MatchRecord::endName(e)) {
-            return e;
-        }
+    const std::optional<MatchEnd> named = MatchRecord::endNamed(end);
+    if (!named) {
+        f.fail("\"" + end.substr(0, 40) + "\" is not final, aborted or server_failed");
     }
-    f.fail("\"" + end.substr(0, 40) + "\" is not final, aborted or server_failed");
-    return MatchEnd::Final;
+    return named.value_or(MatchEnd::Final);
 }
 
 /// A final result has a score and a rank per seat; any other end its reason.
@@ -611,4 +609,49 @@ bool MatchRecord::repairText(json& document) {
         warnings.push_back("bytes that are not UTF-8 were replaced by U+FFFD in " + fields);
     }
     return true;
+}
+
+bool MatchRecord::repairText() {
+    // Rare, so done on the document: the warning names each field as the document does.
+    json document = toJson();
+    if (!repairText(document)) {
+        return false;
+    }
+    std::string error;
+    return fromJson(document, id, *this, error);
+}
+
+std::optional<MatchEnd> MatchRecord::endNamed(const std::string& name) {
+    for (MatchEnd e : {MatchEnd::Final, MatchEnd::Aborted, MatchEnd::ServerFailed}) {
+        if (name == endName(e)) {
+            return e;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string MatchRecord::summary() const {
+    if (!result.final()) {
+        return std::string(endName(result.end)) + ": " + result.reason;
+    }
+    std::string line;
+    for (size_t s = 0; s < seats.size(); ++s) {
+        const bool scored = s < result.scores.size() && result.scores[s];
+        line += (s != 0 ? ", " : "") + seats[s].bot + ' ' +
+                (scored ? std::to_string(*result.scores[s]) : std::string("disqualified"));
+    }
+    return line;
+}
+
+std::string MatchRecord::lineup() const {
+    std::string names;
+    for (const RecordSeat& seat : seats) {
+        names += (names.empty() ? "" : ", ") + seat.bot;
+    }
+    return names;
+}
+
+bool MatchRecord::nobodysFault() const {
+    return result.end == MatchEnd::ServerFailed ||
+           (result.end == MatchEnd::Aborted && !result.silentSeat);
 }

@@ -150,7 +150,21 @@ public:
     /// the fields so changed. True when anything was changed. A record read back is already
     /// valid: the JSON reader refuses anything else.
     static bool repairText(nlohmann::json& document);
+    /// The same for a record built in memory, warning in `warnings`; true when anything was
+    /// changed.
+    bool repairText();
 
     /// "final", "aborted", "server_failed".
     static const char* endName(MatchEnd end);
+    /// The end of that name; none for any other text.
+    static std::optional<MatchEnd> endNamed(const std::string& name);
+
+    /// One line for a progress log: each seat's bot and score ("alice 40, bob disqualified"),
+    /// or how it ended and why ("aborted: ...").
+    std::string summary() const;
+    /// "alice, bob": the bots by seat.
+    std::string lineup() const;
+    /// Whether it ended for no bot's fault (the server, the jail, the machine): aborted with no
+    /// seat named, or the server failed.
+    bool nobodysFault() const;
 };

@@ -4,6 +4,7 @@
 #include "LeagueRunner.h"
 #include "LeagueTables.h"
 #include "MatchRunner.h"
+#include "Standings.h"
 
 #include <chrono>
 #include <deque>
@@ -60,6 +61,12 @@ void hideFolders(json& record, const std::string& folder) {
             }
         }
     }
+}
+
+/// A seat's disqualification in the standings engine's words, which the tables and reports
+/// use too: the site never words it on its own.
+std::string plainReason(const FinishedSeat& seat) {
+    return Standings::plainReason(seat.result.disqualified, seat.result.moves > 0);
 }
 
 } // namespace
@@ -354,18 +361,21 @@ json ServeLeague::bot(const std::string& name) {
         }
         current["id"] = seat.matchId;
         current["map"] = mapNames[seat.mapId];
-        current["end"] = seat.end;
+        current["end"] = MatchRecord::endName(seat.end);
+        const std::string plain = plainReason(seat);
         current["seats"].push_back({{"seat", seat.seat},
                                     {"bot", names[seat.version]},
                                     {"score", seat.result.score},
                                     {"rank", seat.result.rank},
-                                    {"disqualified", seat.result.disqualified}});
+                                    {"disqualified", seat.result.disqualified},
+                                    {"plain", plain}});
         if (names[seat.version] == name) {
             mine = true;
             if (!seat.result.disqualified.empty() && disqualified.size() < maxBotMatches) {
                 disqualified.push_back({{"match", seat.matchId},
                                         {"seat", seat.seat},
-                                        {"reason", seat.result.disqualified}});
+                                        {"reason", seat.result.disqualified},
+                                        {"plain", plain}});
             }
         }
     });

@@ -58,9 +58,12 @@ public:
     /// The name a team's bot plays under: "TEAM.BOT".
     static std::string botName(const std::string& team, const std::string& bot);
 
+    /// Computes the tables again when a match has ended or started since they were last
+    /// computed (the tables' thread calls it every half second once started).
+    void refresh();
+
 private:
     void play(unsigned concurrency);
-    void refresh();
     /// The bot's name of every version and the name of every map, by id.
     void namesById(std::map<std::int64_t, std::string>& bots,
                    std::map<std::int64_t, std::string>& maps);

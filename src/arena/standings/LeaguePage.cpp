@@ -3,6 +3,7 @@
 #include "LeagueStats.h"
 #include "LeagueTables.h"
 #include "MatchPage.h"
+#include "MatchRecord.h"
 #include "ReportPage.h"
 #include "Standings.h"
 #include "StandingsTable.h"
@@ -208,9 +209,10 @@ std::string disqualificationsSection(const json& matches) {
 std::string matchesSection(const json& matches) {
     std::vector<Row> rows;
     for (const json& m : matches) {
-        std::string end = m["end"] == "final" ? "finished"
-                                              : "did not finish (" + text(m["end"]) +
-                                                    "): " + text(m.value("reason", ""));
+        const bool final = MatchRecord::endNamed(text(m["end"])) == MatchEnd::Final;
+        std::string end =
+            final ? "finished"
+                  : "did not finish (" + text(m["end"]) + "): " + text(m.value("reason", ""));
         if (!m["same_as"].is_null()) {
             end += ", the same game as m" + text(m["same_as"]) + " (counted once)";
         }

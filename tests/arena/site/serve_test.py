@@ -294,6 +294,42 @@ def form_of(archive, field="file", filename="bot.tar.gz"):
 
 
 class UploadTest(SiteCase):
+    # Long enough that a build waiting for the test is never cut short by its limit.
+    build_time = 60
+
+    def wait_log(self, ident, text):
+        """The submission's answer once its log holds `text`, still building."""
+        deadline = time.time() + 30
+        while time.time() < deadline:
+            body = self.site.request("GET", f"/api/submissions/{ident}", self.alpha)[2]
+            self.assertEqual(body["state"], "building", body["log"])
+            if text in body["log"]:
+                return body
+            time.sleep(0.05)
+        raise AssertionError(f"the log of submission {ident} never said {text!r}")
+
+    def test_a_build_log_is_seen_while_it_builds_and_a_stop_interrupts_the_build(self):
+        script = "echo first\nwhile [ ! -e go ]; do sleep 0.1; done\necho second\n"
+        ident = self.site.upload(self.alpha, tar_of({"run": "x", "build": script}), "live")[2]
+        ident = ident["id"]
+        early = self.wait_log(ident, "first\n")
+        self.assertEqual(build_output(early["log"]), "first\n")
+        [listed] = self.site.request("GET", "/api/submissions", self.alpha)[2]["submissions"]
+        self.assertEqual(listed["state"], "building")
+        # A stop ends the build under way at once; the next start builds it again.
+        started = time.time()
+        self.site.stop()
+        self.assertLess(time.time() - started, 20)
+        self.site = Site(self.folder, self.build_time)
+        self.assertEqual(build_output(self.wait_log(ident, "first\n")["log"]), "first\n")
+        [folder] = os.listdir(os.path.join(self.folder, "submissions", "alpha"))
+        with open(os.path.join(self.folder, "submissions", "alpha", folder, "go"), "w",
+                  encoding="utf-8"):
+            pass
+        done = self.site.wait_built(self.alpha, ident)
+        self.assertEqual(done["state"], "built", done["log"])
+        self.assertEqual(build_output(done["log"]), "first\nsecond\nbuild succeeded\n")
+
     def test_raw_and_form_uploads_are_taken_and_a_wrong_type_is_refused_by_name(self):
         archive = tar_of({"run": "true\n"})
         form_type, form = form_of(archive)
@@ -325,6 +361,17 @@ class UploadTest(SiteCase):
                 else:
                     done = self.site.wait_built(self.alpha, answer["id"])
                     self.assertEqual(done["state"], "built", done["log"])
+
+    def test_a_jailed_build_runs_under_the_bots_system_call_filter(self):
+        if JAIL_PROBLEM:
+            self.skipTest(JAIL_PROBLEM)
+        script = ("grep '^Seccomp:' /proc/self/status\n"
+                  "unshare --user true 2>/dev/null && echo made a namespace || echo refused\n"
+                  "unshare --mount true 2>/dev/null && echo made a namespace || echo refused\n")
+        ident = self.site.upload(self.alpha, tar_of({"run": "x", "build": script}))[2]["id"]
+        done = self.site.wait_built(self.alpha, ident)
+        self.assertEqual(build_output(done["log"]),
+                         "Seccomp:\t2\nrefused\nrefused\nbuild succeeded\n")
 
     def test_a_build_log_says_what_the_build_reaches_and_a_network_failure_says_so(self):
         script = "echo 'curl: (6) Could not resolve host: example.org' >&2; exit 6\n"
