@@ -351,12 +351,7 @@ bool ServeCommand::serve() {
     ConfigWatch::catchHangups();
     std::thread watcher([&] {
         watch(done, configFile, league, store, client, scheduling);
-        // A stop asked for before the server listens finds nothing to stop (a Ctrl-C right
-        // after the start hung the site): it is asked again until serve() has returned.
-        while (!done) {
-            server.stop();
-            std::this_thread::sleep_for(std::chrono::milliseconds(stopCheckMs));
-        }
+        server.stop();
     });
     // The port line is what scripts wait for; it names the real port when 0 was asked for.
     std::cout << "Serving " << m_league << " on http://" << m_listen.substr(0, m_listen.rfind(':'))
