@@ -3,6 +3,7 @@
 #include "Arena.h"
 #include "League.h"
 #include "LeagueConfig.h"
+#include "LeagueLimit.h"
 #include "LeaguePage.h"
 #include "LeagueRunner.h"
 #include "LeagueTables.h"
@@ -178,6 +179,38 @@ std::string planLine(const LeagueConfig& config, const LeagueProgress& p, unsign
            " newly planned), up to " + std::to_string(std::max(1u, jobs)) + " at once here";
 }
 
+/// Shows the league's standings under `option` ("time=1", "depth=3"): the limit in force or one
+/// whose standings are kept; false, said with the limits there are, otherwise.
+bool chooseLimit(League& league, const std::string& option) {
+    LeagueLimit wanted;
+    std::string error;
+    std::vector<LeagueLimit> inForce;
+    std::vector<std::pair<LeagueLimit, size_t>> kept;
+    if (!league.limitsInForce(inForce) || !league.keptLimits(kept)) {
+        LOG(logger, lumber::ERR) << league.error();
+        return false;
+    }
+    const bool parsed = LeagueLimit::parse(option, wanted, error);
+    const bool known =
+        std::find(inForce.begin(), inForce.end(), wanted) != inForce.end() ||
+        std::any_of(kept.begin(), kept.end(), [&](const auto& k) { return k.first == wanted; });
+    if (parsed && known) {
+        league.setView(wanted);
+        return true;
+    }
+    std::string there;
+    for (const LeagueLimit& l : inForce) {
+        there += (there.empty() ? "" : ", ") + l.option() + " (in force)";
+    }
+    for (const auto& [limit, matches] : kept) {
+        there += (there.empty() ? "" : ", ") + limit.option() + " (" + matchesText(matches) + ")";
+    }
+    LOG(logger, lumber::ERR) << (parsed ? "the league has no standings under " + wanted.text()
+                                        : error)
+                             << "; its limits: " << (there.empty() ? "none yet" : there);
+    return false;
+}
+
 } // namespace
 
 namespace {
@@ -235,13 +268,18 @@ bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> match("export: only this match (mID)", "match", m_match);
     match.valuename("id");
     boundLeaguePaths(first, second, third, m_first);
+    knob::VariableArgument<std::string> limit(
+        "report: the standings kept under an earlier limit (time=SECONDS or depth=N)", "limit",
+        m_limit);
+    limit.valuename("limit");
     RunOptions run(&m_jobs, m_server, m_client, &m_oversubscribe);
     parser.add(+first);
     parser.add(second);
     parser.add(third);
     parser.add(fourth);
     run.addTo(parser);
-    for (knob::Argument* a : std::initializer_list<knob::Argument*>{&json, &html, &top, &match}) {
+    for (knob::Argument* a :
+         std::initializer_list<knob::Argument*>{&json, &html, &top, &match, &limit}) {
         parser.add(*a);
     }
     return Tool::parseOptions(parser);
@@ -284,6 +322,11 @@ bool LeagueCommand::play() {
         }
         LOG(logger, lumber::INFO) << "New versions: " << names;
     }
+    if (!progress.limitBefore.empty()) {
+        LOG(logger, lumber::WARN) << LeagueLimit::changeLine(
+            progress.limitBefore, LeagueLimit(config.timeMs(), config.depthLimit()), config.sampled,
+            progress.needed - progress.done, progress.kept, "arena league report " + m_first);
+    }
     LOG(logger, lumber::INFO) << planLine(config, progress, jobs);
     LeagueRunner runner(*league, config);
     runner.serverProgram = Arena::serverProgram(m_server);
@@ -323,7 +366,7 @@ bool LeagueCommand::report() {
     std::unique_ptr<League> league = openLeague(m_second, config);
     // The tables of the league as last planned: a report changes nothing, so that one read
     // beside a running league (or a site with its teams' bots) never drops what it plays.
-    if (!league) {
+    if (!league || (!m_limit.empty() && !chooseLimit(*league, m_limit))) {
         return false;
     }
     json tables;

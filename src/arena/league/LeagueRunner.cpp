@@ -269,7 +269,7 @@ void LeagueRunner::slot(const MatchSlot& slot) {
     const std::string worker =
         hostName() + ":" + std::to_string(getpid()) + ":" + std::to_string(slot.index);
     bool said = false;
-    while (!Arena::stopRequested()) {
+    while (!Arena::stopRequested() && !m_finishing) {
         LeagueMatch match;
         bool found = false;
         if (!m_league.claimNext(worker, m_config.leaseSeconds, match, found)) {

@@ -7,6 +7,7 @@
 #include "MatchRecord.h"
 #include "MatchSlots.h"
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -22,6 +23,10 @@ public:
     /// claimed by another arena is waited for, and taken over when its lease ends. False when
     /// refused, interrupted or when the database fails.
     bool run(unsigned concurrency);
+
+    /// Slots claim no more matches: run() returns once the matches under way have ended (a
+    /// site whose configuration changed plays on with a runner of the new one). Thread-safe.
+    void finish() { m_finishing = true; }
 
     /// Whether the league's bots can be jailed here, when it jails them, and the jail's user
     /// can read what each bot of the configuration needs; false with one line saying why.
@@ -63,6 +68,7 @@ private:
     /// Claims held now: match id to worker.
     std::map<std::int64_t, std::string> m_held;
     bool m_finished = false;
+    std::atomic<bool> m_finishing{false};
     bool m_failed = false;
     size_t m_played = 0;
     double m_started = 0;

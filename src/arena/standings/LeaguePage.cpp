@@ -1,6 +1,7 @@
 #include "LeaguePage.h"
 
 #include "LeagueStats.h"
+#include "LeagueTables.h"
 #include "MatchPage.h"
 #include "MatchRecord.h"
 #include "ReportPage.h"
@@ -244,8 +245,8 @@ std::string head() {
 std::string LeaguePage::build(const json& tables, const json& matches) {
     std::string page =
         head() + "<body class=\"report\">\n<header>\n<h1>League standings</h1>\n" +
-        "<p id=\"summary\">" + text(tables["matches"]) +
-        " matches counted; limit in force: " + escape(Standings::limitText(tables["limits"])) +
+        "<p id=\"summary\">" + text(tables["matches"]) + " matches counted; " +
+        escape(LeagueTables::limitSummary(tables)) +
         "</p>\n</header>\n<nav><a href=\"#standings\">Standings</a><a href=\"#maps\">Per map</a>"
         "<a href=\"#crosstable\">Crosstable</a><a href=\"#versions\">Versions</a>"
         "<a href=\"#disqualifications\">Disqualifications</a><a href=\"#matches\">Matches</a>"
@@ -293,5 +294,10 @@ bool LeaguePage::write(League& league, const std::string& outPath, std::string& 
         }
         m["page"] = (pages.filename() / name).generic_string();
     }
-    return MatchPage::writeAtomically(outPath, build(stats.tables(), matches), error);
+    json tables = stats.tables();
+    if (!LeagueTables::addLimits(league, tables)) {
+        error = league.error();
+        return false;
+    }
+    return MatchPage::writeAtomically(outPath, build(tables, matches), error);
 }
