@@ -26,40 +26,9 @@ using nlohmann::json;
 
 namespace {
 
-/// A hand-made record of a 2-seat match on TINY2 at depth 1; moves as (seat, x, time).
 json record(const std::string& id, unsigned round, const std::string& a, const std::string& b,
             const std::vector<unsigned>& ranks, const std::vector<std::array<unsigned, 3>>& moves) {
-    MatchRecord r;
-    r.id = id;
-    r.started = "2026-01-01T00:00:00Z";
-    r.round = round;
-    r.map = {"/x/a.map", TINY2};
-    r.limits.depth = 1;
-    for (const std::string& bot : {a, b}) {
-        RecordSeat seat;
-        seat.seat = static_cast<unsigned>(r.seats.size() + 1);
-        seat.bot = bot;
-        seat.command = bot + "-cmd";
-        seat.log = "seat" + std::to_string(seat.seat) + ".log";
-        r.seats.push_back(seat);
-    }
-    for (const auto& m : moves) {
-        RecordMove move;
-        move.n = static_cast<unsigned>(r.moves.size() + 1);
-        move.seat = m[0];
-        move.x = static_cast<uint16_t>(m[1]);
-        move.timeMs = m[2];
-        r.moves.push_back(move);
-    }
-    r.result.end = ranks.empty() ? MatchEnd::Aborted : MatchEnd::Final;
-    if (ranks.empty()) {
-        r.result.reason = "seat 2 never connected";
-    } else {
-        r.result.scores = {3u, 2u};
-        r.result.ranks = ranks;
-    }
-    r.consistent = true;
-    return r.toJson();
+    return tinyRecord(id, round, a, b, ranks, moves).toJson();
 }
 
 const json* row(const json& rows, const std::string& bot) {

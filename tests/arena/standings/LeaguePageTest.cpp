@@ -27,37 +27,13 @@ struct Disqualified {
 json record(const std::string& id, unsigned round, const std::string& a, const std::string& b,
             const std::vector<unsigned>& ranks, const std::vector<std::array<unsigned, 3>>& moves,
             const Disqualified& dq) {
-    MatchRecord r;
-    r.id = id;
-    r.started = "2026-01-01T00:00:00Z";
-    r.round = round;
-    r.map = {"/x/a.map", TINY2};
-    r.limits.depth = 1;
-    for (const std::string& bot : {a, b}) {
-        RecordSeat seat;
-        seat.seat = static_cast<unsigned>(r.seats.size() + 1);
-        seat.bot = bot;
-        seat.command = bot + "-cmd";
-        seat.log = "seat" + std::to_string(seat.seat) + ".log";
-        r.seats.push_back(seat);
-    }
-    for (const auto& m : moves) {
-        RecordMove move;
-        move.n = static_cast<unsigned>(r.moves.size() + 1);
-        move.seat = m[0];
-        move.x = static_cast<uint16_t>(m[1]);
-        move.timeMs = m[2];
-        r.moves.push_back(move);
-    }
+    MatchRecord r = tinyRecord(id, round, a, b, ranks, moves);
     RecordDisqualification d;
     d.seat = dq.seat;
     d.atMove = dq.atMove;
     d.reason = dq.reason;
     r.disqualifications.push_back(d);
-    r.result.scores = {3u, 2u};
     r.result.scores[dq.seat - 1] = std::nullopt;
-    r.result.ranks = ranks;
-    r.consistent = true;
     return r.toJson();
 }
 
