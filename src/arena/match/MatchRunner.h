@@ -8,6 +8,7 @@
 #include "SeatProof.h"
 #include "ServerLog.h"
 #include "Subprocess.h"
+#include "TurnWatch.h"
 
 #include <atomic>
 #include <chrono>
@@ -98,6 +99,12 @@ private:
     /// Seat k's CPU time and peak memory: "cpu_ms" and "max_rss_mb" of its record.
     void writeUse(unsigned k, nlohmann::json& seat) const;
     void endProcesses();
+    /// Starts following seat k's bot for its CPU while waiting and its pondering.
+    void followSeat(unsigned k);
+    /// Tells the turn watch whom the server's log says is to move now.
+    void followTurn();
+    /// Seat k's "cpu_wait_ms" and "pondering".
+    void writeWaiting(unsigned k, nlohmann::json& seat) const;
     void writeSeats(nlohmann::json& record) const;
     void writeEvents(nlohmann::json& record);
     void writeResult(nlohmann::json& record);
@@ -139,4 +146,5 @@ private:
     bool m_consistent = false;
     MatchNetwork m_network;
     SeatProof m_proof;
+    TurnWatch m_turns;
 };
