@@ -1,6 +1,5 @@
 #include "TurnWatch.h"
 
-#include <algorithm>
 #include <utility>
 
 void TurnWatch::attach(unsigned k, Seat seat) {
@@ -66,9 +65,10 @@ void TurnWatch::count() {
             continue;
         }
         const uint64_t now = s.seat.cpuUs();
-        // A reading that went back (a process tree that lost a member) counts nothing.
+        // A reading that went back (a process tree that lost a member) counts nothing, and
+        // the next stretch counts from it.
         const uint64_t used = now > s.lastUs ? now - s.lastUs : 0;
-        s.lastUs = std::max(now, s.lastUs);
+        s.lastUs = now;
         if (m_mover != 0 && m_mover != k) {
             s.waitingUs += used;
         }

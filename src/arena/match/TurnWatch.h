@@ -13,7 +13,8 @@ class TurnWatch {
 public:
     /// How the watch reads and holds one seat's bot.
     struct Seat {
-        /// The bot's CPU time so far, in microseconds (never less than the last reading).
+        /// The bot's CPU time so far, in microseconds; it may go back (a process tree that lost
+        /// a member).
         std::function<uint64_t()> cpuUs;
         /// Freezes (true) or thaws (false) the bot; empty when it may ponder.
         std::function<void(bool)> freeze;
