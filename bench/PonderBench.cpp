@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <fcntl.h>
 #include <map>
 #include <string>
@@ -94,7 +95,7 @@ void followLog(int logFd, ControlGroup& group) {
 
 double percentile(std::vector<double> values, double p) {
     std::sort(values.begin(), values.end());
-    const size_t index = static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
+    const auto index = static_cast<size_t>(std::lround(p * static_cast<double>(values.size() - 1)));
     return values[index];
 }
 
@@ -145,7 +146,8 @@ void BM_MoverClock(benchmark::State& state) {
     std::thread arena(followLog, logPipe[0], std::ref(group));
     std::map<std::string, std::vector<double>> clocks;
     const auto blocks = static_cast<int>(state.range(0));
-    for (auto _ : state) {
+    for (auto iteration : state) {
+        (void)iteration;
         for (int b = 0; b < 2 * blocks; ++b) {
             const std::string mode = b % 2 == 0 ? "frozen" : "allowed";
             (void)!write(logPipe[1], (mode + "\n").data(), mode.size() + 1);

@@ -68,6 +68,10 @@ const std::vector<std::vector<std::string>>& migrations() {
             "sqlite:DROP TABLE bot_versions",
             "sqlite:ALTER TABLE bot_versions_new RENAME TO bot_versions",
         },
+        // 4: a seat's CPU time, null where its record does not give it.
+        {
+            "ALTER TABLE seats ADD COLUMN cpu_ms BIGINT",
+        },
     };
     return steps;
 }
