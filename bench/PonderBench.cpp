@@ -40,12 +40,14 @@ std::string request(unsigned player) {
            " with depth 0, time left: 1000 msecs.\n";
 }
 
-/// A bot that joins the group and answers every byte with one, until its socket closes.
-pid_t startBot(const ControlGroup& group, int socket) {
+/// A bot that joins the group and answers every byte with one, until its socket closes
+/// (`other` is the server's end, which the bot must not hold).
+pid_t startBot(const ControlGroup& group, int socket, int other) {
     const pid_t pid = fork();
     if (pid != 0) {
         return pid;
     }
+    close(other);
     for (const std::string& file : group.joinFiles()) {
         const int fd = open(file.c_str(), O_WRONLY);
         (void)!write(fd, "0", 1);
@@ -136,7 +138,7 @@ void BM_MoverClock(benchmark::State& state) {
         state.SkipWithError("no socket pair");
         return;
     }
-    const pid_t bot = startBot(group, pair[1]);
+    const pid_t bot = startBot(group, pair[1], pair[0]);
     close(pair[1]);
     // Made after the fork, so that the log's end reaches the arena's side alone.
     if (pipe(logPipe) != 0) {
