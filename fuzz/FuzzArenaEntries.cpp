@@ -83,6 +83,23 @@ League& fuzzLeague() {
     return *league;
 }
 
+/// The record in `text` read whole, as the streaming reader must read it: "" when it is a
+/// record, else the fault.
+std::string readWhole(const std::string& text, MatchRecord& record) {
+    nlohmann::json document;
+    std::string error;
+    if (!BoundedFile::parseJson(text, document, error)) {
+        return "fuzz.json: " + error;
+    }
+    if (!MatchRecord::fromJson(document, "fuzz.json", record, error)) {
+        if (error.empty()) {
+            finding("a record refused without an error");
+        }
+        return error;
+    }
+    return "";
+}
+
 } // namespace
 
 namespace fuzzing {
@@ -122,21 +139,21 @@ void configReader(const uint8_t* data, size_t size) {
 
 void recordReader(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    nlohmann::json document;
-    std::string error;
     MatchRecord record;
-    if (!BoundedFile::parseJson(text, document, error) ||
-        !MatchRecord::fromJson(document, "fuzz.json", record, error)) {
-        // A refusal names the file and what is wrong.
-        if (error.empty()) {
-            std::abort();
-        }
+    const std::string fault = readWhole(text, record);
+    // The reader that streams the moves takes the same records and names the same faults.
+    MatchRecord streamed;
+    std::string error;
+    if (MatchRecord::fromText(text, "fuzz.json", streamed, error) != fault.empty() ||
+        (fault.empty() ? streamed.text() != record.text() : error != fault)) {
+        finding("the streaming record reader differs from the whole one");
+    }
+    if (!fault.empty()) {
         return;
     }
     const std::string written = record.text();
     MatchRecord again;
-    if (!BoundedFile::parseJson(written, document, error) ||
-        !MatchRecord::fromJson(document, "fuzz.json", again, error) || again.text() != written) {
+    if (!readWhole(written, again).empty() || again.text() != written) {
         std::abort();
     }
     rate(record);

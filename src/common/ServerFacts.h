@@ -12,8 +12,9 @@ constexpr uint32_t MAX_PORTS = 100;
 constexpr uint32_t PORT_SEARCH_WIDTH = MAX_PORTS + 1;
 /// Group id that marks a human client: no time limit applies to it.
 constexpr uint8_t UNTIMED_GROUP_ID = 255;
-/// Smallest time limit per move, in seconds.
+/// Smallest time limit per move, in seconds, and the refusal of a smaller one.
 constexpr double MIN_TIME_SECONDS = 0.2;
+constexpr const char* TIME_TOO_SHORT = "Please choose a timeout value >= 0.2 seconds.";
 
 /// Disqualification reasons as the server logs them ("Player N disqualified (REASON)").
 namespace Reason {

@@ -29,7 +29,7 @@ ServerOptions::ServerOptions(std::string& mapName, uint16_t& basePort, uint32_t&
     m_time.valuename("seconds");
     m_time.check_typed([](const knob::TypedArgument<double>&, const double& seconds) {
         if (ServerFacts::MIN_TIME_SECONDS > seconds) {
-            throw knob::exception("Please choose a timeout value >= 0.2 seconds.");
+            throw knob::exception(ServerFacts::TIME_TOO_SHORT);
         }
         // Written so that a value that is not a number is refused as well.
         if (!(seconds * MSECS_PER_SECOND < TIME_LIMIT_CEILING_MSECS)) {

@@ -60,20 +60,11 @@ function poll(path, show) {
 
 const TEAM_POLL_MS = 5000;
 
-// A disqualification as the server words it, said plainly for the bot's authors.
-const PLAIN_REASONS = [
-    ["timeout during move", "answered too late: its time ran out"],
-    ["Invalid move", "played a move the rules do not allow"],
-    ["wrong message", "sent the server something that is not a move"],
-    ["receive failed", "closed its connection or ended while the server waited for it"],
-    ["Failed to receive group id", "never introduced itself: it did not start or connect properly"],
-    ["Failed to", "stopped listening to the server: its connection broke"],
-];
-
-function plainReason(reason) {
+// A disqualification in the standings engine's plain words, which the API sends beside the
+// server's own reason: the site and the reports say the same.
+function plainReason(plain, reason) {
     if (!reason) return "";
-    const known = PLAIN_REASONS.find(([start]) => reason.startsWith(start));
-    return known ? `${known[1]} (${reason})` : reason;
+    return plain && plain !== reason ? `${plain} (${reason})` : reason;
 }
 
 // How a seat ended: its place among the seats, a win only when no other seat shares it.
@@ -174,7 +165,7 @@ const TeamPage = {
                 el("tr", {}, el("td", {}, el("a", { href: `/match/${encodeURIComponent(m.id)}` }, `m${m.id}`)),
                     el("td", {}, m.map), el("td", { class: "num" }, s.seat), el("td", {}, seatResult(m, s)),
                     el("td", { class: "num" }, s.score === null ? "" : s.score),
-                    el("td", {}, plainReason(s.disqualified)),
+                    el("td", {}, plainReason(s.plain, s.disqualified)),
                     el("td", {}, this.button("seat log", () => this.showSeatLog(m.id, s.seat))))))));
         return el("section", { class: "bot", "data-bot": bot.name },
             el("h3", {}, bot.name),
@@ -338,7 +329,7 @@ const BotPage = {
             el("td", { class: "num" }, fixed(r.average_place, 2)))));
         const matchLink = (id) => el("a", { href: `/match/${encodeURIComponent(id)}` }, id);
         replaceRows(document.getElementById("disqualifications"), bot.disqualifications.map((d) =>
-            el("tr", {}, el("td", {}, matchLink(d.match)), el("td", { class: "num" }, d.seat), el("td", {}, plainReason(d.reason)))));
+            el("tr", {}, el("td", {}, matchLink(d.match)), el("td", { class: "num" }, d.seat), el("td", {}, plainReason(d.plain, d.reason)))));
         replaceRows(document.getElementById("matches"), bot.matches.map((m) => el("tr", {},
             el("td", {}, matchLink(m.id)), el("td", {}, m.map || ""), el("td", {}, m.end),
             el("td", {}, m.seats.map((s) => `${s.bot} (${s.rank}, ${s.score}${s.disqualified ? ", out" : ""})`).join(" · ")))));

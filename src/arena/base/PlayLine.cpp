@@ -22,7 +22,7 @@ bool PlayLine::plainWord(const std::string& word) {
     return !word.empty() && word.find_first_not_of(PLAIN) == std::string::npos;
 }
 
-bool PlayLine::prepare(const std::string& dir, std::string& error) {
+bool PlayLine::prepare(const std::string& dir, std::string& error, const char* what) {
     char self[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     if (n <= 0) {
@@ -40,7 +40,7 @@ bool PlayLine::prepare(const std::string& dir, std::string& error) {
         return false;
     }
     if (!plainWord(m_dir)) {
-        error = refusal("the tournament folder", m_dir);
+        error = refusal(what, m_dir);
         return false;
     }
     return true;

@@ -11,9 +11,10 @@
 class PlayLine {
 public:
     /// Takes this arena program and DIR's absolute form (not following links, whose targets
-    /// may differ between machines); false, with a message naming the path, when either is
-    /// not a plain word.
-    bool prepare(const std::string& dir, std::string& error);
+    /// may differ between machines); false, with a message naming the path (as `what`, "the
+    /// tournament folder" by default), when either is not a plain word.
+    bool prepare(const std::string& dir, std::string& error,
+                 const char* what = "the tournament folder");
     /// The line for one match; false, with a message, when the id is not a plain word.
     bool line(const std::string& id, std::string& out, std::string& error) const;
 

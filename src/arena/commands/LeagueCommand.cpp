@@ -3,12 +3,14 @@
 #include "Arena.h"
 #include "League.h"
 #include "LeagueConfig.h"
+#include "LeagueLimit.h"
 #include "LeaguePage.h"
 #include "LeagueRunner.h"
 #include "LeagueTables.h"
 #include "Logging.h"
 #include "MatchFolder.h"
 #include "MatchRunner.h"
+#include "PathArgument.h"
 #include "RecordsFolder.h"
 #include "ReportPage.h"
 #include "RunOptions.h"
@@ -130,7 +132,7 @@ bool summarize(League& league, const LeagueConfig& config, size_t& unplayed) {
     const bool read = league.failures([&](const FailedSeat& f) {
         BotFailures& b = bots[f.bot];
         const std::string log = MatchFolder::of(config.folder, "m" + std::to_string(f.matchId));
-        if (f.end == "final") {
+        if (f.end == MatchEnd::Final) {
             b.forfeitWhy = b.forfeits++ == 0 ? f.disqualified : b.forfeitWhy;
             b.forfeitLog = b.forfeitLog.empty()
                                ? MatchFolder::seatLog(log, static_cast<unsigned>(f.seat))
@@ -138,7 +140,9 @@ bool summarize(League& league, const LeagueConfig& config, size_t& unplayed) {
             return;
         }
         unplayedIds.insert(f.matchId);
-        b.unplayedWhy = b.unplayed++ == 0 ? f.end + ": " + f.reason : b.unplayedWhy;
+        b.unplayedWhy = b.unplayed++ == 0
+                            ? MatchRecord::endName(f.end) + std::string(": ") + f.reason
+                            : b.unplayedWhy;
         b.unplayedLog = b.unplayedLog.empty() ? log : b.unplayedLog;
     });
     if (!read) {
@@ -175,6 +179,66 @@ std::string planLine(const LeagueConfig& config, const LeagueProgress& p, unsign
            " newly planned), up to " + std::to_string(std::max(1u, jobs)) + " at once here";
 }
 
+/// Shows the league's standings under `option` ("time=1", "depth=3"): the limit in force or one
+/// whose standings are kept; false, said with the limits there are, otherwise.
+bool chooseLimit(League& league, const std::string& option) {
+    LeagueLimit wanted;
+    std::string error;
+    std::vector<LeagueLimit> inForce;
+    std::vector<std::pair<LeagueLimit, size_t>> kept;
+    if (!league.limitsInForce(inForce) || !league.keptLimits(kept)) {
+        LOG(logger, lumber::ERR) << league.error();
+        return false;
+    }
+    const bool parsed = LeagueLimit::parse(option, wanted, error);
+    const bool known =
+        std::find(inForce.begin(), inForce.end(), wanted) != inForce.end() ||
+        std::any_of(kept.begin(), kept.end(), [&](const auto& k) { return k.first == wanted; });
+    if (parsed && known) {
+        league.setView(wanted);
+        return true;
+    }
+    std::string there;
+    for (const LeagueLimit& l : inForce) {
+        there += (there.empty() ? "" : ", ") + l.option() + " (in force)";
+    }
+    for (const auto& [limit, matches] : kept) {
+        there += (there.empty() ? "" : ", ") + limit.option() + " (" + matchesText(matches) + ")";
+    }
+    LOG(logger, lumber::ERR) << (parsed ? "the league has no standings under " + wanted.text()
+                                        : error)
+                             << "; its limits: " << (there.empty() ? "none yet" : there);
+    return false;
+}
+
+} // namespace
+
+namespace {
+
+/// The league's words that are paths, bounded: the words come in order, so what the first one
+/// (`action`, once read) is tells what the others are.
+void boundLeaguePaths(knob::TypedArgument<std::string>& first,
+                      knob::TypedArgument<std::string>& second,
+                      knob::TypedArgument<std::string>& third, const std::string& action) {
+    const auto isAction = [](const std::string& word) {
+        return word == "report" || word == "import" || word == "export" || word == "rename";
+    };
+    first.check_typed(
+        [isAction](const knob::TypedArgument<std::string>&, const std::string& given) {
+            if (!isAction(given)) {
+                PathArgument::check("league", given, PathArgument::Kind::Any);
+            }
+        });
+    PathArgument::bound(second, "league", PathArgument::Kind::Any);
+    third.check_typed([&action](const knob::TypedArgument<std::string>&, const std::string& given) {
+        if (action == "import" || action == "export") {
+            PathArgument::check("dir", given,
+                                action == "import" ? PathArgument::Kind::ExistingFolder
+                                                   : PathArgument::Kind::Folder);
+        }
+    });
+}
+
 } // namespace
 
 bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
@@ -197,18 +261,25 @@ bool LeagueCommand::parseOptions(knob::ArgumentParser& parser) {
         "Also write the tables as a web page to this file, with a page per match beside it", "html",
         m_html);
     html.valuename("file");
+    PathArgument::bound(html, "--html", PathArgument::Kind::File);
     knob::VariableArgument<unsigned> top("Print only this many rows of the standings", "top",
                                          m_top);
     top.valuename("rows");
     knob::VariableArgument<std::string> match("export: only this match (mID)", "match", m_match);
     match.valuename("id");
+    boundLeaguePaths(first, second, third, m_first);
+    knob::VariableArgument<std::string> limit(
+        "report: the standings kept under an earlier limit (time=SECONDS or depth=N)", "limit",
+        m_limit);
+    limit.valuename("limit");
     RunOptions run(&m_jobs, m_server, m_client, &m_oversubscribe);
     parser.add(+first);
     parser.add(second);
     parser.add(third);
     parser.add(fourth);
     run.addTo(parser);
-    for (knob::Argument* a : std::initializer_list<knob::Argument*>{&json, &html, &top, &match}) {
+    for (knob::Argument* a :
+         std::initializer_list<knob::Argument*>{&json, &html, &top, &match, &limit}) {
         parser.add(*a);
     }
     return Tool::parseOptions(parser);
@@ -251,6 +322,11 @@ bool LeagueCommand::play() {
         }
         LOG(logger, lumber::INFO) << "New versions: " << names;
     }
+    if (!progress.limitBefore.empty()) {
+        LOG(logger, lumber::WARN) << LeagueLimit::changeLine(
+            progress.limitBefore, LeagueLimit(config.timeMs(), config.depthLimit()), config.sampled,
+            progress.needed - progress.done, progress.kept, "arena league report " + m_first);
+    }
     LOG(logger, lumber::INFO) << planLine(config, progress, jobs);
     LeagueRunner runner(*league, config);
     runner.serverProgram = Arena::serverProgram(m_server);
@@ -290,7 +366,7 @@ bool LeagueCommand::report() {
     std::unique_ptr<League> league = openLeague(m_second, config);
     // The tables of the league as last planned: a report changes nothing, so that one read
     // beside a running league (or a site with its teams' bots) never drops what it plays.
-    if (!league) {
+    if (!league || (!m_limit.empty() && !chooseLimit(*league, m_limit))) {
         return false;
     }
     json tables;

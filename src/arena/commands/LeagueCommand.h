@@ -1,7 +1,8 @@
 #pragma once
 // "arena league CONFIG.json|DIR [-j N]": plays what the league needs and prints its tables;
 // "arena league report|import|export LEAGUE ..." read it, fill it from records, write records;
-// "arena league rename LEAGUE OLD NEW" renames a bot, its versions and results kept.
+// "arena league rename LEAGUE OLD NEW" renames a bot, its versions and results kept;
+// "arena league report LEAGUE --limit time=1" shows the standings kept under an earlier limit.
 
 #include "Tool.h"
 
@@ -24,6 +25,7 @@ private:
     std::string m_third;
     std::string m_fourth;
     std::string m_match;
+    std::string m_limit;
     unsigned m_jobs = 0;
     bool m_oversubscribe = false;
     bool m_json = false;

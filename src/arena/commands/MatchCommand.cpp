@@ -8,8 +8,10 @@
 #include "Map.h"
 #include "MapFile.h"
 #include "MatchRunner.h"
+#include "PathArgument.h"
 #include "RecordsFolder.h"
 #include "RunOptions.h"
+#include "ServerFacts.h"
 #include "knob/VariableArgument.h"
 
 #include <algorithm>
@@ -42,8 +44,8 @@ std::unique_ptr<LiveView> liveView(const Map& map, const MatchSetup& setup) {
 } // namespace
 
 void MatchCommand::checkTimeLimit(double seconds) {
-    if (!(seconds >= 0.2 && seconds < 4294967.0)) {
-        throw knob::exception("Please choose a timeout value >= 0.2 seconds.");
+    if (!(seconds >= ServerFacts::MIN_TIME_SECONDS && seconds < 4294967.0)) {
+        throw knob::exception(ServerFacts::TIME_TOO_SHORT);
     }
 }
 
@@ -65,6 +67,7 @@ void MatchCommand::addLimit(const std::string& given) {
 bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> map("The map file", m_map);
     map.valuename("mapfile");
+    PathArgument::bound(map, "mapfile", PathArgument::Kind::Any);
     std::string bot;
     knob::VariableArgument<std::string> bots(
         "Start this command for the next seat, named NAME when given as NAME=CMD ({host}, {port} "
@@ -76,7 +79,10 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     bots.check_typed([this](const knob::TypedArgument<std::string>&, const std::string& command) {
         m_bots.push_back(command);
     });
-    knob::VariableArgument<double> time("Give each move this &time limit (seconds, >=0.2)", m_time);
+    std::ostringstream least;
+    least << ServerFacts::MIN_TIME_SECONDS;
+    knob::VariableArgument<double> time(
+        "Give each move this &time limit (seconds, >=" + least.str() + ")", m_time);
     time.valuename("seconds");
     time.check_typed(
         [](const knob::TypedArgument<double>&, const double& s) { checkTimeLimit(s); });
@@ -85,9 +91,11 @@ bool MatchCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> record("Write the match &record (JSON) to this file",
                                                m_record);
     record.valuename("file");
+    PathArgument::bound(record, "--record", PathArgument::Kind::File);
     knob::VariableArgument<std::string> logs("Keep the server and bot logs in this folder", "logs",
                                              m_logs);
     logs.valuename("dir");
+    PathArgument::bound(logs, "--logs", PathArgument::Kind::Folder);
     knob::VariableArgument<double> matchTimeout(
         "End the match after this many seconds (default: scaled to the map)", "match-timeout",
         m_matchTimeout);
@@ -217,7 +225,7 @@ bool MatchCommand::doRun() {
     }
 
     Arena::catchInterrupts();
-    nlohmann::json record;
+    MatchRecord record;
     const MatchOutcome outcome = MatchRunner(setup).run(record);
     if (live) {
         live->finish();
@@ -230,16 +238,16 @@ bool MatchCommand::doRun() {
     return finish(record, ownLogs);
 }
 
-bool MatchCommand::finish(const nlohmann::json& record, bool ownLogs) {
+bool MatchCommand::finish(const MatchRecord& record, bool ownLogs) {
     if (!m_record.empty()) {
         std::string error;
-        if (!RecordsFolder::writeText(m_record, record.dump(1) + '\n', error)) {
+        if (!RecordsFolder::writeText(m_record, record.text(), error)) {
             LOG(logger, lumber::ERR) << error;
             return false;
         }
     }
     printResult(record, std::cout);
-    const bool played = record["result"]["end"] == "final";
+    const bool played = record.result.final();
     if (played && ownLogs) {
         std::filesystem::remove_all(m_logs);
     } else {
@@ -248,62 +256,53 @@ bool MatchCommand::finish(const nlohmann::json& record, bool ownLogs) {
     return played;
 }
 
-void MatchCommand::printResult(const nlohmann::json& record, std::ostream& os) {
-    const nlohmann::json& result = record["result"];
-    const nlohmann::json& seats = record["seats"];
-    os << "\nMatch " << record["id"].get<std::string>() << " on "
-       << record["map"]["file"].get<std::string>() << ", ";
-    if (!record["limits"]["time_ms"].is_null()) {
-        os << record["limits"]["time_ms"].get<unsigned>() << " ms per move";
+void MatchCommand::printResult(const MatchRecord& record, std::ostream& os) {
+    const RecordResult& result = record.result;
+    os << "\nMatch " << record.id << " on " << record.map.file << ", ";
+    if (record.limits.timeMs) {
+        os << *record.limits.timeMs << " ms per move";
     } else {
-        os << "depth " << record["limits"]["depth"].get<unsigned>();
+        os << "depth " << record.limits.depth.value_or(0);
     }
-    os << ", " << record["moves"].size() << " moves, " << result["end"].get<std::string>() << '\n';
-    if (result["end"] != "final") {
-        os << "Not played to its end: " << result["reason"].get<std::string>() << '\n';
+    os << ", " << record.moves.size() << " moves, " << MatchRecord::endName(result.end) << '\n';
+    if (!result.final()) {
+        os << "Not played to its end: " << result.reason << '\n';
         return;
     }
     std::map<unsigned, std::string> reasons;
-    for (const auto& d : record["disqualifications"]) {
-        std::string why = d["reason"].get<std::string>();
-        if (d.contains("detail")) {
-            why += " [" + d["detail"].get<std::string>() + "]";
-        }
-        reasons[d["seat"].get<unsigned>()] = why;
+    for (const RecordDisqualification& d : record.disqualifications) {
+        reasons[d.seat] = d.reason + (d.detail ? " [" + *d.detail + "]" : std::string());
     }
-    std::vector<size_t> order(seats.size());
+    const size_t seats = std::min(record.seats.size(), result.ranks.size());
+    std::vector<size_t> order(seats);
     for (size_t i = 0; i < order.size(); ++i) {
         order[i] = i;
     }
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        return result["ranks"][a].get<unsigned>() < result["ranks"][b].get<unsigned>();
-    });
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return result.ranks[a] < result.ranks[b]; });
     size_t width = 3;
-    for (const auto& s : seats) {
-        width = std::max(width, s["bot"].get<std::string>().size());
+    for (const RecordSeat& s : record.seats) {
+        width = std::max(width, s.bot.size());
     }
     os << "Place  Seat  " << std::left << std::setw(static_cast<int>(width)) << "Bot"
        << "  Score\n";
     for (size_t i : order) {
-        const unsigned rank = result["ranks"][i].get<unsigned>();
-        unsigned shared = 0;
-        for (const auto& r : result["ranks"]) {
-            shared += r.get<unsigned>() == rank ? 1 : 0;
-        }
+        const unsigned rank = result.ranks[i];
+        const auto shared = std::count(result.ranks.begin(), result.ranks.end(), rank);
         const std::string place = std::to_string(rank) + (shared > 1 ? "=" : "");
         os << std::left << std::setw(7) << place << std::setw(6) << (i + 1)
-           << std::setw(static_cast<int>(width)) << seats[i]["bot"].get<std::string>() << "  ";
-        if (result["scores"][i].is_null()) {
+           << std::setw(static_cast<int>(width)) << record.seats[i].bot << "  ";
+        if (i >= result.scores.size() || !result.scores[i]) {
             os << "disqualified: " << reasons[static_cast<unsigned>(i + 1)];
         } else {
-            os << result["scores"][i].get<int>();
+            os << *result.scores[i];
         }
-        if (seats[i]["untimed"].get<bool>()) {
-            os << " (group 255: not timed)";
+        if (record.seats[i].untimed) {
+            os << " (group " << unsigned(ServerFacts::UNTIMED_GROUP_ID) << ": not timed)";
         }
         os << '\n';
     }
-    if (!record["consistent"].get<bool>()) {
+    if (!record.consistent) {
         os << "Warning: the replay on the game model disagrees with the server\n";
     }
 }

@@ -13,14 +13,14 @@
 class MatchCommand : public Tool {
 public:
     /// The ranked result table of a record: places, ties shared, disqualifications with reasons.
-    static void printResult(const nlohmann::json& record, std::ostream& os);
+    static void printResult(const MatchRecord& record, std::ostream& os);
 
 protected:
     bool parseOptions(knob::ArgumentParser& parser) override;
     bool doRun() override;
 
 private:
-    /// Throws the option's refusal for a time limit outside 0.2 s to 4294967 s.
+    /// Throws the option's refusal for a time limit below the server's least or over 4294967 s.
     static void checkTimeLimit(double seconds);
     /// Reads "--limit KEY=N" into the jail's limits; throws the option's refusal.
     void addLimit(const std::string& given);
@@ -31,7 +31,7 @@ private:
     bool fillSetup(MatchSetup& setup);
     /// Writes the record when asked, prints the result and removes the arena's own logs of a
     /// match played to its end. True when it was.
-    bool finish(const nlohmann::json& record, bool ownLogs);
+    bool finish(const MatchRecord& record, bool ownLogs);
 
     std::string m_map;
     std::vector<std::string> m_bots;

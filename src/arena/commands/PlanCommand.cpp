@@ -2,6 +2,7 @@
 
 #include "Arena.h"
 #include "Logging.h"
+#include "PathArgument.h"
 #include "PlayLine.h"
 #include "Tournament.h"
 #include "TournamentConfig.h"
@@ -21,11 +22,13 @@ void note(const std::string& text) {
 bool PlanCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> dir("The tournament folder", m_dir);
     dir.valuename("dir");
+    PathArgument::bound(dir, "dir", PathArgument::Kind::Folder);
     knob::VariableArgument<std::string> config(
         "Write the plan of this configuration into the folder first "
         "(once)",
         "config", m_config);
     config.valuename("config.json");
+    PathArgument::bound(config, "--config", PathArgument::Kind::Any);
     parser.add(+dir);
     parser.add(config);
     return Tool::parseOptions(parser);

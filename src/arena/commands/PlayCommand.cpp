@@ -3,6 +3,8 @@
 #include "Arena.h"
 #include "Logging.h"
 #include "MatchCommand.h"
+#include "MatchSlots.h"
+#include "PathArgument.h"
 #include "RunOptions.h"
 #include "ServerFacts.h"
 #include "Tournament.h"
@@ -24,6 +26,7 @@ constexpr unsigned PORT_SLOTS = 400;
 bool PlayCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> dir("The tournament folder", m_dir);
     dir.valuename("dir");
+    PathArgument::bound(dir, "dir", PathArgument::Kind::ExistingFolder);
     knob::VariableArgument<std::string> id("The id of the planned match", m_id);
     id.valuename("match-id");
     knob::VariableArgument<unsigned> port(
@@ -63,18 +66,19 @@ bool PlayCommand::doRun() {
     // records does not exist yet.
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(m_dir) / "matches", ec);
-    nlohmann::json record;
+    MatchRecord record;
     tournament.serverProgram = Arena::serverProgram(m_server);
     tournament.clientProgram = Arena::clientProgram(m_client);
     const unsigned base = tournament.config().basePort;
     const unsigned width = ServerFacts::PORT_SEARCH_WIDTH;
     const unsigned slots =
-        std::min(PORT_SLOTS, std::max(1u, (TournamentConfig::TOP_PORT - base) / width));
-    const unsigned port =
+        std::min(PORT_SLOTS, std::max(1u, (MatchSlots::TOP_PORT - base) / width));
+    MatchSlot slot;
+    slot.basePort =
         m_basePort != 0 ? m_basePort : base + (match["index"].get<unsigned>() % slots) * width;
     Arena::catchInterrupts();
     error.clear();
-    if (tournament.play(match, port, record, error) != MatchOutcome::Recorded) {
+    if (tournament.play(match, slot, record, error) != MatchOutcome::Recorded) {
         if (!error.empty()) {
             LOG(logger, lumber::ERR) << error;
         }

@@ -2,6 +2,7 @@
 
 #include "Arena.h"
 #include "Logging.h"
+#include "PathArgument.h"
 #include "ReportPage.h"
 #include "knob/VariableArgument.h"
 
@@ -34,11 +35,13 @@ void addSprtOptions(knob::ArgumentParser& parser, SprtSettings& sprt) {
 bool ReportCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> dir("The tournament folder, or a folder of records", m_dir);
     dir.valuename("dir");
+    PathArgument::bound(dir, "dir", PathArgument::Kind::ExistingFolder);
     knob::Argument json("Print the report as $json");
     knob::VariableArgument<std::string> html(
         "Also write the report as a web page to this file, with a page per match beside it", "html",
         m_html);
     html.valuename("file");
+    PathArgument::bound(html, "--html", PathArgument::Kind::File);
     parser.add(+dir);
     parser.add(json);
     parser.add(html);

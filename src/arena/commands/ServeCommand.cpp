@@ -1,11 +1,14 @@
 #include "ServeCommand.h"
 
 #include "Arena.h"
+#include "ConfigWatch.h"
 #include "HttpServer.h"
 #include "Jail.h"
 #include "LeagueConfig.h"
+#include "LeagueConfigChanges.h"
 #include "LeagueRunner.h"
 #include "MatchRunner.h"
+#include "PathArgument.h"
 #include "RunOptions.h"
 #include "ServeApi.h"
 #include "ServeLeague.h"
@@ -28,7 +31,8 @@ namespace {
 const Logging::Logger& logger = Arena::logger();
 
 constexpr int stopCheckMs = 100;
-/// The roster of team bots is looked at every this many stop checks (a second).
+/// The roster of team bots and the configuration file are looked at every this many stop
+/// checks (a second).
 constexpr unsigned rosterCheckTicks = 10;
 /// A form's boundaries and field headers around the archive it carries.
 constexpr size_t formFramingBytes = size_t{64} << 10;
@@ -94,6 +98,7 @@ bool ServeCommand::parseOptions(knob::ArgumentParser& parser) {
                                                "(holding league.json)",
                                                m_league);
     league.valuename("league");
+    PathArgument::bound(league, "league", PathArgument::Kind::Any);
     knob::VariableArgument<std::string> what("'team' for the teams' commands", m_what);
     what.valuename("team");
     knob::VariableArgument<std::string> action(
@@ -164,7 +169,14 @@ bool ServeCommand::doRun() {
         return false;
     }
     if (m_what.empty()) {
-        return serve();
+        const bool ok = serve();
+        if (m_served) {
+            // After the site and its players have stopped: the matches under way were given
+            // back, and the same command plays them.
+            LOG(logger, lumber::INFO) << "Stopped; the matches under way were given back. Resume "
+                                      << "with: " << resumeCommand();
+        }
+        return ok;
     }
     if (m_what != "team") {
         LOG(logger, lumber::ERR) << teamUsage;
@@ -296,6 +308,8 @@ bool ServeCommand::serve() {
     if (!openStore(m_league, config, store) || !prepare(config, store)) {
         return false;
     }
+    // From the configuration just read on, so that an edit made while the site starts counts.
+    ConfigWatch configFile(config.file);
     std::string error;
     ServeLeague league(config, store);
     if (!league.open(error) || !league.schedule()) {
@@ -308,7 +322,7 @@ bool ServeCommand::serve() {
     }
     SubmissionBuild::Limits buildLimits;
     buildLimits.seconds = static_cast<int>(m_buildSeconds);
-    std::mutex scheduling;
+    std::mutex scheduling; // one plan at a time: uploads, the roster, edits of the configuration
     const auto reschedule = [&] {
         std::lock_guard<std::mutex> hold(scheduling);
         league.schedule();
@@ -334,20 +348,11 @@ bool ServeCommand::serve() {
     }
     Arena::catchInterrupts();
     queue.start();
-    const unsigned jobs = m_jobs != 0 ? m_jobs : config.concurrency;
-    league.start(jobs, Arena::serverProgram(m_server), client);
+    league.start(m_jobs, Arena::serverProgram(m_server), client);
     std::atomic<bool> done{false};
-    // The organiser's team commands run in processes of their own: a withdrawn bot or a
-    // removed team leaves the league when the watcher sees the roster change.
+    ConfigWatch::catchHangups();
     std::thread watcher([&] {
-        int64_t roster = store.rosterStamp();
-        for (unsigned tick = 1; !done && !Arena::stopRequested(); ++tick) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(stopCheckMs));
-            if (tick % rosterCheckTicks == 0 && store.rosterStamp() != roster) {
-                roster = store.rosterStamp();
-                reschedule();
-            }
-        }
+        watch(done, configFile, league, store, client, scheduling);
         server.stop();
     });
     // The port line is what scripts wait for; it names the real port when 0 was asked for.
@@ -356,5 +361,87 @@ bool ServeCommand::serve() {
     server.serve();
     done = true;
     watcher.join();
+    m_served = true;
     return true;
+}
+
+void ServeCommand::watch(const std::atomic<bool>& done, ConfigWatch& configFile,
+                         ServeLeague& league, TeamStore& store, const std::string& client,
+                         std::mutex& scheduling) {
+    int64_t roster = store.rosterStamp();
+    for (unsigned tick = 1; !done && !Arena::stopRequested(); ++tick) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(stopCheckMs));
+        if (tick % rosterCheckTicks != 0) {
+            continue;
+        }
+        // The organiser's team commands run in processes of their own: a withdrawn bot or a
+        // removed team leaves the league when the roster changes.
+        if (store.rosterStamp() != roster) {
+            roster = store.rosterStamp();
+            std::lock_guard<std::mutex> hold(scheduling);
+            league.schedule();
+        }
+        if (configFile.due()) {
+            std::lock_guard<std::mutex> hold(scheduling);
+            reload(league, store, client);
+        }
+    }
+}
+
+bool ServeCommand::reload(ServeLeague& league, TeamStore& store, const std::string& client) {
+    const LeagueConfig current = league.config();
+    const std::string name = std::filesystem::path(current.file).filename().string();
+    const std::string keep = "; arena serve keeps the configuration it had";
+    LeagueConfig next;
+    std::string error;
+    std::string team;
+    if (!next.loadLeague(current.file, error)) {
+        LOG(logger, lumber::ERR) << error << keep;
+        return false;
+    }
+    if (next.database != current.database) {
+        LOG(logger, lumber::ERR) << name << ": the database cannot change while arena serve runs "
+                                 << "(stop it and start it again to use the new one)" << keep;
+        return false;
+    }
+    const std::string bot = collision(next, store, team);
+    if (!bot.empty()) {
+        LOG(logger, lumber::ERR) << name << ": the bot " << bot << " is in team " << team
+                                 << "'s name space" << keep;
+        return false;
+    }
+    if (!jailReady(next, client)) {
+        LOG(logger, lumber::ERR) << name << ": its bots cannot be jailed as they are" << keep;
+        return false;
+    }
+    const std::vector<std::string> changes = LeagueConfigChanges::between(current, next);
+    if (changes.empty()) {
+        LOG(logger, lumber::INFO) << name << " read again: nothing changed";
+        return true;
+    }
+    for (const std::string& change : changes) {
+        LOG(logger, lumber::INFO) << name << ": " << change;
+    }
+    if (!league.reconfigure(next)) {
+        LOG(logger, lumber::ERR) << name << ": the edit cannot be planned" << keep;
+        return false;
+    }
+    return true;
+}
+
+std::string ServeCommand::resumeCommand() const {
+    // The words as given, each quoted for a POSIX shell when it needs it.
+    std::string line = "arena serve";
+    for (int i = 1; i < m_argc; ++i) {
+        const std::string word = m_argv[i];
+        const bool plain = !word.empty() &&
+                           word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTU"
+                                                  "VWXYZ0123456789_-./:=,@+%") == std::string::npos;
+        std::string quoted = "'";
+        for (const char c : word) {
+            quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        }
+        line += " " + (plain ? word : quoted + "'");
+    }
+    return line;
 }

@@ -5,6 +5,8 @@
 #include "TeamStore.h"
 #include "Tool.h"
 
+#include <atomic>
+#include <mutex>
 #include <string>
 
 class LeagueConfig;
@@ -28,8 +30,21 @@ private:
     bool serve();
     /// Checks the configuration against the teams and clears what stopped sites left.
     bool prepare(const LeagueConfig& config, TeamStore& store);
+    /// Until `done` or a stop: every second, plans again when the teams' roster changed, and
+    /// reloads the configuration when its file changed or SIGHUP came.
+    void watch(const std::atomic<bool>& done, class ConfigWatch& configFile,
+               class ServeLeague& league, TeamStore& store, const std::string& client,
+               std::mutex& scheduling);
+    /// Reads the configuration again and, when it is sound, plays on under it, one line per
+    /// change said; otherwise says why and keeps the one in use. The caller holds the lock of
+    /// planning.
+    bool reload(ServeLeague& league, TeamStore& store, const std::string& client);
+    /// The command line that started this site, for a shell.
+    std::string resumeCommand() const;
 
     std::string m_league;
+    /// The site ran and was stopped (not refused at its start).
+    bool m_served = false;
     std::string m_what;
     std::string m_action;
     std::string m_name;

@@ -1,13 +1,16 @@
 #include "SlurmCommand.h"
 
 #include "Arena.h"
+#include "LeagueWorkers.h"
 #include "Logging.h"
 #include "PlayLine.h"
 #include "RecordsFolder.h"
 #include "Subprocess.h"
 #include "Tournament.h"
+#include "TournamentConfig.h"
 #include "knob/VariableArgument.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
@@ -43,6 +46,17 @@ bool clock(const std::string& text, size_t most) {
         }
     }
     return groups > 0 && text.back() != ':';
+}
+
+/// "1 match", "2 matches".
+std::string counted(size_t n, const std::string& one, const std::string& many) {
+    return std::to_string(n) + ' ' + (n == 1 ? one : many);
+}
+
+/// "2 workers, each playing up to 3 matches at once".
+std::string workersText(unsigned workers, unsigned jobs) {
+    return counted(workers, "worker", "workers") + (workers == 1 ? " playing" : ", each playing") +
+           " up to " + counted(jobs, "match", "matches") + " at once";
 }
 
 bool isPartition(const std::string& text) {
@@ -85,8 +99,9 @@ bool SlurmCommand::isTimeLimit(const std::string& text) {
 }
 
 bool SlurmCommand::parseOptions(knob::ArgumentParser& parser) {
-    knob::VariableArgument<std::string> dir("The tournament folder", m_dir);
-    dir.valuename("dir");
+    knob::VariableArgument<std::string> dir(
+        "The tournament folder, or a league (its folder or configuration)", m_dir);
+    dir.valuename("dir|league");
     knob::VariableArgument<std::string> partition(
         "Submit to this partition (default: the cluster's)", "partition", m_partition);
     partition.valuename("name").alias('p');
@@ -96,7 +111,8 @@ bool SlurmCommand::parseOptions(knob::ArgumentParser& parser) {
         }
     });
     knob::VariableArgument<unsigned> running(
-        "Run at most this many matches at once (default: no limit)", "max-running", m_maxRunning);
+        "Run at most this many tasks at once: matches, or a league's workers (default: no limit)",
+        "max-running", m_maxRunning);
     running.valuename("number");
     knob::VariableArgument<std::string> time(
         "Time limit of one task, as sbatch reads it (minutes, HH:MM:SS "
@@ -109,14 +125,51 @@ bool SlurmCommand::parseOptions(knob::ArgumentParser& parser) {
         }
     });
     knob::Argument submit("Also $submit the job array with sbatch and print its job id");
+    knob::VariableArgument<unsigned> workers(
+        "League: run this many workers, one array task each (default: 1)", "workers", m_workers);
+    workers.valuename("number");
+    workers.check_typed([](const knob::TypedArgument<unsigned>&, const unsigned& n) {
+        if (n == 0 || n > MAX_TASKS) {
+            throw knob::exception("Please give from 1 to " + std::to_string(MAX_TASKS) +
+                                  " workers.");
+        }
+    });
+    knob::VariableArgument<unsigned> jobs("League: matches each worker plays at once, and its "
+                                          "CPUs (default: the configuration's concurrency, else 1)",
+                                          "jobs", m_jobs);
+    jobs.valuename("number").alias('j');
+    jobs.check_typed([](const knob::TypedArgument<unsigned>&, const unsigned& n) {
+        if (n == 0 || n > TournamentConfig::MAX_CONCURRENCY) {
+            throw knob::exception("Please give from 1 to " +
+                                  std::to_string(TournamentConfig::MAX_CONCURRENCY) +
+                                  " matches at once.");
+        }
+    });
     parser.add(+dir);
-    parser.add(partition);
-    parser.add(running);
-    parser.add(time);
-    parser.add(submit);
+    for (knob::Argument* a : std::initializer_list<knob::Argument*>{&partition, &running, &time,
+                                                                    &submit, &workers, &jobs}) {
+        parser.add(*a);
+    }
     const bool ok = Tool::parseOptions(parser);
     m_submit = submit.count() != 0;
     return ok;
+}
+
+void SlurmCommand::header(std::ostream& out, const std::string& folder, size_t tasks,
+                          unsigned cpus) const {
+    out << "#SBATCH --job-name=arena-" << std::filesystem::path(folder).filename().string()
+        << "\n#SBATCH --array=1-" << tasks;
+    if (m_maxRunning != 0) {
+        out << '%' << m_maxRunning;
+    }
+    out << "\n#SBATCH --ntasks=1\n#SBATCH --cpus-per-task=" << cpus << '\n'
+        << "#SBATCH --output=" << folder << "/slurm/%A_%a.out\n";
+    if (!m_partition.empty()) {
+        out << "#SBATCH --partition=" << m_partition << '\n';
+    }
+    if (!m_time.empty()) {
+        out << "#SBATCH --time=" << m_time << '\n';
+    }
 }
 
 std::string SlurmCommand::script(const PlayLine& play, const std::vector<std::string>& ids) const {
@@ -124,26 +177,28 @@ std::string SlurmCommand::script(const PlayLine& play, const std::vector<std::st
     out << "#!/bin/sh\n"
         << "# Written by \"arena slurm\": one task per pending match of " << play.dir() << ".\n"
         << "# A task that fails writes no record; \"arena slurm " << play.dir()
-        << "\" again submits what is left.\n"
-        << "#SBATCH --job-name=arena-" << std::filesystem::path(play.dir()).filename().string()
-        << "\n#SBATCH --array=1-" << ids.size();
-    if (m_maxRunning != 0) {
-        out << '%' << m_maxRunning;
-    }
-    out << "\n#SBATCH --ntasks=1\n#SBATCH --cpus-per-task=1\n"
-        << "#SBATCH --output=" << play.dir() << "/slurm/%A_%a.out\n";
-    if (!m_partition.empty()) {
-        out << "#SBATCH --partition=" << m_partition << '\n';
-    }
-    if (!m_time.empty()) {
-        out << "#SBATCH --time=" << m_time << '\n';
-    }
+        << "\" again submits what is left.\n";
+    header(out, play.dir(), std::min(ids.size(), MAX_TASKS), 1);
     out << "case \"$SLURM_ARRAY_TASK_ID\" in\n";
     for (size_t i = 0; i < ids.size() && i < MAX_TASKS; ++i) {
         out << (i + 1) << ") id=" << ids[i] << " ;;\n";
     }
     out << "*) echo \"no match for array task $SLURM_ARRAY_TASK_ID\" >&2; exit 1 ;;\nesac\n"
         << "exec " << play.program() << " play " << play.dir() << " \"$id\"\n";
+    return out.str();
+}
+
+std::string SlurmCommand::leagueScript(const LeagueWorkers& league, unsigned workers,
+                                       unsigned jobs) const {
+    const std::string folder = std::filesystem::path(league.file()).parent_path().string();
+    std::ostringstream out;
+    out << "#!/bin/sh\n"
+        << "# Written by \"arena slurm\" for the league " << league.file() << ": "
+        << workersText(workers, jobs) << ".\n"
+        << "# A worker claims the league's matches from its database until none is left; \"arena "
+        << "slurm " << league.file() << " --submit\" adds workers.\n";
+    header(out, folder, workers, jobs);
+    out << "exec " << league.workerLine(jobs) << '\n';
     return out.str();
 }
 
@@ -193,7 +248,57 @@ bool SlurmCommand::submit(const std::string& scriptPath) const {
     return true;
 }
 
+bool SlurmCommand::writeAndSubmit(const std::string& folder, const std::string& text,
+                                  const std::string& what) const {
+    const std::string path = folder + "/slurm-array.sh";
+    std::error_code ec;
+    std::filesystem::create_directories(folder + "/slurm", ec);
+    std::string error;
+    if (ec || !RecordsFolder::writeText(path, text, error)) {
+        note(ec ? "cannot make " + folder + "/slurm: " + ec.message() : error);
+        return false;
+    }
+    note("wrote " + path + ": " + what);
+    if (!m_submit) {
+        std::cout << "sbatch " << path << '\n';
+        return true;
+    }
+    return submit(path);
+}
+
+bool SlurmCommand::runLeague() {
+    const unsigned workers = std::max(1u, m_workers);
+    LeagueWorkers league;
+    std::string error;
+    if (!league.prepare(m_dir, workers, error)) {
+        note(error);
+        return false;
+    }
+    if (league.reopened() != 0) {
+        note(counted(league.reopened(), "match", "matches") +
+             " left unplayed by an earlier run are played again");
+    }
+    if (league.left() == 0) {
+        note("no match left to play in the league " + league.file() + " to submit");
+        return true;
+    }
+    const unsigned jobs = m_jobs != 0 ? m_jobs : std::max(1u, league.config().concurrency);
+    return writeAndSubmit(std::filesystem::path(league.file()).parent_path().string(),
+                          leagueScript(league, workers, jobs),
+                          workersText(workers, jobs) + ", for " +
+                              (league.config().sampled ? "about " : "") +
+                              counted(league.expectedLeft(), "match", "matches") + " left to play");
+}
+
 bool SlurmCommand::doRun() {
+    if (LeagueWorkers::isLeague(m_dir)) {
+        return runLeague();
+    }
+    if (m_workers != 0 || m_jobs != 0) {
+        note("--workers and --jobs are for a league; a tournament folder gets one task per "
+             "pending match");
+        return false;
+    }
     PlayLine play;
     std::string error;
     if (!play.prepare(m_dir, error)) {
@@ -207,20 +312,10 @@ bool SlurmCommand::doRun() {
         note("no pending match in " + play.dir() + " to submit");
         return all;
     }
-    const std::string path = play.dir() + "/slurm-array.sh";
-    std::error_code ec;
-    std::filesystem::create_directories(play.dir() + "/slurm", ec);
-    if (ec || !RecordsFolder::writeText(path, script(play, ids), error)) {
-        note(ec ? "cannot make " + play.dir() + "/slurm: " + ec.message() : error);
-        return false;
-    }
-    note("wrote " + path + ": " + std::to_string(ids.size()) +
-         (ids.size() == 1 ? " pending match" : " pending matches") +
-         (left != 0 ? ", " + std::to_string(left) + " more for a later array once these are done"
-                    : std::string()));
-    if (!m_submit) {
-        std::cout << "sbatch " << path << '\n';
-        return all;
-    }
-    return submit(path) && all;
+    return writeAndSubmit(play.dir(), script(play, ids),
+                          counted(ids.size(), "pending match", "pending matches") +
+                              (left != 0 ? ", " + std::to_string(left) +
+                                               " more for a later array once these are done"
+                                         : std::string())) &&
+           all;
 }

@@ -2,6 +2,7 @@
 
 #include "Arena.h"
 #include "Logging.h"
+#include "PathArgument.h"
 #include "RunOptions.h"
 #include "Tournament.h"
 #include "TournamentConfig.h"
@@ -16,9 +17,11 @@ const Logging::Logger& logger = Arena::logger();
 bool TournamentCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> config("The tournament configuration (JSON)", m_config);
     config.valuename("config.json");
+    PathArgument::bound(config, "config.json", PathArgument::Kind::Any);
     knob::VariableArgument<std::string> out("Keep the plan, records and logs in this &out folder",
                                             m_out);
     out.valuename("dir");
+    PathArgument::bound(out, "--out", PathArgument::Kind::Folder);
     RunOptions run(&m_jobs, m_server, m_client, &m_oversubscribe);
     parser.add(+config);
     parser.add(+out);

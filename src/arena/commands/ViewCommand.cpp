@@ -3,6 +3,7 @@
 #include "Arena.h"
 #include "Logging.h"
 #include "MatchPage.h"
+#include "PathArgument.h"
 
 #include <filesystem>
 #include <iostream>
@@ -16,11 +17,13 @@ const Logging::Logger& logger = Arena::logger();
 bool ViewCommand::parseOptions(knob::ArgumentParser& parser) {
     knob::VariableArgument<std::string> record("The match record (JSON)", m_record);
     record.valuename("record");
+    PathArgument::bound(record, "record", PathArgument::Kind::Any);
     knob::VariableArgument<std::string> output("Write the page to this &output file (default: "
                                                "the record's name with .html; - for standard "
                                                "output)",
                                                m_output);
     output.valuename("file");
+    PathArgument::bound(output, "--output", PathArgument::Kind::File);
     parser.add(+record);
     parser.add(output);
     return Tool::parseOptions(parser);

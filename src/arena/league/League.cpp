@@ -237,6 +237,27 @@ bool League::syncMatches(const std::vector<PlannedMatch>& planned, LeagueProgres
     return m_matches.add(fresh) || fail("cannot add the new matches");
 }
 
+bool League::keepEarlierLimits(const LeagueConfig& config, LeagueProgress& progress) {
+    const LeagueLimit now(config.timeMs(), config.depthLimit());
+    std::vector<LeagueLimit> before;
+    if (!m_matches.keepEarlierLimits(now, before)) {
+        return fail("cannot keep the standings of the earlier limit");
+    }
+    std::vector<LeagueLimit> inForce;
+    if (!m_matches.limitsInForce(inForce)) {
+        return fail("cannot read the limits");
+    }
+    // A change of limit, not a league's first plan, nor records of another limit imported
+    // beside the one in force.
+    if (before.empty() || std::find(inForce.begin(), inForce.end(), now) != inForce.end()) {
+        return true;
+    }
+    progress.limitBefore = before;
+    return m_matches.keptLimits([&](const LeagueLimit& limit, size_t count) {
+        progress.kept += std::find(before.begin(), before.end(), limit) != before.end() ? count : 0;
+    }) || fail("cannot read the limits");
+}
+
 bool League::planRoundRobin(const LeagueConfig& config, const std::vector<std::int64_t>& versions,
                             const std::vector<std::vector<PlanMap>>& rounds,
                             std::vector<PlannedMatch>& planned) {
@@ -278,7 +299,7 @@ bool League::planSampled(const LeagueConfig& config, const std::vector<std::int6
     const bool read =
         m_matches.all(in.existing, in.existingDone) &&
         m_matches.finished([&](const FinishedSeat& seat) {
-            if (seat.end == "final") {
+            if (seat.end == MatchEnd::Final) {
                 SampledResult& r = results[seat.matchId];
                 r.versions.push_back(seat.version);
                 r.ranks.push_back(seat.result.disqualified.empty() ? seat.result.rank : 0);
@@ -313,13 +334,16 @@ bool League::schedule(const LeagueConfig& config, LeagueProgress& progress) {
     size_t expected = 0;
     const bool ok = config.sampled ? planSampled(config, versions, rounds, planned, expected)
                                    : planRoundRobin(config, versions, rounds, planned);
-    if (!ok || !syncMatches(planned, progress)) {
+    LeagueProgress limits;
+    if (!ok || !keepEarlierLimits(config, limits) || !syncMatches(planned, progress)) {
         m_db->rollback();
         return false;
     }
     m_expected = expected;
     progress.expected = std::max(expected, progress.needed);
     progress.changed = changed;
+    progress.limitBefore = limits.limitBefore;
+    progress.kept = limits.kept;
     return m_db->commit() || fail("cannot commit the plan");
 }
 
@@ -357,7 +381,7 @@ bool League::release(std::int64_t id, const std::string& worker) {
     return m_matches.release(id, worker) || fail("cannot release a match");
 }
 
-bool League::storeResult(std::int64_t id, const std::string& worker, const json& record,
+bool League::storeResult(std::int64_t id, const std::string& worker, const MatchRecord& record,
                          bool& stored) {
     LeagueRecord read;
     std::string problem;
@@ -496,6 +520,30 @@ bool League::unfinished(const std::function<void(std::int64_t, const std::string
 bool League::limits(const std::function<void(int, int)>& each) {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_matches.limits(each) || fail("cannot read the limits");
+}
+
+bool League::limitsInForce(std::vector<LeagueLimit>& out) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_matches.limitsInForce(out) || fail("cannot read the limits");
+}
+
+bool League::keptLimits(std::vector<std::pair<LeagueLimit, size_t>>& out) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    out.clear();
+    return m_matches.keptLimits([&](const LeagueLimit& limit, size_t count) {
+        out.emplace_back(limit, count);
+    }) || fail("cannot read the limits");
+}
+
+void League::setView(std::optional<LeagueLimit> limit) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_view = limit;
+    m_matches.setView(limit);
+}
+
+std::optional<LeagueLimit> League::view() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_view;
 }
 
 bool League::failures(const std::function<void(const FailedSeat&)>& each) {

@@ -4,7 +4,9 @@
 
 #include "BotRepository.h"
 #include "LeagueConfig.h"
+#include "LeagueLimit.h"
 #include "MapRepository.h"
+#include "MatchRecord.h"
 #include "MatchRepository.h"
 #include "RatingRepository.h"
 #include "SqlDatabase.h"
@@ -13,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -29,6 +32,10 @@ struct LeagueProgress {
     size_t expected = 0;
     /// Bots of the configuration that got a new version in this schedule(), as "name (vN)".
     std::vector<std::string> changed;
+    /// The limits that were in force until this schedule() changed the limit; empty when it
+    /// did not. Their finished matches are kept apart (`kept` of them).
+    std::vector<LeagueLimit> limitBefore;
+    size_t kept = 0;
 };
 
 class League {
@@ -62,9 +69,9 @@ public:
     bool claimNext(const std::string& worker, unsigned leaseSeconds, LeagueMatch& out, bool& found);
     bool renew(std::int64_t id, const std::string& worker, unsigned leaseSeconds, bool& held);
     bool release(std::int64_t id, const std::string& worker);
-    /// Stores a match record ("reversi-match-1") for a match `worker` holds; `stored` is false
-    /// when the claim was lost (the result is then dropped).
-    bool storeResult(std::int64_t id, const std::string& worker, const nlohmann::json& record,
+    /// Stores the record of a match `worker` holds; `stored` is false when the claim was lost
+    /// (the result is then dropped).
+    bool storeResult(std::int64_t id, const std::string& worker, const MatchRecord& record,
                      bool& stored);
     /// Adds a record played elsewhere (a tournament folder): its bots, map and match. False
     /// with the reason when the record is not usable; `added` is false when the league has
@@ -91,6 +98,16 @@ public:
                                              const std::string&)>& each);
     /// The limits in force: time (ms) and depth of the matches the configuration needs.
     bool limits(const std::function<void(int, int)>& each);
+    /// The limits in force, whatever the view.
+    bool limitsInForce(std::vector<LeagueLimit>& out);
+    /// The earlier limits whose standings are kept apart, with their matches.
+    bool keptLimits(std::vector<std::pair<LeagueLimit, size_t>>& out);
+    /// From now on the reads for the tables (finished, unfinished, limits) show the standings
+    /// kept under `limit` (the matches needed when it left force) or, with none, the league as
+    /// it stands. Meant for a report's own League: it changes what every thread reads.
+    void setView(std::optional<LeagueLimit> limit);
+    std::optional<LeagueLimit> view() const;
+
     /// Stores the current ratings of a scope.
     bool snapshot(const std::string& scope, const std::vector<RatingEntry>& entries);
 
@@ -116,6 +133,8 @@ private:
                      const std::vector<std::vector<PlanMap>>& rounds,
                      std::vector<PlannedMatch>& planned, size_t& expected);
     bool syncMatches(const std::vector<PlannedMatch>& planned, LeagueProgress& progress);
+    /// Keeps the standings of the limits leaving force apart; says which in `progress`.
+    bool keepEarlierLimits(const LeagueConfig& config, LeagueProgress& progress);
     bool fail(const std::string& what);
 
     mutable std::mutex m_lock;
@@ -127,5 +146,6 @@ private:
     std::string m_error;
     /// The last schedule's LeagueProgress::expected.
     size_t m_expected = 0;
+    std::optional<LeagueLimit> m_view;
     std::map<std::string, std::string> m_digests;
 };

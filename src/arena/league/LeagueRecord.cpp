@@ -63,7 +63,7 @@ void readForfeit(const MatchRecord& r, LeagueRecord& out) {
     }
     seats[k - 1].rank = static_cast<int>(seats.size());
     seats[k - 1].disqualified = std::string(LeagueRecord::DID_NOT_START) + ": " + r.result.reason;
-    out.result.end = "final";
+    out.result.end = MatchEnd::Final;
     out.forfeit = k;
 }
 
@@ -72,9 +72,11 @@ void readForfeit(const MatchRecord& r, LeagueRecord& out) {
 bool LeagueRecord::read(const json& document, LeagueRecord& out, std::string& error) {
     out = LeagueRecord();
     MatchRecord r;
-    if (!MatchRecord::fromJson(document, "record", r, error)) {
-        return false;
-    }
+    return MatchRecord::fromJson(document, "record", r, error) && read(r, out, error);
+}
+
+bool LeagueRecord::read(const MatchRecord& r, LeagueRecord& out, std::string& error) {
+    out = LeagueRecord();
     if (r.seats.empty() || r.seats.size() > MAX_SEATS || r.moves.size() > MAX_MOVES) {
         error = "a league keeps matches of 1 to " + std::to_string(MAX_SEATS) + " seats and " +
                 "at most " + std::to_string(MAX_MOVES) + " moves";
@@ -82,7 +84,7 @@ bool LeagueRecord::read(const json& document, LeagueRecord& out, std::string& er
     }
     readSeats(r, out);
     readMoves(r, out);
-    out.result.end = MatchRecord::endName(r.result.end);
+    out.result.end = r.result.end;
     out.result.reason = r.result.reason;
     readForfeit(r, out);
     out.result.durationS = r.durationS;

@@ -1,6 +1,7 @@
 #pragma once
 // What a league keeps of a match record: read once, checked, whatever its origin.
 
+#include "MatchRecord.h"
 #include "MatchRepository.h"
 
 #include <nlohmann/json.hpp>
@@ -13,6 +14,8 @@ public:
     /// it has more than MAX_SEATS seats or MAX_MOVES moves. A match aborted by a seat before
     /// its first move is kept as played, that seat's forfeit (`forfeit`).
     static bool read(const nlohmann::json& document, LeagueRecord& out, std::string& error);
+    /// The same for a record already read.
+    static bool read(const MatchRecord& record, LeagueRecord& out, std::string& error);
 
     MatchResult result;
     /// Per seat: the bot's name and command.

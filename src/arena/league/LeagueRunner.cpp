@@ -1,7 +1,6 @@
 #include "LeagueRunner.h"
 
 #include "Arena.h"
-#include "CoreSet.h"
 #include "Jail.h"
 #include "Logging.h"
 #include "MatchFolder.h"
@@ -53,24 +52,6 @@ std::string progressBar(size_t done, size_t needed, double perMinute) {
                              : std::to_string(static_cast<int>(minutes)) + "m");
     }
     return line.str();
-}
-
-/// Whether a recorded match ended for no bot's fault (the server, the jail, the machine): such
-/// a match is played again. A seat that caused the abort is named in "silent_seat".
-bool nobodysFault(const json& record) {
-    const json& result = record["result"];
-    const std::string end = result.value("end", "");
-    return end == "server_failed" || (end == "aborted" && !(result.contains("silent_seat") &&
-                                                            result["silent_seat"].is_number()));
-}
-
-/// "alice, bob": the bots of a record by seat.
-std::string lineupOf(const json& record) {
-    std::string names;
-    for (const json& seat : record["seats"]) {
-        names += (names.empty() ? "" : ", ") + seat.value("bot", std::string("?"));
-    }
-    return names;
 }
 
 } // namespace
@@ -150,19 +131,22 @@ bool LeagueRunner::setupOf(const LeagueMatch& match, MatchSetup& setup, std::str
     return true;
 }
 
-bool LeagueRunner::playOne(const std::string& worker, const LeagueMatch& match, unsigned basePort) {
+bool LeagueRunner::playOne(const std::string& worker, const LeagueMatch& match,
+                           const MatchSlot& slot) {
     MatchSetup setup;
     std::string mapName;
     if (!setupOf(match, setup, mapName)) {
         m_league.release(match.id, worker);
         return false;
     }
-    setup.basePort = basePort;
+    setup.basePort = slot.basePort;
+    setup.cores = slot.cores.cores();
+    setup.oversubscribed = slot.oversubscribed;
     {
         std::lock_guard<std::mutex> lock(m_lock);
         m_held[match.id] = worker;
     }
-    json record;
+    MatchRecord record;
     const MatchOutcome outcome = MatchRunner(setup).run(record);
     if (outcome != MatchOutcome::Recorded) {
         {
@@ -171,18 +155,17 @@ bool LeagueRunner::playOne(const std::string& worker, const LeagueMatch& match, 
         }
         return m_league.release(match.id, worker);
     }
-    if (nobodysFault(record) && match.attempts <= MAX_RETRIES) {
+    if (record.nobodysFault() && match.attempts <= MAX_RETRIES) {
         {
             std::lock_guard<std::mutex> lock(m_lock);
             m_held.erase(match.id);
         }
-        LOG(logger, lumber::WARN) << "a match on " << mapName << " (" << lineupOf(record)
-                                  << ") was aborted: " << record["result"].value("reason", "")
-                                  << "; trying again (" << match.attempts << " of " << MAX_RETRIES
-                                  << " retries)";
+        LOG(logger, lumber::WARN) << "a match on " << mapName << " (" << record.lineup()
+                                  << ") was aborted: " << record.result.reason << "; trying again ("
+                                  << match.attempts << " of " << MAX_RETRIES << " retries)";
         return m_league.release(match.id, worker);
     }
-    record["round"] = match.round;
+    record.round = static_cast<unsigned>(match.round);
     bool stored = false;
     const bool ok = storeWhenFree(match, worker, setup.logDir, record, stored);
     {
@@ -203,13 +186,14 @@ bool LeagueRunner::playOne(const std::string& worker, const LeagueMatch& match, 
 }
 
 bool LeagueRunner::storeWhenFree(const LeagueMatch& match, const std::string& worker,
-                                 const std::string& logDir, const json& record, bool& stored) {
+                                 const std::string& logDir, const MatchRecord& record,
+                                 bool& stored) {
     const std::string kept = MatchFolder::pendingRecord(logDir);
     bool said = false;
     while (!m_league.storeResult(match.id, worker, record, stored)) {
         if (!said) {
             std::string error;
-            RecordsFolder::writeText(kept, record.dump(1) + '\n', error);
+            RecordsFolder::writeText(kept, record.text(), error);
         }
         if (!waitOutBusy("storing m" + std::to_string(match.id) + " (its record waits in " + kept +
                              ")",
@@ -238,7 +222,7 @@ bool LeagueRunner::waitOutBusy(const std::string& doing, bool& said) {
     return !Arena::stopRequested();
 }
 
-void LeagueRunner::reportDone(const std::string& mapName, const json& record) {
+void LeagueRunner::reportDone(const std::string& mapName, const MatchRecord& record) {
     LeagueProgress p;
     m_league.progress(p);
     std::lock_guard<std::mutex> lock(m_lock);
@@ -247,16 +231,7 @@ void LeagueRunner::reportDone(const std::string& mapName, const json& record) {
     std::ostringstream line;
     line << progressBar(p.done, p.expected, 60.0 * static_cast<double>(m_played) / elapsed) << "  "
          << mapName << ": ";
-    const json& result = record["result"];
-    if (result.value("end", "") == "final") {
-        for (size_t s = 0; s < record["seats"].size(); ++s) {
-            const json& score = result["scores"][s];
-            line << (s ? ", " : "") << record["seats"][s].value("bot", "?") << ' '
-                 << (score.is_number() ? std::to_string(score.get<int>()) : "disqualified");
-        }
-    } else {
-        line << result.value("end", "?") << ": " << result.value("reason", "");
-    }
+    line << record.summary();
     LOG(logger, lumber::INFO) << line.str();
     if (onStandings && seconds() - m_lastStandings >= standingsEverySeconds) {
         m_lastStandings = seconds();
@@ -290,11 +265,11 @@ bool LeagueRunner::waitForOthers() {
     return !Arena::stopRequested();
 }
 
-void LeagueRunner::slot(unsigned index, unsigned basePort) {
+void LeagueRunner::slot(const MatchSlot& slot) {
     const std::string worker =
-        hostName() + ":" + std::to_string(getpid()) + ":" + std::to_string(index);
+        hostName() + ":" + std::to_string(getpid()) + ":" + std::to_string(slot.index);
     bool said = false;
-    while (!Arena::stopRequested()) {
+    while (!Arena::stopRequested() && !m_finishing) {
         LeagueMatch match;
         bool found = false;
         if (!m_league.claimNext(worker, m_config.leaseSeconds, match, found)) {
@@ -315,7 +290,7 @@ void LeagueRunner::slot(unsigned index, unsigned basePort) {
             }
             continue;
         }
-        if (!playOne(worker, match, basePort)) {
+        if (!playOne(worker, match, slot)) {
             std::lock_guard<std::mutex> lock(m_lock);
             m_failed = true;
             return;
@@ -349,38 +324,19 @@ void LeagueRunner::keepClaims() {
     }
 }
 
-bool LeagueRunner::fitsCores(unsigned& concurrency) const {
-    const CoreSet& usable = CoreSet::usable();
-    concurrency = concurrency != 0 ? concurrency : static_cast<unsigned>(usable.size());
-    std::string error;
-    if (!usable.fits(concurrency, oversubscribe || m_config.oversubscribe, error)) {
-        LOG(logger, lumber::ERR) << error;
-        return false;
-    }
-    return true;
-}
-
 bool LeagueRunner::run(unsigned concurrency) {
     std::string error;
-    if (m_config.sandbox && !Jail::available(error)) {
+    const bool shared = oversubscribe || m_config.oversubscribe;
+    if ((m_config.sandbox && !Jail::available(error)) ||
+        !MatchSlots::settle(concurrency, shared, error)) {
         LOG(logger, lumber::ERR) << error;
         return false;
     }
-    if (!fitsCores(concurrency)) {
-        return false;
-    }
-    const unsigned base = m_config.basePort;
-    const unsigned stride = TournamentConfig::portStride(base, concurrency);
     m_started = seconds();
     m_lastStandings = m_started;
     std::thread keeper(&LeagueRunner::keepClaims, this);
-    std::vector<std::thread> slots;
-    for (unsigned i = 0; i < concurrency; ++i) {
-        slots.emplace_back(&LeagueRunner::slot, this, i, base + i * stride);
-    }
-    for (std::thread& t : slots) {
-        t.join();
-    }
+    MatchSlots::run(concurrency, m_config.basePort, shared,
+                    [this](const MatchSlot& s) { slot(s); });
     {
         std::lock_guard<std::mutex> lock(m_lock);
         m_finished = true;

@@ -4,7 +4,10 @@
 
 #include "League.h"
 #include "LeagueConfig.h"
+#include "MatchRecord.h"
+#include "MatchSlots.h"
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -21,6 +24,10 @@ public:
     /// refused, interrupted or when the database fails.
     bool run(unsigned concurrency);
 
+    /// Slots claim no more matches: run() returns once the matches under way have ended (a
+    /// site whose configuration changed plays on with a runner of the new one). Thread-safe.
+    void finish() { m_finishing = true; }
+
     /// Whether the league's bots can be jailed here, when it jails them, and the jail's user
     /// can read what each bot of the configuration needs; false with one line saying why.
     static bool jailReady(const LeagueConfig& config, const std::string& clientProgram,
@@ -35,10 +42,8 @@ public:
     bool oversubscribe = false;
 
 private:
-    /// Resolves a concurrency of 0 to the usable cores; false, said, when it is too many.
-    bool fitsCores(unsigned& concurrency) const;
-    void slot(unsigned index, unsigned basePort);
-    bool playOne(const std::string& worker, const LeagueMatch& match, unsigned basePort);
+    void slot(const MatchSlot& slot);
+    bool playOne(const std::string& worker, const LeagueMatch& match, const MatchSlot& slot);
     bool setupOf(const LeagueMatch& match, struct MatchSetup& setup, std::string& mapName);
     /// How a version plays: its command and folder, jailed with its limits and variables.
     class BotCommand botOf(const BotVersion& version) const;
@@ -47,12 +52,12 @@ private:
     /// again every second, the claim kept alive meanwhile; false on any other failure or when
     /// the run is stopped (the record then stays in that folder).
     bool storeWhenFree(const LeagueMatch& match, const std::string& worker,
-                       const std::string& logDir, const nlohmann::json& record, bool& stored);
+                       const std::string& logDir, const MatchRecord& record, bool& stored);
     /// After a failed call: true, having waited a second, when the database was busy and the
     /// run goes on; the first wait of a slot is said once.
     bool waitOutBusy(const std::string& doing, bool& said);
     void keepClaims();
-    void reportDone(const std::string& mapName, const nlohmann::json& record);
+    void reportDone(const std::string& mapName, const MatchRecord& record);
     /// A sampled league's next window, once the last is claimed: whether it added any.
     bool planMore();
     bool waitForOthers();
@@ -63,6 +68,7 @@ private:
     /// Claims held now: match id to worker.
     std::map<std::int64_t, std::string> m_held;
     bool m_finished = false;
+    std::atomic<bool> m_finishing{false};
     bool m_failed = false;
     size_t m_played = 0;
     double m_started = 0;

@@ -68,7 +68,17 @@ const std::vector<std::vector<std::string>>& migrations() {
             "sqlite:DROP TABLE bot_versions",
             "sqlite:ALTER TABLE bot_versions_new RENAME TO bot_versions",
         },
-        // 4: a seat's CPU time, null where its record does not give it.
+        // 4: the matches played under a limit no longer in force, kept apart as that limit's
+        // standings. A league whose limit changed before this step keeps every match played
+        // under another limit than the one in force.
+        {
+            "ALTER TABLE matches ADD COLUMN kept INTEGER NOT NULL DEFAULT 0",
+            "UPDATE matches SET kept = 1 WHERE needed = 0 AND status = 'done' AND "
+            "EXISTS (SELECT 1 FROM matches n WHERE n.needed = 1) AND NOT EXISTS (SELECT 1 "
+            "FROM matches n WHERE n.needed = 1 AND n.time_ms = matches.time_ms AND "
+            "n.depth = matches.depth)",
+        },
+        // 5: a seat's CPU time, null where its record does not give it.
         {
             "ALTER TABLE seats ADD COLUMN cpu_ms BIGINT",
         },

@@ -1,5 +1,7 @@
 #include "MatchRepository.h"
 
+#include <algorithm>
+
 namespace {
 
 const char* const SELECT_MATCH =
@@ -22,6 +24,11 @@ SqlValue nullable(bool present, std::int64_t value) {
         return SqlValue(value);
     }
     return SqlValue(nullptr);
+}
+
+/// A stored end; a text the arena never writes (a database edited by hand) is no final one.
+MatchEnd endOf(const std::string& stored) {
+    return MatchRecord::endNamed(stored).value_or(MatchEnd::Aborted);
 }
 
 } // namespace
@@ -185,12 +192,12 @@ bool MatchRepository::store(std::int64_t id, const std::string& worker, std::int
         return false;
     }
     const bool ok =
-        m_db.query(
-            "UPDATE matches SET status = 'done', finished = ?, end_kind = ?, reason = ?, "
-            "moves_digest = ?, duration_s = ?, claimed_until = NULL "
-            "WHERE id = ? AND status = 'claimed' AND claimed_by = ? RETURNING id",
-            {now, result.end, result.reason, result.movesDigest, result.durationS, id, worker},
-            [&](const SqlRow&) { stored = true; }) &&
+        m_db.query("UPDATE matches SET status = 'done', finished = ?, end_kind = ?, reason = ?, "
+                   "moves_digest = ?, duration_s = ?, claimed_until = NULL "
+                   "WHERE id = ? AND status = 'claimed' AND claimed_by = ? RETURNING id",
+                   {now, MatchRecord::endName(result.end), result.reason, result.movesDigest,
+                    result.durationS, id, worker},
+                   [&](const SqlRow&) { stored = true; }) &&
         (!stored || storeSeats(id, result));
     if (!ok || !stored) {
         m_db.rollback();
@@ -217,17 +224,64 @@ bool MatchRepository::document(std::int64_t id, std::string& out, bool& found) {
                       });
 }
 
+std::string MatchRepository::counted(std::vector<SqlValue>& values) const {
+    if (!m_view) {
+        return "m.needed = 1";
+    }
+    values.emplace_back(std::int64_t{m_view->timeMs()});
+    values.emplace_back(std::int64_t{m_view->depth()});
+    return "(m.needed = 1 OR m.kept = 1) AND m.time_ms = ? AND m.depth = ?";
+}
+
+bool MatchRepository::keepEarlierLimits(const LeagueLimit& inForce,
+                                        std::vector<LeagueLimit>& before) {
+    before.clear();
+    if (!limitsInForce(before)) {
+        return false;
+    }
+    before.erase(std::remove(before.begin(), before.end(), inForce), before.end());
+    const std::vector<SqlValue> now{std::int64_t{inForce.timeMs()}, std::int64_t{inForce.depth()}};
+    return m_db.exec("UPDATE matches SET kept = 1 WHERE needed = 1 AND status = 'done' AND "
+                     "kept = 0 AND NOT (time_ms = ? AND depth = ?)",
+                     now) &&
+           m_db.exec("UPDATE matches SET kept = 0 WHERE kept = 1 AND time_ms = ? AND depth = ?",
+                     now);
+}
+
+bool MatchRepository::keptLimits(const std::function<void(const LeagueLimit&, size_t)>& each) {
+    return m_db.query(
+        "SELECT time_ms, depth, COUNT(*) FROM matches WHERE kept = 1 "
+        "GROUP BY time_ms, depth ORDER BY time_ms, depth",
+        {}, [&](const SqlRow& row) {
+            each(LeagueLimit(static_cast<int>(row.integer(0)), static_cast<int>(row.integer(1))),
+                 static_cast<size_t>(row.integer(2)));
+        });
+}
+
+bool MatchRepository::limitsInForce(std::vector<LeagueLimit>& out) {
+    out.clear();
+    return m_db.query("SELECT DISTINCT time_ms, depth FROM matches WHERE needed = 1 "
+                      "ORDER BY time_ms, depth",
+                      {}, [&](const SqlRow& row) {
+                          out.emplace_back(static_cast<int>(row.integer(0)),
+                                           static_cast<int>(row.integer(1)));
+                      });
+}
+
 bool MatchRepository::finished(const std::function<void(const FinishedSeat&)>& each) {
+    std::vector<SqlValue> values;
+    const std::string count = counted(values);
     return m_db.query(
         "SELECT m.id, m.map_id, m.end_kind, m.moves_digest, s.seat, s.version_id, s.score, "
-        "s.rank, s.disqualified, s.moves, s.time_ms_sum, s.time_ms_max, m.needed, s.cpu_ms "
-        "FROM matches m "
-        "JOIN seats s ON s.match_id = m.id WHERE m.status = 'done' ORDER BY m.id, s.seat",
-        {}, [&](const SqlRow& row) {
+        "s.rank, s.disqualified, s.moves, s.time_ms_sum, s.time_ms_max, CASE WHEN " +
+            count +
+            " THEN 1 ELSE 0 END, s.cpu_ms FROM matches m "
+            "JOIN seats s ON s.match_id = m.id WHERE m.status = 'done' ORDER BY m.id, s.seat",
+        values, [&](const SqlRow& row) {
             FinishedSeat f;
             f.matchId = row.integer(0);
             f.mapId = row.integer(1);
-            f.end = row.text(2);
+            f.end = endOf(row.text(2));
             f.movesDigest = row.text(3);
             f.seat = static_cast<int>(row.integer(4));
             f.version = row.integer(5);
@@ -253,7 +307,7 @@ bool MatchRepository::failures(const std::function<void(const FailedSeat&)>& eac
         {}, [&](const SqlRow& row) {
             FailedSeat f;
             f.matchId = row.integer(0);
-            f.end = row.text(1);
+            f.end = endOf(row.text(1));
             f.reason = row.text(2);
             f.seat = static_cast<int>(row.integer(3));
             f.bot = row.text(4);
@@ -282,17 +336,20 @@ bool MatchRepository::reopenUnplayed(std::int64_t& reopened) {
 bool MatchRepository::unfinished(
     const std::function<void(std::int64_t, const std::string&, const std::string&,
                              const std::string&)>& each) {
-    return m_db.query("SELECT id, key, end_kind, reason FROM matches WHERE status = 'done' AND "
-                      "needed = 1 AND end_kind <> 'final' ORDER BY id",
-                      {}, [&](const SqlRow& row) {
+    std::vector<SqlValue> values;
+    return m_db.query("SELECT m.id, m.key, m.end_kind, m.reason FROM matches m WHERE "
+                      "m.status = 'done' AND " +
+                          counted(values) + " AND m.end_kind <> 'final' ORDER BY m.id",
+                      values, [&](const SqlRow& row) {
                           each(row.integer(0), row.text(1), row.text(2), row.text(3));
                       });
 }
 
 bool MatchRepository::limits(const std::function<void(int, int)>& each) {
-    return m_db.query("SELECT DISTINCT time_ms, depth FROM matches WHERE needed = 1 "
-                      "ORDER BY time_ms, depth",
-                      {}, [&](const SqlRow& row) {
+    std::vector<SqlValue> values;
+    return m_db.query("SELECT DISTINCT m.time_ms, m.depth FROM matches m WHERE " + counted(values) +
+                          " ORDER BY m.time_ms, m.depth",
+                      values, [&](const SqlRow& row) {
                           each(static_cast<int>(row.integer(0)), static_cast<int>(row.integer(1)));
                       });
 }

@@ -2,10 +2,13 @@
 // Matches of a league: planned, claimed by one arena under a lease, finished with seats and
 // their record document.
 
+#include "LeagueLimit.h"
+#include "MatchRecord.h"
 #include "SqlDatabase.h"
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -36,10 +39,10 @@ struct LeagueMatch : PlannedMatch {
 };
 
 /// A needed match that did not count as a normal game, seat by seat: a forfeit (that seat's
-/// `disqualified` says "did not start") or a match left unplayed (`end` is not "final").
+/// `disqualified` says "did not start") or a match left unplayed (`end` is not final).
 struct FailedSeat {
     std::int64_t matchId = 0;
-    std::string end;
+    MatchEnd end = MatchEnd::Final;
     std::string reason;
     int seat = 0;
     std::string bot;
@@ -69,8 +72,7 @@ struct SeatResult {
 
 /// A finished match: how it ended and its record document.
 struct MatchResult {
-    /// "final", "aborted" or "server_failed".
-    std::string end;
+    MatchEnd end = MatchEnd::Final;
     std::string reason;
     /// Digest of the move list: equal digests on one start and line-up are one game.
     std::string movesDigest;
@@ -83,7 +85,7 @@ struct MatchResult {
 struct FinishedSeat {
     std::int64_t matchId = 0;
     std::int64_t mapId = 0;
-    std::string end;
+    MatchEnd end = MatchEnd::Final;
     std::string movesDigest;
     int seat = 0;
     std::int64_t version = 0;
@@ -122,7 +124,18 @@ public:
 
     bool match(std::int64_t id, LeagueMatch& out, bool& found);
     bool document(std::int64_t id, std::string& out, bool& found);
-    /// Every seat of every finished match, by match then seat.
+    /// Reads of the tables (finished, unfinished, limits) count the matches kept under
+    /// `limit` instead of the needed ones; none: the needed ones (the limit in force).
+    void setView(std::optional<LeagueLimit> limit) { m_view = limit; }
+    /// Keeps the finished needed matches of every limit but `inForce` apart as their limit's
+    /// standings, and takes the limit in force out of those kept (its matches are needed
+    /// again). `before` gets the limits that were in force and are no longer.
+    bool keepEarlierLimits(const LeagueLimit& inForce, std::vector<LeagueLimit>& before);
+    /// The limits whose matches are kept apart, with how many.
+    bool keptLimits(const std::function<void(const LeagueLimit&, size_t)>& each);
+
+    /// Every seat of every finished match, by match then seat; `needed` says whether it is
+    /// counted (in the view, when one is set).
     bool finished(const std::function<void(const FinishedSeat&)>& each);
     /// Every seat of the needed matches that were forfeited or stay unplayed, by match.
     bool failures(const std::function<void(const FailedSeat&)>& each);
@@ -134,10 +147,15 @@ public:
     /// The limits (time in ms, depth; 0 for none) of the matches the configuration needs:
     /// the limits in force.
     bool limits(const std::function<void(int, int)>& each);
+    /// The limits in force whatever the view.
+    bool limitsInForce(std::vector<LeagueLimit>& out);
 
 private:
     bool seatsOf(LeagueMatch& match);
     bool storeSeats(std::int64_t id, const MatchResult& result);
+    /// The SQL condition (on matches as "m") of a counted match, and its values.
+    std::string counted(std::vector<SqlValue>& values) const;
 
     SqlDatabase& m_db;
+    std::optional<LeagueLimit> m_view;
 };

@@ -30,6 +30,25 @@ bool lockAndRead(SqlDatabase& db, const Migrations::Set& set, std::int64_t& vers
            readVersion(db, set, version);
 }
 
+/// A database that cannot be written is used only at this program's version: migrating it
+/// would need a write.
+bool isCurrent(SqlDatabase& db, const Migrations::Set& set, std::string& error) {
+    std::int64_t version = 0;
+    bool found = false;
+    if (!db.scalar("SELECT MAX(version) FROM " + set.versionTable, {}, version, found)) {
+        error = "the database is read-only and holds no " + set.owner + " tables";
+        return false;
+    }
+    const auto latest = static_cast<std::int64_t>(set.steps->size());
+    if (version != latest) {
+        error = "the database is read-only and has the " + set.owner + " schema version " +
+                std::to_string(version) + ", not this arena's " + std::to_string(latest) +
+                (version < latest ? ": open it once where it may be written" : "");
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::string Migrations::inDialect(std::string sql, SqlDatabase::Dialect dialect) {
@@ -53,6 +72,9 @@ std::string Migrations::inDialect(std::string sql, SqlDatabase::Dialect dialect)
 }
 
 bool Migrations::apply(SqlDatabase& db, const Set& set, std::string& error) {
+    if (db.readOnly()) {
+        return isCurrent(db, set, error);
+    }
     std::int64_t version = 0;
     const auto latest = static_cast<std::int64_t>(set.steps->size());
     if (!lockAndRead(db, set, version)) {

@@ -25,7 +25,8 @@ public:
     /// Applies every step of `set` newer than the version the database holds, all in one
     /// transaction (on PostgreSQL under the set's advisory lock, so that two arenas opening
     /// one database at once do not both build the tables). False with the reason when a step
-    /// fails or when the database is newer than this program; nothing is changed then.
+    /// fails or when the database is newer than this program; nothing is changed then. A
+    /// read-only database is only checked: it must be at this program's version already.
     static bool apply(SqlDatabase& db, const Set& set, std::string& error);
 
     /// `sql` with "{id}" replaced by the dialect's auto-numbered primary key; empty when it is

@@ -43,6 +43,8 @@ public:
     static bool isPostgres(const std::string& target);
 
     virtual Dialect dialect() const = 0;
+    /// Whether every write to this database fails (an SQLite file this process may only read).
+    virtual bool readOnly() const { return false; }
     /// Runs one statement; `each` (when given) sees every row it returns, in order.
     virtual bool query(const std::string& sql, const std::vector<SqlValue>& params,
                        const std::function<void(const SqlRow&)>& each) = 0;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <sqlite3.h>
+#include <unistd.h>
 
 namespace {
 
@@ -37,22 +38,57 @@ private:
 
 } // namespace
 
-std::unique_ptr<SqliteDatabase> SqliteDatabase::openFile(const std::string& path,
-                                                         std::string& error) {
+std::unique_ptr<SqliteDatabase> SqliteDatabase::connect(const std::string& path,
+                                                        const std::string& uri, int flags,
+                                                        std::string& error) {
     sqlite3* db = nullptr;
-    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
-    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(uri.c_str(), &db, flags | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
         error = path + ": " + (db != nullptr ? sqlite3_errmsg(db) : "cannot open");
         sqlite3_close(db);
         return nullptr;
     }
     sqlite3_busy_timeout(db, busyTimeoutMs.load());
-    std::unique_ptr<SqliteDatabase> out(new SqliteDatabase(db));
-    if (!out->exec("PRAGMA journal_mode=WAL") || !out->exec("PRAGMA foreign_keys=ON")) {
+    return std::unique_ptr<SqliteDatabase>(new SqliteDatabase(db));
+}
+
+std::unique_ptr<SqliteDatabase> SqliteDatabase::openFile(const std::string& path,
+                                                         std::string& error) {
+    if (access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) != 0) {
+        return openReadOnly(path, error);
+    }
+    std::unique_ptr<SqliteDatabase> out =
+        connect(path, path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error);
+    if (out && (!out->exec("PRAGMA journal_mode=WAL") || !out->exec("PRAGMA foreign_keys=ON"))) {
         error = path + ": " + out->error();
         return nullptr;
     }
     return out;
+}
+
+std::unique_ptr<SqliteDatabase> SqliteDatabase::openReadOnly(const std::string& path,
+                                                             std::string& error) {
+    // As a URI, so that the name may hold any byte ("%", "?" and "#" escaped).
+    std::string uri = "file:";
+    for (const char c : path) {
+        uri += c == '%' ? "%25" : c == '?' ? "%3f" : c == '#' ? "%23" : std::string(1, c);
+    }
+    uri += "?mode=ro";
+    const int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
+    std::unique_ptr<SqliteDatabase> out = connect(path, uri, flags, error);
+    if (out && !out->exec("SELECT COUNT(*) FROM sqlite_master")) {
+        // A WAL file is read beside its shared-memory file, which a reader that may not write
+        // the folder cannot make: such a file is read as it stands, a snapshot.
+        out = connect(path, uri + "&immutable=1", flags, error);
+    }
+    if (out && !out->exec("PRAGMA foreign_keys=ON")) {
+        error = path + ": " + out->error();
+        return nullptr;
+    }
+    return out;
+}
+
+bool SqliteDatabase::readOnly() const {
+    return sqlite3_db_readonly(m_db, "main") == 1;
 }
 
 void SqliteDatabase::setBusyTimeout(int milliseconds) {

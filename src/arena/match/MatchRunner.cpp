@@ -240,26 +240,26 @@ std::string lastMessage(const std::string& tail) {
     return last;
 }
 
-/// Competition ranking: valid players by score, ties sharing a place; the disqualified share
-/// the place after every valid player.
-json ranksOf(const std::vector<int>& scores) {
-    json ranks = json::array();
-    size_t valid = 0;
+/// Each seat's score (-1: disqualified) and its place by competition ranking: valid players
+/// by score, ties sharing a place; the disqualified share the place after every valid player.
+void setScores(RecordResult& result, const std::vector<int>& scores) {
+    unsigned valid = 0;
     for (int s : scores) {
         valid += s >= 0 ? 1 : 0;
     }
     for (int s : scores) {
         if (s < 0) {
-            ranks.push_back(valid + 1);
+            result.scores.emplace_back(std::nullopt);
+            result.ranks.push_back(valid + 1);
             continue;
         }
         unsigned better = 0;
         for (int t : scores) {
             better += t > s ? 1 : 0;
         }
-        ranks.push_back(better + 1);
+        result.scores.emplace_back(static_cast<unsigned>(s));
+        result.ranks.push_back(better + 1);
     }
-    return ranks;
 }
 
 } // namespace
@@ -280,7 +280,7 @@ double MatchRunner::defaultTimeout(const std::string& mapFile, unsigned timeMs) 
     return 60 + moves * perMove;
 }
 
-MatchOutcome MatchRunner::run(json& record) {
+MatchOutcome MatchRunner::run(MatchRecord& record) {
     prepare(record);
     startServer();
     prepareJails();
@@ -292,13 +292,13 @@ MatchOutcome MatchRunner::run(json& record) {
     writeSeats(record);
     writeEvents(record);
     writeResult(record);
-    record["duration_s"] =
+    record.durationS =
         std::round(std::chrono::duration<double>(Clock::now() - m_started).count() * 1000) / 1000;
-    MatchRecord::repairText(record);
+    record.repairText();
     return MatchOutcome::Recorded;
 }
 
-void MatchRunner::prepare(json& record) {
+void MatchRunner::prepare(MatchRecord& record) {
     m_started = Clock::now();
     std::filesystem::create_directories(m_setup.logDir);
     std::string mapText = readFile(m_setup.mapFile);
@@ -317,20 +317,22 @@ void MatchRunner::prepare(json& record) {
                                          : defaultTimeout(m_setup.mapFile, m_setup.timeMs);
     m_deadline = m_started + std::chrono::milliseconds(static_cast<long long>(m_timeout * 1000));
 
-    record = json::object();
-    record["format"] = "reversi-match-1";
-    record["id"] = m_setup.id;
-    record["started"] = isoTime(std::chrono::system_clock::now());
-    record["map"] = {{"file", m_setup.mapFile}, {"text", mapText}};
-    record["limits"] = {{"time_ms", m_setup.timeMs != 0 ? json(m_setup.timeMs) : json(nullptr)},
-                        {"depth", m_setup.depth != 0 ? json(m_setup.depth) : json(nullptr)}};
+    record = MatchRecord();
+    record.id = m_setup.id;
+    record.started = isoTime(std::chrono::system_clock::now());
+    record.map = {m_setup.mapFile, mapText};
+    if (m_setup.timeMs != 0) {
+        record.limits.timeMs = m_setup.timeMs;
+    } else {
+        record.limits.depth = m_setup.depth;
+    }
     for (unsigned k = 0; k < m_players; ++k) {
         m_seats.push_back(std::make_unique<Channel>());
     }
     m_turns = TurnWatch(m_players);
     std::string error;
     if (m_setup.sandbox && !m_network.open(error)) {
-        m_end = "server_failed";
+        m_end = MatchEnd::ServerFailed;
         m_reason = error;
     }
 }
@@ -352,7 +354,7 @@ void MatchRunner::startServer() {
     m_server->process = std::make_unique<Subprocess>();
     m_server->echo = m_setup.echo;
     m_server->log.open(MatchFolder::serverLog(m_setup.logDir), std::ios::binary | std::ios::trunc);
-    if (m_end != "final") {
+    if (m_end != MatchEnd::Final) {
         return;
     }
     Subprocess::Options options;
@@ -361,17 +363,17 @@ void MatchRunner::startServer() {
     options.cores = m_setup.cores;
     std::string error;
     if (!m_server->process->start(argv, options, error)) {
-        m_end = "server_failed";
+        m_end = MatchEnd::ServerFailed;
         m_reason = error;
     }
 }
 
 void MatchRunner::watch() {
     m_admittedAt = Clock::now();
-    while (m_end == "final" && watchOnce()) {
+    while (m_end == MatchEnd::Final && watchOnce()) {
     }
     // The server may have ended with admissions the loop did not see yet: each is proven too.
-    if (m_end == "final" && !m_interrupted && m_log.admitted() != m_seenAdmitted) {
+    if (m_end == MatchEnd::Final && !m_interrupted && m_log.admitted() != m_seenAdmitted) {
         m_seenAdmitted = m_log.admitted();
         proveSeats();
     }
@@ -408,7 +410,7 @@ bool MatchRunner::watchOnce() {
         return false;
     }
     if (admitNextBot(now)) {
-        return m_end == "final";
+        return m_end == MatchEnd::Final;
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - now);
     pollChannels(channels, static_cast<int>(std::min<long long>(POLL_MS, left.count() + 1)));
@@ -562,7 +564,7 @@ bool MatchRunner::makeGroup(unsigned k, Subprocess::Options& options) {
 void MatchRunner::prepareJails() {
     // In the match's own network the server takes its base port, so each jail can be built
     // while the server starts and the bots before it connect; only the bot waits its turn.
-    if (!m_setup.sandbox || m_end != "final") {
+    if (!m_setup.sandbox || m_end != MatchEnd::Final) {
         return;
     }
     const size_t seats = std::min<size_t>(m_players, m_setup.bots.size());
@@ -734,7 +736,8 @@ void MatchRunner::endProcesses() {
     m_turns.finish();
     // Let the bots end by themselves after a played match, then end whatever is left.
     const auto grace = Clock::now() + std::chrono::milliseconds(BOT_GRACE_MS);
-    while (!m_interrupted && m_end == "final" && Clock::now() < grace && !Arena::stopRequested()) {
+    while (!m_interrupted && m_end == MatchEnd::Final && Clock::now() < grace &&
+           !Arena::stopRequested()) {
         bool any = false;
         std::vector<Channel*> channels;
         for (auto& s : m_seats) {
@@ -763,7 +766,7 @@ void MatchRunner::endProcesses() {
     }
 }
 
-void MatchRunner::writeUse(unsigned k, json& seat) const {
+void MatchRunner::writeUse(unsigned k, RecordSeat& seat) const {
     const Channel& c = *m_seats[k - 1];
     if (!c.started || !c.process || !c.process->ended()) {
         return;
@@ -771,11 +774,10 @@ void MatchRunner::writeUse(unsigned k, json& seat) const {
     // A group counts every process of the bot; without one, the jail's or the bot's own
     // process counts those it waited for, and the peak of the largest.
     const bool grouped = c.how.value("held_by", Jail::PROCESS_LIMITS) != Jail::PROCESS_LIMITS;
-    const uint64_t cpuMs = grouped ? c.use.cpuMs : c.process->cpuMs();
     const uint64_t peakKb =
         grouped && c.use.peakBytes != 0 ? c.use.peakBytes / 1024 : c.process->maxRssKb();
-    seat["cpu_ms"] = cpuMs;
-    seat["max_rss_mb"] = std::round(static_cast<double>(peakKb) / 102.4) / 10;
+    seat.cpuMs = grouped ? c.use.cpuMs : c.process->cpuMs();
+    seat.maxRssMb = std::round(static_cast<double>(peakKb) / 102.4) / 10;
 }
 
 void MatchRunner::followSeat(unsigned k) {
@@ -818,17 +820,17 @@ void MatchRunner::followTurn() {
     }
 }
 
-void MatchRunner::writeWaiting(unsigned k, json& seat) const {
+void MatchRunner::writeWaiting(unsigned k, RecordSeat& seat) const {
     const Channel& c = *m_seats[k - 1];
     if (!c.started || c.pondering.empty()) {
         return;
     }
-    seat["cpu_wait_ms"] = m_turns.waitingMs(k);
-    seat["pondering"] = c.pondering;
+    seat.cpuWaitMs = m_turns.waitingMs(k);
+    seat.pondering = c.pondering;
 }
 
-void MatchRunner::writeSeats(json& record) const {
-    json seatList = json::array();
+void MatchRunner::writeSeats(MatchRecord& record) const {
+    record.seats.clear();
     for (unsigned k = 1; k <= m_players; ++k) {
         auto group = m_log.groups().find(k);
         for (const LoggedEvent& e : m_log.events()) {
@@ -837,150 +839,153 @@ void MatchRunner::writeSeats(json& record) const {
                 group = m_log.groups().end();
             }
         }
-        const bool known = group != m_log.groups().end();
-        const bool untimed = known && group->second == ServerFacts::UNTIMED_GROUP_ID;
-        const BotCommand* bot = k <= m_setup.bots.size() ? &m_setup.bots[k - 1] : nullptr;
-        json seat = {{"seat", k},
-                     {"bot", bot != nullptr ? bot->name() : std::string()},
-                     {"command", bot != nullptr ? bot->command() : std::string()},
-                     {"group", known ? json(group->second) : json(nullptr)},
-                     {"untimed", untimed},
-                     {"log", MatchFolder::seatLogName(k)}};
+        RecordSeat seat;
+        seat.seat = k;
+        if (k <= m_setup.bots.size()) {
+            seat.bot = m_setup.bots[k - 1].name();
+            seat.command = m_setup.bots[k - 1].command();
+        }
+        if (group != m_log.groups().end()) {
+            seat.group = group->second;
+            seat.untimed = group->second == ServerFacts::UNTIMED_GROUP_ID;
+        }
+        seat.log = MatchFolder::seatLogName(k);
         const Channel& c = *m_seats[k - 1];
-        seat["exit"] =
-            c.started && c.process->ended() ? json(c.process->describeEnd()) : json(nullptr);
+        if (c.started && c.process->ended()) {
+            seat.exit = c.process->describeEnd();
+        }
         if (c.dropped != 0) {
-            seat["log_dropped_bytes"] = c.dropped;
+            seat.logDroppedBytes = c.dropped;
         }
         writeUse(k, seat);
         writeWaiting(k, seat);
         // How it was run; only for a bot that was started.
         if (c.started && c.how.is_object()) {
-            seat["sandbox"] = c.how;
+            seat.run = c.how;
             const std::string limit = limitMet(k);
             if (!limit.empty()) {
-                seat["sandbox"]["stopped_by"] = limit;
+                seat.stoppedBy = limit;
             }
         }
-        seatList.push_back(seat);
+        record.seats.push_back(std::move(seat));
     }
-    record["seats"] = seatList;
 }
 
-void MatchRunner::writeEvents(json& record) {
+void MatchRunner::writeEvents(MatchRecord& record) {
     // The moves and disqualifications in the server's order, replayed on the game model.
     m_consistent = m_replay.started();
-    json moves = json::array();
-    json disqualifications = json::array();
-    unsigned applied = 0;
+    record.moves.clear();
+    record.disqualifications.clear();
     for (const LoggedEvent& e : m_log.events()) {
         if (e.isMove) {
-            const LoggedMove& m = e.move;
-            json move = {
-                {"n", m.number}, {"seat", m.player}, {"x", m.x}, {"y", m.y}, {"choice", m.choice}};
-            move["phase"] = m_replay.started() ? json(m_replay.phase()) : json(nullptr);
-            if (m_setup.timeMs != 0) {
-                move["time_ms"] = m.leftBefore >= m.leftAfter ? m.leftBefore - m.leftAfter : 0;
-                move["left_ms"] = m.leftAfter;
-            }
-            std::vector<CellChange> changes;
-            json changeList = json::array();
-            if (m_replay.started() && m_replay.play(m.x, m.y, m.choice, m.player, changes)) {
-                for (const CellChange& c : changes) {
-                    changeList.push_back({c.x, c.y, c.token});
-                }
-            } else {
-                m_consistent = false;
-            }
-            move["changes"] = changeList;
-            moves.push_back(move);
-            ++applied;
+            record.moves.push_back(replayedMove(e.move));
             continue;
         }
-        json d = {{"seat", e.player}, {"at_move", applied}, {"reason", e.reason}};
+        RecordDisqualification d;
+        d.seat = e.player;
+        d.atMove = static_cast<unsigned>(record.moves.size());
+        d.reason = e.reason;
         if (e.hasAnswer) {
-            d["move"] = {{"x", e.move.x}, {"y", e.move.y}, {"choice", e.move.choice}};
+            d.move = RecordAnswer{e.move.x, e.move.y, e.move.choice};
             if (m_replay.started()) {
                 const std::string detail =
                     m_replay.fault(e.move.x, e.move.y, e.move.choice, e.move.player);
-                d["detail"] = detail.empty() ? "legal on the replayed board" : detail;
+                d.detail = detail.empty() ? "legal on the replayed board" : detail;
             }
         }
         if (m_replay.started()) {
             m_replay.disqualify(e.player);
         }
-        disqualifications.push_back(d);
+        record.disqualifications.push_back(std::move(d));
     }
-    record["moves"] = moves;
-    record["disqualifications"] = disqualifications;
 }
 
-void MatchRunner::writeResult(json& record) {
+RecordMove MatchRunner::replayedMove(const LoggedMove& m) {
+    RecordMove move;
+    move.n = m.number;
+    move.seat = m.player;
+    move.x = m.x;
+    move.y = m.y;
+    move.choice = m.choice;
+    if (m_replay.started()) {
+        move.phase = m_replay.phase();
+    }
+    if (m_setup.timeMs != 0) {
+        move.timeMs = m.leftBefore >= m.leftAfter ? m.leftBefore - m.leftAfter : 0;
+        move.leftMs = m.leftAfter;
+    }
+    std::vector<CellChange> changes;
+    if (m_replay.started() && m_replay.play(m.x, m.y, m.choice, m.player, changes)) {
+        for (const CellChange& c : changes) {
+            move.changes.push_back(RecordChange{c.x, c.y, c.token});
+        }
+    } else {
+        m_consistent = false;
+    }
+    return move;
+}
+
+void MatchRunner::writeResult(MatchRecord& record) {
     const int serverExit = m_server->process->ended() && WIFEXITED(m_server->process->waitStatus())
                                ? WEXITSTATUS(m_server->process->waitStatus())
                                : -1;
-    if (m_end == "final" && !(m_log.finalReached() && serverExit == 0)) {
-        m_end = "server_failed";
+    if (m_end == MatchEnd::Final && !(m_log.finalReached() && serverExit == 0)) {
+        m_end = MatchEnd::ServerFailed;
         m_reason = lastMessage(m_log.tail());
     }
     if (m_culprit != 0 && m_replay.started()) {
         writePenalty(record, serverExit);
         return;
     }
-    json result = {{"end", m_end}, {"server_exit", serverExit}};
-    if (m_end == "final") {
+    for (const RecordSeat& seat : record.seats) {
+        if (seat.untimed) {
+            record.warnings = {"a seat announced group " +
+                               std::to_string(ServerFacts::UNTIMED_GROUP_ID) +
+                               " and was not timed"};
+        }
+    }
+    RecordResult& result = record.result;
+    result = RecordResult();
+    result.end = m_end;
+    result.serverExit = serverExit;
+    if (m_end == MatchEnd::Final) {
         std::vector<int> scores;
         for (unsigned k = 1; k <= m_players; ++k) {
             const auto s = m_log.scores().find(k);
             scores.push_back(s != m_log.scores().end() ? s->second : -1);
         }
-        json scoreList = json::array();
-        for (int s : scores) {
-            scoreList.push_back(s >= 0 ? json(s) : json(nullptr));
-        }
-        result["scores"] = scoreList;
-        result["ranks"] = ranksOf(scores);
+        setScores(result, scores);
         m_consistent = m_consistent && m_replay.scores() == scores;
     } else {
-        result["reason"] = m_reason;
-        result["silent_seat"] = m_silentSeat;
+        result.reason = m_reason;
+        result.silentSeat = m_silentSeat;
     }
-    record["result"] = result;
-    record["consistent"] = m_consistent;
-    for (const json& seat : record["seats"]) {
-        if (seat["untimed"].get<bool>()) {
-            record["warnings"] = json::array({"a seat announced group 255 and was not timed"});
-        }
-    }
+    record.consistent = m_consistent;
 }
 
-void MatchRunner::writePenalty(json& record, int serverExit) {
+void MatchRunner::writePenalty(MatchRecord& record, int serverExit) {
     // The match counts: the guilty seat is disqualified where the game stood, and the others
     // keep the places that position gives them, as if the server had disqualified it there.
     // The reason is the arena's own text, which no reason of the server's reads like.
-    json& dqs = record["disqualifications"];
     bool already = false;
-    for (json& d : dqs) {
-        if (d["seat"] == m_culprit) {
-            d["reason"] = m_penalty;
+    for (RecordDisqualification& d : record.disqualifications) {
+        if (d.seat == m_culprit) {
+            d.reason = m_penalty;
             already = true;
         }
     }
     if (!already) {
-        dqs.push_back(
-            {{"seat", m_culprit}, {"at_move", record["moves"].size()}, {"reason", m_penalty}});
+        RecordDisqualification d;
+        d.seat = m_culprit;
+        d.atMove = static_cast<unsigned>(record.moves.size());
+        d.reason = m_penalty;
+        record.disqualifications.push_back(std::move(d));
         m_replay.disqualify(m_culprit);
     }
-    const std::vector<int> scores = m_replay.scores();
-    json scoreList = json::array();
-    for (int s : scores) {
-        scoreList.push_back(s >= 0 ? json(s) : json(nullptr));
-    }
-    record["result"] = {{"end", "final"},
-                        {"server_exit", serverExit},
-                        {"scores", scoreList},
-                        {"ranks", ranksOf(scores)}};
-    record["consistent"] = m_consistent;
+    record.result = RecordResult();
+    record.result.serverExit = serverExit;
+    setScores(record.result, m_replay.scores());
+    record.consistent = m_consistent;
 }
 
 void MatchRunner::penalize(unsigned seat, const std::string& what) {
@@ -990,9 +995,9 @@ void MatchRunner::penalize(unsigned seat, const std::string& what) {
 }
 
 void MatchRunner::abort(unsigned seat, const std::string& reason) {
-    m_end = "aborted";
+    m_end = MatchEnd::Aborted;
     m_reason = reason;
-    m_silentSeat = seat != 0 ? json(seat) : json(nullptr);
+    m_silentSeat = seat != 0 ? std::optional<unsigned>(seat) : std::nullopt;
 }
 
 std::string MatchRunner::seatName(unsigned seat) const {

@@ -3,6 +3,7 @@
 
 #include "BotCommand.h"
 #include "MatchNetwork.h"
+#include "MatchRecord.h"
 
 #include "Replay.h"
 #include "SeatProof.h"
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -59,9 +61,9 @@ public:
     MatchRunner(const MatchRunner&) = delete;
     MatchRunner& operator=(const MatchRunner&) = delete;
 
-    /// Plays the match and fills the record ("reversi-match-1"). Interrupted when stop() was
-    /// requested meanwhile; every child has ended and been reaped either way.
-    MatchOutcome run(nlohmann::json& record);
+    /// Plays the match and fills its record. Interrupted when stop() was requested meanwhile;
+    /// every child has ended and been reaped either way.
+    MatchOutcome run(MatchRecord& record);
 
     /// The match timeout used when none is given: generous, from the map's size and stocks.
     static double defaultTimeout(const std::string& mapFile, unsigned timeMs);
@@ -73,7 +75,7 @@ private:
     using Clock = std::chrono::steady_clock;
 
     /// The steps of run(), in order.
-    void prepare(nlohmann::json& record);
+    void prepare(MatchRecord& record);
     void startServer();
     void watch();
     /// False when the match must end now (m_end and m_reason say why).
@@ -96,18 +98,20 @@ private:
     bool makeGroup(unsigned k, Subprocess::Options& options);
     /// "exceeded its memory limit" and the like when seat k's bot met a limit, else "".
     std::string limitMet(unsigned k) const;
-    /// Seat k's CPU time and peak memory: "cpu_ms" and "max_rss_mb" of its record.
-    void writeUse(unsigned k, nlohmann::json& seat) const;
+    /// Seat k's CPU time and peak memory.
+    void writeUse(unsigned k, RecordSeat& seat) const;
     void endProcesses();
     /// Starts following seat k's bot for its CPU while waiting and its pondering.
     void followSeat(unsigned k);
     /// Tells the turn watch whom the server's log says is to move now.
     void followTurn();
-    /// Seat k's "cpu_wait_ms" and "pondering".
-    void writeWaiting(unsigned k, nlohmann::json& seat) const;
-    void writeSeats(nlohmann::json& record) const;
-    void writeEvents(nlohmann::json& record);
-    void writeResult(nlohmann::json& record);
+    /// Seat k's CPU while waiting and pondering.
+    void writeWaiting(unsigned k, RecordSeat& seat) const;
+    void writeSeats(MatchRecord& record) const;
+    void writeEvents(MatchRecord& record);
+    /// A logged move as the record keeps it, played on the replay.
+    RecordMove replayedMove(const LoggedMove& move);
+    void writeResult(MatchRecord& record);
 
     /// Whether an admitted connection may have closed unproven: jailed (each came through its
     /// seat's relay), or the game is over.
@@ -119,7 +123,7 @@ private:
     /// and the others are ranked by the position the game reached (see writeResult).
     void penalize(unsigned seat, const std::string& what);
     /// writeResult() for a match the arena ended because of a seat.
-    void writePenalty(nlohmann::json& record, int serverExit);
+    void writePenalty(MatchRecord& record, int serverExit);
     std::string seatName(unsigned seat) const;
 
     MatchSetup m_setup;
@@ -136,9 +140,9 @@ private:
     Clock::time_point m_admittedAt;
     Clock::time_point m_seatStart;
     Clock::time_point m_deadline;
-    std::string m_end = "final";
+    MatchEnd m_end = MatchEnd::Final;
     std::string m_reason;
-    nlohmann::json m_silentSeat;
+    std::optional<unsigned> m_silentSeat;
     /// The seat that caused the end, or 0.
     unsigned m_culprit = 0;
     std::string m_penalty;

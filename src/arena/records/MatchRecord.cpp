@@ -1,5 +1,7 @@
 #include "MatchRecord.h"
 
+#include "BoundedFile.h"
+#include "RecordStream.h"
 #include "Utf8.h"
 
 #include <cmath>
@@ -333,13 +335,11 @@ RecordDisqualification readDisqualification(const Field& f, unsigned seats, size
 
 MatchEnd readEnd(const Field& f) {
     const std::string end = f.text();
-    for (MatchEnd e : {MatchEnd::Final, MatchEnd::Aborted, MatchEnd::ServerFailed}) {
-        if (end == MatchRecord::endName(e)) {
-            return e;
-        }
+    const std::optional<MatchEnd> named = MatchRecord::endNamed(end);
+    if (!named) {
+        f.fail("\"" + end.substr(0, 40) + "\" is not final, aborted or server_failed");
     }
-    f.fail("\"" + end.substr(0, 40) + "\" is not final, aborted or server_failed");
-    return MatchEnd::Final;
+    return named.value_or(MatchEnd::Final);
 }
 
 /// A final result has a score and a rank per seat; any other end its reason.
@@ -370,18 +370,42 @@ RecordResult readResult(const Field& f, unsigned seats) {
     return result;
 }
 
-/// The parts that hold lists, each bounded before it is walked.
-void readLists(const Field& root, MatchRecord& r) {
+/// Moves read from the text as it streamed by (the document then holds none), their seats
+/// checked here against the record's seats as readMove checks them. False when a seat is out
+/// of range: the document must be read whole to name that fault as readMove names it.
+bool takeStreamed(const Field& root, std::vector<RecordMove>& streamed, MatchRecord& r) {
+    if (!root.present()) {
+        return true;
+    }
+    const auto n = static_cast<unsigned>(r.seats.size());
+    for (const RecordMove& move : streamed) {
+        if (move.seat > n) {
+            return false;
+        }
+    }
+    r.moves = std::move(streamed);
+    return true;
+}
+
+/// The parts that hold lists, each bounded before it is walked. False only when `streamed`
+/// moves do not fit the record's seats.
+bool readLists(const Field& root, MatchRecord& r, std::vector<RecordMove>* streamed) {
     const Field seats = root.at("seats");
     const size_t seatCount = seats.items(MatchRecord::MAX_SEATS);
     for (size_t k = 0; k < seatCount; ++k) {
         r.seats.push_back(readSeat(seats.item(k), static_cast<unsigned>(k + 1)));
     }
     const auto n = static_cast<unsigned>(r.seats.size());
-    const Field moves = root.at("moves");
-    const size_t moveCount = moves.items(MatchRecord::MAX_MOVES);
-    for (size_t i = 0; i < moveCount; ++i) {
-        r.moves.push_back(readMove(moves.item(i), n));
+    if (streamed != nullptr) {
+        if (!takeStreamed(root, *streamed, r)) {
+            return false;
+        }
+    } else {
+        const Field moves = root.at("moves");
+        const size_t moveCount = moves.items(MatchRecord::MAX_MOVES);
+        for (size_t i = 0; i < moveCount; ++i) {
+            r.moves.push_back(readMove(moves.item(i), n));
+        }
     }
     const Field dqs = root.at("disqualifications");
     const size_t dqCount = dqs.items(MatchRecord::MAX_DISQUALIFICATIONS);
@@ -394,6 +418,48 @@ void readLists(const Field& root, MatchRecord& r) {
     for (size_t i = 0; i < warningCount; ++i) {
         r.warnings.push_back(warnings.item(i).text());
     }
+    return true;
+}
+
+enum class Reading { Read, Refused, Unsure };
+
+/// Reads the document into `record`; with `streamed`, the document's moves are those.
+Reading readDocument(const json& document, const std::string& source, MatchRecord& record,
+                     std::string& error, std::vector<RecordMove>* streamed) {
+    Faults faults;
+    const Field root(&document, faults);
+    record = MatchRecord();
+    if (!document.is_object() || !document.contains("format") ||
+        document["format"] != MatchRecord::FORMAT) {
+        error = source + ": not a match record of the format \"" + MatchRecord::FORMAT + "\"";
+        return Reading::Refused;
+    }
+    record.id = root.at("id").text();
+    record.started = root.at("started").text();
+    record.durationS = root.at("duration_s").real(0, MAX_DURATION_S);
+    const Field round = root.at("round", true);
+    const Field index = root.at("index", true);
+    if (round.present()) {
+        record.round = round.whole(0, MAX_U32);
+    }
+    if (index.present()) {
+        record.index = index.whole(0, MAX_U32);
+    }
+    record.map = readMap(root.at("map"));
+    record.limits = readLimits(root.at("limits"));
+    const Field sandbox = root.at("sandbox", true);
+    if (sandbox.present()) {
+        record.sandbox = sandbox.flag();
+    }
+    if (!readLists(root, record, streamed)) {
+        return Reading::Unsure;
+    }
+    record.consistent = root.at("consistent").flag();
+    if (faults.any()) {
+        error = source + ": " + faults.first();
+        return Reading::Refused;
+    }
+    return Reading::Read;
 }
 
 /// "path.name", or "name" at the top.
@@ -533,37 +599,27 @@ const char* MatchRecord::endName(MatchEnd end) {
 
 bool MatchRecord::fromJson(const json& document, const std::string& source, MatchRecord& record,
                            std::string& error) {
-    Faults faults;
-    const Field root(&document, faults);
-    record = MatchRecord();
-    if (!document.is_object() || !document.contains("format") || document["format"] != FORMAT) {
-        error = source + ": not a match record of the format \"" + FORMAT + "\"";
+    return readDocument(document, source, record, error, nullptr) == Reading::Read;
+}
+
+bool MatchRecord::fromText(const std::string& text, const std::string& source, MatchRecord& record,
+                           std::string& error) {
+    json rest;
+    std::vector<RecordMove> moves;
+    if (RecordStream::split(text, rest, moves)) {
+        const Reading reading = readDocument(rest, source, record, error, &moves);
+        if (reading != Reading::Unsure) {
+            return reading == Reading::Read;
+        }
+    }
+    // Text the stream does not take (a fault, or a shape no writer makes) is read whole, so
+    // that its fault is named exactly as fromJson names it.
+    json document;
+    if (!BoundedFile::parseJson(text, document, error)) {
+        error = source + ": " + error;
         return false;
     }
-    record.id = root.at("id").text();
-    record.started = root.at("started").text();
-    record.durationS = root.at("duration_s").real(0, MAX_DURATION_S);
-    const Field round = root.at("round", true);
-    const Field index = root.at("index", true);
-    if (round.present()) {
-        record.round = round.whole(0, MAX_U32);
-    }
-    if (index.present()) {
-        record.index = index.whole(0, MAX_U32);
-    }
-    record.map = readMap(root.at("map"));
-    record.limits = readLimits(root.at("limits"));
-    const Field sandbox = root.at("sandbox", true);
-    if (sandbox.present()) {
-        record.sandbox = sandbox.flag();
-    }
-    readLists(root, record);
-    record.consistent = root.at("consistent").flag();
-    if (faults.any()) {
-        error = source + ": " + faults.first();
-        return false;
-    }
-    return true;
+    return fromJson(document, source, record, error);
 }
 
 json MatchRecord::toJson() const {
@@ -634,4 +690,49 @@ bool MatchRecord::repairText(json& document) {
         warnings.push_back("bytes that are not UTF-8 were replaced by U+FFFD in " + fields);
     }
     return true;
+}
+
+bool MatchRecord::repairText() {
+    // Rare, so done on the document: the warning names each field as the document does.
+    json document = toJson();
+    if (!repairText(document)) {
+        return false;
+    }
+    std::string error;
+    return fromJson(document, id, *this, error);
+}
+
+std::optional<MatchEnd> MatchRecord::endNamed(const std::string& name) {
+    for (MatchEnd e : {MatchEnd::Final, MatchEnd::Aborted, MatchEnd::ServerFailed}) {
+        if (name == endName(e)) {
+            return e;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string MatchRecord::summary() const {
+    if (!result.final()) {
+        return std::string(endName(result.end)) + ": " + result.reason;
+    }
+    std::string line;
+    for (size_t s = 0; s < seats.size(); ++s) {
+        const bool scored = s < result.scores.size() && result.scores[s];
+        line += (s != 0 ? ", " : "") + seats[s].bot + ' ' +
+                (scored ? std::to_string(*result.scores[s]) : std::string("disqualified"));
+    }
+    return line;
+}
+
+std::string MatchRecord::lineup() const {
+    std::string names;
+    for (const RecordSeat& seat : seats) {
+        names += (names.empty() ? "" : ", ") + seat.bot;
+    }
+    return names;
+}
+
+bool MatchRecord::nobodysFault() const {
+    return result.end == MatchEnd::ServerFailed ||
+           (result.end == MatchEnd::Aborted && !result.silentSeat);
 }

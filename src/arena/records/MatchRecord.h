@@ -145,6 +145,13 @@ public:
     /// record in an unspecified state.
     static bool fromJson(const nlohmann::json& document, const std::string& source,
                          MatchRecord& record, std::string& error);
+    /// Reads a record from its text, as fromJson reads the document of that text once it has
+    /// passed BoundedFile::parseJson (the same record, or the same fault, with a fault of the
+    /// text itself given as "SOURCE: not valid JSON (truncated?)"), in time and memory that
+    /// grow with the text alone: the moves are read as the text goes by rather than from a
+    /// document of them.
+    static bool fromText(const std::string& text, const std::string& source, MatchRecord& record,
+                         std::string& error);
     /// The record document; for a record read with fromJson, the same fields it was read from.
     nlohmann::json toJson() const;
     /// The document as the arena stores it: indented by one space, a newline at the end.
@@ -155,7 +162,21 @@ public:
     /// the fields so changed. True when anything was changed. A record read back is already
     /// valid: the JSON reader refuses anything else.
     static bool repairText(nlohmann::json& document);
+    /// The same for a record built in memory, warning in `warnings`; true when anything was
+    /// changed.
+    bool repairText();
 
     /// "final", "aborted", "server_failed".
     static const char* endName(MatchEnd end);
+    /// The end of that name; none for any other text.
+    static std::optional<MatchEnd> endNamed(const std::string& name);
+
+    /// One line for a progress log: each seat's bot and score ("alice 40, bob disqualified"),
+    /// or how it ended and why ("aborted: ...").
+    std::string summary() const;
+    /// "alice, bob": the bots by seat.
+    std::string lineup() const;
+    /// Whether it ended for no bot's fault (the server, the jail, the machine): aborted with no
+    /// seat named, or the server failed.
+    bool nobodysFault() const;
 };

@@ -55,15 +55,13 @@ std::vector<std::string> RecordsFolder::list() const {
 
 bool RecordsFolder::read(const std::string& fileName, MatchRecord& record,
                          std::string& error) const {
-    nlohmann::json document;
     const std::string file = (fs::path(m_path) / fileName).string();
     std::string text;
-    if (!BoundedFile::read(file, MAX_RECORD_BYTES, text, error) ||
-        !BoundedFile::parseJson(text, document, error)) {
+    if (!BoundedFile::read(file, MAX_RECORD_BYTES, text, error)) {
         error = fileName + ": " + error;
         return false;
     }
-    return MatchRecord::fromJson(document, fileName, record, error);
+    return MatchRecord::fromText(text, fileName, record, error);
 }
 
 bool RecordsFolder::readMatch(const std::string& id, MatchRecord& record,

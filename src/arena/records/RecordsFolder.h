@@ -9,8 +9,9 @@
 
 class RecordsFolder {
 public:
-    /// Largest record file read: far above any match on a 50 x 50 map. In memory a record
-    /// costs up to about twenty times its size while it is read.
+    /// Largest record file read: far above any match on a 50 x 50 map. A faulty record, read
+    /// whole to name its fault, costs up to about twenty times its size in memory while it is
+    /// read; a sound one, its moves streamed, far less.
     static constexpr size_t MAX_RECORD_BYTES = size_t{64} * 1024 * 1024;
     /// A temporary file this old belongs to a writer that died: a write takes milliseconds.
     static constexpr int STALE_TEMPORARY_S = 600;

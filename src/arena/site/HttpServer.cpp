@@ -189,6 +189,17 @@ public:
     /// later connections dropped, and their visitors wait a second for the retry.
     void widenBacklog() { ::listen(svr_sock_, listenBacklog); }
 
+    /// Closes the listening socket, which ends the library's loop of accepts; unlike the
+    /// library's stop(), which does nothing until that loop has begun, also when called before
+    /// (a signal's watcher may stop the site the moment its port is printed).
+    void closeListener() {
+        const socket_t sock = svr_sock_.exchange(INVALID_SOCKET);
+        if (sock != INVALID_SOCKET) {
+            ::shutdown(sock, SHUT_RDWR);
+            ::close(sock);
+        }
+    }
+
 protected:
     bool process_and_close_socket(socket_t sock) override {
         bool served = false;
@@ -458,5 +469,5 @@ void HttpServer::serve() {
 }
 
 void HttpServer::stop() {
-    m_impl->server.stop();
+    m_impl->server.closeListener();
 }

@@ -92,6 +92,7 @@ public:
     int port() const;
     /// Answers requests until stop() is called (from any thread or a signal's watcher).
     void serve();
+    /// Ends serve(), also one not begun yet: it then returns at once.
     void stop();
 
     /// Whether a Host header names this site: an address, "localhost", or an allowed name

@@ -228,8 +228,17 @@ HttpReply ServeApi::showSubmission(const HttpRequest& request) {
         return HttpReply::error(403, "this submission is another team's");
     }
     nlohmann::json out = describe(*row);
-    out["log"] = row->log;
+    out["log"] = row->state == "building" ? buildingLog(*row) : row->log;
     return json(out);
+}
+
+std::string ServeApi::buildingLog(const SubmissionRow& row) {
+    if (std::optional<std::string> live = m_queue.liveLog(row.id)) {
+        return *live;
+    }
+    // The build may have ended since the row was read: its log is in the database now.
+    const std::optional<SubmissionRow> now = m_store.submission(row.id);
+    return now ? now->log : row.log;
 }
 
 HttpReply ServeApi::teamBots(const HttpRequest& request) {

@@ -37,6 +37,9 @@ private:
     std::optional<HttpReply> screenUpload(const HttpRequest& request);
     HttpReply listSubmissions(const HttpRequest& request);
     HttpReply showSubmission(const HttpRequest& request);
+    /// A building submission's log: what its build printed so far, or the whole log when the
+    /// build has just ended.
+    std::string buildingLog(const SubmissionRow& row);
     /// The team's own view: each of its bots with its uploads, its name in the league, its
     /// versions, standing and latest matches.
     HttpReply teamBots(const HttpRequest& request);

@@ -4,6 +4,7 @@
 #include "LeagueRunner.h"
 #include "LeagueTables.h"
 #include "MatchRunner.h"
+#include "Standings.h"
 
 #include <chrono>
 #include <deque>
@@ -62,10 +63,25 @@ void hideFolders(json& record, const std::string& folder) {
     }
 }
 
+/// A seat's disqualification in the standings engine's words, which the tables and reports
+/// use too: the site never words it on its own.
+std::string plainReason(const FinishedSeat& seat) {
+    return Standings::plainReason(seat.result.disqualified, seat.result.moves > 0);
+}
+
 } // namespace
 
 ServeLeague::ServeLeague(LeagueConfig config, TeamStore& store)
-    : m_config(std::move(config)), m_store(store) {}
+    : m_config(std::make_shared<const LeagueConfig>(std::move(config))), m_store(store) {}
+
+std::shared_ptr<const LeagueConfig> ServeLeague::configNow() const {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_config;
+}
+
+LeagueConfig ServeLeague::config() const {
+    return *configNow();
+}
 
 ServeLeague::~ServeLeague() {
     m_stopping = true;
@@ -80,9 +96,9 @@ ServeLeague::~ServeLeague() {
 }
 
 bool ServeLeague::open(std::string& error) {
-    m_league = League::open(m_config.database, error);
+    m_league = League::open(m_config->database, error);
     if (m_league) {
-        m_reader = SqlDatabase::open(m_config.database, error);
+        m_reader = SqlDatabase::open(m_config->database, error);
     }
     return m_league != nullptr && m_reader != nullptr;
 }
@@ -92,12 +108,16 @@ std::string ServeLeague::botName(const std::string& team, const std::string& bot
 }
 
 bool ServeLeague::schedule() {
+    return scheduleWith(*configNow());
+}
+
+bool ServeLeague::scheduleWith(const LeagueConfig& config) {
     std::set<std::string> teamBots;
     for (const SubmissionRow& row : m_store.latestBuilt()) {
         const std::string name = botName(row.team, row.bot);
         teamBots.insert(name);
         const bool taken =
-            std::any_of(m_config.bots.begin(), m_config.bots.end(),
+            std::any_of(config.bots.begin(), config.bots.end(),
                         [&](const TournamentConfig::Bot& b) { return b.name == name; });
         if (taken) {
             LOG(logger, lumber::WARN) << "the configuration has a bot named " << name
@@ -118,9 +138,14 @@ bool ServeLeague::schedule() {
         return false;
     }
     LeagueProgress progress;
-    if (!m_league->schedule(m_config, progress)) {
+    if (!m_league->schedule(config, progress)) {
         LOG(logger, lumber::ERR) << m_league->error();
         return false;
+    }
+    if (!progress.limitBefore.empty()) {
+        LOG(logger, lumber::WARN) << LeagueLimit::changeLine(
+            progress.limitBefore, LeagueLimit(config.timeMs(), config.depthLimit()), config.sampled,
+            progress.needed - progress.done, progress.kept, "arena league report " + config.folder);
     }
     LOG(logger, lumber::INFO) << progress.added << " matches planned; " << progress.done << " of "
                               << progress.needed << " needed matches played";
@@ -128,6 +153,22 @@ bool ServeLeague::schedule() {
         std::lock_guard<std::mutex> hold(m_lock);
         m_newWork = true;
         m_lastDone = static_cast<std::size_t>(-1); // the current bots changed: new tables
+    }
+    m_wake.notify_all();
+    return true;
+}
+
+bool ServeLeague::reconfigure(const LeagueConfig& next) {
+    if (!scheduleWith(next)) {
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_config = std::make_shared<const LeagueConfig>(next);
+        m_newWork = true;
+        if (m_runner != nullptr) {
+            m_runner->finish();
+        }
     }
     m_wake.notify_all();
     return true;
@@ -148,11 +189,19 @@ void ServeLeague::play(unsigned concurrency) {
             std::lock_guard<std::mutex> hold(m_lock);
             m_newWork = false;
         }
-        LeagueRunner runner(*m_league, m_config);
+        // A pass plays under one configuration; an edit ends the pass and the next one starts
+        // with the new configuration.
+        const std::shared_ptr<const LeagueConfig> config = configNow();
+        LeagueRunner runner(*m_league, *config);
         runner.serverProgram = m_serverProgram;
         runner.clientProgram = m_clientProgram;
-        runner.run(concurrency);
+        {
+            std::lock_guard<std::mutex> hold(m_lock);
+            m_runner = &runner;
+        }
+        runner.run(concurrency != 0 ? concurrency : config->concurrency);
         std::unique_lock<std::mutex> hold(m_lock);
+        m_runner = nullptr;
         m_wake.wait_for(hold, idleWait, [this] { return m_newWork || m_stopping; });
     }
 }
@@ -246,7 +295,7 @@ bool ServeLeague::record(std::int64_t id, json& out, bool& found) {
     if (out.contains("map") && out["map"].is_object()) {
         out["map"]["file"] = name;
     }
-    hideFolders(out, m_config.folder);
+    hideFolders(out, configNow()->folder);
     return true;
 }
 
@@ -312,18 +361,21 @@ json ServeLeague::bot(const std::string& name) {
         }
         current["id"] = seat.matchId;
         current["map"] = mapNames[seat.mapId];
-        current["end"] = seat.end;
+        current["end"] = MatchRecord::endName(seat.end);
+        const std::string plain = plainReason(seat);
         current["seats"].push_back({{"seat", seat.seat},
                                     {"bot", names[seat.version]},
                                     {"score", seat.result.score},
                                     {"rank", seat.result.rank},
-                                    {"disqualified", seat.result.disqualified}});
+                                    {"disqualified", seat.result.disqualified},
+                                    {"plain", plain}});
         if (names[seat.version] == name) {
             mine = true;
             if (!seat.result.disqualified.empty() && disqualified.size() < maxBotMatches) {
                 disqualified.push_back({{"match", seat.matchId},
                                         {"seat", seat.seat},
-                                        {"reason", seat.result.disqualified}});
+                                        {"reason", seat.result.disqualified},
+                                        {"plain", plain}});
             }
         }
     });

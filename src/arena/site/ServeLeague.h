@@ -28,8 +28,13 @@ public:
     /// Opens the league's database; false with the reason.
     bool open(std::string& error);
     /// Schedules what the configuration and the teams' bots need, then plays on
-    /// `concurrency` slots and keeps the tables fresh until stopped.
+    /// `concurrency` slots (0: the configuration's) and keeps the tables fresh until stopped.
     void start(unsigned concurrency, std::string serverProgram, std::string clientProgram);
+    /// Plays on under `next` (an edited configuration of the same league and database): plans
+    /// what it needs, then the matches under way end and play goes on with it. When planning
+    /// fails (said in the log) the configuration in use stays and nothing changes: false.
+    /// Not to run beside schedule().
+    bool reconfigure(const LeagueConfig& next);
 
     /// Makes the latest built version of every team's bot a current bot of the league and plans
     /// its matches; play starts on them at once. False when the database fails.
@@ -47,14 +52,18 @@ public:
     /// False when the database fails; `found` is false when the match has no record yet.
     bool record(std::int64_t id, nlohmann::json& out, bool& found);
     League& league() { return *m_league; }
-    const LeagueConfig& config() const { return m_config; }
+    /// The configuration in use (a copy: an edit may replace it meanwhile).
+    LeagueConfig config() const;
 
     /// The name a team's bot plays under: "TEAM.BOT".
     static std::string botName(const std::string& team, const std::string& bot);
 
+    /// Computes the tables again when a match has ended or started since they were last
+    /// computed (the tables' thread calls it every half second once started).
+    void refresh();
+
 private:
     void play(unsigned concurrency);
-    void refresh();
     /// The bot's name of every version and the name of every map, by id.
     void namesById(std::map<std::int64_t, std::string>& bots,
                    std::map<std::int64_t, std::string>& maps);
@@ -62,7 +71,11 @@ private:
     /// The needed matches not yet played, running ones first, at most `maxQueue`.
     nlohmann::json queue();
 
-    LeagueConfig m_config;
+    std::shared_ptr<const LeagueConfig> configNow() const;
+    bool scheduleWith(const LeagueConfig& config);
+
+    /// Replaced whole by reconfigure(); read through configNow().
+    std::shared_ptr<const LeagueConfig> m_config;
     TeamStore& m_store;
     std::unique_ptr<League> m_league;
     /// A connection of its own for the list of waiting matches, which the facade does not give.
@@ -70,8 +83,10 @@ private:
     std::string m_serverProgram;
     std::string m_clientProgram;
 
-    std::mutex m_lock;
+    mutable std::mutex m_lock;
     std::condition_variable m_wake;
+    /// The runner playing now, if any, so that reconfigure() can end its pass.
+    class LeagueRunner* m_runner = nullptr;
     bool m_newWork = false;
     std::atomic<bool> m_stopping{false};
     std::shared_ptr<const std::string> m_tables;

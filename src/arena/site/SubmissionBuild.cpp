@@ -2,6 +2,7 @@
 
 #include "Submission.h"
 #include "Subprocess.h"
+#include "SyscallFilter.h"
 
 #include <cerrno>
 #include <chrono>
@@ -19,13 +20,16 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int stopGraceMs = 500;
 constexpr size_t readBytes = 65536;
+/// How often a build's wait for output looks whether it is cancelled.
+constexpr long long cancelCheckMs = 100;
 /// A folder handed to the jail holds an upload (a few thousand files at most) and what
 /// earlier builds of it left.
 constexpr size_t maxHandedEntries = 100000;
 
 /// Drains the build's output into the log until it ends or meets a limit; the reason it was
 /// stopped, or "" when it ended by itself.
-std::string drain(Subprocess& build, const SubmissionBuild::Limits& limits, std::string& log) {
+std::string drain(Subprocess& build, const SubmissionBuild::Limits& limits, std::string& log,
+                  const SubmissionBuild::OnOutput& onOutput, const std::atomic<bool>* cancel) {
     const auto deadline = Clock::now() + std::chrono::seconds(limits.seconds);
     char buffer[readBytes];
     // A build may close its output and run on: it is waited for up to the same deadline.
@@ -36,20 +40,28 @@ std::string drain(Subprocess& build, const SubmissionBuild::Limits& limits, std:
             return "the build ran longer than " + std::to_string(limits.seconds) +
                    " s and was stopped";
         }
+        if (cancel != nullptr && cancel->load()) {
+            return "the build was interrupted: the site is stopping";
+        }
         if (build.outputFd() < 0) {
             usleep(10000);
             continue;
         }
         pollfd waiting{build.outputFd(), POLLIN, 0};
-        if (poll(&waiting, 1, static_cast<int>(left)) <= 0) {
+        if (poll(&waiting, 1, static_cast<int>(std::min<long long>(left, cancelCheckMs))) <= 0) {
             continue;
         }
         const ssize_t n = read(build.outputFd(), buffer, sizeof buffer);
         if (n == 0) {
             build.closeOutput();
         } else if (n > 0) {
-            const size_t room = limits.outputBytes - log.size();
-            log.append(buffer, std::min(room, static_cast<size_t>(n)));
+            const size_t room =
+                limits.outputBytes > log.size() ? limits.outputBytes - log.size() : 0;
+            const size_t taken = std::min(room, static_cast<size_t>(n));
+            log.append(buffer, taken);
+            if (onOutput && taken > 0) {
+                onOutput(std::string_view(buffer, taken));
+            }
             if (static_cast<size_t>(n) > room) {
                 return "the build printed more than " + std::to_string(limits.outputBytes) +
                        " bytes and was stopped";
@@ -171,11 +183,17 @@ bool SubmissionBuild::confine(const std::string& folder, std::vector<std::string
                 folder + " (" + blocked + ")";
         return false;
     }
+    // The bots' own filter: a build is as untrusted as the bot it builds.
+    options.filterFd = SyscallFilter::open(error);
+    if (options.filterFd < 0) {
+        return false;
+    }
     Jail jail;
     jail.showWritable(folder);
     jail.setWorkDir(folder);
     jail.isolateNetwork();
     jail.setLimits(*m_jail);
+    jail.setFilterFd(options.filterFd);
     argv = jail.argv(argv);
     options.workDir.clear();
     options.cleanEnv = true;
@@ -214,6 +232,11 @@ std::string SubmissionBuild::explain(const std::string& folder, const std::strin
 }
 
 bool SubmissionBuild::run(const std::string& folder, std::string& log) const {
+    return run(folder, log, nullptr);
+}
+
+bool SubmissionBuild::run(const std::string& folder, std::string& log, const OnOutput& onOutput,
+                          const std::atomic<bool>* cancel) const {
     log.clear();
     if (!std::filesystem::exists(std::filesystem::path(folder) / Submission::buildFile)) {
         log = "no build script: nothing to build\n";
@@ -228,12 +251,20 @@ bool SubmissionBuild::run(const std::string& folder, std::string& log) const {
     std::string error;
     Subprocess::Options options;
     options.workDir = folder;
-    if ((m_jail && !confine(folder, argv, options, error)) || !build.start(argv, options, error)) {
+    const bool started =
+        (!m_jail || confine(folder, argv, options, error)) && build.start(argv, options, error);
+    if (options.filterFd >= 0) {
+        close(options.filterFd); // bwrap has its own copy, read as it makes the jail
+    }
+    if (!started) {
         log = "the build could not start: " + error + "\n";
         return false;
     }
     log = preamble();
-    const std::string stopped = drain(build, m_limits, log);
+    if (onOutput) {
+        onOutput(log);
+    }
+    const std::string stopped = drain(build, m_limits, log, onOutput, cancel);
     if (!stopped.empty()) {
         build.stop(stopGraceMs);
         log += "\n" + stopped + "\n" + explain(folder, log);

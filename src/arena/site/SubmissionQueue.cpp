@@ -17,6 +17,7 @@ SubmissionQueue::~SubmissionQueue() {
         std::lock_guard<std::mutex> hold(m_lock);
         m_stopping = true;
     }
+    m_cancel = true;
     m_wake.notify_all();
     if (m_thread.joinable()) {
         m_thread.join();
@@ -38,6 +39,40 @@ void SubmissionQueue::add(int64_t submissionId) {
         m_waiting.push_back(submissionId);
     }
     m_wake.notify_one();
+}
+
+std::optional<std::string> SubmissionQueue::liveLog(int64_t submissionId) const {
+    std::lock_guard<std::mutex> hold(m_liveLock);
+    if (submissionId == 0 || submissionId != m_liveId) {
+        return std::nullopt;
+    }
+    return m_liveLog;
+}
+
+bool SubmissionQueue::build(int64_t id, const std::string& folder, std::string& log) {
+    {
+        std::lock_guard<std::mutex> hold(m_liveLock);
+        m_liveId = id;
+        m_liveLog.clear();
+    }
+    const bool built = m_build.run(
+        folder, log,
+        [this](std::string_view piece) {
+            std::lock_guard<std::mutex> hold(m_liveLock);
+            m_liveLog.append(piece);
+        },
+        &m_cancel);
+    // The whole log, its last line included, is seen until the database has it.
+    std::lock_guard<std::mutex> hold(m_liveLock);
+    m_liveLog = log;
+    return built;
+}
+
+void SubmissionQueue::endLive() {
+    std::lock_guard<std::mutex> hold(m_liveLock);
+    m_liveId = 0;
+    m_liveLog.clear();
+    m_liveLog.shrink_to_fit();
 }
 
 bool SubmissionQueue::record(int64_t id, bool built, std::string log) {
@@ -78,9 +113,12 @@ void SubmissionQueue::work() {
             continue;
         }
         std::string log;
-        const bool built = m_build.run(row->folder, log);
-        if (!record(id, built, log)) {
-            return; // stopping: the build stays unfinished and runs again at the next start
+        const bool built = build(id, row->folder, log);
+        // A build the stop interrupted stays unfinished and runs again at the next start.
+        const bool recorded = !m_cancel && record(id, built, log);
+        endLive();
+        if (!recorded) {
+            return;
         }
         LOG(Arena::logger(), lumber::INFO) << "Submission " << id << " of team " << row->team
                                            << (built ? " built" : " failed to build");

@@ -1,7 +1,9 @@
 #include "LeaguePage.h"
 
 #include "LeagueStats.h"
+#include "LeagueTables.h"
 #include "MatchPage.h"
+#include "MatchRecord.h"
 #include "ReportPage.h"
 #include "Standings.h"
 #include "StandingsTable.h"
@@ -213,9 +215,10 @@ std::string disqualificationsSection(const json& matches) {
 std::string matchesSection(const json& matches) {
     std::vector<Row> rows;
     for (const json& m : matches) {
-        std::string end = m["end"] == "final" ? "finished"
-                                              : "did not finish (" + text(m["end"]) +
-                                                    "): " + text(m.value("reason", ""));
+        const bool final = MatchRecord::endNamed(text(m["end"])) == MatchEnd::Final;
+        std::string end =
+            final ? "finished"
+                  : "did not finish (" + text(m["end"]) + "): " + text(m.value("reason", ""));
         if (!m["same_as"].is_null()) {
             end += ", the same game as m" + text(m["same_as"]) + " (counted once)";
         }
@@ -248,8 +251,8 @@ std::string head() {
 std::string LeaguePage::build(const json& tables, const json& matches) {
     std::string page =
         head() + "<body class=\"report\">\n<header>\n<h1>League standings</h1>\n" +
-        "<p id=\"summary\">" + text(tables["matches"]) +
-        " matches counted; limit in force: " + escape(Standings::limitText(tables["limits"])) +
+        "<p id=\"summary\">" + text(tables["matches"]) + " matches counted; " +
+        escape(LeagueTables::limitSummary(tables)) +
         "</p>\n</header>\n<nav><a href=\"#standings\">Standings</a><a href=\"#maps\">Per map</a>"
         "<a href=\"#crosstable\">Crosstable</a><a href=\"#versions\">Versions</a>"
         "<a href=\"#disqualifications\">Disqualifications</a><a href=\"#matches\">Matches</a>"
@@ -297,5 +300,10 @@ bool LeaguePage::write(League& league, const std::string& outPath, std::string& 
         }
         m["page"] = (pages.filename() / name).generic_string();
     }
-    return MatchPage::writeAtomically(outPath, build(stats.tables(), matches), error);
+    json tables = stats.tables();
+    if (!LeagueTables::addLimits(league, tables)) {
+        error = league.error();
+        return false;
+    }
+    return MatchPage::writeAtomically(outPath, build(tables, matches), error);
 }

@@ -25,7 +25,7 @@ StandingsOrder orderOf(const std::vector<FinishedSeat>& seats) {
 StandingsGame gameOf(const std::vector<FinishedSeat>& seats, const std::string& scope) {
     StandingsGame game;
     game.scope = scope;
-    game.final = seats.front().end == "final";
+    game.final = seats.front().end == MatchEnd::Final;
     for (const FinishedSeat& f : seats) {
         StandingsSeat s;
         s.bot = key(f.version);
@@ -101,7 +101,7 @@ bool LeagueStats::duplicate(const std::vector<FinishedSeat>& seats) {
 }
 
 void LeagueStats::addMatch(const std::vector<FinishedSeat>& seats) {
-    const bool final = seats.front().end == "final";
+    const bool final = seats.front().end == MatchEnd::Final;
     if (final) {
         m_allOrders.push_back(orderOf(seats));
     }
@@ -122,7 +122,7 @@ void LeagueStats::addMatch(const std::vector<FinishedSeat>& seats) {
 }
 
 void LeagueStats::listMatch(const std::vector<FinishedSeat>& seats, const std::string& base) {
-    const bool final = seats.front().end == "final";
+    const bool final = seats.front().end == MatchEnd::Final;
     json list = json::array();
     for (const FinishedSeat& s : seats) {
         const BotVersion* v = version(s.version);
@@ -135,7 +135,7 @@ void LeagueStats::listMatch(const std::vector<FinishedSeat>& seats, const std::s
     }
     m_matchList.push_back({{"match", seats.front().matchId},
                            {"map", base},
-                           {"end", seats.front().end},
+                           {"end", MatchRecord::endName(seats.front().end)},
                            {"reason", ""},
                            {"same_as", nullptr},
                            {"seats", list}});

@@ -89,12 +89,48 @@ bool LeagueTables::compute(League& league, json& out) {
         return false;
     }
     out = stats.tables();
+    return addLimits(league, out);
+}
+
+bool LeagueTables::addLimits(League& league, json& out) {
+    std::vector<LeagueLimit> inForce;
+    std::vector<std::pair<LeagueLimit, size_t>> kept;
+    if (!league.limitsInForce(inForce) || !league.keptLimits(kept)) {
+        return false;
+    }
+    out["in_force"] = json::array();
+    for (const LeagueLimit& l : inForce) {
+        out["in_force"].push_back({{"time_ms", l.timeMs()}, {"depth", l.depth()}});
+    }
+    out["earlier_limits"] = json::array();
+    for (const auto& [limit, matches] : kept) {
+        out["earlier_limits"].push_back({{"time_ms", limit.timeMs()},
+                                         {"depth", limit.depth()},
+                                         {"text", limit.text()},
+                                         {"option", limit.option()},
+                                         {"matches", matches}});
+    }
+    out["earlier"] = league.view().has_value() && out["limits"] != out["in_force"];
     return true;
 }
 
+std::string LeagueTables::limitSummary(const json& t) {
+    if (t.value("earlier", false)) {
+        return "under the earlier limit " + Standings::limitText(t["limits"]) +
+               " (in force now: " + Standings::limitText(t["in_force"]) + ")";
+    }
+    return "limit in force: " + Standings::limitText(t["limits"]);
+}
+
 void LeagueTables::print(const json& t, std::ostream& os, size_t top) {
-    os << "Standings (" << t["matches"].get<int>()
-       << " matches; limit in force: " << Standings::limitText(t["limits"]) << ")\n";
+    os << "Standings (" << t["matches"].get<int>() << " matches; " << limitSummary(t) << ")\n";
+    if (!t.value("earlier", false) && t.contains("earlier_limits")) {
+        for (const json& l : t["earlier_limits"]) {
+            os << "Kept under the earlier limit " << l["text"].get<std::string>() << ": "
+               << l["matches"].get<size_t>() << " matches (--limit "
+               << l["option"].get<std::string>() << ")\n";
+        }
+    }
     StandingsTable::print(leagueRows(t["standings"]), os, top);
     if (top > 0) {
         return;

@@ -88,14 +88,12 @@ bool MatchPage::writeFile(const std::string& recordPath, const std::string& outP
         return false;
     }
     std::string text;
-    nlohmann::json document;
     MatchRecord record;
-    if (!BoundedFile::read(recordPath, RecordsFolder::MAX_RECORD_BYTES, text, error) ||
-        !BoundedFile::parseJson(text, document, error)) {
+    if (!BoundedFile::read(recordPath, RecordsFolder::MAX_RECORD_BYTES, text, error)) {
         error = recordPath + ": " + error;
         return false;
     }
-    if (!MatchRecord::fromJson(document, recordPath, record, error)) {
+    if (!MatchRecord::fromText(text, recordPath, record, error)) {
         return false;
     }
     return writeAtomically(outPath, build(record.toJson().dump()), error);

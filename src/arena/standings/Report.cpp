@@ -2,6 +2,7 @@
 
 #include "MatchRecord.h"
 #include "RecordsFolder.h"
+#include "ServerFacts.h"
 #include "Standings.h"
 #include "StandingsTable.h"
 
@@ -49,7 +50,9 @@ void countExtras(const MatchRecord& r, Tally& t) {
         if (seat.untimed) {
             ++e.untimed;
             t.warnings.push_back(r.id + ": seat " + std::to_string(seat.seat) + " (" + seat.bot +
-                                 ") announced group 255 and was not timed");
+                                 ") announced group " +
+                                 std::to_string(ServerFacts::UNTIMED_GROUP_ID) +
+                                 " and was not timed");
         }
         if (!r.result.final()) {
             e.silent += r.result.silentSeat == seat.seat ? 1 : 0;

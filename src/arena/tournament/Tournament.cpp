@@ -235,51 +235,32 @@ bool Tournament::prepare(const json& match, MatchSetup& setup, std::string& erro
     return true;
 }
 
-MatchOutcome Tournament::play(const json& match, unsigned basePort, json& record,
-                              std::string& error, const CoreSet& cores) const {
+MatchOutcome Tournament::play(const json& match, const MatchSlot& slot, MatchRecord& record,
+                              std::string& error) const {
     MatchSetup setup;
     if (!prepare(match, setup, error)) {
         return MatchOutcome::Interrupted;
     }
     setup.timeMs = static_cast<unsigned>(m_config.time * 1000.0);
     setup.depth = m_config.depth;
-    setup.basePort = basePort;
+    setup.basePort = slot.basePort;
     setup.seed = match["seed"];
     setup.matchTimeout = m_config.matchTimeout;
     setup.connectTimeout = m_config.connectTimeout;
     setup.botLogLimit = m_config.botLogLimit;
     setup.serverProgram = m_config.server.empty() ? serverProgram : m_config.server;
     setup.clientProgram = m_config.client.empty() ? clientProgram : m_config.client;
-    setup.cores = cores.cores();
-    setup.oversubscribed = oversubscribe || m_config.oversubscribe;
+    setup.cores = slot.cores.cores();
+    setup.oversubscribed = slot.oversubscribed;
     const MatchOutcome outcome = MatchRunner(setup).run(record);
     if (outcome == MatchOutcome::Recorded) {
-        record["round"] = match["round"];
-        record["index"] = match["index"];
-        MatchRecord typed;
-        if (!MatchRecord::fromJson(record, setup.id, typed, error) ||
-            !RecordsFolder(m_dir + "/matches").write(setup.id, typed, error)) {
+        record.round = match["round"].get<unsigned>();
+        record.index = match["index"].get<unsigned>();
+        if (!RecordsFolder(m_dir + "/matches").write(setup.id, record, error)) {
             return MatchOutcome::Interrupted;
         }
     }
     return outcome;
-}
-
-void Tournament::report(const json& record, size_t done, size_t total) const {
-    std::ostringstream line;
-    line << '[' << done << '/' << total << "] " << record["id"].get<std::string>() << ": ";
-    const json& result = record["result"];
-    if (result["end"] == "final") {
-        for (size_t s = 0; s < record["seats"].size(); ++s) {
-            line << (s ? ", " : "") << record["seats"][s]["bot"].get<std::string>() << ' '
-                 << (result["scores"][s].is_null()
-                         ? std::string("disqualified")
-                         : std::to_string(result["scores"][s].get<int>()));
-        }
-    } else {
-        line << result["end"].get<std::string>() << ": " << result["reason"].get<std::string>();
-    }
-    LOG(logger, lumber::INFO) << line.str();
 }
 
 bool Tournament::jailReady(std::string& error) const {
@@ -296,21 +277,14 @@ bool Tournament::run(unsigned concurrency, const std::string& resumeHint) {
     RecordsFolder(m_dir + "/matches").removeStaleTemporaries();
     const std::vector<json> todo = pending();
     const size_t total = m_plan["matches"].size();
-    const unsigned base = m_config.basePort;
-    const CoreSet& usable = CoreSet::usable();
-    concurrency = concurrency != 0 ? concurrency : static_cast<unsigned>(usable.size());
+    const bool shared = oversubscribe || m_config.oversubscribe;
     std::string error;
-    if (!usable.fits(concurrency, oversubscribe || m_config.oversubscribe, error)) {
+    if (!MatchSlots::settle(concurrency, shared, error) ||
+        (m_config.sandbox && !jailReady(error))) {
         LOG(logger, lumber::ERR) << error;
         return false;
     }
-    const unsigned slots = concurrency;
     concurrency = std::max(1u, std::min<unsigned>(concurrency, static_cast<unsigned>(todo.size())));
-    const unsigned stride = TournamentConfig::portStride(base, concurrency);
-    if (m_config.sandbox && !jailReady(error)) {
-        LOG(logger, lumber::ERR) << error;
-        return false;
-    }
     LOG(logger, lumber::INFO) << total - todo.size() << " of " << total
                               << " matches have records; playing " << todo.size() << ", "
                               << concurrency << " at once";
@@ -318,29 +292,22 @@ bool Tournament::run(unsigned concurrency, const std::string& resumeHint) {
     std::atomic<size_t> done{total - todo.size()};
     std::atomic<bool> failed{false};
     std::mutex print;
-    auto worker = [&](unsigned slot) {
+    MatchSlots::run(concurrency, m_config.basePort, shared, [&](const MatchSlot& slot) {
         for (size_t i = next++; i < todo.size() && !Arena::stopRequested(); i = next++) {
-            json record;
+            MatchRecord record;
             std::string error;
-            const MatchOutcome outcome = play(todo[i], base + slot * stride, record, error,
-                                              usable.slot(slot, std::min(slots, concurrency)));
+            const MatchOutcome outcome = play(todo[i], slot, record, error);
             std::lock_guard<std::mutex> lock(print);
             if (!error.empty()) {
                 LOG(logger, lumber::ERR) << error;
                 failed = true;
             }
             if (outcome == MatchOutcome::Recorded) {
-                report(record, ++done, total);
+                LOG(logger, lumber::INFO) << '[' << ++done << '/' << total << "] " << record.id
+                                          << ": " << record.summary();
             }
         }
-    };
-    std::vector<std::thread> threads;
-    for (unsigned slot = 0; slot < concurrency; ++slot) {
-        threads.emplace_back(worker, slot);
-    }
-    for (std::thread& t : threads) {
-        t.join();
-    }
+    });
     if (Arena::stopRequested()) {
         LOG(logger, lumber::WARN) << "Interrupted: " << pending().size() << " of " << total
                                   << " matches still to play. Resume with: " << resumeHint;

@@ -1,9 +1,9 @@
 #pragma once
 // A tournament on disk: its plan, one record per finished match, and running what is pending.
 
-#include "CoreSet.h"
 #include "FolderLock.h"
 #include "MatchRunner.h"
+#include "MatchSlots.h"
 #include "TournamentConfig.h"
 
 #include <nlohmann/json.hpp>
@@ -36,12 +36,12 @@ public:
     /// The planned match of that id, or null.
     nlohmann::json match(const std::string& id) const;
 
-    /// Plays one planned match with the server's ports from basePort and writes its record
-    /// (whole or not at all). Interrupted leaves no record; so does a match that cannot start
-    /// (its log folder blocked, its map unreadable or changed since the plan), with `error`.
-    /// Its server and bots run on `cores` (empty: the arena's).
-    MatchOutcome play(const nlohmann::json& match, unsigned basePort, nlohmann::json& record,
-                      std::string& error, const CoreSet& cores = CoreSet()) const;
+    /// Plays one planned match in `slot` (its ports and cores; no cores: the arena's) and
+    /// writes its record (whole or not at all). Interrupted leaves no record; so does a match
+    /// that cannot start (its log folder blocked, its map unreadable or changed since the
+    /// plan), with `error`.
+    MatchOutcome play(const nlohmann::json& match, const MatchSlot& slot, MatchRecord& record,
+                      std::string& error) const;
     /// Plays every pending match, up to `concurrency` at once (0: one per usable core), each
     /// slot with its own ports and cores. More than the usable cores is refused, with one line
     /// that names them, unless `oversubscribe` or the configuration's "oversubscribe". A match
@@ -61,7 +61,6 @@ private:
     bool prepare(const nlohmann::json& match, MatchSetup& setup, std::string& error) const;
     /// A bot of the configuration, with its limits and environment.
     BotCommand botOf(const TournamentConfig::Bot& bot) const;
-    void report(const nlohmann::json& record, size_t done, size_t total) const;
     /// Whether the bots can be jailed here and the jail's user can read what each needs.
     bool jailReady(std::string& error) const;
 

@@ -3,6 +3,7 @@
 #include "BoundedFile.h"
 #include "Map.h"
 #include "MapFile.h"
+#include "MatchSlots.h"
 #include "ServerFacts.h"
 
 #include <algorithm>
@@ -51,11 +52,6 @@ std::string idStem(const std::string& file) {
 }
 
 } // namespace
-
-unsigned TournamentConfig::portStride(unsigned base, unsigned concurrency) {
-    const unsigned room = base < TOP_PORT ? TOP_PORT - base : 0;
-    return std::max(1u, std::min(ServerFacts::PORT_SEARCH_WIDTH, room / std::max(1u, concurrency)));
-}
 
 bool TournamentConfig::load(const std::string& file, std::string& error) {
     json document;
@@ -174,8 +170,8 @@ void TournamentConfig::readRun(JsonFields& fields) {
     fields.whole("concurrency", 1u, MAX_CONCURRENCY, concurrency);
     fields.flag("oversubscribe", oversubscribe);
     fields.whole("seed", 0u, MAX_UNSIGNED, seed);
-    fields.whole("base_port", LOWEST_BASE_PORT, TOP_PORT - ServerFacts::PORT_SEARCH_WIDTH,
-                 basePort);
+    fields.whole("base_port", LOWEST_BASE_PORT,
+                 MatchSlots::TOP_PORT - ServerFacts::PORT_SEARCH_WIDTH, basePort);
     fields.number("match_timeout", 0, MAX_MATCH_TIMEOUT, matchTimeout);
     fields.number("connect_timeout", MIN_CONNECT_TIMEOUT, MAX_CONNECT_TIMEOUT, connectTimeout);
     fields.whole("bot_log_limit", uint64_t{1}, MAX_BOT_LOG_LIMIT, botLogLimit);

@@ -38,11 +38,6 @@ public:
     static constexpr size_t MAX_ENV_VARIABLES = 64;
     static constexpr unsigned DEFAULT_BASE_PORT = 20000;
     static constexpr unsigned LOWEST_BASE_PORT = 1024;
-    /// No server of a tournament searches ports above this one.
-    static constexpr unsigned TOP_PORT = 65000;
-    /// How far apart the base ports of `concurrency` servers started side by side from `base`
-    /// lie: each server's whole port search where the ports allow, at least 1.
-    static unsigned portStride(unsigned base, unsigned concurrency);
 
     TournamentConfig() = default;
     virtual ~TournamentConfig() = default;

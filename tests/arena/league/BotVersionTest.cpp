@@ -66,7 +66,7 @@ TEST(BotRepository, AFirstSchemaLeagueKeepsItsVersionsAndTakesContentVersions) {
     std::string error;
     std::unique_ptr<SqlDatabase> db = SqlDatabase::open(dir.path() + "/old.db", error);
     ASSERT_TRUE(db) << error;
-    // The tables of schema 1 that versions touch, with a seat referring to a version.
+    // The tables of schema 1 that later steps touch, with a seat referring to a version.
     for (const char* sql :
          {"CREATE TABLE schema_version (version INTEGER NOT NULL)",
           "INSERT INTO schema_version (version) VALUES (1)",
@@ -78,10 +78,17 @@ TEST(BotRepository, AFirstSchemaLeagueKeepsItsVersionsAndTakesContentVersions) {
           "(bot_id, command), UNIQUE (bot_id, version))",
           "CREATE TABLE seats (match_id BIGINT NOT NULL, seat INTEGER NOT NULL, version_id BIGINT "
           "NOT NULL REFERENCES bot_versions(id), PRIMARY KEY (match_id, seat))",
+          "CREATE TABLE matches (id INTEGER PRIMARY KEY AUTOINCREMENT, key TEXT NOT NULL, "
+          "time_ms INTEGER NOT NULL, depth INTEGER NOT NULL, needed INTEGER NOT NULL DEFAULT 1, "
+          "status TEXT NOT NULL DEFAULT 'pending')",
           "INSERT INTO bots (name, created) VALUES ('g', 1)",
           "INSERT INTO bot_versions (bot_id, version, command, dir, created) "
           "VALUES (1, 1, 'greedy', '/x', 1)",
-          "INSERT INTO seats (match_id, seat, version_id) VALUES (1, 1, 1)"}) {
+          "INSERT INTO seats (match_id, seat, version_id) VALUES (1, 1, 1)",
+          // Played under the limit in force, under an earlier one, and by an older version.
+          "INSERT INTO matches (key, time_ms, depth, needed, status) VALUES "
+          "('now', 0, 2, 1, 'done'), ('earlier limit', 0, 1, 0, 'done'), "
+          "('older version', 0, 2, 0, 'done')"}) {
         ASSERT_TRUE(db->exec(sql)) << sql << ": " << db->error();
     }
     ASSERT_TRUE(LeagueSchema::migrate(*db, error)) << error;
@@ -102,6 +109,11 @@ TEST(BotRepository, AFirstSchemaLeagueKeepsItsVersionsAndTakesContentVersions) {
                            "v.id = s.version_id WHERE v.command = 'greedy'",
                            {}, count, found));
     EXPECT_EQ(count, 1);
+    // A league whose limit changed before matches were kept apart keeps the earlier limit's.
+    std::string kept;
+    ASSERT_TRUE(db->query("SELECT key FROM matches WHERE kept = 1", {},
+                          [&](const SqlRow& row) { kept += row.text(0) + ";"; }));
+    EXPECT_EQ(kept, "earlier limit;");
 }
 
 TEST(League, ARenamedBotKeepsItsVersionsAndResults) {

@@ -1,6 +1,7 @@
 // Leagues on SQLite: tables against numbers worked out by hand, from imported records and from
 // a bot that never connects.
 
+#include "LeagueConfigChanges.h"
 #include "LeagueRunner.h"
 #include "MatchRecord.h"
 #include "PostgresDatabase.h"
@@ -311,4 +312,211 @@ TEST(LeagueRunner, ALockHeldPastTheBusyTimeOutIsWaitedOutWithoutLosingAResult) {
     SqliteDatabase::setBusyTimeout(60000);
     EXPECT_TRUE(ran);
     EXPECT_EQ(counts(config.database).done, 2);
+}
+
+TEST(LeagueLimit, ALimitIsReadAsTheConfigurationWritesIt) {
+    struct Case {
+        const char* text;
+        bool ok;
+        int timeMs;
+        int depth;
+    };
+    // Truncated to the millisecond as a configuration's "time" is: both name the same matches.
+    const std::vector<Case> cases{
+        {"time=0.5", true, 500, 0},
+        {"time=1.005", true, 1004, 0},
+        {"time=3600", true, 3600000, 0},
+        {"depth=1", true, 0, 1},
+        {"none", true, 0, 0},
+        {"time=0", false, 0, 0},
+        {"time=", false, 0, 0},
+        {"time=3601", false, 0, 0},
+        {"time=-1", false, 0, 0},
+        {"time=1e3", false, 0, 0},
+        {"depth=0", false, 0, 0},
+        {"depth=2x", false, 0, 0},
+        {"depth=1.5", false, 0, 0},
+        {"depth=99999999999", false, 0, 0},
+        {"1s", false, 0, 0},
+    };
+    for (const Case& c : cases) {
+        LeagueLimit limit;
+        std::string error;
+        ASSERT_EQ(LeagueLimit::parse(c.text, limit, error), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(limit, LeagueLimit(c.timeMs, c.depth)) << c.text;
+            EXPECT_EQ(limit.option(), c.text == std::string("time=1.005") ? "time=1.004" : c.text);
+        } else {
+            EXPECT_NE(error.find("a limit is time=SECONDS, depth=N or none"), std::string::npos);
+        }
+    }
+    EXPECT_EQ(LeagueLimit::changeLine({LeagueLimit(1000, 0)}, LeagueLimit(500, 0), true, 12, 0,
+                                      "arena league report /c"),
+              "The limit changed from 1 s per move to 0.5 s per move: a new sample of line-ups is "
+              "played under 0.5 s per move (12 matches planned so far); no match had been played "
+              "under 1 s per move");
+    EXPECT_EQ(LeagueLimit(500, 0).text(), "0.5 s per move");
+    EXPECT_EQ(LeagueLimit(0, 3).text(), "depth 3");
+}
+
+namespace {
+
+/// Runs "arena league WORDS..." to its end: its exit status, its output in `output`.
+int arenaLeague(const TempDir& dir, const std::vector<std::string>& words, std::string& output) {
+    ChildProcess arena;
+    std::vector<std::string> all{"league"};
+    all.insert(all.end(), words.begin(), words.end());
+    if (!startArena(arena, all, dir.path() + "/arena.out")) {
+        return -1;
+    }
+    const int status = arena.wait(LONG_WAIT);
+    output = arena.output();
+    return status;
+}
+
+/// The league's configuration with the limit `limit` ({"depth": N} or {"time": S}).
+void writeLimit(const TempDir& dir, const json& limit) {
+    writeLeague(dir, "",
+                {{{"name", "g"}, {"command", "greedy"}}, {{"name", "r"}, {"command", "random:3"}}},
+                {"a.map"});
+    json config = readJson(dir.path() + "/league.json");
+    config.erase("depth");
+    config.update(limit);
+    dir.write("league.json", config.dump());
+}
+
+} // namespace
+
+TEST(League, AChangedLimitWarnsOnceAndKeepsTheOldStandingsUnderTheirLimit) {
+    TempDir dir;
+    dir.write("a.map", TINY2);
+    const std::string report = "arena league report " + dir.path();
+    struct Step {
+        json limit;
+        /// The warning of the run that meets the new limit; "" for none.
+        std::string warning;
+    };
+    const std::vector<Step> steps{
+        {{{"depth", 1}}, ""},
+        {{{"depth", 2}},
+         "The limit changed from depth 1 to depth 2: every line-up of the current versions is "
+         "played again under depth 2 (2 matches); the standings under depth 1 (2 matches) are "
+         "kept apart, see them with: " +
+             report + " --limit depth=1"},
+        {{{"depth", 2}}, ""},
+        {{{"time", 0.5}},
+         "The limit changed from depth 2 to 0.5 s per move: every line-up of the current versions "
+         "is played again under 0.5 s per move (2 matches); the standings under depth 2 (2 "
+         "matches) are kept apart, see them with: " +
+             report + " --limit depth=2"},
+        // Back to the first limit: its matches are needed again, and nothing is played.
+        {{{"depth", 1}},
+         "The limit changed from 0.5 s per move to depth 1: the current versions have played "
+         "under depth 1 already; the standings under 0.5 s per move (2 matches) are kept apart, "
+         "see them with: " +
+             report + " --limit time=0.5"},
+    };
+    for (const Step& step : steps) {
+        writeLimit(dir, step.limit);
+        std::string output;
+        ASSERT_EQ(runLeague(dir, output), 0) << step.limit << "\n" << output;
+        if (step.warning.empty()) {
+            EXPECT_EQ(output.find("The limit changed"), std::string::npos) << output;
+        } else {
+            EXPECT_NE(output.find(step.warning + "\n"), std::string::npos) << output;
+        }
+    }
+    EXPECT_EQ(counts(dir.path() + "/league.db").done, 6);
+
+    // The report under each limit: the one in force, and each kept apart.
+    std::string output;
+    ASSERT_EQ(arenaLeague(dir, {"report", dir.path()}, output), 0) << output;
+    EXPECT_NE(output.find("Standings (2 matches; limit in force: depth 1)\n"
+                          "Kept under the earlier limit depth 2: 2 matches (--limit depth=2)\n"
+                          "Kept under the earlier limit 0.5 s per move: 2 matches (--limit "
+                          "time=0.5)\n"),
+              std::string::npos)
+        << output;
+    for (const std::string limit : {"depth=1", "depth=2", "time=0.5"}) {
+        ASSERT_EQ(arenaLeague(dir, {"report", dir.path(), "--limit", limit, "--json"}, output), 0)
+            << output;
+        const json t = json::parse(output.substr(output.find('{')));
+        EXPECT_EQ(t["matches"], 2) << limit;
+        EXPECT_EQ(t["earlier"], limit != "depth=1") << limit;
+        EXPECT_EQ(t["in_force"], json::parse(R"([{"time_ms": 0, "depth": 1}])")) << limit;
+        LeagueLimit wanted;
+        std::string error;
+        ASSERT_TRUE(LeagueLimit::parse(limit, wanted, error));
+        EXPECT_EQ(t["limits"], json({{{"time_ms", wanted.timeMs()}, {"depth", wanted.depth()}}}));
+        EXPECT_EQ((*row(t["standings"], "g"))["matches"], 2) << limit;
+        EXPECT_EQ((*row(t["standings"], "r"))["matches"], 2) << limit;
+    }
+    ASSERT_EQ(arenaLeague(dir, {"report", dir.path(), "--limit", "depth=2"}, output), 0);
+    EXPECT_NE(output.find(
+                  "Standings (2 matches; under the earlier limit depth 2 (in force now: depth 1))"),
+              std::string::npos)
+        << output;
+    ASSERT_EQ(arenaLeague(
+                  dir,
+                  {"report", dir.path(), "--limit", "depth=2", "--html", dir.path() + "/old.html"},
+                  output),
+              0);
+    EXPECT_NE(readText(dir.path() + "/old.html")
+                  .find("2 matches counted; under the earlier limit depth 2 (in force now: depth "
+                        "1)</p>"),
+              std::string::npos);
+
+    // A limit the league never had, or no limit at all, is refused with the ones it has.
+    ASSERT_NE(arenaLeague(dir, {"report", dir.path(), "--limit", "depth=7"}, output), 0);
+    EXPECT_NE(output.find("the league has no standings under depth 7; its limits: depth=1 (in "
+                          "force), depth=2 (2 matches), time=0.5 (2 matches)\n"),
+              std::string::npos)
+        << output;
+    ASSERT_NE(arenaLeague(dir, {"report", dir.path(), "--limit", "fast"}, output), 0);
+    EXPECT_NE(output.find("a limit is time=SECONDS, depth=N or none, not \"fast\"; its limits: "),
+              std::string::npos)
+        << output;
+}
+
+TEST(LeagueConfigChanges, AnEditIsSaidOneLinePerChange) {
+    TempDir dir;
+    dir.write("a.map", TINY2);
+    dir.write("b.map", TINY2B);
+    const json g = {{"name", "g"}, {"command", "greedy"}};
+    const json r = {{"name", "r"}, {"command", "random"}};
+    const auto load = [&](const json& bots, const json& maps, const json& extra) {
+        writeLeague(dir, "", bots, maps, extra);
+        LeagueConfig config;
+        std::string error;
+        EXPECT_TRUE(config.loadLeague(dir.path(), error)) << error;
+        return config;
+    };
+    const LeagueConfig before = load({g, r}, {"a.map"}, json::object());
+    struct Case {
+        json bots;
+        json maps;
+        json extra;
+        std::vector<std::string> lines;
+    };
+    const json gNew = {{"name", "g"}, {"command", "greedy:3"}, {"env", {{"X", "1"}}}};
+    const json rLimited = {{"name", "r"}, {"command", "random"}, {"limits", {{"memory_mb", 64}}}};
+    const std::vector<Case> cases{
+        {{g, r}, {"a.map"}, json::object(), {}},
+        {{gNew, rLimited, {{"name", "n"}, {"command", "random"}}},
+         {"b.map"},
+         {{"rounds", 2}, {"depth", 3}, {"openings", 4}},
+         {"bot g changed its command and env: a new version", "bot n added",
+          "bot r changed its limits", "map b added",
+          "map a removed: its matches leave the standings", "limit changed from depth 1 to depth 3",
+          "openings changed from (not set) to 4", "rounds changed from 1 to 2"}},
+        {{g},
+         {"a.map"},
+         {{"seed", 6}},
+         {"bot r removed: it leaves the standings, its matches stay in its history",
+          "seed changed from 5 to 6"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(LeagueConfigChanges::between(before, load(c.bots, c.maps, c.extra)), c.lines)
+            << c.bots;
+    }
 }

@@ -2,6 +2,7 @@
 // fault; files that are not records refused without reading them whole.
 
 #include "MatchRecord.h"
+#include "BoundedFile.h"
 #include "RecordsFolder.h"
 #include "arena/RecordFixtures.h"
 #include "support/TempDir.h"
@@ -182,6 +183,50 @@ TEST(MatchRecord, BytesThatAreNotUtf8AreReplacedAndSaidSo) {
     }
 }
 
+TEST(MatchRecord, ARecordBuiltInMemoryIsRepairedSummedUpAndBlamed) {
+    MatchRecord record;
+    std::string error;
+    ASSERT_TRUE(
+        MatchRecord::fromJson(makeRecord("r1", {"a\xFF", "b"}, {2, 1}), "r1", record, error))
+        << error;
+    EXPECT_TRUE(record.repairText());
+    EXPECT_EQ(record.seats[0].bot, "a\xEF\xBF\xBD");
+    EXPECT_EQ(record.warnings,
+              std::vector<std::string>{"bytes that are not UTF-8 were replaced by U+FFFD in "
+                                       "seats[0].bot, seats[0].command"});
+    EXPECT_FALSE(record.repairText());
+
+    const struct {
+        MatchEnd end;
+        std::optional<unsigned> silentSeat;
+        bool disqualified;
+        std::string summary;
+        bool nobodysFault;
+    } cases[] = {
+        {MatchEnd::Final, std::nullopt, false, "a\xEF\xBF\xBD 8, b 9", false},
+        {MatchEnd::Final, std::nullopt, true, "a\xEF\xBF\xBD disqualified, b 9", false},
+        {MatchEnd::Aborted, 2u, false, "aborted: why", false},
+        {MatchEnd::Aborted, std::nullopt, false, "aborted: why", true},
+        {MatchEnd::ServerFailed, std::nullopt, false, "server_failed: why", true},
+    };
+    for (const auto& c : cases) {
+        MatchRecord r = record;
+        r.result.end = c.end;
+        r.result.silentSeat = c.silentSeat;
+        r.result.reason = "why";
+        if (c.disqualified) {
+            r.result.scores[0].reset();
+        }
+        EXPECT_EQ(r.summary(), c.summary);
+        EXPECT_EQ(r.nobodysFault(), c.nobodysFault) << c.summary;
+    }
+    EXPECT_EQ(record.lineup(), "a\xEF\xBF\xBD, b");
+    for (const char* name : {"final", "aborted", "server_failed"}) {
+        EXPECT_STREQ(MatchRecord::endName(MatchRecord::endNamed(name).value()), name);
+    }
+    EXPECT_FALSE(MatchRecord::endNamed("Final"));
+}
+
 TEST(MatchRecord, WideTieLoadsAndWritesBackByteEqual) {
     std::vector<std::string> bots;
     for (int k = 0; k < 66; ++k) {
@@ -251,4 +296,118 @@ TEST(RecordsFolder, ListsRecordsOnlyAndReadsAMatchByItsId) {
     EXPECT_EQ(folder.removeStaleTemporaries(), 1u);
     EXPECT_FALSE(std::filesystem::exists(dir.path() + "/r3.json.tmp.12.0"));
     EXPECT_TRUE(std::filesystem::exists(dir.path() + "/r7.json.tmp.12.1"));
+}
+
+namespace {
+
+/// The text `text` read whole (the nesting-bounded parse, then fromJson): "" and the record
+/// written back when it is a record, else the fault.
+std::string readWhole(const std::string& text, std::string& written) {
+    json document;
+    std::string error;
+    if (!BoundedFile::parseJson(text, document, error)) {
+        return "r1.json: " + error;
+    }
+    MatchRecord record;
+    if (!MatchRecord::fromJson(document, "r1.json", record, error)) {
+        return error;
+    }
+    written = record.text();
+    return "";
+}
+
+/// The first `from` in `text` replaced by `to`.
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    const size_t at = text.find(from);
+    return at == std::string::npos ? "(not found: " + from + ")"
+                                   : text.replace(at, from.size(), to);
+}
+
+} // namespace
+
+TEST(MatchRecord, TextStreamedReadsAsItsWholeDocument) {
+    const std::string plain = makeRecord("r1", {"a", "b"}, {1, 2}).dump();
+    const auto with = [](const std::function<void(json&)>& change) {
+        json document = makeRecord("r1", {"a", "b"}, {1, 2});
+        change(document);
+        return document.dump();
+    };
+    const auto nested = [](int arrays) {
+        return std::string(static_cast<size_t>(arrays), '[') +
+               std::string(static_cast<size_t>(arrays), ']');
+    };
+    const struct {
+        const char* what;
+        std::string text;
+        std::string fault;
+    } cases[] = {
+        {"valid, moves before seats", plain, ""},
+        {"indented", makeRecord("r1", {"a", "b"}, {1, 2}).dump(1), ""},
+        {"no time taken, a time left", with([](json& r) { r["moves"][0].erase("time_ms"); }), ""},
+        {"a time taken, none left", with([](json& r) { r["moves"][0].erase("left_ms"); }),
+         "moves[0].left_ms: missing"},
+        {"phase null", with([](json& r) { r["moves"][1]["phase"] = nullptr; }), ""},
+        {"phase 7", with([](json& r) { r["moves"][1]["phase"] = 7; }),
+         "moves[1].phase: not a string"},
+        {"unknown members of any shape", with([](json& r) {
+             r["moves"][0]["note"] = {{"a", {1, -2, 3.5, nullptr, true}}};
+         }),
+         ""},
+        {"move of seat 3", with([](json& r) { r["moves"][0]["seat"] = 3; }),
+         "moves[0].seat: 3 is out of range 1..2"},
+        {"move of seat 0", with([](json& r) { r["moves"][1]["seat"] = 0; }),
+         "moves[1].seat: 0 is out of range 1..2"},
+        {"an earlier fault first", with([](json& r) {
+             r["moves"][0]["seat"] = 3;
+             r["id"] = 1;
+         }),
+         "id: not a string"},
+        {"seats faulty, moves read", with([](json& r) { r["seats"][0]["log"] = nullptr; }),
+         "seats[0].log: not a string"},
+        {"x past 16 bits", with([](json& r) { r["moves"][0]["x"] = 65536; }),
+         "moves[0].x: 65536 is out of range 0..65535"},
+        {"n negative", with([](json& r) { r["moves"][0]["n"] = -1; }),
+         "moves[0].n: -1 is out of range 0..4294967295"},
+        {"choice a fraction", with([](json& r) { r["moves"][0]["choice"] = 0.5; }),
+         "moves[0].choice: not an integer"},
+        {"no changes", with([](json& r) { r["moves"][1].erase("changes"); }),
+         "moves[1].changes: missing"},
+        {"a change of four", with([](json& r) { r["moves"][0]["changes"][0].push_back(1); }),
+         "moves[0].changes[0]: 4 items, more than 3"},
+        {"a long token", with([](json& r) { r["moves"][0]["changes"][0][2] = "12345"; }),
+         "moves[0].changes[0][2]: a text of 5 bytes, more than 4"},
+        {"too many changes", with([](json& r) {
+             r["moves"][0]["changes"] = json::array();
+             for (size_t i = 0; i <= MatchRecord::MAX_CHANGES; ++i) {
+                 r["moves"][0]["changes"].push_back({0, 0, "1"});
+             }
+         }),
+         "moves[0].changes: 2501 items, more than 2500"},
+        {"a move not an object", with([](json& r) { r["moves"][1] = {1}; }),
+         "moves[1]: not an object"},
+        {"moves not a list", with([](json& r) { r["moves"] = "none"; }), "moves: not an array"},
+        {"no moves", with([](json& r) { r.erase("moves"); }), "moves: missing"},
+        {"a member twice, the last kept", replaced(plain, "\"x\":1,", "\"x\":\"a\",\"x\":1,"), ""},
+        {"a member twice, the last faulty", replaced(plain, "\"x\":1,", "\"x\":1,\"x\":\"a\","),
+         "moves[0].x: not a number"},
+        {"moves twice, the last kept", replaced(plain, "\"moves\":", "\"moves\":7,\"moves\":"), ""},
+        {"64 deep in a move", replaced(plain, "\"n\":1,", "\"z\":" + nested(61) + ",\"n\":1,"), ""},
+        {"65 deep in a move", replaced(plain, "\"n\":1,", "\"z\":" + nested(62) + ",\"n\":1,"),
+         "nested more than 64 deep"},
+        {"a byte that is not UTF-8", replaced(plain, "\"build\"", "\"b\xFF\""),
+         "not valid JSON (truncated?)"},
+        {"text after the record", plain + " x", "not valid JSON (truncated?)"},
+        {"a list", "[" + plain + "]", "not a match record of the format \"reversi-match-1\""},
+    };
+    for (const auto& c : cases) {
+        std::string whole;
+        EXPECT_EQ(readWhole(c.text, whole), c.fault.empty() ? "" : "r1.json: " + c.fault) << c.what;
+        MatchRecord record;
+        std::string error;
+        const bool read = MatchRecord::fromText(c.text, "r1.json", record, error);
+        EXPECT_EQ(read ? "" : error, c.fault.empty() ? "" : "r1.json: " + c.fault) << c.what;
+        if (read) {
+            EXPECT_EQ(record.text(), whole) << c.what;
+        }
+    }
 }

@@ -9,6 +9,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import socket
 import sqlite3
 import subprocess
@@ -293,6 +294,42 @@ def form_of(archive, field="file", filename="bot.tar.gz"):
 
 
 class UploadTest(SiteCase):
+    # Long enough that a build waiting for the test is never cut short by its limit.
+    build_time = 60
+
+    def wait_log(self, ident, text):
+        """The submission's answer once its log holds `text`, still building."""
+        deadline = time.time() + 30
+        while time.time() < deadline:
+            body = self.site.request("GET", f"/api/submissions/{ident}", self.alpha)[2]
+            self.assertEqual(body["state"], "building", body["log"])
+            if text in body["log"]:
+                return body
+            time.sleep(0.05)
+        raise AssertionError(f"the log of submission {ident} never said {text!r}")
+
+    def test_a_build_log_is_seen_while_it_builds_and_a_stop_interrupts_the_build(self):
+        script = "echo first\nwhile [ ! -e go ]; do sleep 0.1; done\necho second\n"
+        ident = self.site.upload(self.alpha, tar_of({"run": "x", "build": script}), "live")[2]
+        ident = ident["id"]
+        early = self.wait_log(ident, "first\n")
+        self.assertEqual(build_output(early["log"]), "first\n")
+        [listed] = self.site.request("GET", "/api/submissions", self.alpha)[2]["submissions"]
+        self.assertEqual(listed["state"], "building")
+        # A stop ends the build under way at once; the next start builds it again.
+        started = time.time()
+        self.site.stop()
+        self.assertLess(time.time() - started, 20)
+        self.site = Site(self.folder, self.build_time)
+        self.assertEqual(build_output(self.wait_log(ident, "first\n")["log"]), "first\n")
+        [folder] = os.listdir(os.path.join(self.folder, "submissions", "alpha"))
+        with open(os.path.join(self.folder, "submissions", "alpha", folder, "go"), "w",
+                  encoding="utf-8"):
+            pass
+        done = self.site.wait_built(self.alpha, ident)
+        self.assertEqual(done["state"], "built", done["log"])
+        self.assertEqual(build_output(done["log"]), "first\nsecond\nbuild succeeded\n")
+
     def test_raw_and_form_uploads_are_taken_and_a_wrong_type_is_refused_by_name(self):
         archive = tar_of({"run": "true\n"})
         form_type, form = form_of(archive)
@@ -324,6 +361,17 @@ class UploadTest(SiteCase):
                 else:
                     done = self.site.wait_built(self.alpha, answer["id"])
                     self.assertEqual(done["state"], "built", done["log"])
+
+    def test_a_jailed_build_runs_under_the_bots_system_call_filter(self):
+        if JAIL_PROBLEM:
+            self.skipTest(JAIL_PROBLEM)
+        script = ("grep '^Seccomp:' /proc/self/status\n"
+                  "unshare --user true 2>/dev/null && echo made a namespace || echo refused\n"
+                  "unshare --mount true 2>/dev/null && echo made a namespace || echo refused\n")
+        ident = self.site.upload(self.alpha, tar_of({"run": "x", "build": script}))[2]["id"]
+        done = self.site.wait_built(self.alpha, ident)
+        self.assertEqual(build_output(done["log"]),
+                         "Seccomp:\t2\nrefused\nrefused\nbuild succeeded\n")
 
     def test_a_build_log_says_what_the_build_reaches_and_a_network_failure_says_so(self):
         script = "echo 'curl: (6) Could not resolve host: example.org' >&2; exit 6\n"
@@ -817,6 +865,83 @@ class LeagueSiteTest(SiteCase):
             self.assertEqual(again[key], tables[key], key)
         listing = self.site.request("GET", "/api/submissions", self.alpha)[2]["submissions"]
         self.assertEqual([(s["bot"], s["state"]) for s in listing], [("kit", "built")])
+
+
+class ReloadTest(SiteCase):
+    """Edits of league.json picked up by a running site, one line per change; a bad edit keeps
+    the configuration in use; SIGHUP reads the file again; Ctrl-C says how to resume."""
+
+    def said(self, text, start, seconds=60):
+        """Waits for a line of the site's output after line `start` that holds `text`."""
+        return wait_for(f"the site to say {text!r}", lambda: next(
+            (line for line in self.site.output[start:] if text in line), None), seconds)
+
+    def needed(self):
+        return self.site.request("GET", "/api/standings")[2]["progress"]["needed"]
+
+    def edit(self, **changes):
+        """Rewrites league.json, as last edited here, with keys changed (None removes one); the
+        line the site's output had reached."""
+        path = os.path.join(self.folder, "league.json")
+        if not hasattr(self, "config"):
+            with open(path, encoding="utf-8") as source:
+                self.config = json.load(source)
+        config = self.config
+        for key, value in changes.items():
+            config.pop(key, None)
+            if value is not None:
+                config[key] = value
+        start = len(self.site.output)
+        with open(path + ".new", "w", encoding="utf-8") as out:
+            json.dump(config, out)
+        os.replace(path + ".new", path)
+        return start
+
+    def test_edits_are_picked_up_said_and_a_bad_one_keeps_the_configuration(self):
+        wait_for("the first plan", lambda: self.needed() == 2)
+        bots = [{"name": "greedy", "command": "greedy"}, {"name": "random", "command": "random"},
+                {"name": "third", "command": "random:7"}]
+        start = self.edit(bots=bots, rounds=2)
+        self.said("league.json: bot third added", start)
+        self.said("league.json: rounds changed from 1 to 2", start)
+        wait_for("the new bot's matches", lambda: self.needed() == 12)
+
+        # A bad edit, of either kind, is said and changes nothing.
+        start = len(self.site.output)
+        with open(os.path.join(self.folder, "league.json"), "w", encoding="utf-8") as out:
+            out.write('{"bots": [')
+        self.said("arena serve keeps the configuration it had", start)
+        start = self.edit(bots=bots, rounds=2, database="other.db")
+        self.said("league.json: the database cannot change while arena serve runs (stop it and "
+                  "start it again to use the new one); arena serve keeps the configuration it "
+                  "had", start)
+        self.assertEqual(self.needed(), 12)
+
+        # SIGHUP reads the file again, and the site goes on.
+        start = self.edit(database=None)
+        self.said("league.json read again: nothing changed", start)
+        start = len(self.site.output)
+        self.site.process.send_signal(signal.SIGHUP)
+        self.said("league.json read again: nothing changed", start)
+
+        # The limit and the bots: what changed, and what the new limit means.
+        start = self.edit(time=0.4, bots=bots[:1] + bots[2:])
+        self.said("league.json: bot random removed: it leaves the standings, its matches stay "
+                  "in its history", start)
+        self.said("league.json: limit changed from 0.5 s per move to 0.4 s per move", start)
+        self.said("The limit changed from 0.5 s per move to 0.4 s per move: every line-up of the "
+                  "current versions is played again under 0.4 s per move (4 matches); ", start)
+        wait_for("the tables under the new limit", lambda: self.site.request(
+            "GET", "/api/standings")[2]["limits"] == [{"time_ms": 400, "depth": 0}])
+        self.assertIsNone(self.site.process.poll())
+
+        self.site.process.send_signal(signal.SIGINT)
+        self.assertEqual(self.site.process.wait(timeout=60), 0)
+        self.site.drain.join()
+        self.assertEqual(
+            re.sub(r"^\[ *\w+\] [\d:]+ ", "", self.site.output[-1]),
+            "Stopped; the matches under way were given back. Resume with: arena serve "
+            f"{self.folder} --listen 127.0.0.1:0 --build-time 2\n")
 
 
 if __name__ == "__main__":

@@ -111,7 +111,8 @@ class SiteBrowserTest:
         league["bots"][0]["command"] = "greedy"
         with open(os.path.join(self.folder, "league.json"), "w", encoding="utf-8") as config:
             json.dump(league, config)
-        self.site = serve_test.Site(self.folder)
+        # Builds may take long enough for a build waiting on the test to be watched.
+        self.site = serve_test.Site(self.folder, build_time=60)
         self.browser = Chromium(chromium, os.path.join(scratch, "profile"))
 
     def close(self):
@@ -250,6 +251,33 @@ class SiteBrowserTest:
                             10)
         assert self.browser.violations() == [], self.browser.violations()
         print(f"student view: {len(cells)} matches with map, seat and result, the seat's log")
+        return token
+
+    def check_build_log_live(self, token):
+        """A build that prints, waits and prints again: the team's page shows its first part
+        while it builds, then the whole log."""
+        script = "echo first part\nwhile [ ! -e go ]; do sleep 0.1; done\necho second part\n"
+        ident = self.site.upload(token, serve_test.tar_of({"run": "x", "build": script}),
+                                 "slow")[2]["id"]
+        button = (f"[...document.querySelectorAll('#submissions tr')].find((tr) => "
+                  f"tr.cells[0].textContent === '{ident}')?.querySelector('button')")
+        serve_test.wait_for("the upload listed", lambda: self.browser.evaluate(
+            f"!!{button}"), 30)
+        self.browser.evaluate(f"{button}.click()")
+        log = "document.getElementById('log').textContent"
+        shown = serve_test.wait_for("the first part shown while building", lambda: (
+            lambda text: "first part" in text and text)(self.browser.evaluate(log)), 30)
+        assert "second part" not in shown, shown
+        title = self.browser.evaluate("document.getElementById('log-title').textContent")
+        assert title.endswith("building)"), title
+        team = os.path.join(self.folder, "submissions", "tigers")
+        [folder] = [f for f in os.listdir(team) if f.startswith("slow-")]
+        with open(os.path.join(team, folder, "go"), "w", encoding="utf-8"):
+            pass
+        whole = serve_test.wait_for("the whole log shown", lambda: (
+            lambda text: "build succeeded" in text and text)(self.browser.evaluate(log)), 30)
+        assert whole.endswith("first part\nsecond part\nbuild succeeded\n"), whole
+        print("build log: its first part shown live, then the whole")
 
 
 def main():
@@ -274,7 +302,7 @@ def main():
             test.check_tables_match_the_api()
             test.check_markup_name_is_text()
             test.check_match_page_draws_seats_in_their_colours()
-            test.check_student_view()
+            test.check_build_log_live(test.check_student_view())
             test.check_every_page_obeys_the_policy()
         finally:
             test.close()

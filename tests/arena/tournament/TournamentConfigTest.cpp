@@ -292,16 +292,18 @@ TEST(TournamentFolder, RefusesEachBadShape) {
     ASSERT_TRUE(opened.open(out, error)) << error;
     ASSERT_TRUE(opened.claim("r1-tiny-1-1", error)) << error;
     dir.write("out/logs/r1-tiny-1-1", "in the way");
-    json record;
+    MatchRecord record;
+    MatchSlot slot;
+    slot.basePort = 20000;
     error.clear();
-    EXPECT_EQ(opened.play(plan["matches"][0], 20000, record, error), MatchOutcome::Interrupted);
+    EXPECT_EQ(opened.play(plan["matches"][0], slot, record, error), MatchOutcome::Interrupted);
     EXPECT_EQ(error, "match r1-tiny-1-1: cannot make its log folder " + out +
                          "/logs/r1-tiny-1-1: Not a directory");
 
     // The map replaced after planning by one with more seats.
     dir.write("tiny.map", TINY3);
     error.clear();
-    EXPECT_EQ(opened.play(plan["matches"][1], 20000, record, error), MatchOutcome::Interrupted);
+    EXPECT_EQ(opened.play(plan["matches"][1], slot, record, error), MatchOutcome::Interrupted);
     EXPECT_EQ(error, "match r1-tiny-1-2: the map " + config.maps[0] +
                          " has 3 seats, the plan 2 bots; the map changed after planning: plan "
                          "the tournament anew");
