@@ -45,7 +45,8 @@ function standingsRows(bots) {
     return bots.map((b, k) => [k + 1, text(b.name), fmt(b.elo, 1), `${fmt(b.elo_low, 1)} … ${fmt(b.elo_high, 1)}`,
         text(b.matches) + (b.unfinished ? ` (${text(b.unfinished)} unfinished)` : ""), fmt(b.points, 1),
         fmt(b.average_place, 2), `${text(b.wins)}/${text(b.draws)}/${text(b.losses)}`, text(b.timeouts),
-        `${fmt(b.average_time_ms, 0)} / ${fmt(b.max_time_ms, 0)}`, reasons(b.disqualified)]);
+        `${fmt(b.average_time_ms, 0)} / ${fmt(b.max_time_ms, 0)}`, fmt(b.average_cpu_ms, 0),
+        reasons(b.disqualified)]);
 }
 
 // Disqualifications by plain reason ("crashed 2, timed out 1"); the names are only keys.
@@ -190,7 +191,8 @@ function showReport(data) {
     $("summary").textContent = `${text(r.records)} matches in ${text(r.dir)}${ended ? ` (${ended})` : ""}` +
         (Array.isArray(r.limits) && r.limits.length ? `; limit: ${limitText(r.limits)}` : "");
     table($("standings"), ["", "bot", "Elo", "95 % interval", "matches", "points", "avg place", "W/D/L",
-                           "time-outs", "ms per move (avg / max)", "disqualified"], standingsRows(bots));
+                           "time-outs", "ms per move (avg / max)", "CPU ms per move",
+                           "disqualified"], standingsRows(bots));
     $("order").textContent = typeof r.order === "string" ? r.order : "";
     const plot = ratingsSvg(bots);
     $("ratings").setAttribute("viewBox", `0 0 ${plot.width || 1} ${plot.height || 1}`);

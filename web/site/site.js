@@ -238,6 +238,8 @@ function standingRows(rows) {
         el("td", { class: "num" }, r.draws),
         el("td", { class: "num" }, r.losses),
         el("td", { class: "num" }, fixed(r.average_place, 2)),
+        el("td", { class: "num" }, fixed(r.time_per_move_ms, 0)),
+        el("td", { class: "num" }, fixed(r.cpu_per_move_ms, 0)),
         el("td", {}, reasons(r.disqualified))));
 }
 

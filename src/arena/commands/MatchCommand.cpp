@@ -129,7 +129,7 @@ bool MatchCommand::parseViewAndJail(knob::ArgumentParser& parser) {
     std::string limit;
     knob::VariableArgument<std::string> limits("Set a limit of the jailed bots (memory_mb, "
                                                "processes, open_files, file_size_mb, cpu_s, "
-                                               "writable_mb)",
+                                               "writable_mb, pondering=0 or 1)",
                                                "limit", limit);
     limits.valuename("key=number");
     limits.many(true);

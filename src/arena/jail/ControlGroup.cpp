@@ -172,6 +172,9 @@ std::string ControlGroup::kind(std::string& why) {
                                ? std::string(ROOT) + "/" + controller + ownGroup(controller)
                                : v2Base());
             }
+            if (v2Base().empty()) {
+                sweepStale(std::string(ROOT) + "/freezer" + ownGroup("freezer"));
+            }
         }
         ControlGroup probe;
         if (!found.empty() && !probe.create(Limits{}, error)) {
@@ -233,6 +236,7 @@ bool ControlGroup::createV1(const Limits& limits, std::string& error) {
         }
         m_join.push_back(dir + "/cgroup.procs");
     }
+    createV1Freezer(name);
     const std::string& memory = m_dirs[0];
     const std::string& pids = m_dirs[1];
     const std::string& cpu = m_dirs[2];
@@ -257,6 +261,19 @@ bool ControlGroup::createV1(const Limits& limits, std::string& error) {
            writeFile(cpuset + "/cpuset.cpus", cores, error);
 }
 
+void ControlGroup::createV1Freezer(const std::string& name) {
+    // Without a freezer the bot is still held; only its pondering cannot be stopped.
+    std::error_code ec;
+    const std::string root = fs::canonical(std::string(ROOT) + "/freezer", ec).string();
+    const std::string dir = root + ownGroup("freezer") + "/" + name;
+    if (ec || mkdir(dir.c_str(), 0755) != 0) {
+        return;
+    }
+    m_freezerDir = dir;
+    m_freezer = dir + "/freezer.state";
+    m_join.push_back(dir + "/cgroup.procs");
+}
+
 bool ControlGroup::createV2(const Limits& limits, std::string& error) {
     const std::string dir =
         v2Base() + "/reversi-bot-" + std::to_string(getpid()) + "-" + std::to_string(groupsMade++);
@@ -264,6 +281,9 @@ bool ControlGroup::createV2(const Limits& limits, std::string& error) {
         return false;
     }
     m_join.push_back(dir + "/cgroup.procs");
+    if (fs::exists(dir + "/cgroup.freeze")) {
+        m_freezer = dir + "/cgroup.freeze";
+    }
     std::string ignored;
     writeFile(dir + "/memory.swap.max", "0", ignored);
     return (limits.memoryBytes == 0 ||
@@ -297,19 +317,56 @@ ControlGroup::Usage ControlGroup::usage() const {
     return use;
 }
 
-void ControlGroup::remove() {
-    for (auto dir = m_dirs.rbegin(); dir != m_dirs.rend(); ++dir) {
-        for (int attempt = 0; attempt < REMOVE_TRIES && rmdir(dir->c_str()) != 0; ++attempt) {
-            if (errno != EBUSY) {
-                break;
-            }
-            std::ifstream procs(*dir + "/cgroup.procs");
-            for (pid_t pid = 0; procs >> pid;) {
-                kill(pid, SIGKILL);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(REMOVE_PAUSE_MS));
+void ControlGroup::removeDir(const std::string& dir) {
+    for (int attempt = 0; attempt < REMOVE_TRIES && rmdir(dir.c_str()) != 0; ++attempt) {
+        if (errno != EBUSY) {
+            break;
         }
+        std::ifstream procs(dir + "/cgroup.procs");
+        for (pid_t pid = 0; procs >> pid;) {
+            kill(pid, SIGKILL);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(REMOVE_PAUSE_MS));
+    }
+}
+
+void ControlGroup::remove() {
+    // A frozen process takes no signal, not even SIGKILL, until it is thawed.
+    if (m_frozen) {
+        freeze(false);
+    }
+    for (auto dir = m_dirs.rbegin(); dir != m_dirs.rend(); ++dir) {
+        removeDir(*dir);
+    }
+    if (!m_freezerDir.empty()) {
+        removeDir(m_freezerDir);
     }
     m_dirs.clear();
     m_join.clear();
+    m_freezer.clear();
+    m_freezerDir.clear();
+}
+
+bool ControlGroup::freeze(bool frozen) {
+    if (m_freezer.empty()) {
+        return false;
+    }
+    const char* state = m_v2 ? (frozen ? "1" : "0") : (frozen ? "FROZEN" : "THAWED");
+    std::string error;
+    if (!writeFile(m_freezer, state, error)) {
+        return false;
+    }
+    m_frozen = frozen;
+    return true;
+}
+
+uint64_t ControlGroup::cpuUs() const {
+    if (m_dirs.empty()) {
+        return 0;
+    }
+    if (m_v2) {
+        return keyed(m_dirs[0] + "/cpu.stat", "usage_usec");
+    }
+    const std::string& cpuacct = m_dirs.size() == 5 ? m_dirs[3] : m_dirs[2];
+    return number(cpuacct + "/cpuacct.usage") / 1000;
 }

@@ -59,6 +59,19 @@ bool readWhole(const json& value, uint64_t& out) {
     return true;
 }
 
+/// A boolean, or 1 and 0 as `--limit pondering=0` gives them.
+bool readPondering(const json& value, bool& out) {
+    if (value.is_boolean()) {
+        out = value.get<bool>();
+        return true;
+    }
+    if (value.is_number_unsigned() && value.get<uint64_t>() <= 1) {
+        out = value.get<uint64_t>() == 1;
+        return true;
+    }
+    return false;
+}
+
 } // namespace
 
 json JailLimits::toJson() const {
@@ -67,7 +80,8 @@ json JailLimits::toJson() const {
             {"open_files", openFiles},
             {"file_size_mb", fileSizeBytes / MIB},
             {"cpu_s", cpuSeconds},
-            {"writable_mb", writableBytes / MIB}};
+            {"writable_mb", writableBytes / MIB},
+            {"pondering", pondering}};
 }
 
 bool JailLimits::update(const json& given, std::string& error) {
@@ -88,12 +102,20 @@ bool JailLimits::update(const json& given, std::string& error) {
                 {"cpu_s", MAX_CPU_S, nullptr, &cpuSeconds, 1},
                 {"writable_mb", MAX_WRITABLE_MB, &writableBytes, nullptr, MIB}};
     for (const auto& [key, value] : given.items()) {
+        if (key == "pondering") {
+            if (!readPondering(value, pondering)) {
+                error = "limit \"pondering\" must be true or false (or 1 or 0), not " +
+                        value.dump(-1, ' ', false, json::error_handler_t::replace).substr(0, 40);
+                return false;
+            }
+            continue;
+        }
         const auto* known = std::find_if(std::begin(keys), std::end(keys),
                                          [&key = key](const auto& k) { return key == k.key; });
         if (known == std::end(keys)) {
             error = "unknown limit \"" + key +
                     "\" (known: memory_mb, processes, open_files, file_size_mb, cpu_s, "
-                    "writable_mb)";
+                    "writable_mb, pondering)";
             return false;
         }
         uint64_t n = 0;

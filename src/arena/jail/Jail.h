@@ -16,6 +16,9 @@ struct JailLimits {
     unsigned cpuSeconds = 3600;
     /// Size of the private writable folder.
     uint64_t writableBytes = uint64_t{64} << 20;
+    /// Whether the bot may think while another seat is to move; when not, its control group
+    /// is frozen then (see ControlGroup::freeze).
+    bool pondering = true;
 
     /// The largest value each key takes, every one below 2^32 so that no value wraps on its
     /// way to the kernel: 1 TiB of memory, file or writable folder, the kernel's most processes
@@ -29,8 +32,9 @@ struct JailLimits {
 
     nlohmann::json toJson() const;
     /// Overrides the limits that `given` names ("memory_mb", "processes", "open_files",
-    /// "file_size_mb", "cpu_s", "writable_mb"); false, with the reason, on an unknown key or a
-    /// value that is not a whole number from 0 to the key's maximum.
+    /// "file_size_mb", "cpu_s", "writable_mb", and "pondering", true or false, or 1 or 0);
+    /// false, with the reason, on an unknown key or a value that is not a whole number from 0
+    /// to the key's maximum.
     bool update(const nlohmann::json& given, std::string& error);
 };
 

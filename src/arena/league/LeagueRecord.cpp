@@ -20,6 +20,8 @@ void readSeats(const MatchRecord& r, LeagueRecord& out) {
         }
         seat.rank =
             r.result.final() && s < r.result.ranks.size() ? static_cast<int>(r.result.ranks[s]) : 0;
+        // Checked by the record's reader: at most the largest signed 64-bit number.
+        seat.cpuMs = r.seats[s].cpuMs ? static_cast<std::int64_t>(*r.seats[s].cpuMs) : -1;
         out.result.seats.push_back(seat);
     }
 }

@@ -78,6 +78,10 @@ const std::vector<std::vector<std::string>>& migrations() {
             "FROM matches n WHERE n.needed = 1 AND n.time_ms = matches.time_ms AND "
             "n.depth = matches.depth)",
         },
+        // 5: a seat's CPU time, null where its record does not give it.
+        {
+            "ALTER TABLE seats ADD COLUMN cpu_ms BIGINT",
+        },
     };
     return steps;
 }

@@ -167,12 +167,16 @@ bool MatchRepository::storeSeats(std::int64_t id, const MatchResult& result) {
         } else {
             values.emplace_back(r.disqualified);
         }
-        for (const std::int64_t v : {std::int64_t{r.moves}, r.timeMsSum, std::int64_t{r.timeMsMax},
-                                     id, static_cast<std::int64_t>(s + 1)}) {
+        for (const std::int64_t v :
+             {std::int64_t{r.moves}, r.timeMsSum, std::int64_t{r.timeMsMax}}) {
             values.emplace_back(v);
         }
+        values.push_back(nullable(r.cpuMs >= 0, r.cpuMs));
+        values.emplace_back(id);
+        values.emplace_back(static_cast<std::int64_t>(s + 1));
         if (!m_db.exec("UPDATE seats SET score = ?, rank = ?, disqualified = ?, moves = ?, "
-                       "time_ms_sum = ?, time_ms_max = ? WHERE match_id = ? AND seat = ?",
+                       "time_ms_sum = ?, time_ms_max = ?, cpu_ms = ? WHERE match_id = ? AND "
+                       "seat = ?",
                        values)) {
             return false;
         }
@@ -271,7 +275,7 @@ bool MatchRepository::finished(const std::function<void(const FinishedSeat&)>& e
         "SELECT m.id, m.map_id, m.end_kind, m.moves_digest, s.seat, s.version_id, s.score, "
         "s.rank, s.disqualified, s.moves, s.time_ms_sum, s.time_ms_max, CASE WHEN " +
             count +
-            " THEN 1 ELSE 0 END FROM matches m "
+            " THEN 1 ELSE 0 END, s.cpu_ms FROM matches m "
             "JOIN seats s ON s.match_id = m.id WHERE m.status = 'done' ORDER BY m.id, s.seat",
         values, [&](const SqlRow& row) {
             FinishedSeat f;
@@ -289,6 +293,7 @@ bool MatchRepository::finished(const std::function<void(const FinishedSeat&)>& e
             f.result.timeMsSum = row.integer(10);
             f.result.timeMsMax = static_cast<int>(row.integer(11));
             f.needed = row.integer(12) != 0;
+            f.result.cpuMs = row.isNull(13) ? -1 : row.integer(13);
             each(f);
         });
 }
@@ -319,7 +324,7 @@ bool MatchRepository::reopenUnplayed(std::int64_t& reopened) {
            m_db.scalar("SELECT COUNT(*) FROM " + unplayed + " u", {}, reopened, found) &&
            m_db.exec("DELETE FROM records WHERE match_id IN " + unplayed) &&
            m_db.exec("UPDATE seats SET score = NULL, rank = NULL, disqualified = NULL, moves = 0, "
-                     "time_ms_sum = 0, time_ms_max = 0 WHERE match_id IN " +
+                     "time_ms_sum = 0, time_ms_max = 0, cpu_ms = NULL WHERE match_id IN " +
                      unplayed) &&
            m_db.exec("UPDATE matches SET status = 'pending', attempts = 0, claimed_by = NULL, "
                      "claimed_until = NULL, finished = NULL, end_kind = NULL, reason = NULL, "

@@ -66,6 +66,8 @@ struct SeatResult {
     int moves = 0;
     std::int64_t timeMsSum = 0;
     int timeMsMax = 0;
+    /// The bot's CPU time in the match, -1 when the record does not give it.
+    std::int64_t cpuMs = -1;
 };
 
 /// A finished match: how it ended and its record document.

@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <poll.h>
 #include <sstream>
 #include <sys/socket.h>
@@ -42,6 +43,8 @@ struct MatchRunner::Channel {
     /// The bot's control group while it runs, and what it used once it ended.
     std::unique_ptr<ControlGroup> group;
     ControlGroup::Usage use;
+    /// Whether the bot could think on others' turns, as the record says it.
+    std::string pondering;
     std::ofstream log;
     size_t limit = 0; // 0: keep everything
     size_t written = 0;
@@ -95,6 +98,52 @@ const LimitText LIMIT_TEXTS[] = {
     {"Too many open files", "too many open files"},
     {"File too large", "exceeded its file size limit"},
 };
+
+/// Processes of a tree whose CPU time is summed, at most: far more than a bot's default
+/// process limit.
+constexpr unsigned MAX_TREE_PROCESSES = 1024;
+
+/// The CPU time of one process (its threads, and the children it waited for) in clock ticks;
+/// its children's pids are added to `children`.
+uint64_t processTicks(pid_t pid, std::vector<pid_t>& children) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    // The name in parentheses may hold anything; the numbers follow its last ')'.
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos) {
+        return 0;
+    }
+    std::istringstream fields(line.substr(close + 1));
+    std::string field;
+    uint64_t ticks = 0;
+    // After the name: state, 10 numbers, then utime, stime, cutime and cstime.
+    for (int n = 0; n < 15 && fields >> field; ++n) {
+        ticks += n >= 11 ? std::strtoull(field.c_str(), nullptr, 10) : 0;
+    }
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(tasks, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::ifstream list(it->path() / "children");
+        for (pid_t child = 0; children.size() < MAX_TREE_PROCESSES && list >> child;) {
+            children.push_back(child);
+        }
+    }
+    return ticks;
+}
+
+/// The CPU time of a process and every process below it, in microseconds, for a bot that no
+/// control group counts; bounded by MAX_TREE_PROCESSES.
+uint64_t treeCpuUs(pid_t root) {
+    static const long TICK = sysconf(_SC_CLK_TCK);
+    std::vector<pid_t> tree{root};
+    uint64_t ticks = 0;
+    for (size_t i = 0; i < tree.size() && i < MAX_TREE_PROCESSES; ++i) {
+        ticks += processTicks(tree[i], tree);
+    }
+    return TICK > 0 ? ticks * 1000000 / static_cast<uint64_t>(TICK) : 0;
+}
 
 /// Reads what the pipe holds now; feeds whole lines to `onLine` when given.
 void drain(MatchRunner::Channel& c, ServerLog* parser) {
@@ -280,6 +329,7 @@ void MatchRunner::prepare(MatchRecord& record) {
     for (unsigned k = 0; k < m_players; ++k) {
         m_seats.push_back(std::make_unique<Channel>());
     }
+    m_turns = TurnWatch(m_players);
     std::string error;
     if (m_setup.sandbox && !m_network.open(error)) {
         m_end = MatchEnd::ServerFailed;
@@ -335,6 +385,7 @@ bool MatchRunner::watchOnce() {
         return false;
     }
     drain(*m_server, &m_log);
+    followTurn();
     std::vector<Channel*> channels{m_server.get()};
     for (auto& s : m_seats) {
         drain(*s, nullptr);
@@ -453,6 +504,7 @@ bool MatchRunner::admitNextBot(Clock::time_point now) {
         abort(k, seatName(k) + ": " + error);
     }
     seat.started = true;
+    followSeat(k);
     return true;
 }
 
@@ -553,6 +605,7 @@ void MatchRunner::releaseJail(unsigned k) {
     (void)!send(seat.release, &go, 1, MSG_NOSIGNAL);
     seat.closeRelease();
     seat.started = true;
+    followSeat(k);
 }
 
 std::vector<std::string> MatchRunner::botLine(unsigned k, Subprocess::Options& options,
@@ -680,6 +733,7 @@ std::string MatchRunner::limitMet(unsigned k) const {
 }
 
 void MatchRunner::endProcesses() {
+    m_turns.finish();
     // Let the bots end by themselves after a played match, then end whatever is left.
     const auto grace = Clock::now() + std::chrono::milliseconds(BOT_GRACE_MS);
     while (!m_interrupted && m_end == MatchEnd::Final && Clock::now() < grace &&
@@ -726,6 +780,55 @@ void MatchRunner::writeUse(unsigned k, RecordSeat& seat) const {
     seat.maxRssMb = std::round(static_cast<double>(peakKb) / 102.4) / 10;
 }
 
+void MatchRunner::followSeat(unsigned k) {
+    Channel& seat = *m_seats[k - 1];
+    if (!seat.process || seat.process->pid() <= 0) {
+        return;
+    }
+    TurnWatch::Seat hooks;
+    ControlGroup* group = seat.group.get();
+    const pid_t pid = seat.process->pid();
+    if (group != nullptr) {
+        hooks.cpuUs = [group] { return group->cpuUs(); };
+    } else {
+        hooks.cpuUs = [pid] { return treeCpuUs(pid); };
+    }
+    seat.pondering = "allowed";
+    if (!m_setup.bots[k - 1].limits().pondering) {
+        if (group != nullptr && group->canFreeze()) {
+            hooks.freeze = [group](bool frozen) { group->freeze(frozen); };
+            seat.pondering = "frozen";
+        } else {
+            seat.pondering = "not held";
+            static std::once_flag once;
+            std::call_once(once, [] {
+                LOG(Arena::logger(), lumber::WARN)
+                    << "bots that may not ponder think on other seats' turns all the same: "
+                       "only a jailed bot's control group with a freezer can be frozen "
+                       "(the record says \"pondering\": \"not held\")";
+            });
+        }
+    }
+    m_turns.attach(k, std::move(hooks));
+}
+
+void MatchRunner::followTurn() {
+    if (m_log.finalReached()) {
+        m_turns.finish();
+    } else {
+        m_turns.moverIs(m_log.awaitingMove());
+    }
+}
+
+void MatchRunner::writeWaiting(unsigned k, RecordSeat& seat) const {
+    const Channel& c = *m_seats[k - 1];
+    if (!c.started || c.pondering.empty()) {
+        return;
+    }
+    seat.cpuWaitMs = m_turns.waitingMs(k);
+    seat.pondering = c.pondering;
+}
+
 void MatchRunner::writeSeats(MatchRecord& record) const {
     record.seats.clear();
     for (unsigned k = 1; k <= m_players; ++k) {
@@ -755,6 +858,7 @@ void MatchRunner::writeSeats(MatchRecord& record) const {
             seat.logDroppedBytes = c.dropped;
         }
         writeUse(k, seat);
+        writeWaiting(k, seat);
         // How it was run; only for a bot that was started.
         if (c.started && c.how.is_object()) {
             seat.run = c.how;

@@ -9,6 +9,7 @@
 #include "SeatProof.h"
 #include "ServerLog.h"
 #include "Subprocess.h"
+#include "TurnWatch.h"
 
 #include <atomic>
 #include <chrono>
@@ -100,6 +101,12 @@ private:
     /// Seat k's CPU time and peak memory.
     void writeUse(unsigned k, RecordSeat& seat) const;
     void endProcesses();
+    /// Starts following seat k's bot for its CPU while waiting and its pondering.
+    void followSeat(unsigned k);
+    /// Tells the turn watch whom the server's log says is to move now.
+    void followTurn();
+    /// Seat k's CPU while waiting and pondering.
+    void writeWaiting(unsigned k, RecordSeat& seat) const;
     void writeSeats(MatchRecord& record) const;
     void writeEvents(MatchRecord& record);
     /// A logged move as the record keeps it, played on the replay.
@@ -143,4 +150,5 @@ private:
     bool m_consistent = false;
     MatchNetwork m_network;
     SeatProof m_proof;
+    TurnWatch m_turns;
 };

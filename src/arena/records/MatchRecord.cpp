@@ -225,6 +225,22 @@ RecordLimits readLimits(const Field& f) {
     return limits;
 }
 
+void readWaiting(const Field& f, RecordSeat& seat) {
+    const Field wait = f.at("cpu_wait_ms", true);
+    if (wait.present()) {
+        seat.cpuWaitMs =
+            static_cast<uint64_t>(wait.integer(0, std::numeric_limits<int64_t>::max()));
+    }
+    const Field pondering = f.at("pondering", true);
+    if (pondering.present()) {
+        seat.pondering = pondering.text();
+        if (*seat.pondering != "allowed" && *seat.pondering != "frozen" &&
+            *seat.pondering != "not held") {
+            pondering.fail("not \"allowed\", \"frozen\" or \"not held\"");
+        }
+    }
+}
+
 void readUse(const Field& f, RecordSeat& seat) {
     const Field cpu = f.at("cpu_ms", true);
     if (cpu.present()) {
@@ -234,6 +250,7 @@ void readUse(const Field& f, RecordSeat& seat) {
     if (rss.present()) {
         seat.maxRssMb = rss.real(0, MAX_RSS_MB);
     }
+    readWaiting(f, seat);
 }
 
 RecordSeat readSeat(const Field& f, unsigned k) {
@@ -514,6 +531,12 @@ json seatJson(const RecordSeat& s) {
     }
     if (s.maxRssMb) {
         seat["max_rss_mb"] = *s.maxRssMb;
+    }
+    if (s.cpuWaitMs) {
+        seat["cpu_wait_ms"] = *s.cpuWaitMs;
+    }
+    if (s.pondering) {
+        seat["pondering"] = *s.pondering;
     }
     return seat;
 }

@@ -43,6 +43,11 @@ struct RecordSeat {
     /// The bot's whole CPU time and peak memory; none when it never ran or in older records.
     std::optional<uint64_t> cpuMs;
     std::optional<double> maxRssMb;
+    /// The part of cpuMs spent while another seat was to move; none in older records.
+    std::optional<uint64_t> cpuWaitMs;
+    /// Whether the bot could think on others' turns: "allowed", "frozen" (its group was frozen
+    /// then) or "not held" (asked to be frozen, but no group could be); none in older records.
+    std::optional<std::string> pondering;
 };
 
 /// A cell whose shown content a move changed, and its new map character.

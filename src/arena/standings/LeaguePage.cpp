@@ -85,6 +85,12 @@ std::string matchLink(const json& match) {
     return page.empty() ? label : "<a href=\"" + escape(page) + "\">" + label + "</a>";
 }
 
+/// A bot's CPU time per move, "-" where no record of its matches gave its CPU time.
+std::string cpuCell(const json& row) {
+    const json cpu = row.value("cpu_per_move_ms", json());
+    return cpu.is_number() ? fixed(cpu, 0) : "-";
+}
+
 std::string standingsTable(const std::string& id, const json& rows) {
     std::vector<Row> out;
     for (const json& r : rows) {
@@ -98,11 +104,11 @@ std::string standingsTable(const std::string& id, const json& rows) {
                        r["time_per_move_ms"].is_null()
                            ? "-"
                            : fixed(r["time_per_move_ms"], 0) + " / " + fixed(r["time_max_ms"], 0),
-                       escape(Standings::reasonsCell(r["disqualified"]))});
+                       cpuCell(r), escape(Standings::reasonsCell(r["disqualified"]))});
     }
     return table(id,
                  {"#", "<bot", "version", "Elo", "95 % interval", "matches", "points", "avg place",
-                  "W/D/L", "ms per move (avg / max)", "<disqualified"},
+                  "W/D/L", "ms per move (avg / max)", "CPU ms per move", "<disqualified"},
                  out);
 }
 

@@ -34,6 +34,10 @@ StandingsGame gameOf(const std::vector<FinishedSeat>& seats, const std::string& 
         s.moves = static_cast<unsigned>(std::max(0, f.result.moves));
         s.timeMsSum = static_cast<std::uint64_t>(std::max<std::int64_t>(0, f.result.timeMsSum));
         s.timeMsMax = static_cast<unsigned>(std::max(0, f.result.timeMsMax));
+        if (f.result.cpuMs >= 0) {
+            s.cpuMs = static_cast<std::uint64_t>(f.result.cpuMs);
+            s.cpuMoves = s.moves;
+        }
         game.seats.push_back(s);
     }
     return game;
@@ -160,6 +164,7 @@ json LeagueStats::row(const BotVersion& v, const StandingsTally& t) const {
                 {"average_place", t.averagePlace()},
                 {"time_per_move_ms", t.averageTimeMs()},
                 {"time_max_ms", t.timeMsMax},
+                {"cpu_per_move_ms", t.averageCpuMs()},
                 {"rated", false}};
     for (const char* k : {"elo", "elo_low", "elo_high"}) {
         row[k] = nullptr;

@@ -16,7 +16,7 @@ json leagueRows(const json& rows) {
     json out = json::array();
     for (const json& b : rows) {
         json row = StandingsTable::row(b["bot"].get<std::string>() + " v" + b["version"].dump(), b,
-                                       "time_per_move_ms", "time_max_ms");
+                                       "time_per_move_ms", "time_max_ms", "cpu_per_move_ms");
         row["unplayed"] = b["matches"] == 0;
         out.push_back(row);
     }

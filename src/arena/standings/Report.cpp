@@ -65,6 +65,20 @@ void countExtras(const MatchRecord& r, Tally& t) {
     }
 }
 
+/// Each seat's CPU time and moves, where the record gives its CPU time.
+void countCpu(const MatchRecord& r, StandingsGame& game) {
+    for (const RecordSeat& seat : r.seats) {
+        if (!seat.cpuMs) {
+            continue;
+        }
+        StandingsSeat& s = game.seats[seat.seat - 1];
+        s.cpuMs = *seat.cpuMs;
+        s.cpuMoves = static_cast<unsigned>(
+            std::count_if(r.moves.begin(), r.moves.end(),
+                          [&](const RecordMove& m) { return m.seat == seat.seat; }));
+    }
+}
+
 /// The record as the standings engine counts it: only timed moves give times.
 StandingsGame gameOf(const MatchRecord& r) {
     StandingsGame game;
@@ -87,6 +101,7 @@ StandingsGame gameOf(const MatchRecord& r) {
             s.timeMsMax = std::max(s.timeMsMax, *m.timeMs);
         }
     }
+    countCpu(r, game);
     return game;
 }
 
@@ -167,6 +182,7 @@ json botJson(const std::string& name, const Tally& t, const RatingFit& fit, size
             {"untimed", e.untimed},
             {"moves", b.moves},
             {"average_time_ms", b.averageTimeMs()},
+            {"average_cpu_ms", b.averageCpuMs()},
             {"max_time_ms", b.moves ? json(b.timeMsMax) : json(nullptr)},
             {"elo", Standings::elo(fit.elo[i])},
             {"elo_low", Standings::elo(fit.low[i])},
@@ -221,7 +237,8 @@ json reportRows(const json& report) {
     json rows = json::array();
     for (const json& b : report["bots"]) {
         const unsigned unfinished = b["unfinished"].get<unsigned>();
-        json row = StandingsTable::row(b["name"], b, "average_time_ms", "max_time_ms");
+        json row =
+            StandingsTable::row(b["name"], b, "average_time_ms", "max_time_ms", "average_cpu_ms");
         row["more"] = unfinished ? "unfinished " + std::to_string(unfinished) : "";
         rows.push_back(row);
     }

@@ -61,6 +61,11 @@ json StandingsTally::averagePlace() const {
     return played ? json(placeSum / played) : json(nullptr);
 }
 
+json StandingsTally::averageCpuMs() const {
+    return cpuMoves ? json(static_cast<double>(cpuMsSum) / static_cast<double>(cpuMoves))
+                    : json(nullptr);
+}
+
 json StandingsTally::averageTimeMs() const {
     return moves ? json(static_cast<double>(timeMsSum) / static_cast<double>(moves))
                  : json(nullptr);
@@ -99,6 +104,8 @@ void Standings::addSeats(const StandingsGame& game, Scope& scope) {
         t.moves += s.moves;
         t.timeMsSum += s.timeMsSum;
         t.timeMsMax = std::max(t.timeMsMax, s.timeMsMax);
+        t.cpuMsSum += s.cpuMs;
+        t.cpuMoves += s.cpuMoves;
     }
 }
 

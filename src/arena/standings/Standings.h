@@ -24,6 +24,10 @@ struct StandingsSeat {
     unsigned moves = 0;
     std::uint64_t timeMsSum = 0;
     unsigned timeMsMax = 0;
+    /// The bot's CPU time in the game, and every move it made there, when the game says it
+    /// (both 0 otherwise).
+    std::uint64_t cpuMs = 0;
+    unsigned cpuMoves = 0;
 };
 
 /// One game: its seats in seat order, whether it ended normally, and its scope (a map name or
@@ -51,11 +55,16 @@ struct StandingsTally {
     std::uint64_t moves = 0;
     std::uint64_t timeMsSum = 0;
     unsigned timeMsMax = 0;
+    /// CPU time and moves of the games that give the bot's CPU time.
+    std::uint64_t cpuMsSum = 0;
+    std::uint64_t cpuMoves = 0;
 
     /// The average place, null before a game ended normally.
     nlohmann::json averagePlace() const;
     /// The average time per move in ms, null before a move.
     nlohmann::json averageTimeMs() const;
+    /// The bot's CPU time per move in ms over the games that give it, null before a move.
+    nlohmann::json averageCpuMs() const;
     /// Disqualifications by plain reason as an object.
     nlohmann::json disqualifiedJson() const;
 };

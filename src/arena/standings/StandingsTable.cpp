@@ -26,7 +26,7 @@ void printRow(const json& b, size_t n, int width, std::ostream& os) {
        << std::right;
     if (b.value("unplayed", false)) {
         os << std::setw(26) << "" << std::setw(8) << b["matches"].dump() << "  no matches"
-           << std::setw(31) << ""
+           << std::setw(40) << ""
            << "  " << disqualifications(b) << '\n';
         return;
     }
@@ -35,8 +35,8 @@ void printRow(const json& b, size_t n, int width, std::ostream& os) {
        << ("[" + F::fixed(b["elo_low"], 1) + ", " + F::fixed(b["elo_high"], 1) + "]")
        << std::setw(8) << b["matches"].dump() << std::setw(8) << F::fixed(b["points"], 1)
        << std::setw(7) << F::fixed(b["average_place"], 2) << std::setw(12) << wdl << std::setw(9)
-       << F::fixed(b["time_ms"], 0) << std::setw(7) << F::fixed(b["time_max_ms"], 0) << "  "
-       << disqualifications(b) << '\n';
+       << F::fixed(b["time_ms"], 0) << std::setw(7) << F::fixed(b["time_max_ms"], 0) << std::setw(9)
+       << F::fixed(b.value("cpu_ms", json()), 0) << "  " << disqualifications(b) << '\n';
 }
 
 } // namespace
@@ -51,7 +51,7 @@ void StandingsTable::print(const json& rows, std::ostream& os, size_t top) {
        << std::left << std::setw(4) << "#" << std::setw(w) << "Bot" << std::right << std::setw(8)
        << "Elo" << std::setw(18) << "95 %" << std::setw(8) << "Matches" << std::setw(8) << "Points"
        << std::setw(7) << "Place" << std::setw(12) << "W/D/L" << std::setw(9) << "ms/move"
-       << std::setw(7) << "max"
+       << std::setw(7) << "max" << std::setw(9) << "cpu/move"
        << "  Disqualified\n";
     size_t n = 0;
     for (const json& b : rows) {
@@ -72,7 +72,8 @@ std::string StandingsTable::fixed(const json& value, int digits) {
 }
 
 nlohmann::json StandingsTable::row(const nlohmann::json& name, const nlohmann::json& b,
-                                   const char* timeKey, const char* maxTimeKey) {
+                                   const char* timeKey, const char* maxTimeKey,
+                                   const char* cpuKey) {
     return {{"name", name},
             {"elo", b["elo"]},
             {"elo_low", b["elo_low"]},
@@ -85,5 +86,6 @@ nlohmann::json StandingsTable::row(const nlohmann::json& name, const nlohmann::j
             {"losses", b["losses"]},
             {"time_ms", b[timeKey]},
             {"time_max_ms", b[maxTimeKey]},
+            {"cpu_ms", cpuKey != nullptr ? b.value(cpuKey, json()) : json()},
             {"disqualified", b["disqualified"]}};
 }

@@ -324,6 +324,39 @@ std::string playHungry(const TempDir& dir, const Hostile& h, std::string& worker
     return said;
 }
 
+/// The ponderer's CPU while waiting and pondering in each record of a tournament between a
+/// bot that keeps a busy loop running on every turn and the worker (20 ms of CPU a move).
+std::vector<std::pair<uint64_t, std::string>> playPonderer(const TempDir& dir, bool pondering) {
+    const std::string name = pondering ? "ponder-on" : "ponder-off";
+    const json config = {
+        {"bots",
+         {{{"name", "ponderer"}, {"command", "python3 worker.py 0 hog 1"}, {"dir", "bots/hungry"}},
+          {{"name", "worker"}, {"command", "python3 worker.py 20"}, {"dir", "bots/worker"}}}},
+        {"maps", {"six.map"}},
+        {"time", 0.5},
+        {"match_timeout", 60},
+        {"limits", {{"pondering", pondering}}}};
+    const std::string out = dir.path() + "/" + name;
+    ChildProcess arena;
+    EXPECT_TRUE(startArena(arena,
+                           {"tournament", dir.write(name + ".json", config.dump()), "--out", out},
+                           out + ".out"));
+    EXPECT_EQ(arena.wait(LONG_WAIT), 0) << arena.output();
+    std::vector<std::pair<uint64_t, std::string>> ponderer;
+    for (const auto& e : fs::directory_iterator(out + "/matches")) {
+        const json r = readJson(e.path().string());
+        EXPECT_EQ(r["result"]["end"], "final") << r;
+        for (const json& seat : r["seats"]) {
+            EXPECT_EQ(seat.value("pondering", ""), pondering ? "allowed" : "frozen") << seat;
+            if (seat["bot"] == "ponderer") {
+                ponderer.emplace_back(seat.value("cpu_wait_ms", uint64_t{0}), seat.dump());
+            }
+        }
+    }
+    EXPECT_EQ(ponderer.size(), 2u);
+    return ponderer;
+}
+
 } // namespace
 
 TEST(Jail, HungryBotsAreHeldAtTheirLimitsAndTheirOpponentKeepsItsTime) {
@@ -358,6 +391,32 @@ TEST(Jail, HungryBotsAreHeldAtTheirLimitsAndTheirOpponentKeepsItsTime) {
         EXPECT_NE(said.find(h.says), std::string::npos) << h.mode << ": " << said;
         EXPECT_EQ(said.find("NOT BLOCKED"), std::string::npos) << h.mode << ": " << said;
         EXPECT_EQ(worker, "") << h.mode << ": the worker was stopped";
+    }
+    EXPECT_EQ(processesWith(dir.path()), std::vector<std::string>());
+}
+
+TEST(Jail, APonderingBotIsFrozenOnOthersTurnsOnlyWhenAskedTo) {
+    std::string error;
+    if (!Jail::available(error) || ControlGroup::kind(error).empty()) {
+        GTEST_SKIP() << error;
+    }
+    TempDir dir;
+    openToJailedBots(dir);
+    // Two players on 6 x 6 from the usual four stones: some 30 moves.
+    std::string six = "2\n0\n0 0\n6 6\n";
+    for (int y = 0; y < 6; ++y) {
+        six += y == 2 ? "0 0 1 2 0 0\n" : y == 3 ? "0 0 2 1 0 0\n" : "0 0 0 0 0 0\n";
+    }
+    dir.write("six.map", six);
+    botFolder(dir, "hungry");
+    botFolder(dir, "worker");
+    // Its busy loop runs on the worker's turns (some 15 of 20 ms or more) unless frozen then;
+    // frozen, only the moments the arena takes to see the turns change count.
+    for (const auto& [waitingMs, seat] : playPonderer(dir, false)) {
+        EXPECT_LT(waitingMs, 60u) << seat;
+    }
+    for (const auto& [waitingMs, seat] : playPonderer(dir, true)) {
+        EXPECT_GT(waitingMs, 100u) << seat;
     }
     EXPECT_EQ(processesWith(dir.path()), std::vector<std::string>());
 }

@@ -54,7 +54,7 @@ TEST(League, TablesOfAHandMadeSetMatchHandComputedNumbers) {
     config["rounds"] = 2;
     dir.write("league.json", config.dump());
     const std::vector<std::array<unsigned, 3>> moves1{{1, 0, 10}, {2, 3, 30}};
-    const std::vector<json> records{
+    std::vector<json> records{
         record("m1", 1, "A", "B", {1, 2}, moves1),
         record("m2", 1, "B", "A", {1, 1}, {{1, 0, 20}}),
         record("m3", 1, "A", "C", {2, 1}, {}),
@@ -62,6 +62,11 @@ TEST(League, TablesOfAHandMadeSetMatchHandComputedNumbers) {
         // The same game as m1 in round 2: a copy, counted once.
         record("m5", 2, "A", "B", {1, 2}, moves1),
     };
+    // CPU times: A 40 ms over its 1 move of m1 and 5 ms in m3 without a move; B 6 ms over its
+    // move of m1 (m2's record, as an older one, gives none); C none.
+    records[0]["seats"][0]["cpu_ms"] = 40;
+    records[0]["seats"][1]["cpu_ms"] = 6;
+    records[2]["seats"][0]["cpu_ms"] = 5;
     std::filesystem::create_directories(dir.path() + "/records");
     for (size_t i = 0; i < records.size(); ++i) {
         dir.write("records/m" + std::to_string(i + 1) + ".json", records[i].dump());
@@ -91,6 +96,9 @@ TEST(League, TablesOfAHandMadeSetMatchHandComputedNumbers) {
     EXPECT_DOUBLE_EQ((*b)["points"].get<double>(), 0.5);
     EXPECT_DOUBLE_EQ((*b)["time_per_move_ms"].get<double>(), 25.0);
     EXPECT_EQ((*b)["time_max_ms"], 30);
+    EXPECT_DOUBLE_EQ((*a)["cpu_per_move_ms"].get<double>(), 45.0);
+    EXPECT_DOUBLE_EQ((*b)["cpu_per_move_ms"].get<double>(), 6.0);
+    EXPECT_TRUE((*c)["cpu_per_move_ms"].is_null());
     EXPECT_EQ((*c)["matches"], 1);
     EXPECT_DOUBLE_EQ((*c)["points"].get<double>(), 1.0);
     // Crosstable: A scored 1.5 of 2 against B, 0 of 1 against C; B and C never finished.

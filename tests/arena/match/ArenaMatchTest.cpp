@@ -50,7 +50,8 @@ TEST(ArenaMatch, ScriptedBotAgainstReferenceClientRecordMatchesTheGameModel) {
     ChildProcess arena;
     ASSERT_TRUE(startArena(arena,
                            {"match", map, "--bot", "sh " + bot, "--bot", "random:7", "-t", "1",
-                            "--record", dir.path() + "/r.json", "--logs", dir.path() + "/logs"},
+                            "--record", dir.path() + "/r.json", "--logs", dir.path() + "/logs",
+                            "--limit", "pondering=0"},
                            dir.path() + "/out"));
     ASSERT_EQ(arena.wait(LONG_WAIT), 0) << arena.output();
     EXPECT_NE(arena.output().find("Place  Seat"), std::string::npos) << arena.output();
@@ -65,6 +66,15 @@ TEST(ArenaMatch, ScriptedBotAgainstReferenceClientRecordMatchesTheGameModel) {
     EXPECT_EQ(r["limits"]["time_ms"], 1000);
     EXPECT_TRUE(r["consistent"].get<bool>());
     ASSERT_FALSE(r["moves"].empty());
+    // Unjailed, no group can be frozen: said once, and each seat's record says so.
+    const std::string warning = "think on other seats' turns all the same";
+    const size_t said = arena.output().find(warning);
+    EXPECT_NE(said, std::string::npos) << arena.output();
+    EXPECT_EQ(arena.output().find(warning, said + 1), std::string::npos) << arena.output();
+    for (const json& seat : r["seats"]) {
+        EXPECT_EQ(seat["pondering"], "not held") << seat;
+        EXPECT_TRUE(seat["cpu_wait_ms"].is_number_unsigned()) << seat;
+    }
 
     // Apply the recorded moves to a game of our own; the recorded changes, laid on the map one
     // after the other, must give the game's board after every move, and its scores at the end.

@@ -43,6 +43,19 @@ TEST(MatchRecord, HostileShapesAreNamedByFileAndField) {
          },
          ""},
         {"a tournament's round", [](json& r) { r["round"] = 2; }, ""},
+        {"CPU while waiting and pondering",
+         [](json& r) {
+             r["seats"][0]["cpu_wait_ms"] = 12;
+             r["seats"][0]["pondering"] = "frozen";
+             r["seats"][1]["pondering"] = "not held";
+         },
+         ""},
+        {"CPU while waiting negative", [](json& r) { r["seats"][1]["cpu_wait_ms"] = -1; },
+         "seats[1].cpu_wait_ms: -1 is out of range 0..9223372036854775807"},
+        {"pondering a flag", [](json& r) { r["seats"][0]["pondering"] = false; },
+         "seats[0].pondering: not a string"},
+        {"pondering unknown", [](json& r) { r["seats"][0]["pondering"] = "held"; },
+         "seats[0].pondering: not \"allowed\", \"frozen\" or \"not held\""},
         {"no disqualifications", [](json& r) { r.erase("disqualifications"); },
          "disqualifications: missing"},
         {"bot a number", [](json& r) { r["seats"][1]["bot"] = 7; }, "seats[1].bot: not a string"},

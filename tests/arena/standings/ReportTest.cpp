@@ -139,3 +139,23 @@ TEST(Report, WideTiesAndAnyNameAreCountedWithinBounds) {
     }
     EXPECT_DOUBLE_EQ(bot(report, "__proto__")["average_place"].get<double>(), 1.0);
 }
+
+TEST(Report, CpuPerMoveCountsOnlyTheMatchesThatGiveIt) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.path() + "/matches");
+    // One move per seat in each record.
+    json r1 = makeRecord("r1", {"a", "b"}, {1, 2});
+    r1["seats"][0]["cpu_ms"] = 40;
+    r1["seats"][1]["cpu_ms"] = 10;
+    put(dir, r1);
+    json r2 = makeRecord("r2", {"b", "a", "c"}, {1, 2, 3});
+    r2["seats"][1]["cpu_ms"] = 20;
+    put(dir, r2);
+    // Older records without CPU times count for times per move only.
+    put(dir, makeRecord("r3", {"a", "b"}, {1, 2}));
+    const json report = Report::compute(dir.path(), SprtSettings());
+    EXPECT_DOUBLE_EQ(bot(report, "a")["average_cpu_ms"].get<double>(), 30.0);
+    EXPECT_DOUBLE_EQ(bot(report, "b")["average_cpu_ms"].get<double>(), 10.0);
+    EXPECT_TRUE(bot(report, "c")["average_cpu_ms"].is_null());
+    EXPECT_EQ(bot(report, "a")["moves"], 3);
+}

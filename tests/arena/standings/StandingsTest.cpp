@@ -145,6 +145,7 @@ TEST(Standings, TheTextTableStatesItsOrderAndDisqualifications) {
                         {"losses", 1},
                         {"time_ms", 10.5},
                         {"time_max_ms", 30},
+                        {"cpu_ms", 4.6},
                         {"disqualified", {{"timed out", 1}}},
                         {"more", "unfinished 2"}},
                        {{"name", "dead"},
@@ -156,12 +157,11 @@ TEST(Standings, TheTextTableStatesItsOrderAndDisqualifications) {
     const std::string expected =
         std::string(Standings::ORDER) +
         "\n#   Bot        Elo              95 % Matches  Points  Place       W/D/L  ms/move    max "
-        " "
-        "Disqualified\n"
-        "1   winner    12.3      [-1.0, 25.0]       4     3.0   1.25       3/0/1       10     30  "
-        "timed out 1, unfinished 2\n"
+        "cpu/move  Disqualified\n"
+        "1   winner    12.3      [-1.0, 25.0]       4     3.0   1.25       3/0/1       10     30 "
+        "       5  timed out 1, unfinished 2\n"
         "2   dead                                   0  no matches                                 "
-        "did not start 4\n";
+        "         did not start 4\n";
     EXPECT_EQ(os.str(), expected);
     std::ostringstream top;
     StandingsTable::print(rows, top, 1);

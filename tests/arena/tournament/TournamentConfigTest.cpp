@@ -110,6 +110,10 @@ TEST(TournamentConfig, RefusesEachBadValueNamingTheKey) {
          R"("limits" limit "processes" must be a whole number from 0 (off) to 4194304, not 4294967296)"},
         {withKeys(R"("depth": 2, "limits": {"cpu_s": 4294967297})"),
          R"("limits" limit "cpu_s" must be a whole number from 0 (off) to 31536000, not 4294967297)"},
+        {withKeys(R"("depth": 2, "limits": {"pondering": 2})"),
+         R"("limits" limit "pondering" must be true or false (or 1 or 0), not 2)"},
+        {withKeys(R"("depth": 2, "limits": {"pondering": "no"})"),
+         R"("limits" limit "pondering" must be true or false (or 1 or 0), not "no")"},
         {withKeys(R"("depth": 2, "limits": {"open_files": 1048577})"),
          R"("limits" limit "open_files" must be a whole number from 0 (off) to 1048576, not 1048577)"},
         {withKeys(R"("depth": 2, "limits": {"memory_mb": 1099511627776})"),
@@ -192,6 +196,25 @@ TEST(TournamentConfig, FillsDefaultsAndMakesPathsAbsolute) {
     EXPECT_EQ(config.document(), expected);
     EXPECT_EQ(config.time, 0.5);
     EXPECT_EQ(config.botLogLimit, 1u << 20);
+}
+
+TEST(TournamentConfig, PonderingIsTheTournamentsUnlessABotSaysOtherwise) {
+    TempDir dir;
+    dir.write("tiny.map", TINY2);
+    const std::string file = dir.write("c.json", R"({"bots": [
+        {"name": "a", "command": "random"},
+        {"name": "b", "command": "random", "limits": {"pondering": true}},
+        {"name": "c", "command": "random", "limits": {"memory_mb": 64}}],
+        "maps": ["tiny.map"], "time": 0.5, "limits": {"pondering": false}})");
+    TournamentConfig config;
+    std::string error;
+    ASSERT_TRUE(config.load(file, error)) << error;
+    ASSERT_EQ(config.bots.size(), 3u);
+    EXPECT_FALSE(config.limitsOf(config.bots[0]).pondering);
+    EXPECT_TRUE(config.limitsOf(config.bots[1]).pondering);
+    EXPECT_FALSE(config.limitsOf(config.bots[2]).pondering);
+    EXPECT_EQ(config.limitsOf(config.bots[2]).toJson()["pondering"], false);
+    EXPECT_TRUE(JailLimits().pondering) << "pondering is allowed unless the organiser says not";
 }
 
 TEST(TournamentConfig, CountsThePlanBeforeBuildingIt) {
