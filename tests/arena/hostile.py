@@ -6,7 +6,7 @@ so that the match ends; the modes that meet a limit end with the error the limit
 
 read FILE    read another bot's file          write DIR    write into the records folder
 hostnet PORT connect to the host's loopback   twice        connect twice to its own server
-sigstop      freeze every process it sees     killparent   kill -9 its parent
+sigstop      freeze every process it sees     killparent   kill -9 its parent, once seated
 daemon MARK  leave a setsid sleeper behind    forkbomb     fork until refused
 memory       allocate past the memory limit   fill         fill its writable folder
 hang         connect, send its group id, then say nothing
@@ -125,11 +125,6 @@ def attempt(mode, arg):
             except OSError:
                 pass
         print("sigstop: saw %d other processes" % len(others), flush=True)
-    elif mode == "killparent":
-        try:
-            os.kill(os.getppid(), signal.SIGKILL)
-        except OSError:
-            pass
     elif mode == "daemon":
         subprocess.Popen(["sleep", "300", arg], start_new_session=True)
     elif mode == "forkbomb":
@@ -213,6 +208,12 @@ def play(mode):
     while True:
         kind, length = struct.unpack(">BI", read_exact(s, 5))
         read_exact(s, length)
+        if mode == "killparent":
+            # Once in its seat: its end then cannot race the arena's sight of its admission.
+            try:
+                os.kill(os.getppid(), signal.SIGKILL)
+            except OSError:
+                pass
         if kind == 4 and mode == "freeze":
             os.kill(os.getpid(), signal.SIGSTOP)
         if kind == 4:
