@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 using json = nlohmann::json;
 
@@ -695,11 +696,15 @@ bool MatchRecord::repairText(json& document) {
 bool MatchRecord::repairText() {
     // Rare, so done on the document: the warning names each field as the document does.
     json document = toJson();
-    if (!repairText(document)) {
+    MatchRecord repaired;
+    std::string error;
+    if (!repairText(document) || !fromJson(document, id, repaired, error)) {
+        // A record past the reader's bounds is kept as built: text() still writes it as
+        // valid UTF-8, only without the warning.
         return false;
     }
-    std::string error;
-    return fromJson(document, id, *this, error);
+    *this = std::move(repaired);
+    return true;
 }
 
 std::optional<MatchEnd> MatchRecord::endNamed(const std::string& name) {
