@@ -15,9 +15,6 @@ namespace {
 constexpr unsigned MAX_GROUP = 255;
 constexpr int MIN_EXIT = -1;
 constexpr int MAX_EXIT = 255;
-constexpr unsigned MAX_COORDINATE = std::numeric_limits<uint16_t>::max();
-constexpr unsigned MAX_CHOICE = std::numeric_limits<uint8_t>::max();
-constexpr uint32_t MAX_U32 = std::numeric_limits<uint32_t>::max();
 /// A year: bounds the number; no match runs that long.
 constexpr double MAX_DURATION_S = 86400.0 * 365;
 /// A petabyte: far above any machine's memory.
@@ -221,8 +218,8 @@ RecordMap readMap(const Field& f) {
 
 RecordLimits readLimits(const Field& f) {
     RecordLimits limits;
-    limits.timeMs = f.at("time_ms").wholeOrNull(1, MAX_U32);
-    limits.depth = f.at("depth").wholeOrNull(1, MAX_U32);
+    limits.timeMs = f.at("time_ms").wholeOrNull(1, MatchRecord::MAX_WHOLE);
+    limits.depth = f.at("depth").wholeOrNull(1, MatchRecord::MAX_WHOLE);
     return limits;
 }
 
@@ -289,24 +286,24 @@ RecordChange readChange(const Field& f) {
         f.fail("not [x, y, token]");
         return change;
     }
-    change.x = static_cast<uint16_t>(f.item(0).whole(0, MAX_COORDINATE));
-    change.y = static_cast<uint16_t>(f.item(1).whole(0, MAX_COORDINATE));
+    change.x = static_cast<uint16_t>(f.item(0).whole(0, MatchRecord::MAX_COORDINATE));
+    change.y = static_cast<uint16_t>(f.item(1).whole(0, MatchRecord::MAX_COORDINATE));
     change.token = f.item(2).text(4);
     return change;
 }
 
 RecordMove readMove(const Field& f, unsigned seats) {
     RecordMove move;
-    move.n = f.at("n").whole(0, MAX_U32);
+    move.n = f.at("n").whole(0, MatchRecord::MAX_WHOLE);
     move.seat = f.at("seat").whole(1, seats);
-    move.x = static_cast<uint16_t>(f.at("x").whole(0, MAX_COORDINATE));
-    move.y = static_cast<uint16_t>(f.at("y").whole(0, MAX_COORDINATE));
-    move.choice = static_cast<uint8_t>(f.at("choice").whole(0, MAX_CHOICE));
+    move.x = static_cast<uint16_t>(f.at("x").whole(0, MatchRecord::MAX_COORDINATE));
+    move.y = static_cast<uint16_t>(f.at("y").whole(0, MatchRecord::MAX_COORDINATE));
+    move.choice = static_cast<uint8_t>(f.at("choice").whole(0, MatchRecord::MAX_CHOICE));
     move.phase = f.at("phase").textOrNull();
     const Field time = f.at("time_ms", true);
     if (time.present()) {
-        move.timeMs = time.whole(0, MAX_U32);
-        move.leftMs = f.at("left_ms").whole(0, MAX_U32);
+        move.timeMs = time.whole(0, MatchRecord::MAX_WHOLE);
+        move.leftMs = f.at("left_ms").whole(0, MatchRecord::MAX_WHOLE);
     }
     const Field changes = f.at("changes");
     const size_t count = changes.items(MatchRecord::MAX_CHANGES);
@@ -323,9 +320,10 @@ RecordDisqualification readDisqualification(const Field& f, unsigned seats, size
     d.reason = f.at("reason").text();
     const Field move = f.at("move", true);
     if (move.present()) {
-        d.move = RecordAnswer{static_cast<uint16_t>(move.at("x").whole(0, MAX_COORDINATE)),
-                              static_cast<uint16_t>(move.at("y").whole(0, MAX_COORDINATE)),
-                              static_cast<uint8_t>(move.at("choice").whole(0, MAX_CHOICE))};
+        d.move =
+            RecordAnswer{static_cast<uint16_t>(move.at("x").whole(0, MatchRecord::MAX_COORDINATE)),
+                         static_cast<uint16_t>(move.at("y").whole(0, MatchRecord::MAX_COORDINATE)),
+                         static_cast<uint8_t>(move.at("choice").whole(0, MatchRecord::MAX_CHOICE))};
     }
     const Field detail = f.at("detail", true);
     if (detail.present()) {
@@ -441,10 +439,10 @@ Reading readDocument(const json& document, const std::string& source, MatchRecor
     const Field round = root.at("round", true);
     const Field index = root.at("index", true);
     if (round.present()) {
-        record.round = round.whole(0, MAX_U32);
+        record.round = round.whole(0, MatchRecord::MAX_WHOLE);
     }
     if (index.present()) {
-        record.index = index.whole(0, MAX_U32);
+        record.index = index.whole(0, MatchRecord::MAX_WHOLE);
     }
     record.map = readMap(root.at("map"));
     record.limits = readLimits(root.at("limits"));

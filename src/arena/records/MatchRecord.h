@@ -119,6 +119,10 @@ public:
     static constexpr size_t MAX_MAP_BYTES = size_t{4} * 1024 * 1024;
     static constexpr size_t MAX_RUN_BYTES = size_t{64} * 1024;
     static constexpr unsigned MAX_SCORE = 1000000;
+    /// The widths of a move's fields: cells, choices and whole numbers (times, counts).
+    static constexpr unsigned MAX_COORDINATE = UINT16_MAX;
+    static constexpr unsigned MAX_CHOICE = UINT8_MAX;
+    static constexpr uint32_t MAX_WHOLE = UINT32_MAX;
 
     std::string id;
     /// UTC, ISO-8601.

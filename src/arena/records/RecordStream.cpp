@@ -2,17 +2,12 @@
 
 #include "BoundedFile.h"
 
-#include <limits>
 #include <utility>
 
 using json = nlohmann::json;
 
 namespace {
 
-// The bounds MatchRecord::fromJson reads a move with; the stream takes only what it would.
-constexpr std::uint64_t MOVE_MAX_U32 = std::numeric_limits<uint32_t>::max();
-constexpr std::uint64_t MOVE_MAX_COORDINATE = std::numeric_limits<uint16_t>::max();
-constexpr std::uint64_t MOVE_MAX_CHOICE = std::numeric_limits<uint8_t>::max();
 constexpr unsigned CHANGE_ITEMS = 3;
 constexpr size_t MAX_TOKEN_BYTES = 4;
 
@@ -97,25 +92,25 @@ bool RecordStream::moveNumber(std::uint64_t value) {
     switch (m_member) {
     case N:
         m_move.n = static_cast<unsigned>(value);
-        return within(0, MOVE_MAX_U32);
+        return within(0, MatchRecord::MAX_WHOLE);
     case SEAT:
         m_move.seat = static_cast<unsigned>(value);
         return within(1, MatchRecord::MAX_SEATS);
     case X:
         m_move.x = static_cast<uint16_t>(value);
-        return within(0, MOVE_MAX_COORDINATE);
+        return within(0, MatchRecord::MAX_COORDINATE);
     case Y:
         m_move.y = static_cast<uint16_t>(value);
-        return within(0, MOVE_MAX_COORDINATE);
+        return within(0, MatchRecord::MAX_COORDINATE);
     case CHOICE:
         m_move.choice = static_cast<uint8_t>(value);
-        return within(0, MOVE_MAX_CHOICE);
+        return within(0, MatchRecord::MAX_CHOICE);
     case TIME:
         m_move.timeMs = static_cast<uint32_t>(value);
-        return within(0, MOVE_MAX_U32);
+        return within(0, MatchRecord::MAX_WHOLE);
     case LEFT:
         m_move.leftMs = static_cast<uint32_t>(value);
-        return within(0, MOVE_MAX_U32);
+        return within(0, MatchRecord::MAX_WHOLE);
     case OTHER:
         return true;
     default:
@@ -124,7 +119,7 @@ bool RecordStream::moveNumber(std::uint64_t value) {
 }
 
 bool RecordStream::changeNumber(std::uint64_t value) {
-    if (m_item >= 2 || value > MOVE_MAX_COORDINATE) {
+    if (m_item >= 2 || value > MatchRecord::MAX_COORDINATE) {
         return false;
     }
     RecordChange& change = m_move.changes.back();
